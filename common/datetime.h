@@ -1,0 +1,40 @@
+// Date and time conversion.
+//
+// Time values are signed 32-bit seconds since 1970-01-01 00:00:00 counted on
+// the local wall clock: the UTC count plus the local offset from UTC, the
+// form of the history's TimeStamp column. Breaking such a value down as UTC
+// gives the local date and time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Offset that ParseDateTime adds to its results; 0 until a program sets it
+// from the start of its period.
+extern int32_t UtcOffsetSeconds;
+
+// Local offset east of UTC, daylight saving included, that holds at the UTC
+// count t (t >= 0): 0 to 86399, so five hours west is 68400.
+int32_t UtcOffsetAt(int32_t t);
+
+// The two display forms; each program prints only its own.
+enum class TimestampForm {
+  Report,  // DD.MM.YYYY HH:MM:SS (HistQuery)
+  Series,  // YYYY-MM-DD HH:MM:SS (HistSeries)
+};
+
+// t broken down as UTC, printed in the given form.
+std::string FormatTimestamp(int32_t t, TimestampForm form);
+
+// Wall-clock value of "DD.MM.YYYY HH:MM:SS" (date parts split at `separator`,
+// time parts at fixed places behind the second separator) plus
+// UtcOffsetSeconds. Unreadable text (no day, day > 31, month > 12,
+// year < 1900) gives 0.
+int32_t ParseDateTime(const char* text, char separator);
+
+// Both ends of a period, each "DD.MM.YYYY HH:MM:SS", as wall-clock stamps.
+// UtcOffsetSeconds is set once from the start of the period. The end is
+// converted with the offset that holds at the end itself, so a period across
+// a change of summer and winter time keeps its last hour.
+void ConvertPeriod(const std::string& fromText, const std::string& toText, int32_t& fromStamp,
+                   int32_t& toStamp);

@@ -1,0 +1,60 @@
+#include "historystore.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+
+namespace {
+
+sqlite3* StoreHandle = nullptr;
+char* StoreError = nullptr;
+
+}  // namespace
+
+bool ResolveHistoryDb(const char* cfgPath, std::string& storePath) {
+  FILE* cfg = std::fopen(cfgPath, "r");
+  if (cfg == nullptr) {
+    std::printf("Error opening HistPath.cfg<br>");
+    return false;
+  }
+  char line[256];
+  bool read = std::fgets(line, 255, cfg) != nullptr;
+  std::fclose(cfg);
+  std::string dir = read ? line : "";
+  while (!dir.empty() && (dir.back() == '\n' || dir.back() == ' ')) dir.pop_back();
+  // A first line of only line feeds and blanks names no directory either.
+  if (dir.empty()) {
+    std::printf("Datei HistPath.cfg ist leer<br>");
+    return false;
+  }
+  if (dir.back() != '/') dir += '/';
+  storePath = dir + "history.db";
+  return true;
+}
+
+StoreOutcome RunHistoryStatement(const std::string& storePath, const std::string& sql,
+                                 HistoryRowHandler handler) {
+  // A missing store is never created: probe it as a plain file first.
+  FILE* probe = std::fopen(storePath.c_str(), "r");
+  if (probe == nullptr) return StoreOutcome::Missing;
+  std::fclose(probe);
+
+  if (sqlite3_open_v2(storePath.c_str(), &StoreHandle, SQLITE_OPEN_READWRITE, nullptr) !=
+      SQLITE_OK) {
+    std::fprintf(stderr, "Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
+    sqlite3_close(StoreHandle);
+    StoreHandle = nullptr;
+    return StoreOutcome::OpenFailed;
+  }
+  sqlite3_busy_timeout(StoreHandle, HistoryBusyTimeoutMs);
+
+  if (sqlite3_exec(StoreHandle, sql.c_str(), handler, nullptr, &StoreError) != SQLITE_OK) {
+    std::fprintf(stderr, "SQL error creating table: %s\n", StoreError ? StoreError : "");
+    sqlite3_free(StoreError);
+    StoreError = nullptr;
+    sqlite3_close(StoreHandle);
+    StoreHandle = nullptr;
+    return StoreOutcome::Failed;
+  }
+  return StoreOutcome::Ran;
+}

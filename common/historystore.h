@@ -1,0 +1,34 @@
+// Access to the history database: history.db in the directory that the first
+// line of HistPath.cfg names, table HISTORY (TimeStamp, ObjName, ..., State).
+// The programs read and delete rows; they never create or alter a table.
+#pragma once
+
+#include <string>
+
+// The per-row function in the form sqlite3_exec calls it:
+// (user pointer, column count, column values, column names), 0 to go on.
+using HistoryRowHandler = int (*)(void*, int, char**, char**);
+
+// Reads the first line of `cfgPath` and returns the store path in `storePath`:
+// the directory with trailing line feeds and blanks removed, "/" and
+// "history.db" appended. On failure the message has been printed to standard
+// output ("Error opening HistPath.cfg<br>" or "Datei HistPath.cfg ist leer<br>").
+bool ResolveHistoryDb(const char* cfgPath, std::string& storePath);
+
+// How one statement went.
+enum class StoreOutcome {
+  Ran,          // the statement ran to its end
+  Missing,      // no store file: nothing created, nothing reported
+  OpenFailed,   // SQLite could not open the store (reported on standard error)
+  Failed,       // the statement failed (reported on standard error)
+};
+
+// Opens the store and runs `sql`, calling `handler` once per row with a null
+// user pointer. Waits up to HistoryBusyTimeoutMs for a writer that holds the
+// database. A successful connection stays open until the process ends.
+StoreOutcome RunHistoryStatement(const std::string& storePath, const std::string& sql,
+                                 HistoryRowHandler handler);
+
+// The history is written by another process all the time: wait for it this
+// long rather than fail at once.
+constexpr int HistoryBusyTimeoutMs = 5000;

@@ -1,0 +1,77 @@
+#include "strings.h"
+
+#include <cstdio>
+#include <cstring>
+
+std::string IntToString(int32_t value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%i", static_cast<int>(value));
+  return buffer;
+}
+
+std::string UpperCase(std::string text) {
+  for (char& c : text) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (b >= 'a' && b <= 'z') {
+      b = static_cast<unsigned char>(b - 'a' + 'A');
+    } else if (b == 0xE4) {
+      b = 0xC4;
+    } else if (b == 0xF6) {
+      b = 0xD6;
+    } else if (b == 0xFC) {
+      b = 0xDC;
+    }
+    c = static_cast<char>(b);
+  }
+  return text;
+}
+
+std::string GetKeyValue(std::string key, std::string source, char separator) {
+  size_t at = source.find(key);
+  if (at == std::string::npos) return "";
+  if (at != 0) {
+    key.insert(key.begin(), separator);
+    at = source.find(key);
+    if (at == std::string::npos) return "";
+  }
+  size_t begin = at + key.size();
+  size_t end = source.find(separator, begin);
+  if (end == std::string::npos) end = source.size();
+  return source.substr(begin, end - begin);
+}
+
+std::string GetField(std::string source, int fieldNumber, char separator) {
+  size_t begin = 0;
+  for (int n = 2; n <= fieldNumber; ++n) {
+    size_t sep = source.find(separator, begin);
+    if (sep == std::string::npos) return "";
+    begin = sep + 1;
+  }
+  size_t end = source.find(separator, begin);
+  if (end == std::string::npos) end = source.size();
+  return source.substr(begin, end - begin);
+}
+
+void ReplaceAll(std::string& text, const std::string& search, const std::string& replacement) {
+  if (search.empty()) return;
+  size_t at = 0;
+  while ((at = text.find(search, at)) != std::string::npos) {
+    text.replace(at, search.size(), replacement);
+    at += replacement.size();
+  }
+}
+
+int FindCharFrom(const char* chars, char ch, int start) {
+  if (chars == nullptr || start < 0) return -1;
+  size_t length = std::strlen(chars);
+  for (size_t i = static_cast<size_t>(start); i < length; ++i) {
+    if (chars[i] == ch) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string SqlQuoted(const std::string& text) {
+  std::string quoted = text;
+  ReplaceAll(quoted, "'", "''");
+  return quoted;
+}

@@ -1,0 +1,100 @@
+// Run with TZ=Europe/Berlin (set by CTest).
+#include "common/datetime.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct OffsetGuard {
+  OffsetGuard() { UtcOffsetSeconds = 0; }
+  ~OffsetGuard() { UtcOffsetSeconds = 0; }
+};
+
+}  // namespace
+
+TEST(ParseDateTime, WinterExampleRoundTrips) {
+  OffsetGuard guard;
+  int32_t utc = ParseDateTime("07.12.2026 08:42:33", '.');
+  EXPECT_EQ(utc, 1796629353);
+  EXPECT_EQ(UtcOffsetAt(utc), 3600);
+  UtcOffsetSeconds = 3600;
+  int32_t wall = ParseDateTime("07.12.2026 08:42:33", '.');
+  EXPECT_EQ(wall, 1796632953);
+  EXPECT_EQ(FormatTimestamp(wall, TimestampForm::Report), "07.12.2026 08:42:33");
+  EXPECT_EQ(FormatTimestamp(wall, TimestampForm::Series), "2026-12-07 08:42:33");
+}
+
+TEST(ParseDateTime, SummerExample) {
+  OffsetGuard guard;
+  int32_t utc = ParseDateTime("01.07.2026 12:00:00", '.');
+  EXPECT_EQ(utc, 1782900000);
+  EXPECT_EQ(UtcOffsetAt(utc), 7200);
+  UtcOffsetSeconds = 7200;
+  EXPECT_EQ(ParseDateTime("01.07.2026 12:00:00", '.'), 1782907200);
+}
+
+TEST(ParseDateTime, TextForms) {
+  OffsetGuard guard;
+  UtcOffsetSeconds = 3600;
+  auto wall = [](const char* text) {
+    return FormatTimestamp(ParseDateTime(text, '.'), TimestampForm::Report);
+  };
+  EXPECT_EQ(wall("7.1.2026 08:00:00"), "07.01.2026 08:00:00");
+  EXPECT_EQ(wall("07.12.2026 8:42:33"), "07.12.2026 08:02:03");  // fixed places
+  EXPECT_EQ(wall("07.12.2026"), "07.12.2026 00:00:00");
+  EXPECT_EQ(wall("07.12.2026 08"), "07.12.2026 08:00:00");
+  EXPECT_EQ(wall("00.01.2026 00:00:00"), "31.12.2025 00:00:00");
+  EXPECT_EQ(wall("15.00.2026 00:00:00"), "15.12.2025 00:00:00");
+
+  const char* zero[] = {"01.02.24 10:00:00", "32.01.2026 00:00:00", "31.13.2026 00:00:00",
+                        "07-12-2026 08:42:33", "", ".12.2026 00:00:00", "07.12"};
+  for (const char* text : zero) EXPECT_EQ(ParseDateTime(text, '.'), 0) << text;
+}
+
+TEST(ParseDateTime, BeyondThirtyTwoBitsIsMinusOnePlusOffset) {
+  OffsetGuard guard;
+  UtcOffsetSeconds = 3600;
+  EXPECT_EQ(ParseDateTime("01.01.2100 00:00:00", '.'), -1 + 3600);
+}
+
+TEST(FormatTimestamp, Epoch) {
+  EXPECT_EQ(FormatTimestamp(0, TimestampForm::Report), "01.01.1970 00:00:00");
+  EXPECT_EQ(FormatTimestamp(0, TimestampForm::Series), "1970-01-01 00:00:00");
+  EXPECT_EQ(FormatTimestamp(1709623800, TimestampForm::Report), "05.03.2024 07:30:00");
+}
+
+TEST(UtcOffsetAt, JustAfterLocalMidnight) {
+  // 00:30 central European winter time is 23:30 UTC of the day before.
+  EXPECT_EQ(UtcOffsetAt(1796599800 - 9 * 3600), 3600);  // 2026-12-06 23:30 UTC
+  EXPECT_EQ(UtcOffsetAt(0), 3600);
+}
+
+TEST(ConvertPeriod, EachEndKeepsItsOwnOffset) {
+  OffsetGuard guard;
+  struct Case {
+    const char* from;
+    const char* to;
+    const char* fromWall;
+    const char* toWall;
+    int32_t offset;
+  } cases[] = {
+      // Winter to summer (29 March 2026) and summer to winter (25 October 2026).
+      {"28.03.2026 00:00:00", "30.03.2026 23:59:59", "28.03.2026 00:00:00", "30.03.2026 23:59:59",
+       3600},
+      {"24.10.2026 00:00:00", "26.10.2026 23:59:59", "24.10.2026 00:00:00", "26.10.2026 23:59:59",
+       7200},
+      {"05.03.2024 07:30:00", "05.03.2024 23:59:00", "05.03.2024 07:30:00", "05.03.2024 23:59:00",
+       3600},
+  };
+  for (const Case& c : cases) {
+    int32_t from = 0, to = 0;
+    ConvertPeriod(c.from, c.to, from, to);
+    EXPECT_EQ(FormatTimestamp(from, TimestampForm::Report), c.fromWall);
+    EXPECT_EQ(FormatTimestamp(to, TimestampForm::Report), c.toWall);
+    EXPECT_EQ(UtcOffsetSeconds, c.offset);
+  }
+  int32_t from = 0, to = 0;
+  ConvertPeriod("05.03.2024 07:30:00", "05.03.2024 23:59:00", from, to);
+  EXPECT_EQ(from, 1709623800);
+  EXPECT_EQ(to, 1709683140);
+}
