@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3
-  libexpat1-dev libcurl4-openssl-dev
+  libexpat1-dev libcurl4-openssl-dev libssl-dev
   lighttpd
   python3 tzdata
 )

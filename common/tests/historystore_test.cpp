@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -133,27 +135,24 @@ TEST(RunHistoryStatement, WaitsForAWriterThatHoldsTheLock) {
   TempDir dir;
   std::string store = dir.File("history.db");
   MakeStore(store);
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  pid_t child = fork();
-  if (child == 0) {
-    // Another process writes: it holds the database for 300 ms, then commits.
-    sqlite3* writer = nullptr;
-    sqlite3_open(store.c_str(), &writer);
-    sqlite3_exec(writer, "begin exclusive", nullptr, nullptr, nullptr);
-    (void)!write(ready[1], "x", 1);
-    usleep(300 * 1000);
-    sqlite3_exec(writer, "insert into HISTORY values (30, 'C', 'N', '3', '3', 'S', ''); commit",
+  // A writer on its own connection holds the database for 300 ms, then
+  // commits; SQLite locks connections of one process against each other as
+  // it does other processes.
+  std::promise<bool> locked;
+  std::thread writer([&] {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(store.c_str(), &db) == SQLITE_OK &&
+              sqlite3_exec(db, "begin exclusive", nullptr, nullptr, nullptr) == SQLITE_OK;
+    locked.set_value(ok);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sqlite3_exec(db, "insert into HISTORY values (30, 'C', 'N', '3', '3', 'S', ''); commit",
                  nullptr, nullptr, nullptr);
-    sqlite3_close(writer);
-    _exit(0);
-  }
-  char byte;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    sqlite3_close(db);
+  });
+  ASSERT_TRUE(locked.get_future().get());
   Rows.clear();
   EXPECT_EQ(RunHistoryStatement(store, "select * from HISTORY where State <> 'X'", CollectRow),
             StoreOutcome::Ran);
-  int status = 0;
-  waitpid(child, &status, 0);
+  writer.join();
   EXPECT_EQ(Rows.size(), 2u);
 }
