@@ -1,0 +1,46 @@
+// HistQuery: the CGI program behind the add-on's history report page.
+//
+// Usage: started by the web server as HistQuery.ksq, once per request, with
+// REQUEST_METHOD GET (request in QUERY_STRING) or POST (CONTENT_LENGTH bytes
+// on standard input). Request keys: SQL=, DFW=, txDateFrom=, txTimeFrom=,
+// txDateTo=, txTimeTo=, obj= (repeated, name;label;kind), ACTION=DEL.
+//
+// Reads: the request; HistPath.cfg (its first line names the directory of
+// history.db); history.db, table HISTORY; the selection file histobj.dat (for
+// an empty request) or the one named by DFW= in the working directory.
+// Writes: one ISO-8859-15 HTML page to standard output; histobj.dat or
+// histsql.dat (the last selection) in the working directory; deletes the
+// chosen objects' rows of the period from HISTORY after ACTION=DEL.
+// Errors of SQLite go to standard error as well.
+//
+// Exit status: always 0, also after an error; the page says what happened.
+#include <string>
+
+#include "common/historystore.h"
+#include "histquery/page.h"
+#include "histquery/report.h"
+#include "histquery/reportstate.h"
+#include "histquery/request.h"
+#include "histquery/selection.h"
+#include "histquery/statement.h"
+
+int main() {
+  Report.request = ReadRequest();
+  PrintPageHead(stdout);
+  TakeSelection(Report);
+  PrintModeHeader(stdout, Report);
+  std::string statement = Report.sqlMode ? "" : BuildObjectStatement(Report);
+
+  // Without a complete period nothing runs: above all no deletion of
+  // everything a delete link without dates would otherwise ask for.
+  RunOutcome outcome = RunOutcome::NoPeriod;
+  if (PeriodUsable(Report)) {
+    std::string storePath;
+    if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return 0;  // the message ends the page
+    if (Report.sqlMode) statement = BuildSqlStatement(Report);
+    outcome = RunReportStatement(storePath, statement);
+  }
+  PrintClosingSection(stdout, Report, outcome);
+  PrintPageEnd(stdout);
+  return 0;
+}

@@ -1,0 +1,128 @@
+#include "histquery/page.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "common/strings.h"
+#include "histquery/pagetexts.h"
+
+namespace {
+
+// Besides letters and digits, the characters of an ordinary request; none of
+// them can end the link's JavaScript string or its attribute.
+constexpr const char kLinkSafe[] = "-_.~=&%;:,+/*()!?@$";
+
+bool IsNameChar(unsigned char c) {
+  return std::isalnum(c) != 0;
+}
+
+}  // namespace
+
+std::string HtmlEscaped(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&#39;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string LinkEncoded(const std::string& request) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string link;
+  link.reserve(request.size());
+  for (size_t i = 0; i < request.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(request[i]);
+    bool safe = c != 0 && (IsNameChar(c) || std::strchr(kLinkSafe, c) != nullptr);
+    // The attribute value is HTML-decoded before the script sees it, so
+    // "&apos;" would become a quote there: the ";" that ends a character
+    // reference name is encoded. Request keys end in "=", never in ";".
+    if (c == ';') {
+      size_t j = i;
+      while (j > 0 && IsNameChar(static_cast<unsigned char>(request[j - 1]))) --j;
+      if (j < i && j > 0 && request[j - 1] == '&') safe = false;
+    }
+    if (safe) {
+      link += static_cast<char>(c);
+    } else {
+      link += '%';
+      link += kHex[c >> 4];
+      link += kHex[c & 0x0F];
+    }
+  }
+  return link;
+}
+
+void PrintPageHead(FILE* out) {
+  std::fputs(kPageHead, out);
+}
+
+void PrintModeHeader(FILE* out, const ReportState& state) {
+  if (!state.sqlMode) {
+    std::fputs(kObjectModeHeader, out);
+    return;
+  }
+  std::fputs(kSqlModeButton, out);
+  std::fprintf(out, kSqlModePeriodFormat, HtmlEscaped(state.displayFrom).c_str(),
+               HtmlEscaped(state.displayTo).c_str());
+  std::fprintf(out, kSqlModeTextFormat, HtmlEscaped(state.sqlText).c_str());
+}
+
+void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome) {
+  // Rows that came before a failure stay on the page; their table is closed.
+  if (state.sqlMode && state.rowCount > 0) std::fputs(kTableEnd, out);
+  if (outcome == RunOutcome::NoPeriod) {
+    std::fputs(kNoPeriod, out);
+    return;
+  }
+  if (!state.sqlMode && state.deleteFlag) {
+    // Confirmed only when the deletion really ran (also when it matched no row).
+    std::fputs(outcome == RunOutcome::Ran ? kDeletionDone : kDeletionFailed, out);
+    return;
+  }
+  if (outcome == RunOutcome::OpenFailed || outcome == RunOutcome::Failed) {
+    std::fputs(kStoreFailed, out);
+    return;
+  }
+  std::string count = IntToString(state.rowCount);
+  if (state.sqlMode) {
+    if (state.rowCount > 0)
+      std::fprintf(out, kSqlRowCountFormat, count.c_str());
+    else
+      std::fputs(kSqlNoRows, out);
+    return;
+  }
+  if (state.rowCount == 0) {
+    std::fputs(kObjectNoRows, out);
+    return;
+  }
+  std::fprintf(out, kObjectRowCountFormat, count.c_str());
+  std::fputs(kHomeButton, out);
+  std::fputs(kSelectionButton, out);
+  std::fputs(kDeleteLinkStart, out);
+  std::fputs(LinkEncoded(state.request).c_str(), out);
+  std::fputs(kDeleteLinkEnd, out);
+  std::fputs(kDeleteWarning, out);
+}
+
+void PrintPageEnd(FILE* out) {
+  std::fputs(kPageEnd, out);
+}

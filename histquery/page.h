@@ -1,0 +1,24 @@
+// The page frame: head, mode header, closing section, page end.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "histquery/reportstate.h"
+
+// `text` with & < > " ' as HTML character references.
+std::string HtmlEscaped(const std::string& text);
+
+// The request text as it may stand in the delete link, inside a JavaScript
+// string inside an attribute: every byte a query string does not normally
+// hold is percent-encoded, so ordinary requests come out unchanged.
+std::string LinkEncoded(const std::string& request);
+
+void PrintPageHead(FILE* out);
+void PrintModeHeader(FILE* out, const ReportState& state);
+
+// Row count, delete button, deletion confirmation, or what kept the run from
+// its result.
+void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome);
+
+void PrintPageEnd(FILE* out);

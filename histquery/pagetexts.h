@@ -1,0 +1,84 @@
+// Every fixed text of the report page, in ISO-8859-15 single bytes.
+//
+// The front end and its users know these texts; they go out byte for byte.
+// A "line" ends in one line feed, the CGI header too.
+#pragma once
+
+// Page head, written right after the request has been read.
+constexpr const char kPageHead[] =
+    "Content-type: text/html\n"
+    "\n"
+    "<!DOCTYPE HTML>\n"
+    "<html><head><title>SQL-Ergebnis</title>\n"
+    "<meta name='viewport' content='width=device-width, initial-scale=1.0'>\n"
+    "<meta charset='iso-8859-15'>\n"
+    // The style block has no line break of its own: each rule is padded with
+    // blanks instead (381 bytes, so the line holds 396 before its line feed).
+    "<style type='text/css'>  "
+    "h1 {                             "
+    "\tfont-family: Arial;            "
+    "\tcolor: blue;                   "
+    "\ttext-align: center;            "
+    "\tfont-size: large;              "
+    "}                                "
+    "body {                           "
+    "\tfont-family: Arial;            "
+    "\tcolor: black;                  "
+    "\ttext-align: left;              "
+    "\tfont-size: medium;             "
+    "}"
+    "</style></head>\n"
+    "<body style='margin-top:10px; margin-left:30px'>\n"
+    "<img src='favicon.ico' style='width: 48px; height: 48px; float: left'>\n"
+    "<h1>History mit Quelle</h1><br><hr><br>\n"
+    "<button type=\"button\" onclick=\"window.location.href = 'MainMenu.htm'\">Home</button>\n";
+
+// Mode headers.
+constexpr const char kSqlModeButton[] =
+    "<button type=\"button\" onclick=\"window.location.href = "
+    "'servmain.ksq?HTM=histsql.cls'\">SQL-Abfrage</button><br>\n";
+constexpr const char kSqlModePeriodFormat[] = "<hr>Zeitraum von %s bis %s<hr>";
+constexpr const char kSqlModeTextFormat[] = "%s<hr>";
+constexpr const char kObjectModeHeader[] =
+    "<button type=\"button\" onclick=\"window.location.href = "
+    "'servmain.ksq?HTM=histobj.cls'\">Historyauswahl</button><br><hr><br>\n";
+
+// Rows.
+constexpr const char kTableStart[] = "<table><tr>";
+constexpr const char kTableHeadCellFormat[] = "<th>%s</th>\n";
+constexpr const char kTableHeadEnd[] = "</tr>";
+constexpr const char kTableRowStartFormat[] = "<tr><td>%s</td>";
+constexpr const char kTableCellFormat[] = "<td>%s</td>";
+constexpr const char kTableRowEnd[] = "</tr>\n";
+constexpr const char kTableEnd[] = "</table>";
+constexpr const char kReportLineFormat[] = "%s : %s = %s <-[%s]<br>\n";
+
+// Closing sections.
+constexpr const char kSqlRowCountFormat[] = "<hr>%s Datens\xE4tze gefunden.<br><hr>\n";
+constexpr const char kSqlNoRows[] = "<br><hr>Verarbeitung erfolgreich beendet<br><hr>\n";
+constexpr const char kDeletionDone[] =
+    "<b>Die ausgew\xE4hlten Daten wurden aus der Datenbank gel\xF6scht</b>\n";
+constexpr const char kObjectNoRows[] =
+    "<b>Es gibt keine Daten f\xFCr den ausgew\xE4hlten Zeitraum</b><hr>\n";
+constexpr const char kObjectRowCountFormat[] = "<br><hr>%s Datens\xE4tze gefunden.<br><hr>\n";
+constexpr const char kHomeButton[] =
+    "<button type=\"button\" onclick=\"window.location.href = 'MainMenu.htm'\">Home</button>\n";
+constexpr const char kSelectionButton[] =
+    "<button type=\"button\" onclick=\"window.location.href = "
+    "'servmain.ksq?HTM=histobj.cls'\">Historyauswahl</button><br><hr><br>\n";
+constexpr const char kDeleteLinkStart[] =
+    "<button type=\"submit\" onclick=\"window.location.href = 'HistQuery.ksq?ACTION=DEL&";
+constexpr const char kDeleteLinkEnd[] =
+    "'\">Diese Daten aus der Datenbank l\xF6schen</button><br>\n";
+constexpr const char kDeleteWarning[] =
+    "<b>Die L\xF6schung kann nicht r\xFC"
+    "ckg\xE4ngig gemacht werden!!</b><hr><br>\n";
+
+// Our own messages where the run could not do what was asked.
+constexpr const char kStoreFailed[] = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n";
+constexpr const char kDeletionFailed[] =
+    "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xF6scht</b><hr>\n";
+constexpr const char kNoPeriod[] = "<b>Es wurde kein Zeitraum ausgew\xE4hlt</b><hr>\n";
+
+// Page end.
+constexpr const char kPageEnd[] = "</body></html>\n";

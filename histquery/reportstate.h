@@ -1,0 +1,45 @@
+// The one record of a report run, shared by the main sequence and the row
+// handler that SQLite calls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// One chosen object, from a "name;label;kind" entry.
+struct SelectionEntry {
+  std::string name;
+  std::string label;
+  char kind = '\0';  // first character of the third field, NUL when it is empty
+};
+
+constexpr int kMaxEntries = 12;
+constexpr int kMaxObjectNames = 8;  // also the most entries a request or a selection file gives
+
+// How the statement of a run went, as the closing section tells it.
+enum class RunOutcome {
+  NoPeriod,    // no usable period: nothing was run
+  Ran,         // the statement ran to its end
+  Missing,     // there is no history.db
+  OpenFailed,  // SQLite could not open it
+  Failed,      // the statement failed (locked, syntax error, missing table ...)
+};
+
+struct ReportState {
+  std::string request;  // raw request text; "%3B" becomes ";" once the selection is taken
+  std::string sqlText;  // decoded free SQL text (SQL mode)
+  bool sqlMode = false;
+  bool deleteFlag = false;
+  int32_t rowCount = 0;
+  std::string periodFrom;  // YYYY-MM-DD HH:MM:SS
+  std::string periodTo;
+  std::string displayFrom;  // DD.MM.YYYY HH:MM:SS
+  std::string displayTo;
+  int32_t fromStamp = 0;
+  int32_t toStamp = 0;
+  SelectionEntry entries[kMaxEntries];
+  int32_t entryCount = 0;
+  std::string objectNames[kMaxObjectNames];
+};
+
+// The run's state; the row handler reaches it here.
+extern ReportState Report;

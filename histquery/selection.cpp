@@ -1,0 +1,184 @@
+#include "histquery/selection.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/datetime.h"
+#include "common/strings.h"
+#include "histquery/request.h"
+
+namespace {
+
+constexpr size_t kMinSqlText = 8;     // a shorter SQL value keeps object mode
+constexpr size_t kMinDate = 7;        // a shorter date value is no date
+constexpr size_t kMinTime = 4;        // a shorter time value is no time
+constexpr size_t kPaddedTime = 8;     // HH:MM:SS
+constexpr size_t kPeriodLength = 19;  // YYYY-MM-DD HH:MM:SS
+constexpr int kLineBuffer = 255;      // selection file lines: at most 254 characters
+constexpr size_t kMaxEntryText = 128;
+
+SelectionEntry EntryFrom(const std::string& text) {
+  SelectionEntry entry;
+  entry.name = GetField(text, 1, ';');
+  entry.label = GetField(text, 2, ';');
+  std::string kind = GetField(text, 3, ';');
+  entry.kind = kind.empty() ? '\0' : kind[0];
+  return entry;
+}
+
+// Decodes the ":" of a time value and pads HH:MM to HH:MM:SS; anything still
+// too short is midnight. False for a value too short to be a time at all.
+bool TakeTime(std::string& time) {
+  if (time.size() < kMinTime) return false;
+  ReplaceAll(time, "%3A", ":");
+  if (time.size() < kPaddedTime) time += ":00";
+  if (time.size() < kPaddedTime) time = "00:00:00";
+  return true;
+}
+
+std::string Piece(const std::string& text, size_t begin, size_t count) {
+  return begin < text.size() ? text.substr(begin, count) : "";
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+void TakeSelection(ReportState& state) {
+  state.sqlText = GetKeyValue("SQL=", state.request, '&');
+  if (state.sqlText.size() >= kMinSqlText) {
+    state.sqlMode = true;
+    DecodeSqlText(state.sqlText);
+  }
+  LoadSelectionFile(state, SelectionFileToLoad(state.request));
+  if (!state.request.empty()) {
+    std::string content = TakeRequestValues(state);
+    // Without a writable working directory the report still runs, unsaved.
+    SaveSelectionFile(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content);
+  }
+  state.displayFrom = DisplayText(state.periodFrom);
+  state.displayTo = DisplayText(state.periodTo);
+  if (PeriodUsable(state)) {
+    ConvertPeriod(state.displayFrom, state.displayTo, state.fromStamp, state.toStamp);
+  }
+}
+
+std::string SelectionFileToLoad(const std::string& request) {
+  if (request.empty()) return kObjectSelectionFile;
+  std::string name = GetKeyValue("DFW=", request, '&');
+  // The request names a file of the working directory, nothing elsewhere.
+  if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos) return "";
+  return name;
+}
+
+void LoadSelectionFile(ReportState& state, const std::string& fileName) {
+  state.entryCount = 0;
+  if (fileName.empty()) return;
+  FILE* file = std::fopen(fileName.c_str(), "r");
+  if (file == nullptr) return;
+  std::string dateFrom, timeFrom, dateTo, timeTo;
+  int index = 0;
+  char buffer[256];
+  while (index < kMaxObjectNames && std::fgets(buffer, kLineBuffer, file) != nullptr) {
+    std::string line = buffer;
+    if (line.size() < 4) continue;
+    if (line.back() == '\n') line.pop_back();
+    if (StartsWith(line, "obj=")) {
+      state.entries[index++] = EntryFrom(Piece(line, 4, kMaxEntryText));
+    } else if (StartsWith(line, "txDateFrom=")) {
+      dateFrom = Piece(line, 11, 10);
+    } else if (StartsWith(line, "txTimeFrom=")) {
+      timeFrom = Piece(line, 11, 8);
+    } else if (StartsWith(line, "txDateTo=")) {
+      dateTo = Piece(line, 9, 10);
+    } else if (StartsWith(line, "txTimeTo=")) {
+      timeTo = Piece(line, 9, 8);
+    }
+  }
+  std::fclose(file);
+  if (dateFrom.size() >= kMinDate) state.periodFrom = dateFrom + " " + timeFrom;
+  if (dateTo.size() >= kMinDate) state.periodTo = dateTo + " " + timeTo;
+  state.entryCount = index;
+}
+
+std::string TakeRequestValues(ReportState& state) {
+  const std::string& request = state.request;
+  std::string content;
+  std::string date = GetKeyValue("txDateFrom=", request, '&');
+  content += "txDateFrom=" + date + "\n";
+  if (date.size() >= kMinDate) {
+    std::string time = GetKeyValue("txTimeFrom=", request, '&');
+    if (TakeTime(time)) {
+      content += "txTimeFrom=" + time + "\n";
+      state.periodFrom = date + " " + time;
+    }
+    date = GetKeyValue("txDateTo=", request, '&');
+    content += "txDateTo=" + date + "\n";
+    if (date.size() >= kMinDate) {
+      time = GetKeyValue("txTimeTo=", request, '&');
+      if (TakeTime(time)) {
+        content += "txTimeTo=" + time + "\n";
+        state.periodTo = date + " " + time;
+      }
+    }
+  }
+  // The fields of an object entry arrive with their ";" encoded; the delete
+  // link repeats the request in this form.
+  ReplaceAll(state.request, "%3B", ";");
+  if (state.sqlMode) {
+    content += "SQL=" + state.sqlText + "\n";
+    return content;
+  }
+  // Every "obj=" counts, the first one too when the request begins with it.
+  // Keys beyond the eighth are left out of the report, the deletion and the
+  // saved selection alike.
+  int index = 0;
+  size_t at = request.find("obj=");
+  while (at != std::string::npos && index < kMaxObjectNames) {
+    size_t end = request.find('&', at);
+    if (end == std::string::npos) end = request.size();
+    std::string value = request.substr(at + 4, end - (at + 4));
+    content += "obj=" + value + "\n";
+    state.entries[index++] = EntryFrom(value);
+    at = request.find("obj=", end);
+  }
+  state.entryCount = index;
+  return content;
+}
+
+bool SaveSelectionFile(const std::string& fileName, const std::string& content) {
+  std::string temporary = fileName + ".XXXXXX";
+  int fd = mkstemp(&temporary[0]);
+  if (fd < 0) return false;
+  // Same permissions as a file the run would have created directly.
+  mode_t mask = umask(0);
+  umask(mask);
+  bool written = fchmod(fd, 0666 & ~mask) == 0;
+  size_t done = 0;
+  while (written && done < content.size()) {
+    ssize_t n = write(fd, content.data() + done, content.size() - done);
+    if (n <= 0)
+      written = false;
+    else
+      done += static_cast<size_t>(n);
+  }
+  if (close(fd) != 0) written = false;
+  if (written && std::rename(temporary.c_str(), fileName.c_str()) == 0) return true;
+  unlink(temporary.c_str());
+  return false;
+}
+
+std::string DisplayText(const std::string& period) {
+  return Piece(period, 8, 2) + "." + Piece(period, 5, 2) + "." + Piece(period, 0, 4) + " " +
+         Piece(period, 11, 8);
+}
+
+bool PeriodUsable(const ReportState& state) {
+  return state.periodFrom.size() >= kPeriodLength && state.periodTo.size() >= kPeriodLength;
+}

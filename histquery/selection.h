@@ -1,0 +1,39 @@
+// The selection of a run: mode, last selection file, request values, period.
+#pragma once
+
+#include <string>
+
+#include "histquery/reportstate.h"
+
+constexpr const char kObjectSelectionFile[] = "histobj.dat";
+constexpr const char kSqlSelectionFile[] = "histsql.dat";
+
+// Mode, selection file, request values and period of `state.request`, in
+// that order: after it `state` holds everything the statement needs.
+void TakeSelection(ReportState& state);
+
+// The selection file a request asks to load first: histobj.dat for an empty
+// request, else the DFW value when it is a plain file name in the working
+// directory; empty when nothing is to be loaded.
+std::string SelectionFileToLoad(const std::string& request);
+
+// Period texts and up to 8 entries from a selection file; a file that does
+// not open loads nothing.
+void LoadSelectionFile(ReportState& state, const std::string& fileName);
+
+// The request's period and (object mode) entries into `state`, which they
+// replace; returns the text of the selection file that records them. Turns
+// every "%3B" of the request into ";" on the way.
+std::string TakeRequestValues(ReportState& state);
+
+// Replaces `fileName` with `content` in one step (written beside it, then
+// renamed), so an overlapping run never reads half a file. False when it
+// could not be written; the old file then stays.
+bool SaveSelectionFile(const std::string& fileName, const std::string& content);
+
+// "YYYY-MM-DD HH:MM:SS" as "DD.MM.YYYY HH:MM:SS", by position; what a short
+// text lacks stays out.
+std::string DisplayText(const std::string& period);
+
+// Both period texts are complete; without that no statement runs.
+bool PeriodUsable(const ReportState& state);

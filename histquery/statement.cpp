@@ -1,0 +1,39 @@
+#include "histquery/statement.h"
+
+#include "common/strings.h"
+
+namespace {
+
+std::string PeriodCondition(const ReportState& state) {
+  return "(TimeStamp >= " + IntToString(state.fromStamp) +
+         " and TimeStamp <= " + IntToString(state.toStamp) + ")";
+}
+
+}  // namespace
+
+std::string BuildObjectStatement(ReportState& state) {
+  for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
+    state.objectNames[k] = UpperCase(state.entries[k].name);
+  }
+  state.deleteFlag = GetKeyValue("ACTION=", state.request, '&') == "DEL";
+  // The deletion has no State condition: it also removes the rows that the
+  // report leaves out.
+  std::string sql = state.deleteFlag ? "delete from HISTORY where " + PeriodCondition(state)
+                                     : "select * from HISTORY where " + PeriodCondition(state) +
+                                           " and State <> \"X\"";
+  if (state.entryCount > 0) {
+    sql += " and (";
+    for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
+      if (k > 0) sql += " or ";
+      sql += "ObjName = '" + SqlQuoted(state.objectNames[k]) + "'";
+    }
+    sql += state.deleteFlag ? ")" : ") order by TimeStamp";
+  }
+  return sql;
+}
+
+std::string BuildSqlStatement(const ReportState& state) {
+  std::string sql = state.sqlText;
+  ReplaceAll(sql, "where", "where " + PeriodCondition(state) + " and");
+  return sql;
+}

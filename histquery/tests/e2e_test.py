@@ -1,0 +1,444 @@
+"""End-to-end tests of HistQuery: the built program runs as a CGI process (and
+behind a real lighttpd) against real SQLite files in a temporary directory.
+
+Needs HISTQUERY_BIN (the HistQuery-localcfg program) and TZ=Europe/Berlin.
+"""
+import calendar
+import os
+import re
+import shutil
+import socket
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.request
+
+BIN = os.environ.get("HISTQUERY_BIN", "")
+os.environ["TZ"] = "Europe/Berlin"
+time.tzset()
+
+# The page texts, written out independently of the program's sources.
+STYLE_PIECES = [
+    ("<style type='text/css'>", 2), ("h1 {", 29), ("\tfont-family: Arial;", 12),
+    ("\tcolor: blue;", 19), ("\ttext-align: center;", 12), ("\tfont-size: large;", 14),
+    ("}", 32), ("body {", 27), ("\tfont-family: Arial;", 12), ("\tcolor: black;", 18),
+    ("\ttext-align: left;", 14), ("\tfont-size: medium;", 13), ("}", 0),
+]
+STYLE = "".join(text + " " * blanks for text, blanks in STYLE_PIECES)
+HOME = "<button type=\"button\" onclick=\"window.location.href = 'MainMenu.htm'\">Home</button>\n"
+HEAD = ("Content-type: text/html\n\n<!DOCTYPE HTML>\n"
+        "<html><head><title>SQL-Ergebnis</title>\n"
+        "<meta name='viewport' content='width=device-width, initial-scale=1.0'>\n"
+        "<meta charset='iso-8859-15'>\n" + STYLE + "</style></head>\n"
+        "<body style='margin-top:10px; margin-left:30px'>\n"
+        "<img src='favicon.ico' style='width: 48px; height: 48px; float: left'>\n"
+        "<h1>History mit Quelle</h1><br><hr><br>\n" + HOME)
+OBJ_BUTTON = ("<button type=\"button\" onclick=\"window.location.href = "
+              "'servmain.ksq?HTM=histobj.cls'\">Historyauswahl</button><br><hr><br>\n")
+SQL_BUTTON = ("<button type=\"button\" onclick=\"window.location.href = "
+              "'servmain.ksq?HTM=histsql.cls'\">SQL-Abfrage</button><br>\n")
+END = "</body></html>\n"
+NO_DATA = "<b>Es gibt keine Daten f\xfcr den ausgew\xe4hlten Zeitraum</b><hr>\n"
+SQL_DONE = "<br><hr>Verarbeitung erfolgreich beendet<br><hr>\n"
+DELETED = "<b>Die ausgew\xe4hlten Daten wurden aus der Datenbank gel\xf6scht</b>\n"
+NOT_DELETED = "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xf6scht</b><hr>\n"
+FAILED = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n"
+NO_PERIOD = "<b>Es wurde kein Zeitraum ausgew\xe4hlt</b><hr>\n"
+
+REQUEST = ("txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
+           "&obj=Licht1%3BKueche%3BN")
+SAVED = ("txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
+         "txTimeTo=23:59:00\nobj=Licht1;Kueche;N\n")
+
+
+def stamp(text):
+    """Wall-clock seconds of a local 'YYYY-MM-DD HH:MM:SS', as HISTORY counts them."""
+    return calendar.timegm(time.strptime(text, "%Y-%m-%d %H:%M:%S"))
+
+
+def latin(text):
+    return text.encode("latin-1")
+
+
+def report_lines(rows):
+    return "".join("%s : %s = %s <-[%s]<br>\n" % r for r in rows)
+
+
+def offer_deletion(count, link):
+    return ("<br><hr>%d Datens\xe4tze gefunden.<br><hr>\n" % count + HOME + OBJ_BUTTON +
+            "<button type=\"submit\" onclick=\"window.location.href = 'HistQuery.ksq?ACTION=DEL&"
+            + link + "'\">Diese Daten aus der Datenbank l\xf6schen</button><br>\n"
+            "<b>Die L\xf6schung kann nicht r\xfcckg\xe4ngig gemacht werden!!</b><hr><br>\n")
+
+
+def sql_header(period_from, period_to, text):
+    return SQL_BUTTON + "<hr>Zeitraum von %s bis %s<hr>%s<hr>" % (period_from, period_to, text)
+
+
+ROWS = [  # TimeStamp text, ObjName, ObjKind, Value, ValueText, Source, State
+    ("2024-03-05 07:29:59", "LICHT1", "N", "0", "0", "Taster", ""),
+    ("2024-03-05 07:30:00", "LICHT1", "N", "1", "1", "Taster", ""),
+    ("2024-03-05 08:00:00", "LICHT1", "N", "0", "0", "Zentrale", "X"),
+    ("2024-03-05 12:15:30", "LICHT1", "N", "0", "aus", "Programm", ""),
+    ("2024-03-05 20:00:00", "HEIZUNG", "C", "21.5", "21.5", "Sensor", ""),
+    ("2024-03-05 23:00:00", "LICHT1", "N", "1", "1", "Zentrale", "X"),
+    ("2024-03-05 23:59:00", "LICHT1", "N", "1", "an", "Taster", ""),
+    ("2024-03-06 00:00:00", "LICHT1", "N", "0", "0", "Taster", ""),
+]
+REPORTED = [
+    ("05.03.2024 07:30:00", "LICHT1", "1", "Taster"),
+    ("05.03.2024 12:15:30", "LICHT1", "aus", "Programm"),
+    ("05.03.2024 23:59:00", "LICHT1", "an", "Taster"),
+]
+
+
+class Site:
+    """A working directory with HistPath.cfg and a data directory for history.db."""
+
+    def __init__(self, rows=ROWS, with_db=True):
+        self.dir = tempfile.mkdtemp(prefix="histquery_e2e.")
+        self.data = os.path.join(self.dir, "data")
+        os.mkdir(self.data)
+        self.db = os.path.join(self.data, "history.db")
+        with open(os.path.join(self.dir, "HistPath.cfg"), "w") as cfg:
+            cfg.write(self.data + "  \n")
+        if with_db:
+            con = sqlite3.connect(self.db)
+            con.execute("create table HISTORY (TimeStamp integer, ObjName text, ObjKind text, "
+                        "Value text, ValueText text, Source text, State text)")
+            con.executemany("insert into HISTORY values (?,?,?,?,?,?,?)",
+                            [(stamp(r[0]),) + tuple(r[1:]) for r in rows])
+            con.commit()
+            con.close()
+
+    def remove(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def run(self, method="GET", query=None, body=None, content_length=None, timeout=30):
+        env = {"PATH": "/usr/bin:/bin", "TZ": "Europe/Berlin"}
+        if method is not None:
+            env["REQUEST_METHOD"] = method
+        if query is not None:
+            env["QUERY_STRING"] = query
+        if body is not None and content_length is None:
+            content_length = str(len(body))
+        if content_length is not None:
+            env["CONTENT_LENGTH"] = content_length
+        proc = subprocess.run([BIN], cwd=self.dir, env=env, input=body or b"",
+                              capture_output=True, timeout=timeout)
+        self.stderr = proc.stderr.decode("latin-1")
+        if proc.returncode != 0:
+            raise AssertionError("exit status %d" % proc.returncode)
+        return proc.stdout
+
+    def file(self, name):
+        path = os.path.join(self.dir, name)
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def rows(self):
+        con = sqlite3.connect(self.db)
+        result = con.execute("select TimeStamp, ObjName, State from HISTORY "
+                             "order by TimeStamp, ObjName").fetchall()
+        con.close()
+        return result
+
+
+class CgiTests(unittest.TestCase):
+    def setUp(self):
+        self.site = Site()
+        self.addCleanup(self.site.remove)
+
+    def test_object_report_page_and_selection_file(self):
+        page = self.site.run(query=REQUEST)
+        expected = (HEAD + OBJ_BUTTON + report_lines(REPORTED) +
+                    offer_deletion(3, REQUEST.replace("%3B", ";")) + END)
+        self.assertEqual(page, latin(expected))
+        self.assertEqual(len(page.split(b"\n")[6]), 396)
+        self.assertEqual(self.site.file("histobj.dat"), latin(SAVED))
+        self.assertIsNone(self.site.file("histsql.dat"))
+
+    def test_post_gives_the_same_page(self):
+        get = self.site.run(query=REQUEST)
+        self.assertEqual(self.site.run(method="POST", body=latin(REQUEST)), get)
+        # An empty request shows the saved selection again, with an empty delete link.
+        again = self.site.run(method="GET")
+        self.assertEqual(again, get.replace(latin(REQUEST.replace("%3B", ";")), b""))
+        self.assertEqual(self.site.file("histobj.dat"), latin(SAVED))
+
+    def test_deletion_from_the_link_removes_hidden_rows_too(self):
+        link = REQUEST.replace("%3B", ";")
+        page = self.site.run(query="ACTION=DEL&" + link)
+        self.assertEqual(page, latin(HEAD + OBJ_BUTTON + DELETED + END))
+        self.assertEqual(self.site.rows(), [
+            (stamp("2024-03-05 07:29:59"), "LICHT1", ""),
+            (stamp("2024-03-05 20:00:00"), "HEIZUNG", ""),
+            (stamp("2024-03-06 00:00:00"), "LICHT1", ""),
+        ])
+        self.assertEqual(self.site.file("histobj.dat"), latin(SAVED))
+        # Nothing left to match: still confirmed, since the deletion ran.
+        self.assertEqual(self.site.run(query="ACTION=DEL&" + link), page)
+
+    def test_sql_mode_table_and_selection_file(self):
+        text = "select ObjName, State from HISTORY where State = 'X'"
+        query = ("SQL=select+ObjName%2C+State+from+HISTORY+where+State+%3D+%27X%27"
+                 "&DFW=histsql.dat&txDateFrom=2024-03-05&txTimeFrom=07%3A30"
+                 "&txDateTo=2024-03-05&txTimeTo=23%3A59")
+        page = self.site.run(query=query)
+        cell = "<tr><td>01.01.1970 00:00:00</td><td>X</td></tr>\n"
+        expected = (HEAD + sql_header("05.03.2024 07:30:00", "05.03.2024 23:59:00",
+                                      text.replace("'", "&#39;")) +
+                    "<table><tr><th>ObjName</th>\n<th>State</th>\n</tr>" + cell * 2 +
+                    "</table><hr>2 Datens\xe4tze gefunden.<br><hr>\n" + END)
+        self.assertEqual(page, latin(expected))
+        self.assertEqual(self.site.file("histsql.dat"), latin(
+            "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
+            "txTimeTo=23:59:00\nSQL=" + text + "\n"))
+        self.assertIsNone(self.site.file("histobj.dat"))
+        # A later call naming histsql.dat takes its period.
+        page = self.site.run(query="DFW=histsql.dat&SQL=select+count(*)+from+HISTORY+where+1")
+        self.assertIn(b"<tr><td>01.01.1970 00:00:06</td></tr>\n", page)
+
+    def test_sql_mode_without_rows_and_with_a_failing_statement(self):
+        period = "&txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
+        page = self.site.run(query="SQL=update+HISTORY+set+State%3D%27X%27+where+1" + period)
+        self.assertTrue(page.endswith(latin("<hr>" + SQL_DONE + END)))
+        self.assertEqual([r[2] for r in self.site.rows()], ["", "X", "X", "X", "X", "X", "X", ""])
+        page = self.site.run(query="SQL=selectx+from+HISTORY" + period)
+        self.assertTrue(page.endswith(latin("selectx from HISTORY<hr>" + FAILED + END)))
+        self.assertIn("SQL error creating table:", self.site.stderr)
+
+    def test_failure_after_rows_keeps_them_and_closes_the_table(self):
+        # abs() overflows on the HEIZUNG row, after three rows were printed.
+        query = ("SQL=select+TimeStamp%2C+abs(case+when+ObjName%3D%27HEIZUNG%27+then+"
+                 "-9223372036854775807-1+else+0+end)+from+HISTORY+where+1"
+                 "&txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-06&txTimeTo=00%3A00")
+        page = self.site.run(query=query).decode("latin-1")
+        self.assertIn("<tr><td>05.03.2024 12:15:30</td><td>0</td></tr>\n</table>" + FAILED + END,
+                      page)
+        self.assertEqual(page.count("<tr><td>"), 3)
+
+    def test_missing_store(self):
+        os.remove(self.site.db)
+        page = self.site.run(query=REQUEST)
+        self.assertEqual(page, latin(HEAD + OBJ_BUTTON + NO_DATA + END))
+        page = self.site.run(query="ACTION=DEL&" + REQUEST)
+        self.assertEqual(page, latin(HEAD + OBJ_BUTTON + NOT_DELETED + END))
+        self.assertFalse(os.path.exists(self.site.db))
+        self.assertEqual(self.site.stderr, "")
+
+    def test_missing_table_is_a_failure_not_an_empty_result(self):
+        con = sqlite3.connect(self.site.db)
+        con.execute("drop table HISTORY")
+        con.commit()
+        con.close()
+        self.assertEqual(self.site.run(query=REQUEST), latin(HEAD + OBJ_BUTTON + FAILED + END))
+        self.assertEqual(self.site.run(query="ACTION=DEL&" + REQUEST),
+                         latin(HEAD + OBJ_BUTTON + NOT_DELETED + END))
+
+    def test_locked_database(self):
+        holder = sqlite3.connect(self.site.db, isolation_level=None, check_same_thread=False)
+        holder.execute("begin exclusive")
+        page = self.site.run(query="ACTION=DEL&" + REQUEST)
+        self.assertEqual(page, latin(HEAD + OBJ_BUTTON + NOT_DELETED + END))
+        self.assertIn("locked", self.site.stderr)
+        self.assertEqual(len(self.site.rows_while(holder)), len(ROWS))
+        holder.execute("rollback")
+        # A writer that lets go within a moment is waited for.
+        holder.execute("begin exclusive")
+        threading.Timer(0.5, lambda: holder.execute("rollback")).start()
+        page = self.site.run(query=REQUEST)
+        holder.close()
+        self.assertIn(latin(report_lines(REPORTED)), page)
+
+    def test_no_period_runs_nothing(self):
+        empty = latin(HEAD + OBJ_BUTTON + NO_PERIOD + END)
+        self.assertEqual(self.site.run(method=None), empty)
+        self.assertIsNone(self.site.file("histobj.dat"))
+        # The delete link of such a page deletes nothing.
+        self.assertEqual(self.site.run(query="ACTION=DEL&"), empty)
+        self.assertEqual(self.site.run(query="ACTION=DEL&obj=LICHT1%3Bx%3BN"), empty)
+        self.assertEqual(len(self.site.rows()), len(ROWS))
+        self.assertEqual(self.site.file("histobj.dat"), b"txDateFrom=\nobj=LICHT1;x;N\n")
+        # A start without an end is no period either.
+        page = self.site.run(query="ACTION=DEL&txDateFrom=2024-03-05&txTimeFrom=07%3A30")
+        self.assertEqual(page, empty)
+        self.assertEqual(len(self.site.rows()), len(ROWS))
+
+    def test_unusable_requests_read_as_empty(self):
+        with open(os.path.join(self.site.dir, "histobj.dat"), "wb") as f:
+            f.write(latin(SAVED))
+        expected = latin(HEAD + OBJ_BUTTON + report_lines(REPORTED) + offer_deletion(3, "") + END)
+        cases = [
+            dict(method="HEAD", query=REQUEST),
+            dict(method="POST", body=latin(REQUEST), content_length="abc"),
+            dict(method="POST", body=latin(REQUEST), content_length="0"),
+            dict(method="POST", body=latin(REQUEST), content_length="-5"),
+            dict(method="POST", body=latin(REQUEST), content_length=str(len(REQUEST) + 1)),
+            dict(method="POST", body=latin(REQUEST), content_length="1099511627776"),
+            dict(method="POST", body=b"a" * 300000, content_length="300000"),
+            dict(method="GET"),
+        ]
+        for case in cases:
+            with self.subTest(**{k: v for k, v in case.items() if k != "body"}):
+                self.assertEqual(self.site.run(**case), expected)
+        self.assertEqual(self.site.file("histobj.dat"), latin(SAVED))
+
+    def test_missing_config_ends_the_page_early(self):
+        os.remove(os.path.join(self.site.dir, "HistPath.cfg"))
+        page = self.site.run(query=REQUEST)
+        self.assertEqual(page, latin(HEAD + OBJ_BUTTON + "Error opening HistPath.cfg<br>"))
+
+    def test_dfw_loads_only_plain_names(self):
+        secret = os.path.join(self.site.data, "secret.dat")
+        with open(secret, "w") as f:
+            f.write("txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
+                    "txTimeTo=23:59:00\nobj=LICHT1;x;N\n")
+        for name in ("data/secret.dat", secret, "../" + os.path.basename(self.site.dir) +
+                     "/data/secret.dat"):
+            page = self.site.run(query="DFW=" + name + "&x=1")
+            self.assertTrue(page.endswith(latin(NO_PERIOD + END)), name)
+        shutil.copy(secret, os.path.join(self.site.dir, "mine.dat"))
+        page = self.site.run(query="DFW=mine.dat&x=1")
+        # The period is loaded; the request's (no) objects replace the file's.
+        self.assertIn(latin("<br><hr>4 Datens\xe4tze gefunden."), page)
+
+    def test_more_than_eight_objects(self):
+        names = ["O%d" % i for i in range(1, 11)]
+        rows = [("2024-03-05 10:00:%02d" % i, n, "N", "1", "1", "S", "") for i, n in
+                enumerate(names)]
+        site = Site(rows)
+        self.addCleanup(site.remove)
+        query = ("txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-05&txTimeTo=23%3A59" +
+                 "".join("&obj=%s%%3B%%3BN" % n for n in names))
+        page = site.run(query=query).decode("latin-1")
+        self.assertIn("8 Datens\xe4tze gefunden", page)
+        self.assertNotIn(": O9 =", page)
+        site.run(query="ACTION=DEL&" + query)
+        self.assertEqual([r[1] for r in site.rows()], ["O9", "O10"])
+        self.assertEqual(site.file("histobj.dat").count(b"obj="), 8)
+
+    def test_request_beginning_with_obj(self):
+        query = "obj=Licht1%3BKueche%3BN&txDateFrom=2024-03-05&txTimeFrom=07%3A30" \
+                "&txDateTo=2024-03-05&txTimeTo=23%3A59"
+        page = self.site.run(query=query)
+        self.assertIn(latin(report_lines(REPORTED)), page)
+
+    def test_injection_attempts(self):
+        rows = ROWS + [("2024-03-05 09:00:00", "<B>'X\"", "N", "<script>", "a&b", "'src'", "")]
+        site = Site(rows)
+        self.addCleanup(site.remove)
+        period = "txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
+        # A quote in an object name stays inside its literal: nothing is deleted.
+        site.run(query="ACTION=DEL&" + period + "&obj=x' or '1'='1%3B%3BN")
+        self.assertEqual(len(site.rows()), len(rows))
+        # Values and the delete link cannot leave their places.
+        # Names arrive as sent; only the field separators are decoded.
+        query = period + "&obj=<B>'X\"%3B%3BN&z=');alert(1);//&q=&apos;<x>"
+        page = site.run(query=query).decode("latin-1")
+        self.assertIn("05.03.2024 09:00:00 : &lt;B&gt;&#39;X&quot; = a&amp;b "
+                      "<-[&#39;src&#39;]<br>\n", page)
+        self.assertIn("'HistQuery.ksq?ACTION=DEL&" + period +
+                      "&obj=%3CB%3E%27X%22;;N&z=%27);alert(1);//&q=&apos%3B%3Cx%3E'\">", page)
+        site.run(query="ACTION=DEL&" + period + "&obj=<B>'X\"%3B%3BN")
+        self.assertEqual(len(site.rows()), len(rows) - 1)
+        # In SQL mode the text shown is escaped; running it is the feature.
+        page = site.run(query="SQL=select+%27%3Cscript%3E%27+from+HISTORY+where+ObjName%3D%27"
+                              "HEIZUNG%27&" + period).decode("latin-1")
+        self.assertIn("<hr>select &#39;&lt;script&gt;&#39; from HISTORY where ObjName=&#39;"
+                      "HEIZUNG&#39;<hr><table><tr><th>&#39;&lt;script&gt;&#39;</th>", page)
+        self.assertNotIn("<script>", page)
+
+
+def _rows_while(self, holder):
+    return holder.execute("select * from HISTORY").fetchall()
+
+
+Site.rows_while = _rows_while
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class LighttpdTests(unittest.TestCase):
+    """The report behind a real lighttpd with mod_cgi, as HistQuery.ksq."""
+
+    def setUp(self):
+        lighttpd = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
+        if not os.path.exists(lighttpd):
+            self.skipTest("lighttpd is not installed")
+        self.site = Site()
+        self.addCleanup(self.site.remove)
+        root = self.site.dir
+        shutil.copy(BIN, os.path.join(root, "HistQuery.ksq"))
+        self.port = free_port()
+        conf = os.path.join(root, "lighttpd.conf")
+        with open(conf, "w") as f:
+            f.write('server.modules = ("mod_cgi")\n'
+                    'server.document-root = "%s"\n'
+                    'server.bind = "127.0.0.1"\n'
+                    'server.port = %d\n'
+                    'server.errorlog = "%s/error.log"\n'
+                    'cgi.assign = (".ksq" => "")\n'
+                    # Let Latin-1 codes (%FC) through, as the add-on's server does.
+                    'server.http-parseopts = ("url-normalize" => "disable")\n'
+                    % (root, self.port, root))
+            if os.geteuid() == 0:
+                f.write('server.username = "nobody"\nserver.groupname = "nogroup"\n')
+        if os.geteuid() == 0:
+            # The unprivileged server must reach the files of the run.
+            for path in (root, self.site.data):
+                os.chmod(path, 0o777)
+            os.chmod(self.site.db, 0o666)
+        self.server = subprocess.Popen([lighttpd, "-D", "-f", conf],
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.addCleanup(self.stop)
+        for _ in range(100):
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                break
+            except OSError:
+                if self.server.poll() is not None:
+                    self.fail("lighttpd ended: " + self.server.stderr.read().decode())
+                time.sleep(0.05)
+
+    def stop(self):
+        self.server.terminate()
+        self.server.wait(timeout=10)
+        self.server.stderr.close()
+
+    def get(self, path, data=None):
+        url = "http://127.0.0.1:%d/%s" % (self.port, path)
+        with urllib.request.urlopen(url, data=data, timeout=30) as response:
+            self.assertEqual(response.status, 200)
+            self.assertEqual(response.headers["Content-Type"], "text/html")
+            return response.read()
+
+    def test_report_and_its_delete_link(self):
+        request = REQUEST.replace("Kueche", "K%FCche")  # a Latin-1 label as a browser sends it
+        body = self.get("HistQuery.ksq", data=latin(request))
+        expected = (HEAD + OBJ_BUTTON + report_lines(REPORTED) +
+                    offer_deletion(3, request.replace("%3B", ";")) + END)
+        self.assertEqual(body, latin(expected.split("\n\n", 1)[1]))
+        self.assertEqual(self.site.file("histobj.dat"), latin(SAVED.replace("Kueche", "K%FCche")))
+        link = re.search(rb"window.location.href = '(HistQuery.ksq\?ACTION=DEL&[^']*)'", body)
+        body = self.get(link.group(1).decode("latin-1"))
+        self.assertEqual(body, latin((HEAD + OBJ_BUTTON + DELETED + END).split("\n\n", 1)[1]))
+        self.assertEqual(len(self.site.rows()), 3)
+        self.assertEqual(self.get("HistQuery.ksq?" + request),
+                         latin((HEAD + OBJ_BUTTON + NO_DATA + END).split("\n\n", 1)[1]))
+
+
+if __name__ == "__main__":
+    if not BIN or not os.path.exists(BIN):
+        sys.exit("HISTQUERY_BIN must name the built HistQuery-localcfg")
+    unittest.main()

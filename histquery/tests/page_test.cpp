@@ -1,0 +1,204 @@
+#include "histquery/page.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "histquery/report.h"
+
+namespace {
+
+// Collects what a print function writes.
+class Capture {
+ public:
+  Capture() : out_(open_memstream(&data_, &size_)) {}
+  ~Capture() {
+    if (out_) std::fclose(out_);
+    std::free(data_);
+  }
+  FILE* out() { return out_; }
+  std::string Text() {
+    std::fflush(out_);
+    return std::string(data_, size_);
+  }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  FILE* out_;
+};
+
+const std::string kHome =
+    "<button type=\"button\" onclick=\"window.location.href = 'MainMenu.htm'\">Home</button>\n";
+const std::string kHistoryButton =
+    "<button type=\"button\" onclick=\"window.location.href = "
+    "'servmain.ksq?HTM=histobj.cls'\">Historyauswahl</button><br><hr><br>\n";
+
+TEST(PageHead, IsTheFixedHeadWithItsPaddedStyleLine) {
+  Capture c;
+  PrintPageHead(c.out());
+  std::string head = c.Text();
+  EXPECT_EQ(head.substr(0, 25), "Content-type: text/html\n\n");
+  EXPECT_EQ(head.find('\r'), std::string::npos);
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = head.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(head.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), 11u);
+  EXPECT_EQ(lines[6].size(), 396u);
+  EXPECT_EQ(lines[6].substr(0, 25), "<style type='text/css'>  ");
+  EXPECT_EQ(lines[6].substr(381), "</style></head>");
+  EXPECT_EQ(lines[6].substr(25, 34), "h1 {" + std::string(29, ' ') + "\t");
+  EXPECT_EQ(lines[10] + "\n", kHome);
+}
+
+TEST(ModeHeader, SqlModeShowsPeriodAndTextEscapedWithoutLineFeed) {
+  ReportState s;
+  s.sqlMode = true;
+  s.displayFrom = "05.03.2024 07:30:00";
+  s.displayTo = "05.03.2024 23:59:00";
+  s.sqlText = "select '<b>' from HISTORY where A=\"&\"";
+  Capture c;
+  PrintModeHeader(c.out(), s);
+  EXPECT_EQ(c.Text(),
+            "<button type=\"button\" onclick=\"window.location.href = "
+            "'servmain.ksq?HTM=histsql.cls'\">SQL-Abfrage</button><br>\n"
+            "<hr>Zeitraum von 05.03.2024 07:30:00 bis 05.03.2024 23:59:00<hr>"
+            "select &#39;&lt;b&gt;&#39; from HISTORY where A=&quot;&amp;&quot;<hr>");
+  Capture o;
+  PrintModeHeader(o.out(), ReportState{});
+  EXPECT_EQ(o.Text(), kHistoryButton);
+}
+
+// Runs PrintRow for rows given as "|"-separated cells ("~" for null).
+std::string Rows(ReportState& s, const std::vector<const char*>& names,
+                 const std::vector<std::vector<const char*>>& rows) {
+  Capture c;
+  for (const auto& row : rows) {
+    std::vector<char*> values, heads;
+    for (const char* v : row) values.push_back(const_cast<char*>(v));
+    for (const char* n : names) heads.push_back(const_cast<char*>(n));
+    PrintRow(c.out(), s, static_cast<int>(values.size()), values.data(), heads.data());
+  }
+  return c.Text();
+}
+
+TEST(PrintRow, ObjectModeWritesOneReportLinePerRow) {
+  ReportState s;
+  std::vector<const char*> names = {"TimeStamp", "ObjName", "ObjKind", "Value",
+                                    "ValueText", "Source",  "State"};
+  EXPECT_EQ(Rows(s, names,
+                 {{"1709623800", "LICHT1", "N", "1", "1", "Taster", ""},
+                  {nullptr, "A", "N", "1", "1", "S", ""},
+                  {"NULL", "A", "N", "1", "1", "S", ""},
+                  {"1709623801", "<A&B>", "N", "1", nullptr, "'q\"", "X"}}),
+            "05.03.2024 07:30:00 : LICHT1 = 1 <-[Taster]<br>\n"
+            "05.03.2024 07:30:01 : &lt;A&amp;B&gt; =  <-[&#39;q&quot;]<br>\n");
+  EXPECT_EQ(s.rowCount, 2);
+}
+
+TEST(PrintRow, SqlModeOpensTheTableWithTheFirstCountedRow) {
+  ReportState s;
+  s.sqlMode = true;
+  EXPECT_EQ(
+      Rows(s, {"ObjName", "<n>"}, {{"NULL", "x"}, {"LICHT1", "a<b"}, {"1709623800", nullptr}}),
+      "<table><tr><th>ObjName</th>\n<th>&lt;n&gt;</th>\n</tr>"
+      "<tr><td>01.01.1970 00:00:00</td><td>a&lt;b</td></tr>\n"
+      "<tr><td>05.03.2024 07:30:00</td><td></td></tr>\n");
+  EXPECT_EQ(s.rowCount, 2);
+}
+
+std::string Closing(const ReportState& s, RunOutcome outcome) {
+  Capture c;
+  PrintClosingSection(c.out(), s, outcome);
+  return c.Text();
+}
+
+TEST(ClosingSection, EveryModeAndOutcome) {
+  ReportState sql;
+  sql.sqlMode = true;
+  ReportState sqlRows = sql;
+  sqlRows.rowCount = 1;
+  ReportState object;
+  ReportState deletion;
+  deletion.deleteFlag = true;
+  const std::string noData = "<b>Es gibt keine Daten f\xFCr den ausgew\xE4hlten Zeitraum</b><hr>\n";
+  const std::string failed = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n";
+  const std::string deleted =
+      "<b>Die ausgew\xE4hlten Daten wurden aus der Datenbank gel\xF6scht</b>\n";
+  const std::string notDeleted =
+      "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xF6scht</b><hr>\n";
+  const std::string noPeriod = "<b>Es wurde kein Zeitraum ausgew\xE4hlt</b><hr>\n";
+  struct Case {
+    const ReportState* state;
+    RunOutcome outcome;
+    std::string expected;
+  } cases[] = {
+      {&sqlRows, RunOutcome::Ran, "</table><hr>1 Datens\xE4tze gefunden.<br><hr>\n"},
+      {&sql, RunOutcome::Ran, "<br><hr>Verarbeitung erfolgreich beendet<br><hr>\n"},
+      {&sql, RunOutcome::Missing, "<br><hr>Verarbeitung erfolgreich beendet<br><hr>\n"},
+      {&sql, RunOutcome::Failed, failed},
+      {&sqlRows, RunOutcome::Failed, "</table>" + failed},
+      {&sql, RunOutcome::NoPeriod, noPeriod},
+      {&object, RunOutcome::Ran, noData},
+      {&object, RunOutcome::Missing, noData},
+      {&object, RunOutcome::OpenFailed, failed},
+      {&object, RunOutcome::NoPeriod, noPeriod},
+      {&deletion, RunOutcome::Ran, deleted},
+      {&deletion, RunOutcome::Missing, notDeleted},
+      {&deletion, RunOutcome::OpenFailed, notDeleted},
+      {&deletion, RunOutcome::Failed, notDeleted},
+      {&deletion, RunOutcome::NoPeriod, noPeriod},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Closing(*c.state, c.outcome), c.expected) << static_cast<int>(c.outcome);
+  }
+}
+
+TEST(ClosingSection, ObjectReportOffersTheDeletion) {
+  ReportState s;
+  s.rowCount = 3;
+  s.request = "txDateFrom=2024-03-05&obj=Licht1;Kueche;N";
+  EXPECT_EQ(Closing(s, RunOutcome::Ran),
+            "<br><hr>3 Datens\xE4tze gefunden.<br><hr>\n" + kHome + kHistoryButton +
+                "<button type=\"submit\" onclick=\"window.location.href = "
+                "'HistQuery.ksq?ACTION=DEL&txDateFrom=2024-03-05&obj=Licht1;Kueche;N'\">"
+                "Diese Daten aus der Datenbank l\xF6schen</button><br>\n"
+                "<b>Die L\xF6schung kann nicht r\xFC"
+                "ckg\xE4ngig gemacht werden!!</b><hr><br>\n");
+}
+
+TEST(LinkEncoded, KeepsOrdinaryRequestsAndEncodesTheRest) {
+  struct Case {
+    const char* request;
+    const char* link;
+  } cases[] = {
+      {"", ""},
+      {"DFW=histobj.dat&txDateFrom=2024-03-05&txTimeFrom=07%3A30&obj=A_1;Bad+oben;N",
+       "DFW=histobj.dat&txDateFrom=2024-03-05&txTimeFrom=07%3A30&obj=A_1;Bad+oben;N"},
+      {"obj=a';alert(1);//", "obj=a%27;alert(1);//"},
+      {"obj=\"><script>", "obj=%22%3E%3Cscript%3E"},
+      {"obj=a\\&x=\n\t #", "obj=a%5C&x=%0A%09%20%23"},
+      {"obj=&apos;);x(&#39;", "obj=&apos%3B);x(&%2339;"},
+      {"obj=x&amp;y=&quot;1", "obj=x&amp%3By=&quot%3B1"},
+      {"obj=A;&;B", "obj=A;&;B"},
+      {"obj=\xe4\xff", "obj=%E4%FF"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LinkEncoded(c.request), c.link) << c.request;
+}
+
+TEST(HtmlEscaped, EscapesTheFiveMarkupCharacters) {
+  EXPECT_EQ(HtmlEscaped("a&b<c>d\"e'f\xe4"), "a&amp;b&lt;c&gt;d&quot;e&#39;f\xe4");
+  EXPECT_EQ(HtmlEscaped(""), "");
+}
+
+TEST(PageEnd, ClosesBodyAndHtml) {
+  Capture c;
+  PrintPageEnd(c.out());
+  EXPECT_EQ(c.Text(), "</body></html>\n");
+}
+
+}  // namespace

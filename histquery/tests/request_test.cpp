@@ -1,0 +1,100 @@
+#include "histquery/request.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// A stream holding `bytes`, as the web server hands the body over.
+FILE* StreamOf(const std::string& bytes) {
+  FILE* in = std::tmpfile();
+  std::fwrite(bytes.data(), 1, bytes.size(), in);
+  std::rewind(in);
+  return in;
+}
+
+std::string PostBody(const char* contentLength, const std::string& bytes) {
+  if (contentLength)
+    setenv("CONTENT_LENGTH", contentLength, 1);
+  else
+    unsetenv("CONTENT_LENGTH");
+  FILE* in = StreamOf(bytes);
+  std::string body = ReadPostBody(in);
+  std::fclose(in);
+  return body;
+}
+
+TEST(ReadRequest, TakesTheQueryStringOfAGetOnly) {
+  struct Case {
+    const char* method;
+    const char* query;
+    const char* expected;
+  } cases[] = {
+      {"GET", "SQL=abc&DFW=x", "SQL=abc&DFW=x"},
+      {"GET", nullptr, ""},
+      {"HEAD", "SQL=abc", ""},
+      {"get", "SQL=abc", ""},
+      {nullptr, "SQL=abc", ""},
+  };
+  for (const Case& c : cases) {
+    if (c.method)
+      setenv("REQUEST_METHOD", c.method, 1);
+    else
+      unsetenv("REQUEST_METHOD");
+    if (c.query)
+      setenv("QUERY_STRING", c.query, 1);
+    else
+      unsetenv("QUERY_STRING");
+    EXPECT_EQ(ReadRequest(), c.expected) << (c.method ? c.method : "(unset)");
+  }
+}
+
+TEST(ReadPostBody, ReadsExactlyTheAnnouncedBytes) {
+  EXPECT_EQ(PostBody("5", "obj=AB"), "obj=A");
+  EXPECT_EQ(PostBody("6", "obj=AB"), "obj=AB");
+  EXPECT_EQ(PostBody("6xyz", "obj=AB"), "obj=AB");  // leading number as atoi reads it
+  EXPECT_EQ(PostBody(" 6", "obj=AB"), "obj=AB");
+}
+
+TEST(ReadPostBody, UnusableLengthsGiveAnEmptyRequest) {
+  for (const char* length : {"abc", "0", "-5", "", "7", "262145", "99999999999999999999"}) {
+    EXPECT_EQ(PostBody(length, "obj=AB"), "") << length;
+  }
+  EXPECT_EQ(PostBody(nullptr, "obj=AB"), "");
+}
+
+TEST(ReadPostBody, TakesTheBodyUpToItsFirstNulByte) {
+  EXPECT_EQ(PostBody("6", std::string("ab\0cde", 6)), "ab");
+}
+
+TEST(ReadPostBody, AcceptsTheLargestAllowedBody) {
+  std::string body(kMaxPostBody, 'a');
+  EXPECT_EQ(PostBody(std::to_string(kMaxPostBody).c_str(), body), body);
+}
+
+TEST(DecodeSqlText, DecodesOnlyTheFixedCodes) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"select%20ObjName%20from%20HISTORY%20where%20ObjName%3D%27A%27",
+       "select ObjName from HISTORY where ObjName='A'"},
+      {"a+b%2Bc", "a b%2Bc"},
+      {"%3d", "%3d"},
+      {"%2520", "%2520"},
+      {"%%2020", "% 20"},
+      {"%22%3E%3C%2C%28%29%21", "\"><,()!"},
+      {"%25%3B%26%0A", "%25%3B%26%0A"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.in;
+    DecodeSqlText(text);
+    EXPECT_EQ(text, c.out) << c.in;
+  }
+}
+
+}  // namespace

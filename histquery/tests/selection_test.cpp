@@ -1,0 +1,246 @@
+#include "histquery/selection.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Each test runs in a fresh working directory of its own.
+class SelectionTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/histquery_selection.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ASSERT_NE(getcwd(oldDir_, sizeof oldDir_), nullptr);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+  }
+  void TearDown() override {
+    ASSERT_EQ(chdir(oldDir_), 0);
+    chmod(dir_.c_str(), 0700);
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  static void Write(const std::string& name, const std::string& bytes) {
+    std::ofstream(name, std::ios::binary) << bytes;
+  }
+  static std::string Read(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in) return "(missing)";
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  static std::vector<std::string> Files() {
+    std::vector<std::string> names;
+    DIR* d = opendir(".");
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+    return names;
+  }
+  static ReportState Take(const std::string& request) {
+    ReportState state;
+    state.request = request;
+    TakeSelection(state);
+    return state;
+  }
+
+  std::string dir_;
+  char oldDir_[4096];
+};
+
+const char kExampleRequest[] =
+    "txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
+    "&obj=Licht1%3BKueche%3BN";
+
+TEST_F(SelectionTest, RequestGivesPeriodEntriesAndSelectionFile) {
+  ReportState s = Take(kExampleRequest);
+  EXPECT_FALSE(s.sqlMode);
+  EXPECT_EQ(s.periodFrom, "2024-03-05 07:30:00");
+  EXPECT_EQ(s.periodTo, "2024-03-05 23:59:00");
+  EXPECT_EQ(s.displayFrom, "05.03.2024 07:30:00");
+  EXPECT_EQ(s.fromStamp, 1709623800);
+  EXPECT_EQ(s.toStamp, 1709683140);
+  ASSERT_EQ(s.entryCount, 1);
+  EXPECT_EQ(s.entries[0].name, "Licht1");
+  EXPECT_EQ(s.entries[0].label, "Kueche");
+  EXPECT_EQ(s.entries[0].kind, 'N');
+  EXPECT_EQ(s.request.substr(s.request.find("obj=")), "obj=Licht1;Kueche;N");
+  EXPECT_EQ(Read("histobj.dat"),
+            "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
+            "txTimeTo=23:59:00\nobj=Licht1;Kueche;N\n");
+  EXPECT_EQ(Files(), std::vector<std::string>{"histobj.dat"});  // no temporary file left
+}
+
+TEST_F(SelectionTest, TimeValuesArePaddedOrIgnored) {
+  struct Case {
+    const char* time;
+    const char* periodFrom;
+    const char* line;
+  } cases[] = {
+      {"1230", "2024-03-05 00:00:00", "txTimeFrom=00:00:00\n"},
+      {"12:30", "2024-03-05 12:30:00", "txTimeFrom=12:30:00\n"},
+      {"12%3A30%3A15", "2024-03-05 12:30:15", "txTimeFrom=12:30:15\n"},
+      {"7:5", "", ""},
+  };
+  for (const Case& c : cases) {
+    ReportState s = Take(std::string("txDateFrom=2024-03-05&txTimeFrom=") + c.time);
+    EXPECT_EQ(s.periodFrom, c.periodFrom) << c.time;
+    EXPECT_EQ(Read("histobj.dat"), std::string("txDateFrom=2024-03-05\n") + c.line + "txDateTo=\n")
+        << c.time;
+  }
+}
+
+TEST_F(SelectionTest, ShortDatesEndThePeriodLines) {
+  Take("txDateFrom=24-3-5&txTimeFrom=07%3A30&txDateTo=2024-03-05&obj=A%3B%3B");
+  EXPECT_EQ(Read("histobj.dat"), "txDateFrom=24-3-5\nobj=A;;\n");
+  ReportState s = Take("txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=5.3.24&txTimeTo=10%3A00");
+  EXPECT_EQ(s.periodTo, "");
+  EXPECT_EQ(Read("histobj.dat"), "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=5.3.24\n");
+}
+
+TEST_F(SelectionTest, EmptyRequestLoadsHistobjAndWritesNothing) {
+  const std::string saved =
+      "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-06\ntxTimeTo=08:00:00\n"
+      "obj=Licht1;Kueche;N\nobj=heizung;Bad;C\nSQL=select 1\n";
+  Write("histobj.dat", saved);
+  ReportState s = Take("");
+  EXPECT_EQ(s.periodFrom, "2024-03-05 07:30:00");
+  EXPECT_EQ(s.periodTo, "2024-03-06 08:00:00");
+  ASSERT_EQ(s.entryCount, 2);
+  EXPECT_EQ(s.entries[1].name, "heizung");
+  EXPECT_EQ(s.entries[1].kind, 'C');
+  EXPECT_EQ(Read("histobj.dat"), saved);
+}
+
+TEST_F(SelectionTest, RequestValuesReplaceTheLoadedFile) {
+  Write("mine.dat",
+        "txDateFrom=2024-01-01\ntxTimeFrom=00:00:00\ntxDateTo=2024-01-02\n"
+        "txTimeTo=00:00:00\nobj=OLD;x;N\n");
+  ReportState s = Take("DFW=mine.dat&txDateFrom=2024-03-05&txTimeFrom=07%3A30");
+  EXPECT_EQ(s.periodFrom, "2024-03-05 07:30:00");
+  EXPECT_EQ(s.periodTo, "2024-01-02 00:00:00");  // the request gave no end
+  EXPECT_EQ(s.entryCount, 0);                    // nor any object
+  EXPECT_EQ(Read("mine.dat").substr(0, 22), "txDateFrom=2024-01-01\n");
+}
+
+TEST_F(SelectionTest, OnlyPlainFileNamesAreLoaded) {
+  EXPECT_EQ(SelectionFileToLoad(""), "histobj.dat");
+  EXPECT_EQ(SelectionFileToLoad("txDateFrom=x"), "");
+  EXPECT_EQ(SelectionFileToLoad("DFW=histsql.dat&x=1"), "histsql.dat");
+  for (const char* request : {"DFW=", "DFW=../histobj.dat", "DFW=/etc/passwd", "DFW=.hidden",
+                              "DFW=sub/x.dat", "DFW=%2Fetc%2Fpasswd"}) {
+    std::string name = SelectionFileToLoad(request);
+    EXPECT_TRUE(name.empty() || name == "%2Fetc%2Fpasswd") << request;
+  }
+  mkdir("sub", 0700);
+  Write("sub/x.dat", "txDateFrom=2020-01-01\ntxTimeFrom=00:00:00\n");
+  EXPECT_EQ(Take("DFW=sub/x.dat&SQL=select%20*").periodFrom, "");
+}
+
+TEST_F(SelectionTest, LoadingCutsLinesAndStopsAfterEightEntries) {
+  std::string file = "txDateFrom=2024-03-05EXTRA\ntxTimeFrom=07:30:00EXTRA\nab\n\n";
+  file += "obj=" + std::string(300, 'N') + ";L;K\n";  // arrives as pieces of 254
+  for (int i = 1; i <= 9; ++i) file += "obj=O" + std::to_string(i) + ";L;U\n";
+  file += "txDateTo=2024-03-06\ntxTimeTo=09:00:00\n";  // after the eighth entry: not read
+  Write("histobj.dat", file);
+  ReportState s;
+  LoadSelectionFile(s, "histobj.dat");
+  EXPECT_EQ(s.periodFrom, "2024-03-05 07:30:00");
+  EXPECT_EQ(s.periodTo, "");
+  ASSERT_EQ(s.entryCount, 8);
+  EXPECT_EQ(s.entries[0].name, std::string(128, 'N'));
+  EXPECT_EQ(s.entries[0].kind, '\0');
+  EXPECT_EQ(s.entries[1].name, "O1");
+  EXPECT_EQ(s.entries[7].name, "O7");
+  EXPECT_EQ(s.entries[7].kind, 'U');
+}
+
+TEST_F(SelectionTest, MoreThanEightObjectsAreCutAtEight) {
+  std::string request = "txDateFrom=2024-03-05";
+  for (int i = 1; i <= 13; ++i) request += "&obj=O" + std::to_string(i) + "%3BL%3BN";
+  ReportState s = Take(request);
+  ASSERT_EQ(s.entryCount, 8);
+  EXPECT_EQ(s.entries[7].name, "O8");
+  std::string saved = Read("histobj.dat");
+  EXPECT_NE(saved.find("obj=O8;L;N\n"), std::string::npos);
+  EXPECT_EQ(saved.find("obj=O9"), std::string::npos);
+}
+
+TEST_F(SelectionTest, ARequestBeginningWithObjCountsAllItsObjects) {
+  ReportState s = Take("obj=A%3Bx%3BN&obj=B%3By%3BC");
+  ASSERT_EQ(s.entryCount, 2);
+  EXPECT_EQ(s.entries[0].name, "A");
+  EXPECT_EQ(s.entries[1].name, "B");
+  EXPECT_EQ(Read("histobj.dat"), "txDateFrom=\nobj=A;x;N\nobj=B;y;C\n");
+}
+
+TEST_F(SelectionTest, SqlModeWritesHistsqlOnly) {
+  ReportState s = Take(
+      "SQL=select+*+from+HISTORY+where+State%3D%27X%27&txDateFrom=2024-03-05&txTimeFrom=07%3A30"
+      "&txDateTo=2024-03-05&txTimeTo=23%3A59&obj=A%3B%3B");
+  EXPECT_TRUE(s.sqlMode);
+  EXPECT_EQ(s.sqlText, "select * from HISTORY where State='X'");
+  EXPECT_EQ(s.entryCount, 0);
+  EXPECT_EQ(Read("histsql.dat"),
+            "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
+            "txTimeTo=23:59:00\nSQL=select * from HISTORY where State='X'\n");
+  EXPECT_EQ(Read("histobj.dat"), "(missing)");
+  EXPECT_FALSE(Take("SQL=select%").sqlMode);  // 7 characters keep object mode
+  EXPECT_TRUE(Take("SQL=select%2").sqlMode);
+}
+
+TEST_F(SelectionTest, AnUnwritableSelectionFileLeavesTheRunGoing) {
+  // A directory in its place cannot be replaced, by root neither.
+  ASSERT_EQ(mkdir("histobj.dat", 0700), 0);
+  ReportState s = Take(kExampleRequest);
+  EXPECT_EQ(s.entryCount, 1);
+  EXPECT_EQ(s.fromStamp, 1709623800);
+  EXPECT_FALSE(SaveSelectionFile("histobj.dat", "x"));
+  EXPECT_EQ(Files(), std::vector<std::string>{"histobj.dat"});  // no temporary file left
+  if (geteuid() == 0) return;  // root writes into a read-only directory too
+  rmdir("histobj.dat");
+  Write("histobj.dat", "old\n");
+  chmod(".", 0500);
+  EXPECT_FALSE(SaveSelectionFile("histobj.dat", "x"));
+  chmod(".", 0700);
+  EXPECT_EQ(Read("histobj.dat"), "old\n");
+}
+
+TEST_F(SelectionTest, SavedFileGetsTheUsualPermissions) {
+  mode_t old = umask(022);
+  ASSERT_TRUE(SaveSelectionFile("histobj.dat", "x\n"));
+  umask(old);
+  struct stat st;
+  ASSERT_EQ(stat("histobj.dat", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST(DisplayText, TakesThePartsByPosition) {
+  EXPECT_EQ(DisplayText("2024-03-05 07:30:00"), "05.03.2024 07:30:00");
+  EXPECT_EQ(DisplayText("2024-03-05 07:30"), "05.03.2024 07:30");
+  EXPECT_EQ(DisplayText(""), ".. ");
+}
+
+TEST(PeriodUsable, NeedsBothCompleteTexts) {
+  ReportState s;
+  EXPECT_FALSE(PeriodUsable(s));
+  s.periodFrom = "2024-03-05 07:30:00";
+  EXPECT_FALSE(PeriodUsable(s));
+  s.periodTo = "2024-03-05 7:30:00";
+  EXPECT_FALSE(PeriodUsable(s));
+  s.periodTo = "2024-03-05 07:30:00";
+  EXPECT_TRUE(PeriodUsable(s));
+}
+
+}  // namespace
