@@ -1,0 +1,79 @@
+// HistSeries: exports the history of up to 24 objects over a period into one
+// series file per object.
+//
+// Usage: HistSeries [REQUEST]      (or --help / --version as the sole argument)
+//   REQUEST  DFW=FILE&txDateFrom=YYYY-MM-DD&txTimeFrom=HH:MM[:SS]
+//            &txDateTo=YYYY-MM-DD&txTimeTo=HH:MM[:SS]   (":" may be "%3A")
+//
+// Reads:  the selection file FILE (default history.dat, fallback history.vid)
+//         in the working directory: "txobs=name;label;kind" lines (kind N, C
+//         or U) and txDateFrom=/txTimeFrom=/txDateTo=/txTimeTo= lines, whose
+//         period overrides the request's; the first line of HistPath.cfg (the
+//         configured path) naming the directory of history.db; table HISTORY.
+// Writes: name + ".sqr" for every object, in the working directory, replaced
+//         on every run.
+// Output: "Error opening HistPath.cfg<br>" or "Datei HistPath.cfg ist leer<br>"
+//         on standard output; store errors, objects without a series file and
+//         a missing period on standard error.
+// Exit status: always 0 (the callers never looked at it).
+#include <cstdio>
+#include <cstring>
+
+#include "common/datetime.h"
+#include "common/historystore.h"
+#include "histseries/request.h"
+#include "histseries/seriesfile.h"
+#include "histseries/texts.h"
+
+namespace {
+
+// --help and --version count only as the sole argument; anything else is a
+// request.
+bool AnswerAboutProgram(int argc, char** argv) {
+  if (argc != 2) return false;
+  if (std::strcmp(argv[1], HelpArgument) == 0) {
+    std::printf(UsageText, HISTPATH_CFG);
+    return true;
+  }
+  if (std::strcmp(argv[1], VersionArgument) == 0) {
+    std::printf(VersionText, HISTSERIES_VERSION);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (AnswerAboutProgram(argc, argv)) return 0;
+  const char* request = argc > 1 ? argv[1] : nullptr;
+
+  Selection selection;
+  LoadSelection(SelectionFileName(request), selection);
+  if (request != nullptr) TakeRequestPeriod(request, Export.periodFrom, Export.periodTo);
+  TakeFilePeriod(selection, Export.periodFrom, Export.periodTo);
+  if (!PeriodTextUsable(Export.periodFrom) || !PeriodTextUsable(Export.periodTo)) {
+    std::fprintf(stderr, MessageNoPeriod, Export.periodFrom.c_str(), Export.periodTo.c_str());
+    return 0;
+  }
+
+  std::string storePath;
+  if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return 0;
+
+  int count = static_cast<int>(selection.objects.size());
+  for (int i = 0; i < count; ++i) OpenSeries(i, selection.objects[i]);
+
+  int32_t fromSeconds = 0;
+  int32_t toSeconds = 0;
+  ConvertPeriod(ReorderPeriodText(Export.periodFrom), ReorderPeriodText(Export.periodTo),
+                fromSeconds, toSeconds);
+  SelectThinning(static_cast<int64_t>(toSeconds) - fromSeconds);
+
+  // Rows stream from SQLite into the open files; a failed query leaves each
+  // file with what came before and its closing line.
+  RunHistoryStatement(storePath, BuildSeriesQuery(fromSeconds, toSeconds, selection.objects),
+                      OnHistoryRow);
+
+  for (int i = 0; i < count; ++i) CloseSeries(i);
+  return 0;
+}

@@ -1,0 +1,113 @@
+#include "histseries/request.h"
+
+#include <cstring>
+
+#include "common/strings.h"
+#include "histseries/texts.h"
+
+namespace {
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// Characters [begin, begin + count) of text, fewer where it ends before.
+std::string Part(const std::string& text, size_t begin, size_t count) {
+  return begin < text.size() ? text.substr(begin, count) : std::string();
+}
+
+SelectionEntry ParseObjectValue(const std::string& value) {
+  SelectionEntry entry;
+  entry.name = GetField(value, 1, ';');
+  entry.label = GetField(value, 2, ';');
+  std::string kind = GetField(value, 3, ';');
+  entry.kind = kind.empty() ? '\0' : kind[0];
+  return entry;
+}
+
+}  // namespace
+
+void ReadSelectionFile(FILE* file, Selection& selection) {
+  char buffer[SelectionLineRead + 1];
+  while (selection.objects.size() < static_cast<size_t>(MaxSeriesObjects) &&
+         std::fgets(buffer, SelectionLineRead, file) != nullptr) {
+    std::string line = buffer;
+    if (line.size() <= 3) continue;
+    if (line.back() == '\n') line.pop_back();
+
+    // The sixth character of an object line ("=") is skipped whatever it is;
+    // a line of only "txobs" has no value.
+    if (StartsWith(line, ObjectLinePrefix)) {
+      selection.objects.push_back(ParseObjectValue(Part(line, 6, ObjectValueLimit)));
+    } else if (StartsWith(line, KeyDateFrom)) {
+      selection.dateFrom = Part(line, std::strlen(KeyDateFrom), 10);
+    } else if (StartsWith(line, KeyTimeFrom)) {
+      selection.timeFrom = Part(line, std::strlen(KeyTimeFrom), 8);
+    } else if (StartsWith(line, KeyDateTo)) {
+      selection.dateTo = Part(line, std::strlen(KeyDateTo), 10);
+    } else if (StartsWith(line, KeyTimeTo)) {
+      selection.timeTo = Part(line, std::strlen(KeyTimeTo), 8);
+    }
+  }
+}
+
+std::string SelectionFileName(const char* request) {
+  if (request == nullptr) return DefaultSelectionFile;
+  return GetKeyValue(KeySelectionFile, request, '&');
+}
+
+void LoadSelection(const std::string& fileName, Selection& selection) {
+  FILE* file = std::fopen(fileName.c_str(), "r");
+  if (file == nullptr) file = std::fopen(FallbackSelectionFile, "r");
+  if (file == nullptr) return;
+  ReadSelectionFile(file, selection);
+  std::fclose(file);
+}
+
+std::string NormaliseTime(std::string time) {
+  ReplaceAll(time, EscapedColon, ":");
+  if (time.size() <= 7) time += ":00";
+  if (time.size() <= 7) time = "00:00:00";
+  return time;
+}
+
+void TakeRequestPeriod(const std::string& request, std::string& periodFrom,
+                       std::string& periodTo) {
+  // Without a usable start date the request's end is not read either.
+  std::string date = GetKeyValue(KeyDateFrom, request, '&');
+  if (date.size() <= 6) return;
+  std::string time = GetKeyValue(KeyTimeFrom, request, '&');
+  if (time.size() > 3) periodFrom = date + " " + NormaliseTime(time);
+
+  date = GetKeyValue(KeyDateTo, request, '&');
+  if (date.size() <= 6) return;
+  time = GetKeyValue(KeyTimeTo, request, '&');
+  if (time.size() > 3) periodTo = date + " " + NormaliseTime(time);
+}
+
+void TakeFilePeriod(const Selection& selection, std::string& periodFrom, std::string& periodTo) {
+  // The file's times are taken as read: no decoding, no completion.
+  if (selection.dateFrom.size() > 6) periodFrom = selection.dateFrom + " " + selection.timeFrom;
+  if (selection.dateTo.size() > 6) periodTo = selection.dateTo + " " + selection.timeTo;
+}
+
+bool PeriodTextUsable(const std::string& periodText) { return periodText.size() >= 11; }
+
+std::string ReorderPeriodText(const std::string& periodText) {
+  return Part(periodText, 8, 2) + "." + Part(periodText, 5, 2) + "." + Part(periodText, 0, 4) +
+         " " + Part(periodText, 11, 8);
+}
+
+std::string BuildSeriesQuery(int32_t fromSeconds, int32_t toSeconds,
+                             const std::vector<SelectionEntry>& objects) {
+  std::string query = "select * from HISTORY where (TimeStamp >= " + IntToString(fromSeconds) +
+                      " and TimeStamp <= " + IntToString(toSeconds) + ") and State <> \"X\"";
+  if (objects.empty()) return query;
+  query += " and (";
+  for (size_t i = 0; i < objects.size(); ++i) {
+    if (i > 0) query += " or ";
+    // Names go into a string literal: a quote in a name must not end it.
+    query += "ObjName = '" + SqlQuoted(UpperCase(objects[i].name)) + "'";
+  }
+  return query + ") order by TimeStamp";
+}

@@ -1,0 +1,63 @@
+// The export request: argument, selection file, period and the one query.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Build-time sizes of the selection.
+constexpr int MaxSeriesObjects = 24;
+constexpr int SelectionLineRead = 255;   // fgets size: 254 characters per read
+constexpr size_t ObjectValueLimit = 128;  // characters of an object line's value
+
+// One chosen object, from an object line "txobs=name;label;kind".
+struct SelectionEntry {
+  std::string name;   // as written: it names the series file
+  std::string label;  // for the header line of the series file
+  char kind;          // 'N', 'C', 'U', anything else; '\0' when none is given
+};
+
+// What a selection file holds. The period texts stay empty until a line sets
+// them; a later line of the same key replaces an earlier one.
+struct Selection {
+  std::vector<SelectionEntry> objects;  // at most MaxSeriesObjects
+  std::string dateFrom;
+  std::string timeFrom;
+  std::string dateTo;
+  std::string timeTo;
+};
+
+// Reads the open selection file up to its end or its 24th object line.
+void ReadSelectionFile(FILE* file, Selection& selection);
+
+// Name of the selection file to read: "history.dat" without a request, else
+// the request's "DFW=" value (empty when it has none).
+std::string SelectionFileName(const char* request);
+
+// Opens the named selection file, or "history.vid" when that fails, and reads
+// it. Neither file: the selection stays empty.
+void LoadSelection(const std::string& fileName, Selection& selection);
+
+// A request time "HH:MM" or "HH:MM:SS" (colons maybe "%3A") as HH:MM:SS;
+// anything of 7 characters or fewer after completion becomes "00:00:00".
+std::string NormaliseTime(std::string time);
+
+// The period of the request, YYYY-MM-DD HH:MM:SS. Ends that the request does
+// not give leave the texts as they were.
+void TakeRequestPeriod(const std::string& request, std::string& periodFrom,
+                       std::string& periodTo);
+
+// The selection file's period, which takes precedence over the request's.
+void TakeFilePeriod(const Selection& selection, std::string& periodFrom, std::string& periodTo);
+
+// A period text that holds at least a date, a blank and the start of a time.
+bool PeriodTextUsable(const std::string& periodText);
+
+// "YYYY-MM-DD HH:MM:SS" re-ordered by position to "DD.MM.YYYY HH:MM:SS".
+std::string ReorderPeriodText(const std::string& periodText);
+
+// The one query for all objects: rows of the period (both ends inclusive),
+// State not "X", the chosen objects in time order.
+std::string BuildSeriesQuery(int32_t fromSeconds, int32_t toSeconds,
+                             const std::vector<SelectionEntry>& objects);

@@ -1,0 +1,162 @@
+#include "histseries/seriesfile.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/datetime.h"
+#include "common/strings.h"
+#include "histseries/texts.h"
+
+ExportState Export;
+
+namespace {
+
+// Column `number` (from 1) of a row, null when SQL NULL or absent.
+const char* Column(int columnCount, char** columns, int number) {
+  return number <= columnCount ? columns[number - 1] : nullptr;
+}
+
+// The row's value text, cut to the room of lastText; NULL reads as empty.
+void CopyValue(char (&value)[ValueTextSize], const char* column) {
+  std::snprintf(value, sizeof value, "%s", column != nullptr ? column : "");
+}
+
+void SetLastText(SeriesObject& s, const char* value) {
+  std::snprintf(s.lastText, sizeof s.lastText, "%s", value);
+}
+
+SeriesObject* FindSeries(const char* objName) {
+  // Only the first entry of a name is served, even when a later one bears
+  // the same name.
+  for (int i = 0; i < Export.seriesCount; ++i) {
+    if (Export.series[i].name == objName) return &Export.series[i];
+  }
+  return nullptr;
+}
+
+void WriteHeader(SeriesObject& s) { std::fprintf(s.file, SeriesHeaderLine, s.label.c_str()); }
+
+// Kind N: a value curve, thinned by change and by time.
+void WriteValueRow(SeriesObject& s, int32_t t, const std::string& timeText, const char* value,
+                   float x) {
+  bool firstRow = s.headerPending;
+  if (s.headerPending) {
+    WriteHeader(s);
+    std::fprintf(s.file, SeriesValueLine, Export.periodFrom.c_str(), value);
+    s.headerPending = false;
+  }
+  // 32-bit float arithmetic and strict comparisons: a change of exactly the
+  // deadband, or a gap of exactly maxGap, is held back.
+  bool moved = fabsf(s.lastValue - x) > Export.deadband;
+  bool stale = static_cast<int64_t>(t) - s.lastTime > Export.maxGap;
+  if (firstRow || moved || stale) {
+    std::fprintf(s.file, SeriesValueLine, timeText.c_str(), value);
+    SetLastText(s, value);
+    s.lastValue = x;
+    s.lastTime = t;
+  }
+}
+
+// Kind C: a step curve of the value text.
+void WriteStepRow(SeriesObject& s, int32_t t, const std::string& timeText, const char* value) {
+  if (s.headerPending) {
+    WriteHeader(s);
+    std::fprintf(s.file, SeriesValueLine, Export.periodFrom.c_str(), value);
+    SetLastText(s, value);
+    s.headerPending = false;
+  }
+  if (std::strcmp(s.lastText, value) != 0) {
+    std::fprintf(s.file, SeriesValueLine, timeText.c_str(), s.lastText);
+    std::fprintf(s.file, SeriesValueLine, timeText.c_str(), value);
+  }
+  SetLastText(s, value);
+  s.lastTime = t;
+}
+
+// Kind U: a two-level step curve whose earlier level is taken to be the
+// opposite of the new one. The value text loses its last two characters.
+void WriteTwoLevelRow(SeriesObject& s, int32_t t, const std::string& timeText, char* value) {
+  size_t length = std::strlen(value);
+  value[length >= 2 ? length - 2 : 0] = '\0';
+  const char* oppositeLine = value[0] == '0' ? SeriesHighLine : SeriesLowLine;
+  if (s.headerPending) {
+    WriteHeader(s);
+    std::fprintf(s.file, oppositeLine, Export.periodFrom.c_str());
+    s.headerPending = false;
+  }
+  if (std::strcmp(s.lastText, value) != 0) std::fprintf(s.file, oppositeLine, timeText.c_str());
+  std::fprintf(s.file, SeriesValueLine, timeText.c_str(), value);
+  SetLastText(s, value);
+  s.lastTime = t;
+}
+
+}  // namespace
+
+bool IsPlainFileName(const std::string& name) {
+  return name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+void OpenSeries(int index, const SelectionEntry& entry) {
+  SeriesObject& s = Export.series[index];
+  s = SeriesObject();
+  s.name = UpperCase(entry.name);
+  s.label = entry.label;
+  s.kind = entry.kind;
+  if (index >= Export.seriesCount) Export.seriesCount = index + 1;
+
+  if (!IsPlainFileName(entry.name)) {
+    std::fprintf(stderr, MessageNotPlainName, entry.name.c_str());
+    return;
+  }
+  std::string path = entry.name + SeriesFileSuffix;
+  s.file = std::fopen(path.c_str(), "w");
+  if (s.file == nullptr) {
+    std::fprintf(stderr, MessageCannotCreate, path.c_str(), std::strerror(errno));
+  }
+}
+
+void SelectThinning(int64_t periodLength) {
+  if (periodLength > FourWeeksSeconds) {
+    Export.deadband = FourWeeksDeadband;
+    Export.maxGap = FourWeeksMaxGap;
+  } else if (periodLength > WeekSeconds) {
+    Export.deadband = WeekDeadband;
+    Export.maxGap = WeekMaxGap;
+  } else {
+    Export.deadband = DefaultDeadband;
+    Export.maxGap = DefaultMaxGap;
+  }
+}
+
+int OnHistoryRow(void*, int columnCount, char** columns, char**) {
+  const char* stamp = Column(columnCount, columns, 1);
+  if (stamp == nullptr || std::strcmp(stamp, "NULL") == 0) return 0;
+  const char* objName = Column(columnCount, columns, 2);
+  if (objName == nullptr) return 0;
+  SeriesObject* s = FindSeries(objName);
+  if (s == nullptr || s->file == nullptr) return 0;
+
+  char value[ValueTextSize];
+  CopyValue(value, Column(columnCount, columns, 4));
+  int32_t t = static_cast<int32_t>(std::strtol(stamp, nullptr, 10));
+  std::string timeText = FormatTimestamp(t, TimestampForm::Series);
+  float x = static_cast<float>(std::atof(value));
+
+  switch (s->kind) {
+    case 'N': WriteValueRow(*s, t, timeText, value, x); break;
+    case 'C': WriteStepRow(*s, t, timeText, value); break;
+    case 'U': WriteTwoLevelRow(*s, t, timeText, value); break;
+    default: break;  // other kinds write nothing
+  }
+  return 0;
+}
+
+void CloseSeries(int index) {
+  SeriesObject& s = Export.series[index];
+  if (s.file == nullptr) return;
+  std::fprintf(s.file, SeriesValueLine, Export.periodTo.c_str(), s.lastText);
+  std::fclose(s.file);
+  s.file = nullptr;
+}

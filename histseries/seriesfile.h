@@ -1,0 +1,73 @@
+// The series file writer: one text file per chosen object, fed row by row
+// from the history query, which delivers the rows in TimeStamp order.
+//
+// A series file (object name + ".sqr") holds
+//   Zeit, <label>                 header, before the object's first row
+//   <time>,<value>                data lines; kind U also "<time>,1"/"<time>,0"
+//   <periodTo>,<last value>       closing line, always
+// The first data line carries periodFrom, every other one the row's TimeStamp
+// as YYYY-MM-DD HH:MM:SS.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "histseries/request.h"
+
+// Room of a value text: 31 characters and the terminator. Longer texts are
+// cut there.
+constexpr size_t ValueTextSize = 32;
+
+// Thinning of kind N curves: a row is written when its value moved by more
+// than the deadband or when more than maxGap seconds passed since the last
+// written row. Longer periods thin harder.
+constexpr float DefaultDeadband = 0.09f;
+constexpr int32_t DefaultMaxGap = 1800;
+constexpr int64_t WeekSeconds = 604800;
+constexpr float WeekDeadband = 0.19f;
+constexpr int32_t WeekMaxGap = 3600;
+constexpr int64_t FourWeeksSeconds = 2419200;
+constexpr float FourWeeksDeadband = 0.29f;
+constexpr int32_t FourWeeksMaxGap = 10800;
+
+struct SeriesObject {
+  FILE* file = nullptr;  // null: the object has no series file (see OpenSeries)
+  std::string name;      // upper-cased, compared with each row's ObjName
+  std::string label;
+  char lastText[ValueTextSize] = " ";  // value last written (N) or handled (C, U)
+  bool headerPending = true;
+  float lastValue = 0;   // value last written (N)
+  int32_t lastTime = 0;  // time of the row last written (N) or handled (C, U)
+  char kind = '\0';
+};
+
+// The state of one export run.
+struct ExportState {
+  std::string periodFrom;  // YYYY-MM-DD HH:MM:SS, begins each first data line
+  std::string periodTo;    // begins each closing line
+  float deadband = DefaultDeadband;
+  int32_t maxGap = DefaultMaxGap;
+  SeriesObject series[MaxSeriesObjects];
+  int seriesCount = 0;  // entries in use
+};
+
+extern ExportState Export;
+
+// False for a name whose series file would not lie in the working directory.
+bool IsPlainFileName(const std::string& name);
+
+// Prepares entry `index` for `entry` and creates its series file. An object
+// whose name is not a plain file name, or whose file cannot be created, gets
+// no series file; a message on standard error says so.
+void OpenSeries(int index, const SelectionEntry& entry);
+
+// Sets the thinning limits for a period of `periodLength` seconds.
+void SelectThinning(int64_t periodLength);
+
+// The row handler of the history query (columns: 1 TimeStamp, 2 ObjName,
+// 4 value text). Always 0: every row is taken.
+int OnHistoryRow(void* context, int columnCount, char** columns, char** columnNames);
+
+// Writes the closing line of entry `index` and closes its file.
+void CloseSeries(int index);

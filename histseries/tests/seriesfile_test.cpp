@@ -1,0 +1,292 @@
+#include "histseries/seriesfile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// 2026-12-07 00:00:00 in the store's wall-clock count.
+constexpr int32_t Day = 1796601600;
+const char* const From = "2026-12-07 00:00:00";
+const char* const To = "2026-12-08 00:00:00";
+
+// Each test runs in its own scratch working directory with a fresh export.
+class SeriesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/histseries_writer.XXXXXX";
+    dir_ = mkdtemp(pattern);
+    char previous[4096];
+    previous_ = getcwd(previous, sizeof previous);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    Export = ExportState();
+    Export.periodFrom = From;
+    Export.periodTo = To;
+  }
+  void TearDown() override {
+    EXPECT_EQ(chdir(previous_.c_str()), 0);
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+
+  // Opens the series of `objects` ("name;label;kind" each) in list order.
+  void Open(const std::vector<SelectionEntry>& objects) {
+    objects_ = objects;
+    for (size_t i = 0; i < objects.size(); ++i) OpenSeries(static_cast<int>(i), objects[i]);
+  }
+  void Close() {
+    for (size_t i = 0; i < objects_.size(); ++i) CloseSeries(static_cast<int>(i));
+  }
+  // One HISTORY row as SQLite hands it over; null stands for SQL NULL.
+  static void Row(const char* stamp, const char* objName, const char* value) {
+    const char* columns[7] = {stamp, objName, "N", value, "1", "Taster", ""};
+    OnHistoryRow(nullptr, 7, const_cast<char**>(columns), nullptr);
+  }
+  static void Row(int32_t t, const char* objName, const char* value) {
+    Row(std::to_string(t).c_str(), objName, value);
+  }
+  static std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  static bool Exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+  }
+
+ private:
+  std::string dir_;
+  std::string previous_;
+  std::vector<SelectionEntry> objects_;
+};
+
+TEST_F(SeriesTest, ObjectWithoutRowsHoldsOnlyTheClosingLine) {
+  Open({{"a1", "Temperatur", 'N'}, {"c1", "Z", 'C'}, {"u1", "Z", 'U'}, {"x1", "Z", 'Q'}});
+  Close();
+  for (const char* file : {"a1.sqr", "c1.sqr", "u1.sqr", "x1.sqr"}) {
+    EXPECT_EQ(FileText(file), "2026-12-08 00:00:00, \n") << file;
+  }
+}
+
+TEST_F(SeriesTest, KindNThinsSmallChanges) {
+  Open({{"a1", "Temperatur", 'N'}});
+  Row(Day + 100, "A1", "20.0");
+  Row(Day + 110, "A1", "20.05");
+  Row(Day + 120, "A1", "20.2");
+  Row(Day + 130, "A1", "20.25");  // held back: the closing line repeats 20.2
+  Close();
+  EXPECT_EQ(FileText("a1.sqr"),
+            "Zeit, Temperatur\n"
+            "2026-12-07 00:00:00,20.0\n"
+            "2026-12-07 00:01:40,20.0\n"
+            "2026-12-07 00:02:00,20.2\n"
+            "2026-12-08 00:00:00,20.2\n");
+}
+
+TEST_F(SeriesTest, KindNWritesAgainOnlyAfterMoreThanMaxGap) {
+  Open({{"a", "L", 'N'}, {"b", "L", 'N'}});
+  Row(Day, "A", "5");
+  Row(Day + 1800, "A", "5");  // exactly maxGap: held back
+  Row(Day, "B", "5");
+  Row(Day + 1801, "B", "5");
+  Close();
+  EXPECT_EQ(FileText("a.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,5\n2026-12-07 00:00:00,5\n"
+            "2026-12-08 00:00:00,5\n");
+  EXPECT_EQ(FileText("b.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,5\n2026-12-07 00:00:00,5\n"
+            "2026-12-07 00:30:01,5\n2026-12-08 00:00:00,5\n");
+}
+
+TEST_F(SeriesTest, KindNChangeOfExactlyTheDeadbandIsHeldBack) {
+  // The difference is taken in 32-bit float: 0.09 - 0 is exactly the deadband.
+  ASSERT_EQ(fabsf(0.0f - static_cast<float>(std::atof("0.09"))), DefaultDeadband);
+  ASSERT_GT(fabsf(0.0f - static_cast<float>(std::atof("0.0900001"))), DefaultDeadband);
+  Open({{"a", "L", 'N'}});
+  Row(Day + 1, "A", "0");
+  Row(Day + 2, "A", "0.09");
+  Row(Day + 3, "A", "-0.09");
+  Row(Day + 4, "A", "0.0900001");
+  Close();
+  EXPECT_EQ(FileText("a.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,0\n2026-12-07 00:00:01,0\n"
+            "2026-12-07 00:00:04,0.0900001\n2026-12-08 00:00:00,0.0900001\n");
+}
+
+TEST_F(SeriesTest, KindNUsesTheSelectedLimits) {
+  SelectThinning(WeekSeconds + 1);
+  Open({{"a", "L", 'N'}});
+  Row(Day, "A", "1.0");
+  Row(Day + 10, "A", "1.15");        // 0.15 < 0.19
+  Row(Day + 3600, "A", "1.0");       // exactly one hour
+  Row(Day + 3610, "A", "1.25");      // 0.25 > 0.19
+  Close();
+  EXPECT_EQ(FileText("a.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,1.0\n2026-12-07 00:00:00,1.0\n"
+            "2026-12-07 01:00:10,1.25\n2026-12-08 00:00:00,1.25\n");
+}
+
+TEST_F(SeriesTest, FirstRowIsAlwaysWritten) {
+  // Also a row so early that its time is no more than maxGap behind 0.
+  Open({{"a", "L", 'N'}, {"c", "L", 'C'}});
+  Row(0, "A", "0");
+  Row(0, "C", "7");
+  Close();
+  EXPECT_EQ(FileText("a.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,0\n1970-01-01 00:00:00,0\n2026-12-08 00:00:00,0\n");
+  EXPECT_EQ(FileText("c.sqr"), "Zeit, L\n2026-12-07 00:00:00,7\n2026-12-08 00:00:00,7\n");
+}
+
+TEST_F(SeriesTest, KindCIsAStepCurve) {
+  Open({{"c", "Modus", 'C'}});
+  Row(Day + 60, "C", "a");
+  Row(Day + 120, "C", "a");
+  Row(Day + 180, "C", "b");
+  Close();
+  EXPECT_EQ(FileText("c.sqr"),
+            "Zeit, Modus\n2026-12-07 00:00:00,a\n2026-12-07 00:03:00,a\n"
+            "2026-12-07 00:03:00,b\n2026-12-08 00:00:00,b\n");
+}
+
+TEST_F(SeriesTest, KindUTakesTheEarlierLevelAsTheOpposite) {
+  Open({{"u", "Schalter", 'U'}});
+  Row(Day + 60, "U", "1.0");
+  Row(Day + 120, "U", "0.0");
+  Row(Day + 180, "U", "0.0");
+  Close();
+  EXPECT_EQ(FileText("u.sqr"),
+            "Zeit, Schalter\n2026-12-07 00:00:00,0\n"
+            "2026-12-07 00:01:00,0\n2026-12-07 00:01:00,1\n"
+            "2026-12-07 00:02:00,1\n2026-12-07 00:02:00,0\n"
+            "2026-12-07 00:03:00,0\n"
+            "2026-12-08 00:00:00,0\n");
+}
+
+TEST_F(SeriesTest, KindUValuesShorterThanTwoBecomeEmpty) {
+  Open({{"u", "S", 'U'}, {"v", "S", 'U'}});
+  Row(Day + 60, "U", "1");
+  Row(Day + 120, "U", "");
+  Row(Day + 60, "V", "0.0");
+  Row(Day + 120, "V", nullptr);
+  Close();
+  EXPECT_EQ(FileText("u.sqr"),
+            "Zeit, S\n2026-12-07 00:00:00,0\n2026-12-07 00:01:00,0\n2026-12-07 00:01:00,\n"
+            "2026-12-07 00:02:00,\n2026-12-08 00:00:00,\n");
+  EXPECT_EQ(FileText("v.sqr"),
+            "Zeit, S\n2026-12-07 00:00:00,1\n2026-12-07 00:01:00,1\n2026-12-07 00:01:00,0\n"
+            "2026-12-07 00:02:00,0\n2026-12-07 00:02:00,\n2026-12-08 00:00:00,\n");
+}
+
+TEST_F(SeriesTest, LongValuesAreCarriedUpToThirtyOneBytes) {
+  const std::string v31 = "abcdefgh-0123456789-0123456789X";  // 31 bytes
+  ASSERT_EQ(v31.size(), 31u);
+  Open({{"c", "L", 'C'}, {"n", "L", 'N'}, {"d", "L", 'C'}});
+  Row(Day + 1, "C", "abcdefgh-1");
+  Row(Day + 2, "C", "abcdefgh-2");  // differs only behind the eighth byte
+  Row(Day + 3, "C", (v31 + "tail").c_str());
+  Row(Day + 1, "N", "1234.56789012");
+  Row(Day + 1, "D", "x");
+  Close();
+  EXPECT_EQ(FileText("c.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,abcdefgh-1\n"
+            "2026-12-07 00:00:02,abcdefgh-1\n2026-12-07 00:00:02,abcdefgh-2\n"
+            "2026-12-07 00:00:03,abcdefgh-2\n2026-12-07 00:00:03," + v31 + "\n"
+            "2026-12-08 00:00:00," + v31 + "\n");
+  EXPECT_EQ(FileText("n.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,1234.56789012\n2026-12-07 00:00:01,1234.56789012\n"
+            "2026-12-08 00:00:00,1234.56789012\n");
+  EXPECT_EQ(FileText("d.sqr"), "Zeit, L\n2026-12-07 00:00:00,x\n2026-12-08 00:00:00,x\n");
+}
+
+TEST_F(SeriesTest, NullValueReadsAsEmptyText) {
+  Open({{"n", "L", 'N'}, {"c", "L", 'C'}});
+  Row(Day + 1, "N", nullptr);
+  Row(Day + 1, "C", "on");
+  Row(Day + 2, "C", nullptr);
+  Close();
+  EXPECT_EQ(FileText("n.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,\n2026-12-07 00:00:01,\n2026-12-08 00:00:00,\n");
+  EXPECT_EQ(FileText("c.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,on\n2026-12-07 00:00:02,on\n2026-12-07 00:00:02,\n"
+            "2026-12-08 00:00:00,\n");
+}
+
+TEST_F(SeriesTest, RowsThatServeNoSeriesAreIgnored) {
+  Open({{"a1", "L", 'C'}, {"A1", "second", 'C'}, {"q", "L", '\0'}});
+  Row(nullptr, "A1", "1");         // no time stamp
+  Row("NULL", "A1", "2");
+  Row(Day + 1, "a1", "3");         // stored names are upper-case
+  Row(Day + 2, nullptr, "4");
+  Row(Day + 3, "B", "5");
+  Row(Day + 4, "A1", "6");         // only the first entry of a name is served
+  Row(Day + 5, "Q", "7");          // a kind without rules writes nothing
+  const char* shortRow[2] = {"1796601606", "A1"};
+  OnHistoryRow(nullptr, 2, const_cast<char**>(shortRow), nullptr);  // no value column
+  Close();
+  EXPECT_EQ(FileText("a1.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,6\n2026-12-07 00:00:06,6\n2026-12-07 00:00:06,\n"
+            "2026-12-08 00:00:00,\n");
+  EXPECT_EQ(FileText("A1.sqr"), "2026-12-08 00:00:00, \n");
+  EXPECT_EQ(FileText("q.sqr"), "2026-12-08 00:00:00, \n");
+}
+
+TEST_F(SeriesTest, NamesThatAreNoPlainFileNamesGetNoSeries) {
+  ASSERT_EQ(mkdir("sub", 0700), 0);
+  testing::internal::CaptureStderr();
+  Open({{"sub/x", "L", 'C'}, {"../up", "L", 'C'}, {".", "L", 'C'}, {"..", "L", 'C'},
+        {"ok", "L", 'C'}});
+  Row(Day + 1, "SUB/X", "1");
+  Row(Day + 1, "OK", "2");
+  Close();
+  std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(messages,
+            "HistSeries: object name \"sub/x\" is not a plain file name; no series file for it\n"
+            "HistSeries: object name \"../up\" is not a plain file name; no series file for it\n"
+            "HistSeries: object name \".\" is not a plain file name; no series file for it\n"
+            "HistSeries: object name \"..\" is not a plain file name; no series file for it\n");
+  EXPECT_FALSE(Exists("sub/x.sqr"));
+  EXPECT_FALSE(Exists("../up.sqr"));
+  EXPECT_FALSE(Exists("..sqr"));
+  EXPECT_FALSE(Exists("...sqr"));
+  EXPECT_EQ(FileText("ok.sqr"), "Zeit, L\n2026-12-07 00:00:00,2\n2026-12-08 00:00:00,2\n");
+}
+
+TEST_F(SeriesTest, SeriesFileThatCannotBeCreatedIsSkipped) {
+  ASSERT_EQ(mkdir("busy.sqr", 0700), 0);  // a directory stands where the file would go
+  testing::internal::CaptureStderr();
+  Open({{"busy", "L", 'N'}, {"ok", "L", 'N'}});
+  Row(Day + 1, "BUSY", "1");
+  Row(Day + 1, "OK", "2");
+  Close();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "HistSeries: cannot create series file busy.sqr: Is a directory\n");
+  EXPECT_EQ(FileText("ok.sqr"), "Zeit, L\n2026-12-07 00:00:00,2\n2026-12-07 00:00:01,2\n"
+                                "2026-12-08 00:00:00,2\n");
+}
+
+TEST(SelectThinning, ChoosesLimitsByPeriodLength) {
+  struct Case {
+    int64_t length;
+    float deadband;
+    int32_t maxGap;
+  } cases[] = {
+      {0, 0.09f, 1800},           {604800, 0.09f, 1800},       {604801, 0.19f, 3600},
+      {2419200, 0.19f, 3600},     {2419201, 0.29f, 10800},     {-100, 0.09f, 1800},
+  };
+  for (const Case& c : cases) {
+    SelectThinning(c.length);
+    EXPECT_EQ(Export.deadband, c.deadband) << c.length;
+    EXPECT_EQ(Export.maxGap, c.maxGap) << c.length;
+  }
+}
+
+}  // namespace

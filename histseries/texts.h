@@ -1,0 +1,52 @@
+// Fixed texts of HistSeries: file names, request keys, series lines and
+// messages, in one place so the exact bytes can be checked at a glance.
+#pragma once
+
+// Selection files in the working directory: the first is read unless the
+// request names another, the second when that cannot be opened.
+constexpr const char* DefaultSelectionFile = "history.dat";
+constexpr const char* FallbackSelectionFile = "history.vid";
+
+// Keys of the request argument (items joined by '&').
+constexpr const char* KeySelectionFile = "DFW=";
+constexpr const char* KeyDateFrom = "txDateFrom=";
+constexpr const char* KeyTimeFrom = "txTimeFrom=";
+constexpr const char* KeyDateTo = "txDateTo=";
+constexpr const char* KeyTimeTo = "txTimeTo=";
+
+// Prefix of an object line of the selection file ("txobs=name;label;kind").
+constexpr const char* ObjectLinePrefix = "txobs";
+
+// The web form escapes the colons of a time.
+constexpr const char* EscapedColon = "%3A";
+
+// Series files: object name + ".sqr", one header line, data lines of time and
+// value, one closing line.
+constexpr const char* SeriesFileSuffix = ".sqr";
+constexpr const char* SeriesHeaderLine = "Zeit, %s\n";
+constexpr const char* SeriesValueLine = "%s,%s\n";
+constexpr const char* SeriesHighLine = "%s,1\n";
+constexpr const char* SeriesLowLine = "%s,0\n";
+
+// Messages on standard error for runs that cannot write every series.
+constexpr const char* MessageNoPeriod =
+    "HistSeries: no usable period (from \"%s\", to \"%s\"); no series file written\n";
+constexpr const char* MessageNotPlainName =
+    "HistSeries: object name \"%s\" is not a plain file name; no series file for it\n";
+constexpr const char* MessageCannotCreate = "HistSeries: cannot create series file %s: %s\n";
+
+// Sole arguments that ask about the program instead of running an export.
+constexpr const char* HelpArgument = "--help";
+constexpr const char* VersionArgument = "--version";
+constexpr const char* VersionText = "HistSeries %s\n";
+// A printf format: the argument is the configuration file's path.
+constexpr const char* UsageText =
+    "Usage: HistSeries [REQUEST]\n"
+    "Exports the history of up to 24 objects over a period into one series file\n"
+    "(object name + \".sqr\") per object in the working directory.\n"
+    "REQUEST: DFW=FILE&txDateFrom=YYYY-MM-DD&txTimeFrom=HH:MM[:SS]\n"
+    "         &txDateTo=YYYY-MM-DD&txTimeTo=HH:MM[:SS]\n"
+    "  (a colon may be written %%3A). FILE is the selection file, history.dat by default,\n"
+    "  history.vid when it cannot be opened; its period lines override the request's.\n"
+    "The history database is history.db in the directory named by the first line of\n"
+    "the configuration file %s. Exit status is always 0.\n";
