@@ -1,0 +1,49 @@
+// A minimal HTTP/1.1 client: one blocking request over a fresh TCP connection
+// and a bounded receive loop that returns the raw response (status line,
+// headers, blank line and body, exactly as received). One request at a time:
+// the chunk buffer is process-wide.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Codes of ConnectToHost besides a descriptor.
+constexpr int kConnectNoSocket = -102;
+constexpr int kConnectHostUnknown = -108;
+constexpr int kConnectFailed = -109;
+
+// How a request ended, for callers that must tell a complete answer from a
+// cut one.
+struct HttpOutcome {
+  bool requestFailed = false;  // no connection or nothing sent (message printed)
+  bool cut = false;  // stopped at the size bound or at the time window while data was arriving
+};
+
+// Posts `body` with `method` to `url` on `port` (0 means 80) and returns the
+// raw response, or the empty text when the request failed or nothing arrived.
+// A Content-Length header is sent only when `withLength` is set. `outcome`
+// may be null.
+std::string HttpRequest(const char* method, const char* url, const char* contentType,
+                        const char* body, uint16_t port, bool withLength,
+                        HttpOutcome* outcome = nullptr);
+
+// Socket descriptor (> 0) connected to `host` (name or dotted address) on
+// `port`, or one of the kConnect codes.
+int ConnectToHost(const char* host, uint16_t port);
+
+// One send of the whole text; send's result unchanged.
+int SendText(int socketFd, const char* text);
+
+// One recv of at most `size` bytes, NUL-terminated behind them (buffer made
+// empty on error); recv's result unchanged. `buffer` holds size + 1 bytes.
+int ReceiveChunk(int socketFd, char* buffer, int size);
+
+// Host and path of `url`: an "http://" prefix is dropped, and the path starts
+// at the first '/' from index 9 on (empty when there is none). A ":port"
+// stays in the host.
+void SplitUrl(const std::string& url, std::string* host, std::string* path);
+
+// The request text as it goes on the wire.
+std::string BuildRequestText(const std::string& method, const std::string& path,
+                             const std::string& host, const std::string& contentType,
+                             const std::string& body, bool withLength);

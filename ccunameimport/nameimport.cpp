@@ -1,0 +1,116 @@
+#include "ccunameimport/nameimport.h"
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "ccunameimport/texts.h"
+#include "common/strings.h"
+
+namespace {
+
+constexpr char kHeaderEnd[] = "\r\n\r\n";
+constexpr char kBidCoSPrefix[] = "BidCoS";
+constexpr size_t kShortestKeptLine = 5;  // line feed included
+constexpr char kSeparators[] = " :-/.()";
+
+// The umlauts and the sharp s in Latin-1, and their ASCII spellings; the
+// sharp s is written "sz" in the import files.
+struct Transliteration {
+  const char* latin1;
+  const char* ascii;
+};
+const Transliteration kTransliterations[] = {
+    {"\xE4", "ae"}, {"\xF6", "oe"}, {"\xFC", "ue"}, {"\xC4", "Ae"},
+    {"\xD6", "Oe"}, {"\xDC", "Ue"}, {"\xDF", "sz"},
+};
+
+void DropFiles(const char* first, const char* second) {
+  if (first != nullptr) std::remove(first);
+  if (second != nullptr) std::remove(second);
+}
+
+int CannotWrite(const char* fileName) {
+  std::printf(kMsgCannotWrite, fileName);
+  return kExitCannotWrite;
+}
+
+bool WriteTextFile(const char* fileName, const std::string& nameList) {
+  FILE* file = std::fopen(fileName, "w");
+  if (file == nullptr) return false;
+  bool written = std::fprintf(file, "%s\n", nameList.c_str()) >= 0;
+  return (std::fclose(file) == 0) && written;
+}
+
+}  // namespace
+
+bool CutNameList(const std::string& response, std::string* nameList) {
+  size_t separator = response.find(kHeaderEnd);
+  if (separator == std::string::npos) return false;
+  *nameList = response.substr(separator + 2);
+  // The service closes its answer with CR LF; only that pair is dropped, so a
+  // name at the very end is never shortened.
+  size_t length = nameList->size();
+  if (length >= 2 && nameList->compare(length - 2, 2, "\r\n") == 0) nameList->resize(length - 2);
+  return true;
+}
+
+size_t CompleteLinesLength(const std::string& nameList) {
+  size_t lastLineFeed = nameList.rfind('\n');
+  return lastLineFeed == std::string::npos ? 0 : lastLineFeed + 1;
+}
+
+bool CleanNameLine(std::string& line) {
+  if (line.compare(0, std::strlen(kBidCoSPrefix), kBidCoSPrefix) == 0) line[0] = '=';
+  if (line.empty() || line[0] == '=' || line.size() < kShortestKeptLine) return false;
+  for (char& c : line) {
+    if (c != '\0' && std::strchr(kSeparators, c) != nullptr) c = '_';
+  }
+  for (const Transliteration& t : kTransliterations) ReplaceAll(line, t.latin1, t.ascii);
+  return true;
+}
+
+bool WriteImportLines(FILE* names, FILE* import, size_t limit) {
+  std::vector<char> buffer(kLineBufferSize);
+  size_t offset = 0;
+  while (offset < limit && std::fgets(buffer.data(), kLineBufferSize, names) != nullptr) {
+    std::string line = buffer.data();
+    offset += line.size();
+    if (CleanNameLine(line) && std::fputs(line.c_str(), import) < 0) return false;
+  }
+  return std::ferror(import) == 0;
+}
+
+int WriteNameFiles(const std::string& nameList, bool cut) {
+  if (!WriteTextFile(kNamesTextTemp, nameList)) {
+    DropFiles(kNamesTextTemp, nullptr);
+    return CannotWrite(kNamesTextFile);
+  }
+  FILE* import = std::fopen(kNamesImportTemp, "w");
+  if (import == nullptr) {
+    DropFiles(kNamesTextTemp, nullptr);
+    return CannotWrite(kNamesImportFile);
+  }
+  FILE* names = std::fopen(kNamesTextTemp, "r");
+  if (names == nullptr) {
+    std::fclose(import);
+    DropFiles(kNamesTextTemp, kNamesImportTemp);
+    return kExitCannotReadBack;
+  }
+  bool written = WriteImportLines(names, import, cut ? CompleteLinesLength(nameList) : SIZE_MAX);
+  std::fclose(names);
+  written = (std::fclose(import) == 0) && written;
+  if (!written) {
+    DropFiles(kNamesTextTemp, kNamesImportTemp);
+    return CannotWrite(kNamesImportFile);
+  }
+  if (std::rename(kNamesTextTemp, kNamesTextFile) != 0) {
+    DropFiles(kNamesTextTemp, kNamesImportTemp);
+    return CannotWrite(kNamesTextFile);
+  }
+  if (std::rename(kNamesImportTemp, kNamesImportFile) != 0) {
+    DropFiles(kNamesImportTemp, nullptr);
+    return CannotWrite(kNamesImportFile);
+  }
+  return kExitOk;
+}

@@ -1,0 +1,121 @@
+#include "ccunameimport/nameimport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// Runs `text` through WriteImportLines via real files and returns what it wrote.
+std::string ImportOf(const std::string& text, size_t limit = SIZE_MAX) {
+  FILE* names = std::tmpfile();
+  FILE* import = std::tmpfile();
+  EXPECT_TRUE(names != nullptr && import != nullptr);
+  std::fwrite(text.data(), 1, text.size(), names);
+  std::rewind(names);
+  EXPECT_TRUE(WriteImportLines(names, import, limit));
+  std::string result;
+  std::rewind(import);
+  char block[4096];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, import)) > 0) result.append(block, n);
+  std::fclose(names);
+  std::fclose(import);
+  return result;
+}
+
+}  // namespace
+
+TEST(CleanNameLine, Table) {
+  struct Case {
+    const char* line;
+    bool kept;
+    const char* cleaned;
+  } cases[] = {
+      {"ABC0001234:1=Licht K\xFC" "che (Flur)\n", true, "ABC0001234_1=Licht_Kueche__Flur_\n"},
+      {"ABC0001234=Stra\xDF" "e\n", true, "ABC0001234=Strasze\n"},
+      {"ABC0001234=\xC4\xD6\xDC\xE4\xF6\xFC\xDF\n", true, "ABC0001234=AeOeUeaeoeuesz\n"},
+      {"A=\xFC.\xFC-\xFC/\xFC\n", true, "A=ue_ue_ue_ue\n"},
+      {"ABC0001234:2=Bad/WC-Licht 1.OG\n", true, "ABC0001234_2=Bad_WC_Licht_1_OG\n"},
+      {"ABC0001234=K\xFC" "che\r\n", true, "ABC0001234=Kueche\r\n"},  // CR kept
+      {"ABC0001234=Caf\xE9 \xA4\n", true, "ABC0001234=Caf\xE9_\xA4\n"},  // other bytes stay
+      {"ABC0001234=a=b\n", true, "ABC0001234=a=b\n"},
+      {"BidCoS-RF=BidCoS-RF\n", false, ""},
+      {"BidCoS-RF:1=Taste 1\n", false, ""},
+      {"BidCoS\n", false, ""},
+      {"bidcos-rf:1=Taste 1\n", true, "bidcos_rf_1=Taste_1\n"},  // case-sensitive
+      {"xBidCoS:1=x\n", true, "xBidCoS_1=x\n"},
+      {"=Ohne Adresse\n", false, ""},
+      {"A=b\n", false, ""},     // 4 bytes
+      {"A=bc\n", true, "A=bc\n"},  // 5 bytes
+      {"A=bcd", true, "A=bcd"},  // last piece without line feed
+      {"A=bc", false, ""},
+      {"\r\n", false, ""},         // the empty line left by the cut
+      {"\n", false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string line = c.line;
+    EXPECT_EQ(CleanNameLine(line), c.kept) << c.line;
+    if (c.kept) {
+      EXPECT_EQ(line, c.cleaned) << c.line;
+    }
+  }
+}
+
+TEST(CutNameList, Cases) {
+  struct Case {
+    std::string response;
+    bool found;
+    std::string nameList;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nA: b\r\n\r\nX=yz\nV=wq\n\r\n", true, "\r\nX=yz\nV=wq\n"},
+      {"H\r\n\r\n", true, ""},
+      {"H\r\n\r\n\r\n", true, "\r\n"},
+      // A body that does not close with CR LF keeps its last name whole.
+      {"H\r\n\r\nX=yz\nV=wq\n", true, "\r\nX=yz\nV=wq\n"},
+      {"H\r\n\r\nX=yz\nV=w", true, "\r\nX=yz\nV=w"},
+      // The first separator counts.
+      {"H\r\n\r\nA=bc\r\n\r\nD=ef\r\n", true, "\r\nA=bc\r\n\r\nD=ef"},
+      {"", false, ""},
+      {"HTTP/1.1 200 OK\nA: b\n\nX=yz\n", false, ""},
+      {"HTTP/1.1 200 OK\r\n\r", false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string nameList = "old";
+    EXPECT_EQ(CutNameList(c.response, &nameList), c.found) << c.response;
+    if (c.found) {
+      EXPECT_EQ(nameList, c.nameList) << c.response;
+    }
+  }
+}
+
+TEST(CompleteLinesLength, UpToTheLastLineFeed) {
+  EXPECT_EQ(CompleteLinesLength(""), 0u);
+  EXPECT_EQ(CompleteLinesLength("\r\nAB=c"), 2u);
+  EXPECT_EQ(CompleteLinesLength("\r\nAB=cd\nEF=g"), 8u);
+  EXPECT_EQ(CompleteLinesLength("\r\nAB=cd\n"), 8u);
+  EXPECT_EQ(CompleteLinesLength("AB=c"), 0u);
+}
+
+TEST(WriteImportLines, LinesInOrderAndTheLimit) {
+  const std::string text =
+      "\r\nABC0001234=Licht K\xFC" "che\nABC0001234:1=Taste\nBidCoS-RF=BidCoS-RF\nA=b\n"
+      "ABC0001235:2=Stra\xDF" "e\n";
+  EXPECT_EQ(ImportOf(text), "ABC0001234=Licht_Kueche\nABC0001234_1=Taste\nABC0001235_2=Strasze\n");
+  // A limit right behind a line feed takes the lines before it only.
+  size_t limit = text.find("ABC0001235");
+  EXPECT_EQ(ImportOf(text + "\n", limit), "ABC0001234=Licht_Kueche\nABC0001234_1=Taste\n");
+  EXPECT_EQ(ImportOf(text, 0), "");
+}
+
+TEST(WriteImportLines, LongLinesInPieces) {
+  // 127,999 bytes fill the line buffer; the rest of the line is a piece of its own.
+  std::string first = "ABC0001234=" + std::string(127999 - 11, 'a');
+  std::string line = first + "b c\xFC\n";
+  EXPECT_EQ(ImportOf(line + "XYZ:1=Ende\n"), first + "b_cue\nXYZ_1=Ende\n");
+  // A short remainder of 4 bytes or less is dropped like any short line.
+  EXPECT_EQ(ImportOf(first + "bc\n"), first);
+  // The remainder is cleaned on its own: a piece starting with BidCoS goes.
+  EXPECT_EQ(ImportOf(first + "BidCoS x\n"), first);
+}
