@@ -1,0 +1,112 @@
+#include "deviceimport.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "XmlRpc.h"
+#include "outputfile.h"
+#include "texts.h"
+
+using XmlRpc::XmlRpcClient;
+using XmlRpc::XmlRpcValue;
+
+ImportRun Run;
+
+namespace {
+
+std::string Formatted(const char* format, const std::string& a, const std::string& b) {
+  int length = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
+  std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
+  std::snprintf(buffer.data(), buffer.size(), format, a.c_str(), b.c_str());
+  return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+std::string ImportFileName(const std::string& port) {
+  return texts::kImportFilePrefix + port + texts::kImportFileSuffix;
+}
+
+}  // namespace
+
+std::string DeviceImportLines(const std::string& resultText) {
+  const std::size_t npos = std::string::npos;
+  const std::size_t markerLength = sizeof texts::kAddressMarker - 1;
+  const std::size_t typeMarkerLength = sizeof texts::kTypeMarker - 1;
+  std::string lines;
+  std::size_t marker = resultText.find(texts::kAddressMarker);
+  while (marker != npos) {
+    std::size_t addressStart = marker + markerLength + 1;  // behind the opening quote
+    if (addressStart > resultText.size()) break;
+    std::size_t addressEnd = resultText.find('"', addressStart);
+    if (addressEnd == npos) break;
+    std::string address = resultText.substr(addressStart, addressEnd - addressStart);
+    std::size_t next = addressEnd + 1;
+    if (address.find(':') == npos) {
+      std::size_t typeMarker = resultText.find(texts::kTypeMarker, addressEnd + 1);
+      if (typeMarker == npos) break;
+      std::size_t typeStart = typeMarker + typeMarkerLength;
+      std::size_t typeEnd = resultText.find('"', typeStart);
+      if (typeEnd == npos) break;
+      lines += address + ";" + resultText.substr(typeStart, typeEnd - typeStart) + "\n";
+      next = typeEnd + 1;
+    }
+    marker = resultText.find(texts::kAddressMarker, next);
+  }
+  return lines;
+}
+
+bool WriteDeviceImportFile(const std::string& resultText, const std::string& host,
+                           const std::string& port) {
+  std::string content = Formatted(texts::kImportFileHead, host, port);
+  content += DeviceImportLines(resultText);
+  return ReplaceFile(ImportFileName(port), content);
+}
+
+int ImportDevices(const std::string& host, const std::string& port) {
+  const std::string hostPort = host + ":" + port;
+  XmlRpcValue params;
+  params.assertArray(1);
+  params[0] = XmlRpcValue(true);
+  XmlRpcValue result;
+  XmlRpcClient client(texts::kUrlScheme + hostPort);
+  if (!client.execute(texts::kListMethod, params, result)) {
+    Run.ResultLog += texts::kLogCallFailed + hostPort + "\n";
+    return kCallFailed;
+  }
+  if (client.isFault()) {
+    Run.ResultLog +=
+        texts::kLogFaultStart + result.toText() + texts::kLogAtHost + hostPort + "\n";
+    return kFaultReply;
+  }
+  if (!WriteDeviceImportFile(result.toText(), host, port)) {
+    Run.outputFailed = true;
+    Run.ResultLog +=
+        texts::kLogFileFailed + ImportFileName(port) + texts::kLogAtHost + hostPort + "\n";
+    return kFileNotWritten;
+  }
+  Run.ResultLog += texts::kLogImported + hostPort + texts::kLogImportedEnd + "\n";
+  return kImported;
+}
+
+int SendValueUsage(const std::string& target, const std::string& valueKind, int references,
+                   const std::string& host) {
+  XmlRpcValue params;
+  params.assertArray(3);
+  params[0] = XmlRpcValue(target);
+  params[1] = XmlRpcValue(valueKind);
+  params[2].assertTypeOrInvalid(XmlRpcValue::TypeInt);
+  params[2] = XmlRpcValue(references);
+  XmlRpcValue result;
+  XmlRpcClient client(host);
+  if (!client.execute(texts::kUsageMethod, params, result)) return kCallFailed;
+  if (client.isFault()) return kFaultReply;
+  bool answer = false;
+  if (!result.getBool(answer)) return kAnswerNotBoolean;
+  return answer ? kImported : kAnswerFalse;
+}
+
+bool WriteResultFile() {
+  std::string content = texts::kResultFileHead;
+  content += Run.ResultLog;
+  content += "\n";
+  return ReplaceFile(texts::kResultFileName, content);
+}

@@ -1,0 +1,37 @@
+// The device import and the usage report over XML-RPC, and the files they write.
+#pragma once
+
+#include <string>
+
+// The one record of state of a run.
+struct ImportRun {
+  // One line per service query; ends up in XMLRPCResult.txt.
+  std::string ResultLog;
+  // Some output file could not be written: the run must not end as a success.
+  bool outputFailed = false;
+};
+extern ImportRun Run;
+
+// Asks the service at host:port for its device list and writes its import
+// file. kImported, kCallFailed, kFaultReply or kFileNotWritten; appends one
+// line to the result log in every case.
+int ImportDevices(const std::string& host, const std::string& port);
+
+// The import file lines for the records found in `resultText`, without the
+// first line.
+std::string DeviceImportLines(const std::string& resultText);
+
+// Writes "CCUDevices" + port + ".imp" for `resultText`. False when it could
+// not be written; an earlier file then stays as it was.
+bool WriteDeviceImportFile(const std::string& resultText, const std::string& host,
+                           const std::string& port);
+
+// Reports one usage of `target` to the service named by the host text alone.
+// kImported (answer true), kAnswerFalse, kCallFailed, kFaultReply, or
+// kAnswerNotBoolean when the answer is of another type.
+int SendValueUsage(const std::string& target, const std::string& valueKind, int references,
+                   const std::string& host);
+
+// Writes XMLRPCResult.txt: "1", the result log, a line feed. False when it
+// could not be written.
+bool WriteResultFile();

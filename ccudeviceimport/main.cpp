@@ -1,0 +1,48 @@
+// CcuDeviceImport: imports the device lists of the central unit's XML-RPC
+// interface services, or reports one value usage to them.
+//
+// Usage:
+//   CcuDeviceImport [HOST]          asks listDevices of the services on the ports
+//                                   2001, 2000 and 2010 of HOST (default 127.0.0.1)
+//   CcuDeviceImport HOST TARGET ... sends reportValueUsage(TARGET, "PRESS", 1) to
+//                                   the service named by the HOST text alone
+//                                   (libXmlRpc takes a bare host as port 2001);
+//                                   further arguments are ignored
+//   CcuDeviceImport --help | --version   (as the only argument) prints a short text
+//
+// Writes, in the working directory, each replaced as a whole (temporary file,
+// then rename): "CCUDevices" + port + ".imp" for every service that answered
+// without a fault (address and type of each device), and XMLRPCResult.txt
+// ("1", one log line per service, an empty line). Prints nothing otherwise.
+//
+// Exit status, the 8-bit form of the last call's result:
+//   main mode, the result for port 2010: 1 imported, 255 no reply, 254 fault reply;
+//   usage report: 1 or 0 (the boolean answer), 255, 254, 252 answer not a boolean;
+//   either mode: 253 when an import file or XMLRPCResult.txt could not be written.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "deviceimport.h"
+#include "texts.h"
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(texts::kHelp, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s%s\n", texts::kVersionPrefix, CCUDEVICEIMPORT_VERSION);
+    return 0;
+  }
+  const std::string host = argc > 1 ? argv[1] : texts::kDefaultHost;
+  int result = 0;
+  if (argc < 3) {
+    for (const char* port : texts::kServicePorts) result = ImportDevices(host, port);
+  } else {
+    result = SendValueUsage(argv[2], texts::kUsageValueKind, texts::kUsageReferences, host);
+  }
+  if (!WriteResultFile()) Run.outputFailed = true;
+  if (Run.outputFailed) result = kFileNotWritten;
+  return result & 0xFF;
+}

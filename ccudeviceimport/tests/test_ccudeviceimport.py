@@ -1,0 +1,215 @@
+"""End-to-end tests: the built CcuDeviceImport against the simulated services.
+
+Every test case has a loopback address of its own (127.0.2.N) and a working
+directory of its own; CCUDEVICEIMPORT names the program.
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import ccu_services  # noqa: E402
+
+PROGRAM = os.environ.get("CCUDEVICEIMPORT", "")
+ENV = dict(os.environ, TZ="Europe/Berlin")
+
+
+class DeviceImportTest(unittest.TestCase):
+    def setUp(self):
+        self.assertTrue(os.path.isfile(PROGRAM), "CCUDEVICEIMPORT must name the program")
+        self.dir = tempfile.mkdtemp(prefix="ccudeviceimport_e2e_")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.log = os.path.join(self.dir, "calls.jsonl")
+
+    def start_services(self, address, *options):
+        services = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "ccu_services.py"), "--address", address,
+             "--log", self.log, *options],
+            stdout=subprocess.PIPE, text=True, env=ENV)
+        self.addCleanup(services.wait, 10)
+        self.addCleanup(services.terminate)
+        self.assertEqual(services.stdout.readline(), "ready\n")
+        services.stdout.close()
+
+    def run_program(self, *args):
+        done = subprocess.run([PROGRAM, *args], cwd=self.dir, env=ENV,
+                              capture_output=True, timeout=120)
+        self.assertEqual(done.stdout, b"")  # the program itself prints nothing
+        self.assertEqual(done.stderr, b"")
+        return done.returncode
+
+    def read(self, name):
+        with open(os.path.join(self.dir, name), "rb") as f:
+            return f.read()
+
+    def write(self, name, data):
+        with open(os.path.join(self.dir, name), "wb") as f:
+            f.write(data)
+
+    def files(self):
+        return sorted(n for n in os.listdir(self.dir) if n != "calls.jsonl")
+
+    def calls(self):
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log, encoding="utf-8") as f:
+            return [json.loads(line) for line in f]
+
+    def assert_import_file(self, host, port, large=0):
+        self.assertEqual(self.read("CCUDevices%s.imp" % port),
+                         ccu_services.expected_import_file(host, port, large))
+
+    def test_all_services_down(self):
+        host = "127.0.2.1"
+        self.assertEqual(self.run_program(host), 255)
+        self.assertEqual(self.read("XMLRPCResult.txt"),
+                         b"1\nKein Inport von 127.0.2.1:2001\nKein Inport von 127.0.2.1:2000\n"
+                         b"Kein Inport von 127.0.2.1:2010\n\n")
+        self.assertEqual(self.files(), ["XMLRPCResult.txt"])
+
+    def test_only_2010_down(self):
+        host = "127.0.2.2"
+        self.start_services(host, "--down", "2010")
+        self.assertEqual(self.run_program(host), 255)
+        self.assertEqual(self.read("XMLRPCResult.txt"),
+                         b"1\nImport von 127.0.2.2:2001 ok\nImport von 127.0.2.2:2000 ok\n"
+                         b"Kein Inport von 127.0.2.2:2010\n\n")
+        self.assert_import_file(host, "2001")
+        self.assert_import_file(host, "2000")
+        self.assertEqual(self.files(),
+                         ["CCUDevices2000.imp", "CCUDevices2001.imp", "XMLRPCResult.txt"])
+        # Each service was asked once, with the one boolean parameter true.
+        self.assertEqual(sorted((c["port"], c["method"], c["params"]) for c in self.calls()),
+                         [("2000", "listDevices", [True]), ("2001", "listDevices", [True])])
+
+    def test_2000_down(self):
+        host = "127.0.2.3"
+        self.start_services(host, "--down", "2000")
+        self.assertEqual(self.run_program(host), 1)
+        self.assertEqual(self.read("XMLRPCResult.txt"),
+                         b"1\nImport von 127.0.2.3:2001 ok\nKein Inport von 127.0.2.3:2000\n"
+                         b"Import von 127.0.2.3:2010 ok\n\n")
+        self.assert_import_file(host, "2001")
+        self.assert_import_file(host, "2010")
+        self.assertEqual(self.files(),
+                         ["CCUDevices2001.imp", "CCUDevices2010.imp", "XMLRPCResult.txt"])
+        # A literal check of the start of one file, beside the computed one.
+        self.assertTrue(self.read("CCUDevices2001.imp").startswith(
+            b"##;IP=127.0.2.3,Port=2001 \nKEQ1000000;KV-SW1-FM\nKEQ1007919;KV-SEC-SC\n"))
+
+    def test_fault_reply(self):
+        host = "127.0.2.4"
+        self.start_services(host, "--fault", "2001")
+        self.assertEqual(self.run_program(host), 1)
+        self.assertEqual(self.read("XMLRPCResult.txt"),
+                         b"1\nError [faultCode:-1,faultString:\"Failure & <no list>\"] bei "
+                         b"127.0.2.4:2001\nImport von 127.0.2.4:2000 ok\n"
+                         b"Import von 127.0.2.4:2010 ok\n\n")
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "CCUDevices2001.imp")))
+        self.assert_import_file(host, "2000")
+        self.assert_import_file(host, "2010")
+
+    def test_earlier_import_files_left_untouched(self):
+        host = "127.0.2.5"
+        self.start_services(host, "--down", "2000", "--fault", "2010")
+        old = b"##;IP=10.0.0.1,Port=%s \nKEQ0000001;OLD\n"
+        for port in ("2001", "2000", "2010"):
+            self.write("CCUDevices%s.imp" % port, old % port.encode())
+            os.utime(os.path.join(self.dir, "CCUDevices%s.imp" % port), (1000000, 1000000))
+        self.assertEqual(self.run_program(host), 254)
+        self.assert_import_file(host, "2001")  # answered: replaced
+        for port in ("2000", "2010"):
+            name = "CCUDevices%s.imp" % port
+            self.assertEqual(self.read(name), old % port.encode())
+            self.assertEqual(os.stat(os.path.join(self.dir, name)).st_mtime, 1000000)
+        self.assertEqual(self.read("XMLRPCResult.txt"),
+                         b"1\nImport von 127.0.2.5:2001 ok\nKein Inport von 127.0.2.5:2000\n"
+                         b"Error [faultCode:-1,faultString:\"Failure & <no list>\"] bei "
+                         b"127.0.2.5:2010\n\n")
+
+    def usage_report(self, host, answer_options, expected_status):
+        self.start_services(host, *answer_options)
+        self.assertEqual(self.run_program(host, "KEQ1000000:1", "ignored"), expected_status)
+        self.assertEqual(self.read("XMLRPCResult.txt"), b"1\n\n")
+        self.assertEqual(self.files(), ["XMLRPCResult.txt"])
+
+    def test_usage_report_true(self):
+        self.usage_report("127.0.2.6", ["--usage-answer", "true"], 1)
+        # The bare host means port 2001; the call carries target, "PRESS" and 1.
+        self.assertEqual(self.calls(), [{"port": "2001", "method": "reportValueUsage",
+                                         "params": ["KEQ1000000:1", "PRESS", 1]}])
+
+    def test_usage_report_false(self):
+        self.usage_report("127.0.2.7", ["--usage-answer", "false"], 0)
+
+    def test_usage_report_answer_not_boolean(self):
+        self.usage_report("127.0.2.8", ["--usage-answer", "text"], 252)
+
+    def test_usage_report_fault(self):
+        self.usage_report("127.0.2.9", ["--fault", "2001"], 254)
+
+    def test_usage_report_service_down(self):
+        self.usage_report("127.0.2.10", ["--down", "2001"], 255)
+
+    def test_import_file_that_cannot_be_written(self):
+        host = "127.0.2.11"
+        self.start_services(host)
+        os.mkdir(os.path.join(self.dir, "CCUDevices2001.imp"))  # no file can take its place
+        self.assertEqual(self.run_program(host), 253)
+        self.assertEqual(self.read("XMLRPCResult.txt"),
+                         b"1\nImportdatei nicht geschrieben: CCUDevices2001.imp bei "
+                         b"127.0.2.11:2001\nImport von 127.0.2.11:2000 ok\n"
+                         b"Import von 127.0.2.11:2010 ok\n\n")
+        self.assert_import_file(host, "2000")
+        self.assert_import_file(host, "2010")
+        self.assertEqual(os.listdir(os.path.join(self.dir, "CCUDevices2001.imp")), [])
+        self.assertEqual(self.files(), ["CCUDevices2000.imp", "CCUDevices2001.imp",
+                                        "CCUDevices2010.imp", "XMLRPCResult.txt"])
+
+    def test_result_file_that_cannot_be_written(self):
+        host = "127.0.2.12"
+        self.start_services(host)
+        os.mkdir(os.path.join(self.dir, "XMLRPCResult.txt"))
+        self.assertEqual(self.run_program(host), 253)
+        for port in ("2001", "2000", "2010"):
+            self.assert_import_file(host, port)
+        self.assertEqual(self.files(), ["CCUDevices2000.imp", "CCUDevices2001.imp",
+                                        "CCUDevices2010.imp", "XMLRPCResult.txt"])
+
+    def test_large_device_lists(self):
+        host = "127.0.2.13"
+        self.start_services(host, "--large", "1500")
+        self.assertEqual(self.run_program(host), 1)
+        for port in ("2001", "2000", "2010"):
+            self.assert_import_file(host, port, 1500)
+        self.assertEqual(self.read("CCUDevices2010.imp").count(b"\n"), 1501)
+
+    def test_silent_service_ends_with_the_time_out(self):
+        # The service on 2010 accepts the connection and never answers: the
+        # call gives up after the library's overall time-out (30 s).
+        host = "127.0.2.14"
+        self.start_services(host, "--silent", "2010")
+        self.assertEqual(self.run_program(host), 255)
+        self.assertEqual(self.read("XMLRPCResult.txt"),
+                         b"1\nImport von 127.0.2.14:2001 ok\nImport von 127.0.2.14:2000 ok\n"
+                         b"Kein Inport von 127.0.2.14:2010\n\n")
+
+    def test_help_and_version(self):
+        for option, start in (("--help", b"usage: CcuDeviceImport"),
+                              ("--version", b"CcuDeviceImport 1.")):
+            done = subprocess.run([PROGRAM, option], cwd=self.dir, env=ENV,
+                                  capture_output=True, timeout=30)
+            self.assertEqual(done.returncode, 0)
+            self.assertTrue(done.stdout.startswith(start), done.stdout)
+            self.assertEqual(done.stderr, b"")
+        self.assertEqual(self.files(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,53 @@
+// Fixed texts, names and status values of CcuDeviceImport.
+#pragma once
+
+namespace texts {
+
+const char kDefaultHost[] = "127.0.0.1";
+// Asked in this order; they stay texts and go unchanged into URL, file name and log.
+const char* const kServicePorts[] = {"2001", "2000", "2010"};
+const char kUrlScheme[] = "xmlrpc://";
+
+const char kListMethod[] = "listDevices";
+const char kUsageMethod[] = "reportValueUsage";
+const char kUsageValueKind[] = "PRESS";
+const int kUsageReferences = 1;
+
+const char kImportFilePrefix[] = "CCUDevices";
+const char kImportFileSuffix[] = ".imp";
+const char kImportFileHead[] = "##;IP=%s,Port=%s \n";
+const char kResultFileName[] = "XMLRPCResult.txt";
+const char kResultFileHead[] = "1\n";
+
+// Markers of the result text scan: the address starts one character (the
+// opening quote) after "[ADDRESS:"; the comma keeps e.g. PARENT_TYPE out.
+const char kAddressMarker[] = "[ADDRESS:";
+const char kTypeMarker[] = ",TYPE:\"";
+
+// Result log lines; host and port follow, "\n" ends each.
+const char kLogCallFailed[] = "Kein Inport von ";
+const char kLogFaultStart[] = "Error ";
+const char kLogAtHost[] = " bei ";
+const char kLogImported[] = "Import von ";
+const char kLogImportedEnd[] = " ok";
+const char kLogFileFailed[] = "Importdatei nicht geschrieben: ";
+
+const char kHelp[] =
+    "usage: CcuDeviceImport [HOST]         import the device lists of HOST's ports 2001, 2000, "
+    "2010\n"
+    "       CcuDeviceImport HOST TARGET    report one value usage of TARGET to HOST\n"
+    "HOST defaults to 127.0.0.1. Writes CCUDevices<port>.imp and XMLRPCResult.txt\n"
+    "in the working directory.\n";
+const char kVersionPrefix[] = "CcuDeviceImport ";
+
+}  // namespace texts
+
+// Results of one call; the exit status is their 8-bit form (-1 is 255 ...).
+enum CallResult {
+  kAnswerFalse = 0,
+  kImported = 1,  // also: the usage report was answered true
+  kCallFailed = -1,
+  kFaultReply = -2,
+  kFileNotWritten = -3,
+  kAnswerNotBoolean = -4,
+};

@@ -1,0 +1,170 @@
+// XML-RPC client library: values, the XML of calls and replies, and a client
+// that posts one call per execute over HTTP/1.1.
+//
+// Texts are byte strings in ISO-8859-1, the form the programs use: requests
+// declare that encoding, and reply strings are turned from the parser's
+// UTF-8 back into ISO-8859-1 (a character beyond U+00FF becomes '?').
+// Nothing here throws; failures come back as return values.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace XmlRpc {
+
+class XmlRpcValue {
+ public:
+  enum Type {
+    TypeInvalid,
+    TypeBoolean,
+    TypeInt,
+    TypeDouble,
+    TypeString,
+    TypeDateTime,
+    TypeBase64,
+    TypeArray,
+    TypeStruct,
+    TypeNil
+  };
+  using BinaryData = std::string;
+  using ValueArray = std::vector<XmlRpcValue>;
+  using ValueStruct = std::map<std::string, XmlRpcValue>;
+
+  // An empty (invalid) value: it takes a type by assignment, assertArray,
+  // assertStruct or assertTypeOrInvalid.
+  XmlRpcValue();
+  XmlRpcValue(bool value);
+  XmlRpcValue(int value);
+  XmlRpcValue(double value);
+  XmlRpcValue(const std::string& value);
+  // Without this a literal would pick the bool constructor.
+  XmlRpcValue(const char* value);
+  // A dateTime.iso8601 value; only the fields year to second count.
+  explicit XmlRpcValue(const std::tm& value);
+  // A base64 value holding `size` bytes.
+  XmlRpcValue(const void* data, std::size_t size);
+  static XmlRpcValue Nil();
+
+  XmlRpcValue(const XmlRpcValue&) = default;
+  XmlRpcValue(XmlRpcValue&&) = default;
+  XmlRpcValue& operator=(const XmlRpcValue&) = default;
+  XmlRpcValue& operator=(XmlRpcValue&&) = default;
+  ~XmlRpcValue() { invalidate(); }
+
+  // Back to the empty value, releasing what it held.
+  void invalidate();
+
+  Type getType() const { return type_; }
+  bool valid() const { return type_ != TypeInvalid; }
+
+  // An empty value becomes `type` with a zero value (false, 0, 0.0, empty
+  // text, empty array ...). True when the value now has that type; a value of
+  // another type stays as it is and gives false.
+  bool assertTypeOrInvalid(Type type);
+  // Makes an empty value an array and grows an array to at least `size`
+  // elements (new ones empty). False, unchanged, for any other type.
+  bool assertArray(std::size_t size);
+  // Makes an empty value an empty struct. False for any other type.
+  bool assertStruct();
+
+  // Elements of an array / string, base64, array or struct: their count, else 0.
+  std::size_t size() const;
+
+  // Element `index` for writing: the value is made an array of at least
+  // index + 1 elements first; a value of another type is replaced by it.
+  XmlRpcValue& operator[](std::size_t index);
+  // Element `index` for reading: an empty value when out of range or not an array.
+  const XmlRpcValue& operator[](std::size_t index) const;
+  // Member `name` for writing: the value is made a struct first (a value of
+  // another type is replaced); a missing member is added empty.
+  XmlRpcValue& operator[](const std::string& name);
+  // Member `name` for reading: an empty value when missing or not a struct.
+  const XmlRpcValue& operator[](const std::string& name) const;
+  bool hasMember(const std::string& name) const;
+
+  // Typed reads: true and `out` set when the value has that type, else false
+  // and `out` unchanged. getDouble reads an integer too.
+  bool getBool(bool& out) const;
+  bool getInt(int& out) const;
+  bool getDouble(double& out) const;
+  bool getString(std::string& out) const;
+  bool getDateTime(std::tm& out) const;
+  bool getBinary(BinaryData& out) const;
+  // The array's elements / the struct's members (empty for other types).
+  const ValueArray& arrayValue() const { return array_; }
+  const ValueStruct& structValue() const { return members_; }
+
+  // One-line text of the value; docs/xmlrpc.md gives the full form. A struct
+  // prints its members ordered by name: [ADDRESS:"KEQ0000001",...,TYPE:"KV-SW1"].
+  std::string toText() const;
+
+  bool operator==(const XmlRpcValue& other) const;
+  bool operator!=(const XmlRpcValue& other) const { return !(*this == other); }
+
+ private:
+  Type type_ = TypeInvalid;
+  bool bool_ = false;
+  int int_ = 0;
+  double double_ = 0.0;
+  std::tm time_{};
+  std::string text_;  // string or base64 bytes
+  ValueArray array_;
+  ValueStruct members_;
+};
+
+// The XML text of a call. An array `params` gives one parameter per element,
+// an empty value none, any other value one parameter. False with a reason in
+// `error` when a value cannot be sent: an empty element, a double that is not
+// finite, a control character (other than tab, line feed, carriage return)
+// in a text.
+bool EncodeCall(const std::string& method, const XmlRpcValue& params, std::string& xml,
+                std::string& error);
+
+// Reads a methodResponse. True when it is well formed: `result` holds the one
+// returned value, or the fault value with `isFault` set. False with a reason
+// in `error` (and `result` empty) for anything else.
+bool DecodeResponse(const std::string& xml, XmlRpcValue& result, bool& isFault, std::string& error);
+
+class XmlRpcClient {
+ public:
+  static const long kDefaultConnectTimeoutSeconds = 5;
+  static const long kDefaultTotalTimeoutSeconds = 30;
+  static const std::size_t kDefaultMaxReplyBytes = 64u * 1024u * 1024u;
+  static const int kDefaultPort = 2001;
+
+  // `url` is "xmlrpc://host[:port][/path]" (plain HTTP), "http://host[:port][/path]",
+  // or "host[:port][/path]" without a scheme (plain HTTP). Without a port,
+  // "xmlrpc://" and a bare host mean port 2001 and "http://" means 80; without
+  // a path the call goes to "/". A text that names no usable URL gives a
+  // client whose every execute fails.
+  explicit XmlRpcClient(const std::string& url);
+  ~XmlRpcClient();
+  XmlRpcClient(const XmlRpcClient&) = delete;
+  XmlRpcClient& operator=(const XmlRpcClient&) = delete;
+
+  // Posts the call and waits for the reply. True when a well-formed reply
+  // came back (a fault too: see isFault); false when there was no usable
+  // reply, with the reason in lastError(). `result` is emptied first.
+  bool execute(const std::string& method, const XmlRpcValue& params, XmlRpcValue& result);
+  // Whether the reply of the last successful execute was a fault.
+  bool isFault() const { return isFault_; }
+  const std::string& lastError() const { return error_; }
+  // The HTTP URL the calls go to; empty when the text named none.
+  const std::string& httpUrl() const { return httpUrl_; }
+
+  void setTimeouts(long connectSeconds, long totalSeconds);
+  void setMaxReplyBytes(std::size_t maxBytes);
+
+ private:
+  std::string httpUrl_;
+  std::string error_;
+  bool isFault_ = false;
+  long connectTimeout_ = kDefaultConnectTimeoutSeconds;
+  long totalTimeout_ = kDefaultTotalTimeoutSeconds;
+  std::size_t maxReplyBytes_ = kDefaultMaxReplyBytes;
+};
+
+}  // namespace XmlRpc

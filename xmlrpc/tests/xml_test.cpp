@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include "XmlRpc.h"
+
+using XmlRpc::DecodeResponse;
+using XmlRpc::EncodeCall;
+using XmlRpc::XmlRpcValue;
+
+namespace {
+
+const char kHead[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<methodCall><methodName>";
+
+std::string Reply(const std::string& value) {
+  return "<?xml version=\"1.0\"?>\n<methodResponse><params><param>" + value +
+         "</param></params></methodResponse>\n";
+}
+
+// The text of the decoded value, "fault:" + text for a fault, or "error".
+std::string Decoded(const std::string& xml) {
+  XmlRpcValue result(42);
+  bool fault = true;
+  std::string error;
+  if (!DecodeResponse(xml, result, fault, error)) {
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(result.valid());
+    EXPECT_FALSE(fault);
+    return "error";
+  }
+  return (fault ? "fault:" : "") + result.toText();
+}
+
+}  // namespace
+
+TEST(EncodeCall, EveryTypeAndEscaping) {
+  std::tm t{};
+  t.tm_year = 124;
+  t.tm_mon = 2;
+  t.tm_mday = 5;
+  t.tm_hour = 4;
+  t.tm_min = 3;
+  t.tm_sec = 2;
+  XmlRpcValue params;
+  params[0] = true;
+  params[1] = -7;
+  params[2] = -2.5e-7;
+  params[3] = "a<b & c>d\r\n\t\xE4";
+  params[4] = XmlRpcValue(t);
+  params[5] = XmlRpcValue("\xFB\xFF", 2);
+  params[6] = XmlRpcValue::Nil();
+  params[7]["b&"] = 1;
+  params[7]["a"][0] = false;
+  std::string xml, error;
+  ASSERT_TRUE(EncodeCall("listDevices", params, xml, error)) << error;
+  EXPECT_EQ(
+      xml,
+      std::string(kHead) +
+          "listDevices</methodName>\n<params>"
+          "<param><value><boolean>1</boolean></value></param>"
+          "<param><value><int>-7</int></value></param>"
+          "<param><value><double>-0.00000025</double></value></param>"
+          "<param><value><string>a&lt;b &amp; c&gt;d&#13;\n\t\xE4</string></value></param>"
+          "<param><value><dateTime.iso8601>20240305T04:03:02</dateTime.iso8601></value></param>"
+          "<param><value><base64>+/8=</base64></value></param>"
+          "<param><value><nil/></value></param>"
+          "<param><value><struct>"
+          "<member><name>a</name><value><array><data><value><boolean>0</boolean></value>"
+          "</data></array></value></member>"
+          "<member><name>b&amp;</name><value><int>1</int></value></member>"
+          "</struct></value></param>"
+          "</params></methodCall>\n");
+}
+
+TEST(EncodeCall, ParameterShapes) {
+  std::string xml, error;
+  ASSERT_TRUE(EncodeCall("m", XmlRpcValue(), xml, error));
+  EXPECT_EQ(xml, std::string(kHead) + "m</methodName>\n<params></params></methodCall>\n");
+  ASSERT_TRUE(EncodeCall("m", XmlRpcValue("x"), xml, error));
+  EXPECT_EQ(xml, std::string(kHead) +
+                     "m</methodName>\n<params><param><value><string>x</string></value></param>"
+                     "</params></methodCall>\n");
+}
+
+TEST(EncodeCall, RefusesWhatXmlCannotCarry) {
+  struct Case {
+    XmlRpcValue params;
+    const char* method;
+  } cases[] = {
+      {XmlRpcValue(std::string("a\x01")), "m"},
+      {XmlRpcValue(1.0 / 0.0), "m"},
+      {XmlRpcValue(), ""},
+  };
+  for (const Case& c : cases) {
+    std::string xml, error;
+    EXPECT_FALSE(EncodeCall(c.method, c.params, xml, error)) << c.params.toText();
+    EXPECT_FALSE(error.empty());
+  }
+  XmlRpcValue withHole;
+  withHole.assertArray(2);
+  withHole[1] = 1;
+  std::string xml, error;
+  EXPECT_FALSE(EncodeCall("m", withHole, xml, error));
+  EXPECT_EQ(error, "a parameter has no value");
+}
+
+TEST(DecodeResponse, EveryType) {
+  struct Case {
+    const char* value;
+    const char* text;
+  } cases[] = {
+      {"<value><int>42</int></value>", "42"},
+      {"<value><i4> -2147483648 </i4></value>", "-2147483648"},
+      {"<value><int>+5</int></value>", "5"},
+      {"<value><boolean>1</boolean></value>", "true"},
+      {"<value><boolean>0</boolean></value>", "false"},
+      {"<value><string>a &amp; &lt;b&gt; &#228;</string></value>", "\"a & <b> \xE4\""},
+      {"<value><string></string></value>", "\"\""},
+      {"<value><string/></value>", "\"\""},
+      {"<value>untagged  text</value>", "\"untagged  text\""},
+      {"<value></value>", "\"\""},
+      {"<value><string>\xC3\xA4\xE2\x82\xAC</string></value>", "\"\xE4?\""},
+      {"<value><double>-1.5e3</double></value>", "-1.5e+03"},
+      {"<value><dateTime.iso8601>20240305T14:30:00</dateTime.iso8601></value>",
+       "20240305T14:30:00"},
+      {"<value><dateTime.iso8601>2024-03-05T14:30:00</dateTime.iso8601></value>",
+       "20240305T14:30:00"},
+      {"<value><base64>AP9h\nYg==</base64></value>", "<AP9hYg==>"},
+      {"<value><base64></base64></value>", "<>"},
+      {"<value><nil/></value>", "nil"},
+      {"<value><ex:nil/></value>", "nil"},
+      {"<value><array><data/></array></value>", "{}"},
+      {"<value>\n <array>\n  <data>\n   <value><int>1</int></value>\n   <value>x</value>\n"
+       "  </data>\n </array>\n</value>",
+       "{1,\"x\"}"},
+      {"<value><struct><member><value><int>2</int></value><name>TYPE</name></member>"
+       "<member><name>ADDRESS</name><value><string>KEQ1</string></value></member>"
+       "<member><name>ADDRESS</name><value>KEQ2</value></member></struct></value>",
+       "[ADDRESS:\"KEQ2\",TYPE:2]"},
+      {"<value><struct></struct></value>", "[]"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Decoded(Reply(c.value)), c.text) << c.value;
+}
+
+TEST(DecodeResponse, Faults) {
+  EXPECT_EQ(Decoded("<?xml version=\"1.0\"?><methodResponse><fault><value><struct>"
+                    "<member><name>faultCode</name><value><int>-2</int></value></member>"
+                    "<member><name>faultString</name><value><string>Unknown instance"
+                    "</string></value></member></struct></value></fault></methodResponse>"),
+            "fault:[faultCode:-2,faultString:\"Unknown instance\"]");
+  EXPECT_EQ(Decoded("<methodResponse><fault><value>odd</value></fault></methodResponse>"),
+            "fault:\"odd\"");
+  EXPECT_EQ(Decoded("<methodResponse><fault></fault></methodResponse>"), "error");
+}
+
+TEST(DecodeResponse, MalformedRepliesFail) {
+  const char* cases[] = {
+      "",
+      "not xml at all",
+      "<methodResponse><params><param><value><int>1</int></value></param></params>",
+      "<methodResponse><params><param><value><int>1</int></value></param></params>"
+      "</methodResponse><trailing/>",
+      "<methodCall><params><param><value>1</value></param></params></methodCall>",
+      "<methodResponse></methodResponse>",
+      "<methodResponse><params></params></methodResponse>",
+      "<methodResponse><params><param></param></params></methodResponse>",
+      "<methodResponse><params><param><value>1</value><value>2</value></param></params>"
+      "</methodResponse>",
+      "<methodResponse><params><param><value>1</value></param></params>"
+      "<fault><value>1</value></fault></methodResponse>",
+      "<methodResponse>junk<params><param><value>1</value></param></params></methodResponse>",
+      "<!DOCTYPE x [<!ENTITY a \"aaaa\">]><methodResponse><params><param><value>&a;</value>"
+      "</param></params></methodResponse>",
+  };
+  for (const char* xml : cases) EXPECT_EQ(Decoded(xml), "error") << xml;
+
+  const char* values[] = {
+      "<value><int>12x</int></value>",
+      "<value><int></int></value>",
+      "<value><int>2147483648</int></value>",
+      "<value><i4>1.5</i4></value>",
+      "<value><boolean>true</boolean></value>",
+      "<value><boolean>2</boolean></value>",
+      "<value><double>one</double></value>",
+      "<value><dateTime.iso8601>2024-13-05T14:30:00</dateTime.iso8601></value>",
+      "<value><dateTime.iso8601>20240305 14:30:00</dateTime.iso8601></value>",
+      "<value><base64>A$==</base64></value>",
+      "<value><base64>AAA</base64></value>",
+      "<value><i8>1</i8></value>",
+      "<value><int>1</int><int>2</int></value>",
+      "<value>text<int>1</int></value>",
+      "<value><string><b>x</b></string></value>",
+      "<value><array><value>1</value></array></value>",
+      "<value><array><data><int>1</int></data></array></value>",
+      "<value><struct><member><name>a</name></member></struct></value>",
+      "<value><struct><member><name>a</name><value>1</value><value>2</value></member>"
+      "</struct></value>",
+      "<value><struct><value>1</value></struct></value>",
+      "<value><nil>x</nil></value>",
+      "<int>1</int>",
+  };
+  for (const char* value : values) EXPECT_EQ(Decoded(Reply(value)), "error") << value;
+}
+
+TEST(DecodeResponse, NestingIsBounded) {
+  std::string deep;
+  for (int i = 0; i < 150; ++i) deep += "<value><array><data>";
+  deep += "<value>1</value>";
+  for (int i = 0; i < 150; ++i) deep += "</data></array></value>";
+  EXPECT_EQ(Decoded(Reply(deep)), "error");
+  std::string shallow;
+  for (int i = 0; i < 20; ++i) shallow += "<value><array><data>";
+  shallow += "<value>1</value>";
+  for (int i = 0; i < 20; ++i) shallow += "</data></array></value>";
+  EXPECT_EQ(Decoded(Reply(shallow)), std::string(20, '{') + "\"1\"" + std::string(20, '}'));
+}
+
+TEST(Client, UnusableUrlsFailOnExecute) {
+  const char* urls[] = {"", "ftp://127.0.2.1:2001", "xmlrpc://", "127.0.2.1 2001", "http://:80/"};
+  for (const char* url : urls) {
+    XmlRpc::XmlRpcClient client(url);
+    EXPECT_EQ(client.httpUrl(), "") << url;
+    XmlRpcValue result(1);
+    EXPECT_FALSE(client.execute("listDevices", XmlRpcValue(true), result)) << url;
+    EXPECT_FALSE(result.valid());
+    EXPECT_NE(client.lastError(), "");
+  }
+}
+
+TEST(Client, UrlForms) {
+  struct Case {
+    const char* text;
+    const char* url;
+  } cases[] = {
+      {"xmlrpc://127.0.0.1:2001", "http://127.0.0.1:2001/"},
+      {"XMLRPC://ccu:2010/", "http://ccu:2010/"},
+      {"xmlrpc://ccu", "http://ccu:2001/"},
+      {"127.0.0.1", "http://127.0.0.1:2001/"},
+      {"ccu:2000", "http://ccu:2000/"},
+      {"ccu/RPC2", "http://ccu:2001/RPC2"},
+      {"http://ccu/RPC2", "http://ccu/RPC2"},
+      {"http://ccu:8181/a/b", "http://ccu:8181/a/b"},
+      {"[::1]:2001", "http://[::1]:2001/"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(XmlRpc::XmlRpcClient(c.text).httpUrl(), c.url) << c.text;
+}
