@@ -1,18 +1,40 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages that the build, the tests and the demo need.
+# Usage: install-deps.sh [GROUP...]   groups: base (default), cross, browser, fuzz
 # Safe to run again: only missing packages are installed.
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config
-  libgtest-dev libgmock-dev
-  libsqlite3-dev sqlite3
-  libexpat1-dev libcurl4-openssl-dev libssl-dev
-  lighttpd
-  python3 tzdata
-)
-# Extra groups: "$@" may name more packages (e.g. the cross-build set).
-packages+=("$@")
+groups=("$@")
+[ ${#groups[@]} -eq 0 ] && groups=(base)
+
+packages=()
+for group in "${groups[@]}"; do
+  case "$group" in
+    base)
+      packages+=(build-essential cmake pkg-config libgtest-dev libgmock-dev
+                 libsqlite3-dev sqlite3 libexpat1-dev libcurl4-openssl-dev libssl-dev
+                 lighttpd python3 tzdata time) ;;
+    cross)  # 32-bit ARM build, run under qemu with the armhf libraries
+      packages+=(crossbuild-essential-armhf qemu-user
+                 libsqlite3-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
+                 libexpat1-dev:armhf libcurl4-openssl-dev:armhf libssl-dev:armhf) ;;
+    browser)
+      packages+=(chromium)
+      command -v npm >/dev/null || packages+=(nodejs npm) ;;
+    fuzz)
+      packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "install-deps.sh: unknown group $group" >&2; exit 2 ;;
+  esac
+done
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+if printf '%s\n' "${packages[@]}" | grep -q ':armhf$' &&
+   ! dpkg --print-foreign-architectures | grep -qx armhf; then
+  $sudo dpkg --add-architecture armhf
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,8 +42,5 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
