@@ -18,20 +18,62 @@ int32_t UtcOffsetAt(int32_t t) {
   return offset;
 }
 
-std::string FormatTimestamp(int32_t t, TimestampForm form) {
-  time_t when = t;
-  struct tm utc;
-  std::memset(&utc, 0, sizeof utc);
-  gmtime_r(&when, &utc);
-  char buffer[64];  // 19 characters for years 1000 to 9999; room for any int
+namespace {
+
+void TwoDigits(char* at, int64_t value) {
+  at[0] = static_cast<char>('0' + value / 10);
+  at[1] = static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
+
+size_t FormatTimestampInto(char (&text)[TimestampTextSize], int32_t t, TimestampForm form) {
+  // The proleptic Gregorian calendar of gmtime, by arithmetic: gmtime_r takes
+  // the time-zone lock on every call, and rows come by the million.
+  int64_t seconds = t;
+  int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  int64_t secondOfDay = seconds - days * 86400;
+  // Days since 0000-03-01, counted in 400-year eras of 146097 days.
+  int64_t shifted = days + 719468;
+  int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+  int64_t dayOfEra = shifted - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+  int64_t day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
+  int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+  int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+
+  char* at = text;
   if (form == TimestampForm::Report) {
-    std::snprintf(buffer, sizeof buffer, "%02d.%02d.%d %02d:%02d:%02d", utc.tm_mday,
-                  utc.tm_mon + 1, utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    TwoDigits(at, day);
+    at[2] = '.';
+    TwoDigits(at + 3, month);
+    at[5] = '.';
+    TwoDigits(at + 6, year / 100);
+    TwoDigits(at + 8, year % 100);
   } else {
-    std::snprintf(buffer, sizeof buffer, "%d-%02d-%02d %02d:%02d:%02d", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    TwoDigits(at, year / 100);
+    TwoDigits(at + 2, year % 100);
+    at[4] = '-';
+    TwoDigits(at + 5, month);
+    at[7] = '-';
+    TwoDigits(at + 8, day);
   }
-  return buffer;
+  at[10] = ' ';
+  TwoDigits(at + 11, secondOfDay / 3600);
+  at[13] = ':';
+  TwoDigits(at + 14, secondOfDay / 60 % 60);
+  at[16] = ':';
+  TwoDigits(at + 17, secondOfDay % 60);
+  at[19] = '\0';
+  return 19;
+}
+
+std::string FormatTimestamp(int32_t t, TimestampForm form) {
+  char text[TimestampTextSize];
+  size_t length = FormatTimestampInto(text, t, form);
+  return std::string(text, length);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 // gives the local date and time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,14 @@ enum class TimestampForm {
 
 // t broken down as UTC, printed in the given form.
 std::string FormatTimestamp(int32_t t, TimestampForm form);
+
+// Room for a printed time value and its terminator: every 32-bit value lies
+// in the years 1901 to 2038, so the text always has 19 characters.
+constexpr size_t TimestampTextSize = 20;
+
+// The same text as FormatTimestamp, written into `text` without allocating:
+// the row handlers print one per row. Returns the length (19).
+size_t FormatTimestampInto(char (&text)[TimestampTextSize], int32_t t, TimestampForm form);
 
 // Wall-clock value of "DD.MM.YYYY HH:MM:SS" (date parts split at `separator`,
 // time parts at fixed places behind the second separator) plus

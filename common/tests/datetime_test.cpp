@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
 namespace {
 
 struct OffsetGuard {
@@ -61,6 +67,39 @@ TEST(FormatTimestamp, Epoch) {
   EXPECT_EQ(FormatTimestamp(0, TimestampForm::Report), "01.01.1970 00:00:00");
   EXPECT_EQ(FormatTimestamp(0, TimestampForm::Series), "1970-01-01 00:00:00");
   EXPECT_EQ(FormatTimestamp(1709623800, TimestampForm::Report), "05.03.2024 07:30:00");
+}
+
+// The calendar arithmetic gives what gmtime gives, for every corner of the
+// 32-bit range: both ends, negative values, leap days, the turn of 2000.
+TEST(FormatTimestamp, SameAsGmtimeOverTheWholeRange) {
+  auto viaGmtime = [](int32_t t, TimestampForm form) {
+    time_t when = t;
+    struct tm utc;
+    gmtime_r(&when, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text,
+                  form == TimestampForm::Report ? "%02d.%02d.%d %02d:%02d:%02d"
+                                                : "%d-%02d-%02d %02d:%02d:%02d",
+                  form == TimestampForm::Report ? utc.tm_mday : utc.tm_year + 1900,
+                  utc.tm_mon + 1,
+                  form == TimestampForm::Report ? utc.tm_year + 1900 : utc.tm_mday,
+                  utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return std::string(text);
+  };
+  std::vector<int32_t> stamps = {INT32_MIN, INT32_MIN + 1, -86401, -86400, -86399, -1, 0, 1,
+                                 86399, 86400, 951782400 - 1, 951782400, 951868800,
+                                 1709623800, INT32_MAX - 1, INT32_MAX};
+  for (int64_t t = INT32_MIN; t <= INT32_MAX; t += 86400 * 7 + 3599) {
+    stamps.push_back(static_cast<int32_t>(t));
+  }
+  for (int32_t t : stamps) {
+    for (TimestampForm form : {TimestampForm::Report, TimestampForm::Series}) {
+      char text[TimestampTextSize];
+      EXPECT_EQ(FormatTimestampInto(text, t, form), 19u) << t;
+      EXPECT_EQ(std::string(text), viaGmtime(t, form)) << t;
+      EXPECT_EQ(FormatTimestamp(t, form), viaGmtime(t, form)) << t;
+    }
+  }
 }
 
 TEST(UtcOffsetAt, JustAfterLocalMidnight) {

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds everything for the CCU (32-bit ARM, armhf), runs the whole test suite
+# under qemu-arm, packs the release archive and checks that the unpacked
+# archive answers a CGI request.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/install-deps.sh base cross
+build=build-armhf
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/armhf-toolchain.cmake \
+      -DRELEASE_STATIC=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build" -j"$(nproc)"
+(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+
+(cd "$build" && rm -f ccu-history-tools-*.tar.gz && cpack -G TGZ >/dev/null)
+archive=$(ls "$build"/ccu-history-tools-*-linux-armhf.tar.gz)
+
+# Unpack into an empty folder and ask its HistQuery for a page. There is no
+# HistPath.cfg on this machine, so the page ends with that message.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+tar -xzf "$archive" -C "$scratch"
+top=$(ls -d "$scratch"/ccu-history-tools-*)
+request='txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-05&txTimeTo=23%3A59'
+page=$(cd "$top" && REQUEST_METHOD=GET QUERY_STRING="$request" TZ=Europe/Berlin \
+       qemu-arm -L /usr/arm-linux-gnueabihf bin/HistQuery)
+expected_start=$'Content-type: text/html\n\n<!DOCTYPE HTML>'
+if [[ "$page" != "$expected_start"* || "$page" != *"Error opening HistPath.cfg<br>"* ]]; then
+  echo "release HistQuery did not answer the CGI request as expected:" >&2
+  printf '%s\n' "$page" | head -5 >&2
+  exit 1
+fi
+version=$(cd "$top" && qemu-arm -L /usr/arm-linux-gnueabihf bin/CcuDeviceImport --version)
+echo "release archive: $archive ($(stat -c %s "$archive") bytes); unpacked HistQuery answers; $version"
+echo "1 passed, 0 failed: release archive check"
