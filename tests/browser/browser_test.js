@@ -1,0 +1,557 @@
+'use strict';
+// The history report as a person sees it: HistQuery behind a real lighttpd
+// (mod_cgi, on a free 127.0.0.1 port) over a test history.db, driven in
+// Debian's headless Chromium through playwright-core. The requests are sent
+// the way a person sends them: a selection form in ISO-8859-15 is filled in
+// and submitted, and the delete button of the report is clicked.
+//
+// Environment: HISTQUERY_BIN (the HistQuery-localcfg program, or the script
+// that runs it), SCREENSHOT_DIR (where the PNGs go); optional CHROMIUM
+// (default /usr/bin/chromium), LIGHTTPD, SQLITE3 and TIMEOUT (found on the PATH or in
+// /usr/sbin otherwise), KEEP_TMP=1 to keep the temporary directory.
+// Prints one line per case and "N passed, N failed"; exit status 0 only when
+// every case passed. The whole run is bounded: it ends itself after
+// RUN_LIMIT_MS, stopping lighttpd and Chromium on every path.
+process.env.TZ = 'Europe/Berlin';
+
+const childProcess = require('child_process');
+const fs = require('fs');
+const net = require('net');
+const os = require('os');
+const path = require('path');
+
+const RUN_LIMIT_MS = 120000;
+const STEP_TIMEOUT_MS = 15000;
+const CHROMIUM_FLAGS = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+];
+
+// The page's German texts, as the browser must show them.
+const FOUND = (n) => n + ' Datens\u00e4tze gefunden.';
+const DELETE_BUTTON = 'Diese Daten aus der Datenbank l\u00f6schen';
+const WARNING = 'Die L\u00f6schung kann nicht r\u00fcckg\u00e4ngig gemacht werden!!';
+const DELETED = 'Die ausgew\u00e4hlten Daten wurden aus der Datenbank gel\u00f6scht';
+const NO_DATA = 'Es gibt keine Daten f\u00fcr den ausgew\u00e4hlten Zeitraum';
+// What Latin-1 bytes read as UTF-8 (or the other way round) would show.
+const MOJIBAKE = /[\u00c3\u00c2\ufffd]/;
+
+const MARKUP_VALUE = '<b>x</b>';
+const MARKUP_SOURCE = '<script>window.injected = 1</script>';
+const MARKUP_NAME = '<img src=x onerror=window.injected=2>';
+
+// TimeStamp text (Berlin wall clock), ObjName, ObjKind, Value, ValueText, Source, State
+const ROWS = [
+  ['2024-03-05 07:29:59', 'LICHT_KUECHE', 'C', '0', '0', 'Taster', ''],
+  ['2024-03-05 07:30:00', 'LICHT_KUECHE', 'C', '1', '1', 'Taster', ''],
+  ['2024-03-05 08:00:00', 'LICHT_KUECHE', 'C', '0', '0', 'Zentrale', 'X'],
+  ['2024-03-05 09:00:00', 'NOTIZ', 'C', MARKUP_VALUE, MARKUP_VALUE, MARKUP_SOURCE, ''],
+  ['2024-03-05 10:00:00', 'TEMP_AUSSEN', 'N', '4.5', '4.5', 'Sensor', ''],
+  ['2024-03-05 12:15:30', 'LICHT_KUECHE', 'C', '0', 'aus', 'Programm', ''],
+  ['2024-03-05 20:00:00', 'HEIZUNG_BAD', 'N', '21.5', '21.5', 'Thermostat', ''],
+  ['2024-03-05 21:00:00', 'HEIZUNG_BAD', 'N', '19.5', '19.5', 'Zentrale', ''],
+  ['2024-03-05 22:00:00', 'HEIZUNG_BAD', 'N', '18.0', '18.0', 'Programm', 'X'],
+  ['2024-03-05 23:59:00', 'LICHT_KUECHE', 'C', '1', 'an', 'Taster', ''],
+  ['2024-03-06 00:00:00', 'LICHT_KUECHE', 'C', '0', '0', 'Taster', ''],
+  // The day whose rows the deletion case removes.
+  ['2024-03-07 06:00:00', 'LICHT_KUECHE', 'C', '1', '1', 'Taster', ''],
+  ['2024-03-07 07:00:00', 'LICHT_KUECHE', 'C', '0', '0', 'Zentrale', 'X'],
+  ['2024-03-07 08:00:00', 'TASTER_FLUR', 'C', '1', 'kurz', 'Taster', ''],
+  ['2024-03-07 09:00:00', 'TEMP_AUSSEN', 'N', '3.5', '3.5', 'Sensor', ''],
+  ['2024-03-07 11:59:59', 'TASTER_FLUR', 'C', '1', 'lang', 'Taster', ''],
+  ['2024-03-07 12:00:30', 'LICHT_KUECHE', 'C', '0', '0', 'Programm', ''],
+];
+
+// The selection page: the same keys as the add-on's front end sends, in the
+// front end's character set, so labels such as "Licht K\u00fcche" travel as %FC.
+const OBJECTS = [
+  ['LICHT_KUECHE', 'Licht K&uuml;che', 'C'],
+  ['HEIZUNG_BAD', 'Heizung Bad', 'N'],
+  ['TEMP_AUSSEN', 'Temperatur au&szlig;en', 'N'],
+  ['TASTER_FLUR', 'Taster Flur', 'C'],
+  ['NOTIZ', 'Notiz', 'C'],
+];
+const PERIOD_FIELDS =
+    "<input type='date' name='txDateFrom'> <input type='time' name='txTimeFrom'>\n" +
+    "<input type='date' name='txDateTo'> <input type='time' name='txTimeTo'>\n";
+const SELECTION_PAGE =
+    "<!DOCTYPE HTML>\n<html><head><meta charset='iso-8859-15'><title>Auswahl</title></head>\n" +
+    '<body>\n' +
+    "<form id='obj' method='post' action='HistQuery.ksq' accept-charset='ISO-8859-15'>\n" +
+    "<input type='hidden' name='DFW' value='histobj.dat'>\n" + PERIOD_FIELDS +
+    OBJECTS.map(([name, label, kind]) =>
+      `<label><input type='checkbox' name='obj' value='${name};${label};${kind}'> ${name}</label>\n`)
+        .join('') +
+    "<button type='submit'>History anzeigen</button>\n</form>\n" +
+    "<form id='sql' method='post' action='HistQuery.ksq' accept-charset='ISO-8859-15'>\n" +
+    "<input type='hidden' name='DFW' value='histsql.dat'>\n" + PERIOD_FIELDS +
+    "<textarea name='SQL'></textarea>\n" +
+    "<button type='submit'>Abfrage ausf&uuml;hren</button>\n</form>\n</body></html>\n";
+
+// Everything the run started, so that every way out can stop it.
+const run = {
+  dir: null, server: null, serverLog: '', context: null, finished: false, passed: 0, failed: 0,
+};
+
+function fail(message) {
+  throw new Error(message);
+}
+
+function expectEqual(actual, expected, what) {
+  const a = JSON.stringify(actual);
+  const e = JSON.stringify(expected);
+  if (a !== e) fail(`${what}:\n      expected ${e}\n      got      ${a}`);
+}
+
+function expectTrue(condition, what) {
+  if (!condition) fail(what);
+}
+
+// Wall-clock seconds of a Berlin 'YYYY-MM-DD HH:MM:SS', as HISTORY counts them.
+function stamp(text) {
+  const [d, t] = text.split(' ');
+  const [y, mo, da] = d.split('-').map(Number);
+  const [h, mi, s] = t.split(':').map(Number);
+  return Date.UTC(y, mo - 1, da, h, mi, s) / 1000;
+}
+
+function findTool(envName, name) {
+  if (process.env[envName]) return process.env[envName];
+  const dirs = (process.env.PATH || '').split(':').concat(['/usr/sbin', '/usr/bin', '/sbin']);
+  for (const dir of dirs) {
+    const candidate = path.join(dir || '.', name);
+    try {
+      fs.accessSync(candidate, fs.constants.X_OK);
+      return candidate;
+    } catch (e) {
+      // not in this directory
+    }
+  }
+  return fail(`${name} not found (install it or set ${envName})`);
+}
+
+function sqlText(value) {
+  return "'" + String(value).replace(/'/g, "''") + "'";
+}
+
+function sqlite(db, statement, input) {
+  const args = statement === null ? [db] : [db, statement];
+  return childProcess.execFileSync(findTool('SQLITE3', 'sqlite3'), args, {
+    input: input || '', encoding: 'latin1', timeout: STEP_TIMEOUT_MS,
+  });
+}
+
+function createStore(db) {
+  const inserts = ROWS.map(([when, ...rest]) =>
+    `insert into HISTORY values (${stamp(when)}, ${rest.map(sqlText).join(', ')});`);
+  sqlite(db, null,
+      'create table HISTORY (TimeStamp integer, ObjName text, ObjKind text, Value text, ' +
+      'ValueText text, Source text, State text);\nbegin;\n' + inserts.join('\n') + '\ncommit;\n');
+}
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = net.createServer();
+    probe.once('error', reject);
+    probe.listen(0, '127.0.0.1', () => {
+      const port = probe.address().port;
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
+function canConnect(port) {
+  return new Promise((resolve) => {
+    const socket = net.connect({ host: '127.0.0.1', port });
+    socket.setTimeout(1000);
+    socket.once('connect', () => { socket.destroy(); resolve(true); });
+    socket.once('error', () => resolve(false));
+    socket.once('timeout', () => { socket.destroy(); resolve(false); });
+  });
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// A temporary site: the report as HistQuery.ksq beside HistPath.cfg, the
+// selection page, and data/history.db.
+function buildSite(program) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'histquery_browser.'));
+  run.dir = dir;
+  const data = path.join(dir, 'data');
+  fs.mkdirSync(data);
+  const db = path.join(data, 'history.db');
+  createStore(db);
+  fs.writeFileSync(path.join(dir, 'HistPath.cfg'), data + '\n');
+  fs.copyFileSync(program, path.join(dir, 'HistQuery.ksq'));
+  fs.chmodSync(path.join(dir, 'HistQuery.ksq'), 0o755);
+  fs.writeFileSync(path.join(dir, 'auswahl.html'), Buffer.from(SELECTION_PAGE, 'latin1'));
+  if (process.geteuid() === 0) {
+    // lighttpd started by root serves as nobody, who must write the
+    // selection files and the database (and its journal beside it).
+    fs.chmodSync(dir, 0o777);
+    fs.chmodSync(data, 0o777);
+    fs.chmodSync(db, 0o666);
+  }
+  return { dir, db };
+}
+
+function lighttpdConfig(dir, port) {
+  let conf =
+      'server.modules = ("mod_setenv", "mod_cgi")\n' +
+      `server.document-root = "${dir}"\n` +
+      'server.bind = "127.0.0.1"\n' +
+      `server.port = ${port}\n` +
+      `server.errorlog = "${dir}/error.log"\n` +
+      'mimetype.assign = (".html" => "text/html")\n' +
+      'cgi.assign = (".ksq" => "")\n' +
+      'setenv.set-environment = ("TZ" => "Europe/Berlin")\n' +
+      // The delete link repeats the request as sent, Latin-1 codes such as
+      // %FC included; URL normalization would refuse them as invalid UTF-8.
+      'server.http-parseopts = ("url-normalize" => "disable")\n';
+  if (process.geteuid() === 0) conf += 'server.username = "nobody"\nserver.groupname = "nogroup"\n';
+  return conf;
+}
+
+async function startServer(dir) {
+  const lighttpd = findTool('LIGHTTPD', 'lighttpd');
+  for (let attempt = 0; attempt < 3; attempt++) {
+    const port = await freePort();
+    const conf = path.join(dir, 'lighttpd.conf');
+    fs.writeFileSync(conf, lighttpdConfig(dir, port));
+    // timeout(1) bounds the server's life even if this process is killed
+    // outright; a TERM sent to it reaches lighttpd.
+    const lifetime = String(RUN_LIMIT_MS / 1000 + 30);
+    const server = childProcess.spawn(findTool('TIMEOUT', 'timeout'),
+        [lifetime, lighttpd, '-D', '-f', conf], {
+      stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, TZ: 'Europe/Berlin' },
+    });
+    run.server = server;
+    server.stderr.on('data', (chunk) => { run.serverLog += chunk; });
+    let ended = false;
+    server.once('exit', () => { ended = true; });
+    for (let i = 0; i < 100 && !ended; i++) {
+      if (await canConnect(port)) return `http://127.0.0.1:${port}/`;
+      await sleep(50);
+    }
+    stopServer();
+    // Another process may have taken the port meanwhile: try a new one.
+  }
+  return fail('lighttpd did not start: ' + run.serverLog + readErrorLog());
+}
+
+function stopServer() {
+  if (run.server && run.server.exitCode === null && run.server.signalCode === null) {
+    run.server.kill('SIGTERM');
+  }
+}
+
+function readErrorLog() {
+  try {
+    return fs.readFileSync(path.join(run.dir, 'error.log'), 'latin1');
+  } catch (e) {
+    return '';
+  }
+}
+
+async function startBrowser() {
+  let chromium;
+  try {
+    ({ chromium } = require('playwright-core'));
+  } catch (e) {
+    return fail('playwright-core is missing: run tests/browser/setup.sh');
+  }
+  const profile = path.join(run.dir, 'chromium-profile');
+  fs.mkdirSync(profile);
+  // A persistent context on a fresh profile directory is how playwright
+  // takes our own --user-data-dir.
+  run.context = await chromium.launchPersistentContext(profile, {
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: CHROMIUM_FLAGS,
+    timeout: 30000,
+    viewport: { width: 1000, height: 700 },
+    handleSIGINT: false,
+    handleSIGTERM: false,
+  });
+  run.context.setDefaultTimeout(STEP_TIMEOUT_MS);
+  run.context.setDefaultNavigationTimeout(STEP_TIMEOUT_MS);
+  return run.context;
+}
+
+async function closeBrowser() {
+  const context = run.context;
+  run.context = null;
+  if (!context) return;
+  // Closing waits for Chromium to end; should it hang, playwright still
+  // kills the browser when this process exits.
+  await Promise.race([context.close().catch(() => {}), sleep(10000)]);
+}
+
+async function cleanUp() {
+  await closeBrowser();
+  stopServer();
+  if (run.server && run.server.exitCode === null && run.server.signalCode === null) {
+    await Promise.race([new Promise((resolve) => run.server.once('exit', resolve)), sleep(5000)]);
+    if (run.server.exitCode === null && run.server.signalCode === null) run.server.kill('SIGKILL');
+  }
+  if (run.dir && process.env.KEEP_TMP !== '1') {
+    fs.rmSync(run.dir, { recursive: true, force: true });
+  } else if (run.dir) {
+    console.log('kept ' + run.dir);
+  }
+}
+
+// Brings node_modules in line with package-lock.json before playwright-core
+// is loaded.
+function prepareModules() {
+  const here = __dirname;
+  const marker = path.join(here, 'node_modules', '.installed-package-lock.json');
+  let current = false;
+  try {
+    current = fs.readFileSync(marker).equals(fs.readFileSync(path.join(here, 'package-lock.json')));
+  } catch (e) {
+    current = false;
+  }
+  if (!current) {
+    childProcess.execFileSync(path.join(here, 'setup.sh'), ['--npm-only'],
+        { stdio: 'inherit', timeout: 180000 });
+  }
+}
+
+// The visible text of the page, line by line, as innerText lays it out.
+async function visibleLines(page) {
+  const text = await page.locator('body').innerText();
+  return text.split('\n').map((line) => line.trim()).filter((line) => line !== '');
+}
+
+async function reportLines(page) {
+  return (await visibleLines(page)).filter((line) => /^\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d : /.test(line));
+}
+
+async function expectCleanText(page) {
+  expectEqual(await page.evaluate(() => document.characterSet), 'ISO-8859-15', 'character set');
+  const text = await page.locator('body').innerText();
+  const bad = text.match(MOJIBAKE);
+  expectTrue(!bad, `page text holds mojibake near "${bad && text.substr(Math.max(0, bad.index - 20), 40)}"`);
+}
+
+async function submitForm(page, site, form, fields) {
+  await page.goto(site + 'auswahl.html');
+  const f = page.locator('#' + form);
+  await f.locator('[name=txDateFrom]').fill(fields.from[0]);
+  await f.locator('[name=txTimeFrom]').fill(fields.from[1]);
+  await f.locator('[name=txDateTo]').fill(fields.to[0]);
+  await f.locator('[name=txTimeTo]').fill(fields.to[1]);
+  for (const name of fields.objects || []) {
+    await f.locator(`input[name=obj][value^="${name};"]`).check();
+  }
+  if (fields.sql !== undefined) await f.locator('[name=SQL]').fill(fields.sql);
+  await Promise.all([
+    page.waitForURL((url) => url.pathname.endsWith('/HistQuery.ksq'), { waitUntil: 'load' }),
+    f.locator('button[type=submit]').click(),
+  ]);
+}
+
+function screenshotDir() {
+  return process.env.SCREENSHOT_DIR || path.join(process.cwd(), 'screenshots');
+}
+
+// Pictures of an earlier run would pass for this one's.
+function clearScreenshots() {
+  const dir = screenshotDir();
+  fs.mkdirSync(dir, { recursive: true });
+  for (const name of fs.readdirSync(dir)) {
+    if (name.endsWith('.png')) fs.rmSync(path.join(dir, name), { force: true });
+  }
+}
+
+async function screenshot(page, name) {
+  await page.screenshot({ path: path.join(screenshotDir(), name), fullPage: true });
+}
+
+const TWO_OBJECTS = {
+  from: ['2024-03-05', '07:30'], to: ['2024-03-05', '23:59'],
+  objects: ['LICHT_KUECHE', 'HEIZUNG_BAD'],
+};
+
+const CASES = [
+  ['the German umlauts render as letters', async (page, site) => {
+    await submitForm(page, site, 'obj', TWO_OBJECTS);
+    await expectCleanText(page);
+    const lines = await visibleLines(page);
+    expectTrue(lines.includes(FOUND(5)), `no line "${FOUND(5)}" in ${JSON.stringify(lines)}`);
+    expectTrue(lines.includes(WARNING), `no line "${WARNING}"`);
+    expectEqual(await page.getByRole('button', { name: DELETE_BUTTON }).count(), 1, 'delete button');
+    await screenshot(page, '1-umlauts.png');
+    await submitForm(page, site, 'obj', {
+      from: ['2024-01-01', '00:00'], to: ['2024-01-01', '23:59'], objects: ['TEMP_AUSSEN'],
+    });
+    await expectCleanText(page);
+    expectTrue((await visibleLines(page)).includes(NO_DATA), `no line "${NO_DATA}"`);
+  }],
+
+  ['an object report for two objects shows their lines', async (page, site) => {
+    await submitForm(page, site, 'obj', TWO_OBJECTS);
+    expectEqual(await reportLines(page), [
+      '05.03.2024 07:30:00 : LICHT_KUECHE = 1 <-[Taster]',
+      '05.03.2024 12:15:30 : LICHT_KUECHE = aus <-[Programm]',
+      '05.03.2024 20:00:00 : HEIZUNG_BAD = 21.5 <-[Thermostat]',
+      '05.03.2024 21:00:00 : HEIZUNG_BAD = 19.5 <-[Zentrale]',
+      '05.03.2024 23:59:00 : LICHT_KUECHE = an <-[Taster]',
+    ], 'report lines');
+    const lines = await visibleLines(page);
+    expectEqual(lines.slice(lines.indexOf('05.03.2024 23:59:00 : LICHT_KUECHE = an <-[Taster]') + 1),
+        [FOUND(5), 'Home Historyauswahl', DELETE_BUTTON, WARNING], 'lines after the report');
+    await screenshot(page, '2-object-report.png');
+  }],
+
+  ['the delete button removes the rows from the database', async (page, site, db) => {
+    const day = "select TimeStamp, ObjName, State from HISTORY where TimeStamp >= " +
+        `${stamp('2024-03-07 00:00:00')} and TimeStamp < ${stamp('2024-03-08 00:00:00')} ` +
+        'order by TimeStamp';
+    const rowsOfDay = () => sqlite(db, day).split('\n').filter((l) => l !== '');
+    expectEqual(rowsOfDay().length, 6, 'rows of the day before the deletion');
+    await submitForm(page, site, 'obj', {
+      from: ['2024-03-07', '00:00'], to: ['2024-03-07', '12:00'],
+      objects: ['LICHT_KUECHE', 'TASTER_FLUR'],
+    });
+    expectEqual(await reportLines(page), [
+      '07.03.2024 06:00:00 : LICHT_KUECHE = 1 <-[Taster]',
+      '07.03.2024 08:00:00 : TASTER_FLUR = kurz <-[Taster]',
+      '07.03.2024 11:59:59 : TASTER_FLUR = lang <-[Taster]',
+    ], 'report before the deletion');
+    await Promise.all([
+      page.waitForURL((url) => url.search.startsWith('?ACTION=DEL&'), { waitUntil: 'load' }),
+      page.getByRole('button', { name: DELETE_BUTTON }).click(),
+    ]);
+    // The link carries the label's Latin-1 byte as the form sent it.
+    expectTrue(page.url().includes('Licht+K%FCche'), 'delete link ' + page.url());
+    await expectCleanText(page);
+    const lines = await visibleLines(page);
+    expectTrue(lines.includes(DELETED), `no line "${DELETED}" in ${JSON.stringify(lines)}`);
+    expectEqual(await reportLines(page), [], 'report lines after the deletion');
+    await screenshot(page, '3-deletion.png');
+    // Gone from the file, the hidden (State X) row too; the rest stays.
+    expectEqual(rowsOfDay(), [
+      `${stamp('2024-03-07 09:00:00')}|TEMP_AUSSEN|`,
+      `${stamp('2024-03-07 12:00:30')}|LICHT_KUECHE|`,
+    ], 'rows of the day after the deletion');
+    expectEqual(sqlite(db, 'select count(*) from HISTORY').trim(), String(ROWS.length - 4),
+        'rows in the database');
+    await page.reload();
+    expectTrue((await visibleLines(page)).includes(DELETED), 'a second deletion run is confirmed');
+  }],
+
+  ['an SQL query shows its table', async (page, site) => {
+    await submitForm(page, site, 'sql', {
+      from: ['2024-03-05', '00:00'], to: ['2024-03-05', '23:59'],
+      sql: "select TimeStamp, ObjName, Value, Source from HISTORY where State = 'X' order by TimeStamp",
+    });
+    await expectCleanText(page);
+    const table = await page.evaluate(() => Array.from(document.querySelectorAll('table tr'),
+        (tr) => Array.from(tr.cells, (cell) => cell.tagName + ':' + cell.textContent)));
+    expectEqual(table, [
+      ['TH:TimeStamp', 'TH:ObjName', 'TH:Value', 'TH:Source'],
+      ['TD:05.03.2024 08:00:00', 'TD:LICHT_KUECHE', 'TD:0', 'TD:Zentrale'],
+      ['TD:05.03.2024 22:00:00', 'TD:HEIZUNG_BAD', 'TD:18.0', 'TD:Programm'],
+    ], 'table cells');
+    const lines = await visibleLines(page);
+    expectTrue(lines.includes('Zeitraum von 05.03.2024 00:00:00 bis 05.03.2024 23:59:00'),
+        `no period line in ${JSON.stringify(lines)}`);
+    expectTrue(lines.includes(FOUND(2)), `no line "${FOUND(2)}"`);
+    await screenshot(page, '4-sql-table.png');
+  }],
+
+  ['values holding HTML markup show as text', async (page, site) => {
+    await submitForm(page, site, 'obj', {
+      from: ['2024-03-05', '00:00'], to: ['2024-03-05', '23:59'], objects: ['NOTIZ'],
+    });
+    expectEqual(await reportLines(page),
+        [`05.03.2024 09:00:00 : NOTIZ = ${MARKUP_VALUE} <-[${MARKUP_SOURCE}]`], 'report line');
+    const made = await page.evaluate(() => ({
+      scripts: document.scripts.length,
+      boldX: Array.from(document.querySelectorAll('b')).filter((b) => b.textContent === 'x').length,
+      injected: typeof window.injected,
+    }));
+    expectEqual(made, { scripts: 0, boldX: 0, injected: 'undefined' }, 'elements made from values');
+    await screenshot(page, '5-markup-report.png');
+    // The same in SQL mode, where a column name carries markup too (the SQL
+    // text decodes only a few codes, "<", ">" and "=" among them).
+    await submitForm(page, site, 'sql', {
+      from: ['2024-03-05', '00:00'], to: ['2024-03-05', '23:59'],
+      sql: `select TimeStamp, Value as "${MARKUP_NAME}", Source from HISTORY where ObjName = 'NOTIZ'`,
+    });
+    const table = await page.evaluate(() => Array.from(document.querySelectorAll('table tr'),
+        (tr) => Array.from(tr.cells, (cell) => cell.textContent)));
+    expectEqual(table, [['TimeStamp', MARKUP_NAME, 'Source'],
+      ['05.03.2024 09:00:00', MARKUP_VALUE, MARKUP_SOURCE]], 'table cells');
+    const madeInTable = await page.evaluate(() => ({
+      images: Array.from(document.images, (img) => img.getAttribute('src')),
+      elements: document.querySelectorAll('script, table b').length,
+      injected: typeof window.injected,
+    }));
+    expectEqual(madeInTable, { images: ['favicon.ico'], elements: 0, injected: 'undefined' },
+        'elements made from the table');
+    expectTrue((await visibleLines(page)).some((l) => l.includes(`"${MARKUP_NAME}"`)),
+        'the SQL text shows as typed');
+    await screenshot(page, '6-markup-sql.png');
+  }],
+];
+
+async function main() {
+  const program = process.env.HISTQUERY_BIN;
+  if (!program || !fs.existsSync(program)) fail('HISTQUERY_BIN must name the built HistQuery-localcfg');
+  prepareModules();
+  clearScreenshots();
+  const { dir, db } = buildSite(program);
+  const site = await startServer(dir);
+  const context = await startBrowser();
+  for (const [name, body] of CASES) {
+    const started = Date.now();
+    const page = await context.newPage();
+    try {
+      await body(page, site, db);
+      run.passed++;
+      console.log(`PASS ${name} (${Date.now() - started} ms)`);
+    } catch (e) {
+      run.failed++;
+      console.log(`FAIL ${name}: ${e.message}`);
+      await screenshot(page, `failed-${run.passed + run.failed}.png`).catch(() => {});
+    } finally {
+      await page.close().catch(() => {});
+    }
+  }
+  if (run.failed > 0) {
+    const log = readErrorLog();
+    if (log) console.log('lighttpd error.log:\n' + log);
+  }
+}
+
+// Every case that has not passed by now counts as failed.
+async function finish(why) {
+  if (run.finished) return;
+  run.finished = true;
+  if (why) console.log('FAIL ' + why);
+  run.failed = CASES.length - run.passed;
+  await cleanUp().catch((e) => console.log('clean-up: ' + e.message));
+  console.log(`${run.passed} passed, ${run.failed} failed`);
+  process.exit(run.failed === 0 ? 0 : 1);
+}
+
+const watchdog = setTimeout(
+    () => finish(`the run did not end within ${RUN_LIMIT_MS / 1000} s`), RUN_LIMIT_MS);
+for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP']) {
+  process.on(signal, () => finish('stopped by ' + signal));
+}
+// Last resort when the process ends any other way: no server is left behind.
+process.on('exit', stopServer);
+
+const started = Date.now();
+main().then(() => {
+  clearTimeout(watchdog);
+  console.log(`time ${((Date.now() - started) / 1000).toFixed(1)} s`);
+  return finish(null);
+}, (e) => {
+  clearTimeout(watchdog);
+  return finish('setting up: ' + e.message);
+});
