@@ -18,8 +18,9 @@
 //   0    both files written
 //   252  a names file could not be written (previous file kept)
 //   253  CCUDevNames.txt could not be read again (previous files kept)
-//   254  the answer was cut off (size bound or time window): CCUDevNames.txt
-//        holds what arrived, CCUDevNames.imp only the complete lines
+//   254  the answer was cut off (size bound, time window, or shorter than
+//        its Content-Length): CCUDevNames.txt holds what arrived,
+//        CCUDevNames.imp only the complete lines
 //   255  no name list received (no answer, or no header end in it): both
 //        files left unchanged
 #include <cstdio>
@@ -71,6 +72,9 @@ int main(int argc, char** argv) {
   Run.response = HttpRequest(kScriptMethod, Run.url.c_str(), kScriptContentType,
                              DeviceNameScript.c_str(), kScriptPort, true, &Run.outcome);
   if (!CutNameList(Run.response, &Run.nameList)) return NoAnswer();
+  // A service that stalled or closed before the length it announced gave
+  // only part of the list, however the receiving ended.
+  if (AnswerShorterThanDeclared(Run.response)) Run.outcome.cut = true;
 
   int status = WriteNameFiles(Run.nameList, Run.outcome.cut);
   if (status != kExitOk) return status;

@@ -1,6 +1,9 @@
 #include "ccunameimport/nameimport.h"
 
+#include <strings.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -10,6 +13,7 @@
 namespace {
 
 constexpr char kHeaderEnd[] = "\r\n\r\n";
+constexpr char kContentLengthHeader[] = "Content-Length:";
 constexpr char kBidCoSPrefix[] = "BidCoS";
 constexpr size_t kShortestKeptLine = 5;  // line feed included
 constexpr char kSeparators[] = " :-/.()";
@@ -53,6 +57,28 @@ bool CutNameList(const std::string& response, std::string* nameList) {
   size_t length = nameList->size();
   if (length >= 2 && nameList->compare(length - 2, 2, "\r\n") == 0) nameList->resize(length - 2);
   return true;
+}
+
+bool AnswerShorterThanDeclared(const std::string& response) {
+  size_t separator = response.find(kHeaderEnd);
+  if (separator == std::string::npos) return false;
+  size_t bodyLength = response.size() - (separator + std::strlen(kHeaderEnd));
+  // Header lines end in CR LF; the first one is the status line.
+  size_t at = response.find("\r\n");
+  while (at != std::string::npos && at < separator) {
+    size_t start = at + 2;
+    at = response.find("\r\n", start);
+    size_t nameLength = std::strlen(kContentLengthHeader);
+    if (response.size() - start < nameLength ||
+        strncasecmp(response.c_str() + start, kContentLengthHeader, nameLength) != 0) {
+      continue;
+    }
+    char* end = nullptr;
+    unsigned long long declared = std::strtoull(response.c_str() + start + nameLength, &end, 10);
+    if (end == response.c_str() + start + nameLength) return false;  // no number: no bound
+    return bodyLength < declared;
+  }
+  return false;
 }
 
 size_t CompleteLinesLength(const std::string& nameList) {

@@ -10,6 +10,11 @@
 // False when the response holds no "\r\n\r\n" (also when it is empty).
 bool CutNameList(const std::string& response, std::string* nameList);
 
+// True when the headers of `response` declare a Content-Length that its body
+// does not reach: the service stopped or closed in the middle of its answer.
+// False without such a header (the body then ends where the connection did).
+bool AnswerShorterThanDeclared(const std::string& response);
+
 // Length of the part of `nameList` up to and including its last line feed;
 // what follows was cut in the middle when the answer was cut off.
 size_t CompleteLinesLength(const std::string& nameList);

@@ -14,6 +14,7 @@
 // Errors of SQLite go to standard error as well.
 //
 // Exit status: always 0, also after an error; the page says what happened.
+#include <csignal>
 #include <string>
 
 #include "common/historystore.h"
@@ -25,6 +26,10 @@
 #include "histquery/statement.h"
 
 int main() {
+  // A web client that goes away closes our standard output: the run still
+  // ends its statement (above all a deletion) and exits 0; what it writes
+  // then is lost, nothing else.
+  std::signal(SIGPIPE, SIG_IGN);
   Report.request = ReadRequest();
   PrintPageHead(stdout);
   TakeSelection(Report);

@@ -11,7 +11,9 @@
 //         period overrides the request's; the first line of HistPath.cfg (the
 //         configured path) naming the directory of history.db; table HISTORY.
 // Writes: name + ".sqr" for every object, in the working directory, replaced
-//         on every run.
+//         on every run as a whole (written under a temporary name, then
+//         renamed). A series that cannot be written completely (a full disk),
+//         or a failed query, leaves the previous file in place.
 // Output: "Error opening HistPath.cfg<br>" or "Datei HistPath.cfg ist leer<br>"
 //         on standard output; store errors, objects without a series file and
 //         a missing period on standard error.
@@ -69,11 +71,17 @@ int main(int argc, char** argv) {
                 fromSeconds, toSeconds);
   SelectThinning(static_cast<int64_t>(toSeconds) - fromSeconds);
 
-  // Rows stream from SQLite into the open files; a failed query leaves each
-  // file with what came before and its closing line.
-  RunHistoryStatement(storePath, BuildSeriesQuery(fromSeconds, toSeconds, selection.objects),
-                      OnHistoryRow);
+  // Rows stream from SQLite into the open files. A query that failed (a
+  // locked database, a file that is no database) replaces no good series.
+  StoreOutcome outcome = RunHistoryStatement(
+      storePath, BuildSeriesQuery(fromSeconds, toSeconds, selection.objects), OnHistoryRow);
+  bool queryRan = outcome == StoreOutcome::Ran || outcome == StoreOutcome::Missing;
 
-  for (int i = 0; i < count; ++i) CloseSeries(i);
+  for (int i = 0; i < count; ++i) {
+    if (queryRan)
+      CloseSeries(i);
+    else
+      AbandonSeries(i);
+  }
   return 0;
 }

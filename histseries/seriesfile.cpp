@@ -1,5 +1,8 @@
 #include "histseries/seriesfile.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -110,10 +113,30 @@ void OpenSeries(int index, const SelectionEntry& entry) {
     std::fprintf(stderr, MessageNotPlainName, entry.name.c_str());
     return;
   }
-  std::string path = entry.name + SeriesFileSuffix;
-  s.file = std::fopen(path.c_str(), "w");
+  s.path = entry.name + SeriesFileSuffix;
+  // A directory (or anything else but a file) in the way is no place for a
+  // series, as it never was for a file opened under the name itself.
+  struct stat existing;
+  if (stat(s.path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+    std::fprintf(stderr, MessageCannotCreate, s.path.c_str(), std::strerror(EISDIR));
+    return;
+  }
+  // The series is written beside its file and renamed into place when
+  // complete: a full disk or a failed query never leaves a cut series where
+  // the last good one stood, and a reader sees either of them whole.
+  s.tempPath = s.path + TemporarySuffix;
+  int fd = mkstemp(&s.tempPath[0]);
+  if (fd >= 0) {
+    mode_t mask = umask(0);  // as readable as a file created under its own name
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    s.file = fdopen(fd, "w");
+    if (s.file == nullptr) close(fd);
+  }
   if (s.file == nullptr) {
-    std::fprintf(stderr, MessageCannotCreate, path.c_str(), std::strerror(errno));
+    int error = errno;
+    if (fd >= 0) unlink(s.tempPath.c_str());
+    std::fprintf(stderr, MessageCannotCreate, s.path.c_str(), std::strerror(error));
   }
 }
 
@@ -157,6 +180,35 @@ void CloseSeries(int index) {
   SeriesObject& s = Export.series[index];
   if (s.file == nullptr) return;
   std::fprintf(s.file, SeriesValueLine, Export.periodTo.c_str(), s.lastText);
+  // A write that failed earlier leaves the error flag; the flush repeats it
+  // with its reason.
+  bool written = std::fflush(s.file) == 0;
+  int error = errno;
+  written = !std::ferror(s.file) && written;
+  if (std::fclose(s.file) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  s.file = nullptr;
+  if (written && std::rename(s.tempPath.c_str(), s.path.c_str()) != 0) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    unlink(s.tempPath.c_str());
+    std::fprintf(stderr, MessageCannotWrite, s.path.c_str(), std::strerror(error));
+  }
+}
+
+void AbandonSeries(int index) {
+  SeriesObject& s = Export.series[index];
+  if (s.file == nullptr) return;
+  if (access(s.path.c_str(), F_OK) != 0) {
+    CloseSeries(index);
+    return;
+  }
   std::fclose(s.file);
   s.file = nullptr;
+  unlink(s.tempPath.c_str());
+  std::fprintf(stderr, MessageQueryFailed, s.path.c_str());
 }

@@ -33,6 +33,8 @@ constexpr int32_t FourWeeksMaxGap = 10800;
 
 struct SeriesObject {
   FILE* file = nullptr;  // null: the object has no series file (see OpenSeries)
+  std::string path;      // the series file: name + ".sqr"
+  std::string tempPath;  // where it is written until CloseSeries renames it into place
   std::string name;      // upper-cased, compared with each row's ObjName
   std::string label;
   char lastText[ValueTextSize] = " ";  // value last written (N) or handled (C, U)
@@ -57,9 +59,10 @@ extern ExportState Export;
 // False for a name whose series file would not lie in the working directory.
 bool IsPlainFileName(const std::string& name);
 
-// Prepares entry `index` for `entry` and creates its series file. An object
-// whose name is not a plain file name, or whose file cannot be created, gets
-// no series file; a message on standard error says so.
+// Prepares entry `index` for `entry` and creates its series file, under a
+// temporary name beside it. An object whose name is not a plain file name, or
+// whose file cannot be created, gets no series file; a message on standard
+// error says so.
 void OpenSeries(int index, const SelectionEntry& entry);
 
 // Sets the thinning limits for a period of `periodLength` seconds.
@@ -69,5 +72,13 @@ void SelectThinning(int64_t periodLength);
 // 4 value text). Always 0: every row is taken.
 int OnHistoryRow(void* context, int columnCount, char** columns, char** columnNames);
 
-// Writes the closing line of entry `index` and closes its file.
+// Writes the closing line of entry `index`, closes its file and renames it
+// into place. When any write or the close failed (a full disk), the previous
+// series file stays as it was, the temporary is removed and a message on
+// standard error says so.
 void CloseSeries(int index);
+
+// Ends entry `index` after the history query failed: the previous series file
+// stays as it was (a message on standard error says so); where there is none
+// yet, the series is closed as usual, so the caller still finds a file.
+void AbandonSeries(int index);

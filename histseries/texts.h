@@ -34,6 +34,12 @@ constexpr const char* MessageNoPeriod =
 constexpr const char* MessageNotPlainName =
     "HistSeries: object name \"%s\" is not a plain file name; no series file for it\n";
 constexpr const char* MessageCannotCreate = "HistSeries: cannot create series file %s: %s\n";
+constexpr const char* MessageCannotWrite =
+    "HistSeries: cannot write series file %s: %s; the previous file is kept\n";
+constexpr const char* MessageQueryFailed =
+    "HistSeries: the history query failed; %s is kept as it was\n";
+// Written under this suffix (name + ".sqr" + suffix) until complete.
+constexpr const char* TemporarySuffix = ".XXXXXX";
 
 // Sole arguments that ask about the program instead of running an export.
 constexpr const char* HelpArgument = "--help";

@@ -90,6 +90,26 @@ TEST(CutNameList, Cases) {
   }
 }
 
+TEST(AnswerShorterThanDeclared, Cases) {
+  struct Case {
+    const char* response;
+    bool shorter;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nAB=cd", false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nAB=cd", true},
+      {"HTTP/1.1 200 OK\r\ncontent-length:6\r\n\r\nAB=cdef", false},
+      {"HTTP/1.1 200 OK\r\nX: 1\r\nCONTENT-LENGTH: 100\r\n\r\nAB=cd", true},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nAB=cd", false},  // ends at close
+      {"HTTP/1.1 200 OK\r\nContent-Length: x\r\n\r\nAB=cd", false},
+      {"HTTP/1.1 200 OK\r\n\r\nContent-Length: 99\r\n", false},  // in the body, not a header
+      {"HTTP/1.1 200 OK\r\nContent-Length: 99", false},  // no header end: no list at all
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AnswerShorterThanDeclared(c.response), c.shorter) << c.response;
+  }
+}
+
 TEST(CompleteLinesLength, UpToTheLastLineFeed) {
   EXPECT_EQ(CompleteLinesLength(""), 0u);
   EXPECT_EQ(CompleteLinesLength("\r\nAB=c"), 2u);

@@ -273,6 +273,67 @@ TEST_F(SeriesTest, SeriesFileThatCannotBeCreatedIsSkipped) {
                                 "2026-12-08 00:00:00,2\n");
 }
 
+// Names of the scratch directory's entries, sorted.
+std::vector<std::string> DirectoryEntries() {
+  std::vector<std::string> names;
+  FILE* list = popen("ls -A", "r");
+  char line[512];
+  while (list != nullptr && std::fgets(line, sizeof line, list) != nullptr) {
+    std::string name = line;
+    if (!name.empty() && name.back() == '\n') name.pop_back();
+    names.push_back(name);
+  }
+  if (list != nullptr) pclose(list);
+  return names;
+}
+
+TEST_F(SeriesTest, SeriesIsRenamedIntoPlaceOnlyWhenClosed) {
+  { std::ofstream("a1.sqr") << "old\n"; }
+  Open({{"a1", "L", 'C'}});
+  Row(Day + 1, "A1", "7");
+  EXPECT_EQ(FileText("a1.sqr"), "old\n");  // a reader meanwhile sees the last good series
+  ASSERT_EQ(DirectoryEntries().size(), 2u);
+  Close();
+  EXPECT_EQ(FileText("a1.sqr"), "Zeit, L\n2026-12-07 00:00:00,7\n2026-12-08 00:00:00,7\n");
+  EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"a1.sqr"});
+  struct stat info;
+  ASSERT_EQ(stat("a1.sqr", &info), 0);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+}
+
+TEST_F(SeriesTest, FailedQueryKeepsThePreviousSeries) {
+  { std::ofstream("a1.sqr") << "old\n"; }
+  testing::internal::CaptureStderr();
+  Open({{"a1", "L", 'C'}, {"new1", "L", 'C'}});
+  Row(Day + 1, "A1", "7");
+  for (int i = 0; i < 2; ++i) AbandonSeries(i);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "HistSeries: the history query failed; a1.sqr is kept as it was\n");
+  EXPECT_EQ(FileText("a1.sqr"), "old\n");
+  // Without an earlier series the caller still finds one.
+  EXPECT_EQ(FileText("new1.sqr"), "2026-12-08 00:00:00, \n");
+  EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"a1.sqr", "new1.sqr"}));
+}
+
+TEST_F(SeriesTest, WriteErrorKeepsThePreviousSeries) {
+  { std::ofstream("a1.sqr") << "old\n"; }
+  testing::internal::CaptureStderr();
+  Open({{"a1", "L", 'C'}});
+  // A stream that fails every write, as on a full disk.
+  std::fclose(Export.series[0].file);
+  Export.series[0].file = std::fopen("/dev/full", "w");
+  ASSERT_NE(Export.series[0].file, nullptr);
+  Row(Day + 1, "A1", "7");
+  Close();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "HistSeries: cannot write series file a1.sqr: No space left on device; "
+            "the previous file is kept\n");
+  EXPECT_EQ(FileText("a1.sqr"), "old\n");
+  EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"a1.sqr"});
+}
+
 TEST(SelectThinning, ChoosesLimitsByPeriodLength) {
   struct Case {
     int64_t length;

@@ -1,0 +1,207 @@
+"""Shared pieces of the load and fault tests: scratch directories, a history
+database, runs under a small file-size limit or as an unprivileged user, and
+small raw-socket peers that stall or close in the middle of a reply.
+
+Every peer listens on a loopback address of 127.0.4.x; every test makes its
+own temporary directory. Only the Python standard library is used.
+"""
+import calendar
+import os
+import pwd
+import random
+import resource
+import shutil
+import signal
+import socket
+import sqlite3
+import subprocess
+import tempfile
+import threading
+import time
+
+os.environ["TZ"] = "Europe/Berlin"
+time.tzset()
+ENV = {"PATH": "/usr/bin:/bin", "TZ": "Europe/Berlin"}
+
+SCHEMA = ("create table HISTORY (TimeStamp integer, ObjName text, ObjKind text, Value text, "
+          "ValueText text, Source text, State text)")
+
+
+def program(variable):
+    path = os.environ.get(variable, "")
+    if not path or not os.path.exists(path):
+        raise SystemExit("%s must name the built program" % variable)
+    return path
+
+
+def stamp(text):
+    """Wall-clock seconds of a local 'YYYY-MM-DD HH:MM:SS', as HISTORY counts them."""
+    return calendar.timegm(time.strptime(text, "%Y-%m-%d %H:%M:%S"))
+
+
+def scratch(case, prefix):
+    """A fresh directory for `case`, removed when it ends."""
+    path = tempfile.mkdtemp(prefix=prefix)
+    case.addCleanup(shutil.rmtree, path, True)
+    return path
+
+
+def make_history(path, rows):
+    """rows: (TimeStamp, ObjName, ObjKind, Value, ValueText, Source, State)."""
+    con = sqlite3.connect(path)
+    con.execute(SCHEMA)
+    con.executemany("insert into HISTORY values (?,?,?,?,?,?,?)", rows)
+    con.commit()
+    con.close()
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def limited_writes(max_bytes):
+    """A preexec_fn: files may grow to `max_bytes` only, as on a full disk.
+    SIGXFSZ is ignored, so a write beyond the limit fails with EFBIG instead of
+    ending the process."""
+    def apply():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (max_bytes, max_bytes))
+    return apply
+
+
+def unprivileged():
+    """(preexec_fn, reason): as root, a function that makes the child nobody,
+    since root ignores file permissions; None when already unprivileged.
+    reason is set when a privileged run cannot drop its rights."""
+    if os.geteuid() != 0:
+        return None, None
+    try:
+        nobody = pwd.getpwnam("nobody")
+    except KeyError:
+        return None, "no user nobody to run as"
+
+    def apply():
+        os.setgroups([])
+        os.setgid(nobody.pw_gid)
+        os.setuid(nobody.pw_uid)
+    return apply, None
+
+
+def open_to_all(*paths):
+    """Lets an unprivileged child reach the scratch paths (mkdtemp makes 0700)."""
+    for path in paths:
+        os.chmod(path, 0o777 if os.path.isdir(path) else 0o666)
+
+
+def claim_address(ports):
+    """A loopback address of 127.0.4.10-254 whose `ports` are all free now.
+    The programs' ports are fixed, so another run of these tests (another
+    build tree) must be told apart by the address."""
+    candidates = list(range(10, 255))
+    random.shuffle(candidates)
+    for last in candidates:
+        address = "127.0.4.%d" % last
+        probes = []
+        try:
+            for port in ports:
+                probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                probes.append(probe)
+                probe.bind((address, port))
+            return address
+        except OSError:
+            continue
+        finally:
+            for probe in probes:
+                probe.close()
+    raise OSError("no free loopback address for ports %s" % (ports,))
+
+
+def free_port(address):
+    with socket.socket() as s:
+        s.bind((address, 0))
+        return s.getsockname()[1]
+
+
+class RawPeer:
+    """A one-shot TCP peer on address:port. For each connection it reads the
+    request (up to its headers and Content-Length body), then sends `reply`
+    and, by `then`, closes ("close") or keeps the connection open without
+    another byte ("stall") until stopped. Serves at most `limit` connections."""
+
+    def __init__(self, address, port, reply, then="close", limit=8):
+        self.reply = reply
+        self.then = then
+        self.limit = limit
+        self.requests = []
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind((address, port))
+        self.sock.listen(8)
+        self.sock.settimeout(0.2)
+        self.stopping = threading.Event()
+        self.held = []
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        served = 0
+        while served < self.limit and not self.stopping.is_set():
+            try:
+                conn, _ = self.sock.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            served += 1
+            conn.settimeout(10)
+            self.requests.append(self.read_request(conn))
+            try:
+                conn.sendall(self.reply)
+            except OSError:
+                pass
+            if self.then == "stall":
+                self.held.append(conn)
+            else:
+                conn.close()
+
+    @staticmethod
+    def read_request(conn):
+        data = b""
+        try:
+            while b"\r\n\r\n" not in data:
+                chunk = conn.recv(65536)
+                if not chunk:
+                    return data
+                data += chunk
+            head, _, body = data.partition(b"\r\n\r\n")
+            length = 0
+            for line in head.split(b"\r\n"):
+                name, _, value = line.partition(b":")
+                if name.strip().lower() == b"content-length":
+                    length = int(value.strip() or b"0")
+            while len(body) < length:
+                chunk = conn.recv(65536)
+                if not chunk:
+                    break
+                body += chunk
+                data += chunk
+        except (OSError, ValueError):
+            pass
+        return data
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(timeout=5)
+        for conn in self.held:
+            conn.close()
+        self.sock.close()
+
+
+def files_in(directory):
+    return sorted(os.listdir(directory))

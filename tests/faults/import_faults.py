@@ -1,0 +1,228 @@
+"""Faults around the two imports: a script service or an XML-RPC service that
+stalls or closes in the middle of its reply, and a full disk for the names
+and import files. Each run must end with a clear status and keep the last good
+files (or, for a cut name list, only its complete lines).
+
+Needs CCUNAMEIMPORT and CCUDEVICEIMPORT (the built programs) and
+TZ=Europe/Berlin. Peers listen on a free address of 127.0.4.10-254, one per
+case (the programs' ports are fixed).
+"""
+import os
+import subprocess
+import sys
+import threading
+import unittest
+import xmlrpc.server
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import faultkit  # noqa: E402
+
+NAME_IMPORT = faultkit.program("CCUNAMEIMPORT")
+DEVICE_IMPORT = faultkit.program("CCUDEVICEIMPORT")
+
+NAMES = b"".join(b"KEQ%07d=Ger\xe4t %d\nKEQ%07d_1=Kanal %d\n" % (i, i, i, i) for i in range(40))
+PREVIOUS_TEXT = b"\r\nXEQ0000001=Alter Name\n\n"
+PREVIOUS_IMP = b"XEQ0000001=Alter_Name\n"
+MSG_NO_ANSWER = (b"CcuNameImport: no name list received; "
+                 b"CCUDevNames.txt and CCUDevNames.imp left unchanged\n")
+MSG_CUT = (b"CcuNameImport: the answer was cut off; "
+           b"CCUDevNames.imp holds only the complete lines\n")
+
+
+def script_reply(body, declared=None):
+    length = len(body) + 2 if declared is None else declared
+    return (b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n\r\n" % length
+            + body + b"\r\n")
+
+
+def imported(lines):
+    """The import lines of whole name lines."""
+    out = b""
+    for line in lines.splitlines(keepends=True):
+        out += line.replace(b" ", b"_").replace(b"\xe4", b"ae")
+    return out
+
+
+class NameImportFaults(unittest.TestCase):
+    def setUp(self):
+        self.dir = faultkit.scratch(self, "faults_names.")
+        faultkit.write(os.path.join(self.dir, "CCUDevNames.txt"), PREVIOUS_TEXT)
+        faultkit.write(os.path.join(self.dir, "CCUDevNames.imp"), PREVIOUS_IMP)
+
+    def serve(self, address, reply, then):
+        peer = faultkit.RawPeer(address, 8181, reply, then)
+        self.addCleanup(peer.stop)
+
+    def run_import(self, address, preexec_fn=None):
+        return subprocess.run([NAME_IMPORT, address], cwd=self.dir, env=faultkit.ENV,
+                              capture_output=True, timeout=60, preexec_fn=preexec_fn)
+
+    def files(self):
+        return (faultkit.read(os.path.join(self.dir, "CCUDevNames.txt")),
+                faultkit.read(os.path.join(self.dir, "CCUDevNames.imp")),
+                faultkit.files_in(self.dir))
+
+    def test_complete_reply_that_stays_open_is_taken(self):
+        address = faultkit.claim_address([8181])
+        self.serve(address, script_reply(NAMES), "stall")
+        done = self.run_import(address)
+        self.assertEqual((done.returncode, done.stdout), (0, b""))
+        self.assertEqual(self.files(), (b"\r\n" + NAMES + b"\n", imported(NAMES),
+                                        ["CCUDevNames.imp", "CCUDevNames.txt"]))
+
+    def test_reply_that_stops_in_the_middle(self):
+        # Headers and part of the body, then silence or a closed connection:
+        # the list is cut, never taken as complete.
+        part = NAMES[:len(NAMES) // 2 + 5]
+        whole = part[:part.rindex(b"\n") + 1]
+        for then in ("stall", "close"):
+            with self.subTest(then=then):
+                address = faultkit.claim_address([8181])
+                self.serve(address, script_reply(NAMES)[:-(len(NAMES) - len(part)) - 2], then)
+                done = self.run_import(address)
+                self.assertEqual((done.returncode, done.stdout), (254, MSG_CUT))
+                self.assertEqual(self.files(), (b"\r\n" + part + b"\n", imported(whole),
+                                                ["CCUDevNames.imp", "CCUDevNames.txt"]))
+
+    def test_reply_that_stops_within_the_headers(self):
+        for then in ("stall", "close"):
+            with self.subTest(then=then):
+                address = faultkit.claim_address([8181])
+                self.serve(address, b"HTTP/1.1 200 OK\r\nContent-Le", then)
+                done = self.run_import(address)
+                self.assertEqual((done.returncode, done.stdout), (255, MSG_NO_ANSWER))
+                self.assertEqual(self.files(), (PREVIOUS_TEXT, PREVIOUS_IMP,
+                                                ["CCUDevNames.imp", "CCUDevNames.txt"]))
+
+    def test_full_disk_keeps_both_files(self):
+        address = faultkit.claim_address([8181])
+        self.serve(address, script_reply(NAMES), "close")
+        # No room for the text file at all, or room for it but not the import file.
+        for limit, name in ((100, b"CCUDevNames.txt"), (len(NAMES) + 3, b"CCUDevNames.imp")):
+            with self.subTest(limit=limit):
+                done = self.run_import(address, faultkit.limited_writes(limit))
+                self.assertEqual(done.returncode, 252)
+                self.assertEqual(done.stdout, b"CcuNameImport: cannot write " + name + b"\n")
+                self.assertEqual(self.files(), (PREVIOUS_TEXT, PREVIOUS_IMP,
+                                                ["CCUDevNames.imp", "CCUDevNames.txt"]))
+
+
+DEVICES = [{"ADDRESS": "KEQ%07d" % i, "TYPE": "HM-LC-Sw1-FM", "CHILDREN": ["KEQ%07d:1" % i],
+            "FIRMWARE": "2.8", "VERSION": 12} for i in range(60)]
+DEVICES += [{"PARENT": "KEQ%07d" % i, "ADDRESS": "KEQ%07d:1" % i, "TYPE": "SWITCH",
+             "PARENT_TYPE": "HM-LC-Sw1-FM", "INDEX": 1} for i in range(60)]
+SERVICE_PORTS = [2001, 2000, 2010]
+PREVIOUS_DEVICES = b"##;IP=old,Port=2001 \nOLD0000001;HM-OLD\n"
+
+
+def expected_devices(host, port):
+    return (("##;IP=%s,Port=%s \n" % (host, port)).encode() +
+            b"".join(b"KEQ%07d;HM-LC-Sw1-FM\n" % i for i in range(60)))
+
+
+class Services:
+    """listDevices on 2001 and 2000 of `address` through Python's xmlrpc.server;
+    on 2010 a raw peer with `reply` (None: a proper service there too)."""
+
+    def __init__(self, case, address, reply=None, then="close"):
+        for port in (2001, 2000, 2010):
+            if port == 2010 and reply is not None:
+                peer = faultkit.RawPeer(address, port, reply, then)
+                case.addCleanup(peer.stop)
+                continue
+            server = xmlrpc.server.SimpleXMLRPCServer((address, port), logRequests=False,
+                                                       allow_none=True)
+            server.register_function(lambda *_: DEVICES, "listDevices")
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+            case.addCleanup(server.server_close)
+            case.addCleanup(server.shutdown)
+
+
+def xml_reply(body, declared=None):
+    length = len(body) if declared is None else declared
+    return (b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: %d\r\n\r\n" % length
+            + body)
+
+
+FULL_XML = (b"<?xml version='1.0'?>\n<methodResponse><params><param><value><array><data>" +
+            b"".join(b"<value><struct><member><name>ADDRESS</name><value>KEQ%07d</value></member>"
+                     b"<member><name>TYPE</name><value>HM-LC-Sw1-FM</value></member></struct>"
+                     b"</value>" % i for i in range(60)) +
+            b"</data></array></value></param></params></methodResponse>\n")
+
+
+class DeviceImportFaults(unittest.TestCase):
+    def setUp(self):
+        self.dir = faultkit.scratch(self, "faults_devices.")
+        for port in ("2001", "2000", "2010"):
+            faultkit.write(self.path("CCUDevices%s.imp" % port),
+                           PREVIOUS_DEVICES.replace(b"2001", port.encode()))
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def run_import(self, host, preexec_fn=None):
+        done = subprocess.run([DEVICE_IMPORT, host], cwd=self.dir, env=faultkit.ENV,
+                              capture_output=True, timeout=120, preexec_fn=preexec_fn)
+        self.assertEqual((done.stdout, done.stderr), (b"", b""))
+        return done.returncode
+
+    def assertPrevious(self, port):
+        self.assertEqual(faultkit.read(self.path("CCUDevices%s.imp" % port)),
+                         PREVIOUS_DEVICES.replace(b"2001", port.encode()))
+
+    def test_service_that_closes_in_the_middle_of_its_reply(self):
+        # With and without a Content-Length: a cut reply is never an import.
+        cut = FULL_XML[:len(FULL_XML) // 2]
+        cases = ((1, xml_reply(cut, len(FULL_XML))),
+                 (2, b"HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n" + cut),
+                 (3, b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nTransfer-Encoding: chunked"
+                      b"\r\n\r\n%x\r\n" % len(cut) + cut + b"\r\n"),
+                 (4, b"HTTP/1.1 200 OK\r\nContent-"))
+        for number, reply in cases:
+            with self.subTest(case=number):
+                host = faultkit.claim_address(SERVICE_PORTS)
+                Services(self, host, reply, "close")
+                self.assertEqual(self.run_import(host), 255)
+                self.assertEqual(faultkit.read(self.path("XMLRPCResult.txt")), (
+                    "1\nImport von %s:2001 ok\nImport von %s:2000 ok\nKein Inport von %s:2010\n\n"
+                    % (host, host, host)).encode())
+                self.assertPrevious("2010")
+                for port in ("2001", "2000"):
+                    self.assertEqual(faultkit.read(self.path("CCUDevices%s.imp" % port)),
+                                     expected_devices(host, port))
+                self.assertEqual(len(os.listdir(self.dir)), 4)
+
+    def test_service_that_stalls_in_the_middle_of_its_reply(self):
+        # Waits for the library's overall time-out (30 s) once.
+        host = faultkit.claim_address(SERVICE_PORTS)
+        Services(self, host, xml_reply(FULL_XML[:1000], len(FULL_XML)), "stall")
+        self.assertEqual(self.run_import(host), 255)
+        self.assertIn(b"Kein Inport von %s:2010\n" % host.encode(),
+                      faultkit.read(self.path("XMLRPCResult.txt")))
+        self.assertPrevious("2010")
+
+    def test_full_disk_keeps_the_import_files(self):
+        host = faultkit.claim_address(SERVICE_PORTS)
+        Services(self, host)
+        # Room for the result file (about 100 bytes), not for an import file.
+        self.assertEqual(self.run_import(host, faultkit.limited_writes(400)), 253)
+        self.assertEqual(faultkit.read(self.path("XMLRPCResult.txt")), b"".join(
+            b"Importdatei nicht geschrieben: CCUDevices%s.imp bei %s:%s\n" % (p, host.encode(), p)
+            for p in (b"2001", b"2000", b"2010")).join([b"1\n", b"\n"]))
+        for port in ("2001", "2000", "2010"):
+            self.assertPrevious(port)
+        # No room at all: the result file keeps its last content as well.
+        self.assertEqual(self.run_import(host, faultkit.limited_writes(0)), 253)
+        self.assertIn(b"Importdatei nicht geschrieben",
+                      faultkit.read(self.path("XMLRPCResult.txt")))
+        self.assertEqual(len(os.listdir(self.dir)), 4)
+        # With room again, every file is replaced.
+        self.assertEqual(self.run_import(host), 1)
+        for port in ("2001", "2000", "2010"):
+            self.assertEqual(faultkit.read(self.path("CCUDevices%s.imp" % port)),
+                             expected_devices(host, port))
+
+
+if __name__ == "__main__":
+    unittest.main()
