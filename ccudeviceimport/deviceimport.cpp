@@ -1,7 +1,5 @@
 #include "deviceimport.h"
 
-#include <cstdio>
-#include <vector>
 
 #include "XmlRpc.h"
 #include "outputfile.h"
@@ -14,11 +12,14 @@ ImportRun Run;
 
 namespace {
 
+// printf of a format with two %s into a new text.
 std::string Formatted(const char* format, const std::string& a, const std::string& b) {
-  int length = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
-  std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
-  std::snprintf(buffer.data(), buffer.size(), format, a.c_str(), b.c_str());
-  return std::string(buffer.data(), static_cast<std::size_t>(length));
+  std::string text(format);
+  text.reserve(text.size() + a.size() + b.size());
+  std::size_t first = text.find("%s");
+  text.replace(first, 2, a);
+  text.replace(text.find("%s", first + a.size()), 2, b);
+  return text;
 }
 
 std::string ImportFileName(const std::string& port) {
