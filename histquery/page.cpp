@@ -16,31 +16,48 @@ bool IsNameChar(unsigned char c) {
   return std::isalnum(c) != 0;
 }
 
+// The reference that stands for a markup character, null for any other.
+const char* CharacterReference(char c) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&#39;";
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
+
+void AppendHtmlEscaped(std::string& out, const char* text) {
+  // Runs without markup characters, by far the most, go out in one piece.
+  const char* run = text;
+  for (const char* at = text; *at != '\0'; ++at) {
+    const char* reference = CharacterReference(*at);
+    if (reference == nullptr) continue;
+    out.append(run, static_cast<size_t>(at - run));
+    out += reference;
+    run = at + 1;
+  }
+  out += run;
+}
 
 std::string HtmlEscaped(const std::string& text) {
   std::string escaped;
   escaped.reserve(text.size());
   for (char c : text) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      case '\'':
-        escaped += "&#39;";
-        break;
-      default:
-        escaped += c;
-    }
+    const char* reference = CharacterReference(c);
+    if (reference != nullptr)
+      escaped += reference;
+    else
+      escaped += c;
   }
   return escaped;
 }

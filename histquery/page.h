@@ -9,6 +9,9 @@
 // `text` with & < > " ' as HTML character references.
 std::string HtmlEscaped(const std::string& text);
 
+// The same, appended to `out`: the row printer builds its lines in place.
+void AppendHtmlEscaped(std::string& out, const char* text);
+
 // The request text as it may stand in the delete link, inside a JavaScript
 // string inside an attribute: every byte a query string does not normally
 // hold is percent-encoded, so ordinary requests come out unchanged.

@@ -12,10 +12,26 @@ ReportState Report;
 
 namespace {
 
+// The line of the row being printed. It lives as long as the run, so its room
+// is allocated for the first rows and reused by all others, and each row goes
+// to the stream in one write.
+std::string Line;
+
+// Appends `format` up to its next "%s", or all of it, and returns what
+// follows. The row formats of pagetexts.h hold "%s" and no other conversion.
+const char* AppendUpToSlot(std::string& out, const char* format) {
+  // A plain scan: the formats are a few bytes long, too short for strstr
+  // to pay off once per cell.
+  const char* at = format;
+  while (*at != '\0' && !(at[0] == '%' && at[1] == 's')) ++at;
+  out.append(format, static_cast<size_t>(at - format));
+  return *at == '\0' ? at : at + 2;
+}
+
 // A null cell (or a column the row lacks) shows as empty text.
-std::string Cell(int columnCount, char** values, int column) {
-  if (column >= columnCount || values[column] == nullptr) return "";
-  return HtmlEscaped(values[column]);
+void AppendCell(std::string& out, int columnCount, char** values, int column) {
+  if (column >= columnCount || values[column] == nullptr) return;
+  AppendHtmlEscaped(out, values[column]);
 }
 
 }  // namespace
@@ -30,7 +46,9 @@ void PrintRow(FILE* out, ReportState& state, int columnCount, char** values, cha
   ++state.rowCount;
   // The first column is read as a time stamp whatever it holds, as atoi reads it.
   int32_t stamp = static_cast<int32_t>(std::strtol(values[0], nullptr, 10));
-  std::string time = FormatTimestamp(stamp, TimestampForm::Report);
+  char time[TimestampTextSize];
+  FormatTimestampInto(time, stamp, TimestampForm::Report);
+  Line.clear();
   if (state.sqlMode) {
     if (state.rowCount == 1) {
       std::fputs(kTableStart, out);
@@ -39,15 +57,25 @@ void PrintRow(FILE* out, ReportState& state, int columnCount, char** values, cha
       }
       std::fputs(kTableHeadEnd, out);
     }
-    std::fprintf(out, kTableRowStartFormat, time.c_str());
+    const char* rest = AppendUpToSlot(Line, kTableRowStartFormat);
+    Line += time;
+    Line += rest;
     for (int i = 1; i < columnCount; ++i) {
-      std::fprintf(out, kTableCellFormat, Cell(columnCount, values, i).c_str());
+      rest = AppendUpToSlot(Line, kTableCellFormat);
+      AppendCell(Line, columnCount, values, i);
+      Line += rest;
     }
-    std::fputs(kTableRowEnd, out);
-    return;
+    Line += kTableRowEnd;
+  } else {
+    const char* rest = AppendUpToSlot(Line, kReportLineFormat);
+    Line += time;
+    for (int column : {1, 4, 5}) {
+      rest = AppendUpToSlot(Line, rest);
+      AppendCell(Line, columnCount, values, column);
+    }
+    Line += rest;
   }
-  std::fprintf(out, kReportLineFormat, time.c_str(), Cell(columnCount, values, 1).c_str(),
-               Cell(columnCount, values, 4).c_str(), Cell(columnCount, values, 5).c_str());
+  std::fwrite(Line.data(), 1, Line.size(), out);
 }
 
 RunOutcome RunReportStatement(const std::string& storePath, const std::string& sql) {

@@ -1,0 +1,418 @@
+#!/usr/bin/env python3
+"""Benchmarks HistQuery, HistSeries and CcuDeviceImport against what a user
+could run instead: the sqlite3 shell on the same statement, Python's
+xmlrpc.client on the same replies.
+
+Usage: bench.py [--build DIR] [--dir SCRATCH] [--rows 1000000,10000000]
+                [--reps 5] [--large 3000] [--only history|import]
+                [--json FILE]
+
+Every database goes to SCRATCH (default $BENCH_DIR or /tmp/bench), never into
+the repository; a database already there with the same rows is reused. Each
+case runs the program and the shell alternately REPS times on the same file
+with the output to the same sink; the table shows the medians, the median of
+the per-repetition ratios, and the peak resident memory as /usr/bin/time
+reports it (Maximum resident set size). All servers listen on 127.0.3.x.
+Needs: a build of HistQuery-localcfg, HistSeries-localcfg and CcuDeviceImport
+in DIR, the sqlite3 shell, /usr/bin/time.
+"""
+import argparse
+import calendar
+import json
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+SERVICES = os.path.join(REPO, "ccudeviceimport", "tests", "ccu_services.py")
+PORTS = ("2001", "2000", "2010")
+ENV = dict(os.environ, TZ="Europe/Berlin", LC_ALL="C")
+
+
+def stamp(text):
+    """Wall-clock count of a local "YYYY-MM-DD HH:MM:SS", as the programs compute it."""
+    return calendar.timegm(time.strptime(text, "%Y-%m-%d %H:%M:%S"))
+
+
+def period(date_from, time_from, date_to, time_to):
+    return "(TimeStamp >= %d and TimeStamp <= %d)" % (
+        stamp("%s %s:00" % (date_from, time_from)), stamp("%s %s:00" % (date_to, time_to)))
+
+
+def request_period(date_from, time_from, date_to, time_to):
+    return "txDateFrom=%s&txTimeFrom=%s&txDateTo=%s&txTimeTo=%s" % (
+        date_from, time_from.replace(":", "%3A"), date_to, time_to.replace(":", "%3A"))
+
+
+def names_condition(names):
+    return "(" + " or ".join("ObjName = '%s'" % n for n in names) + ")"
+
+
+WEEK = ("2026-03-02", "00:00", "2026-03-08", "23:59")
+YEAR = ("2026-01-01", "00:00", "2026-12-31", "23:59")
+MONTH = ("2026-03-01", "00:00", "2026-03-31", "23:59")
+TWO = [("TEMP_AUSSEN", "Aussen", "N"), ("LICHT_KUECHE", "Kueche", "C")]
+SQL_TEXT = "select * from HISTORY where Source = 'Sensor'"
+SQL_REQUEST = "SQL=select+*+from+HISTORY+where+Source+%3D+%27Sensor%27"
+
+
+def series_objects():
+    """24 objects of all three kinds: the named ones and some numbered ones."""
+    from make_history import object_list
+    chosen = []
+    for name, kind, _, _, _ in object_list(100):
+        if len(chosen) < 8 or (kind == "N" and len(chosen) < 16) or \
+                (kind != "N" and len(chosen) >= 16):
+            chosen.append((name, name.title().replace("_", " "), kind))
+        if len(chosen) == 24:
+            break
+    return chosen
+
+
+def obj_keys(objects):
+    return "".join("&obj=%s%%3B%s%%3B%s" % o for o in objects)
+
+
+def report_cases():
+    """(name, query string, the statement HistQuery builds for it, rows shown)."""
+    select = "select * from HISTORY where %s and State <> \"X\" and %s order by TimeStamp"
+    return [
+        ("report 2 objects, week", request_period(*WEEK) + obj_keys(TWO),
+         select % (period(*WEEK), names_condition([o[0] for o in TWO]))),
+        ("report 1 object, year", request_period(*YEAR) + obj_keys(TWO[:1]),
+         select % (period(*YEAR), names_condition([TWO[0][0]]))),
+        ("report SQL mode, month", SQL_REQUEST + "&" + request_period(*MONTH),
+         SQL_TEXT.replace("where", "where %s and" % period(*MONTH))),
+    ]
+
+
+def delete_case():
+    return ("deletion 2 objects, week", "ACTION=DEL&" + request_period(*WEEK) + obj_keys(TWO),
+            "delete from HISTORY where %s and %s" % (
+                period(*WEEK), names_condition([o[0] for o in TWO])))
+
+
+def series_case():
+    objects = series_objects()
+    request = "DFW=history.dat&txDateFrom=%s&txTimeFrom=%s&txDateTo=%s&txTimeTo=%s" % MONTH
+    statement = ("select * from HISTORY where %s and State <> \"X\" and %s order by TimeStamp"
+                 % (period(*MONTH), names_condition([o[0] for o in objects])))
+    selection = "".join("txobs=%s;%s;%s\n" % o for o in objects)
+    return ("series 24 objects, month", request, statement, selection)
+
+
+# --- running and measuring -------------------------------------------------
+
+def timed(argv, cwd, env=None, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL):
+    """Runs argv under /usr/bin/time; (wall seconds, peak KiB, CPU seconds)."""
+    # CPU time from wait4 (microseconds; /usr/bin/time prints hundredths),
+    # which counts the program that /usr/bin/time waited for.
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as report:
+        begin = time.perf_counter()
+        proc = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", report.name] + argv,
+                                cwd=cwd, env=env or ENV, stdout=stdout, stdin=stdin)
+        _, _, usage = os.wait4(proc.pid, 0)
+        seconds = time.perf_counter() - begin
+        proc.returncode = 0
+        peak = int(report.read().split("\n")[-2])
+    return seconds, peak, usage.ru_utime + usage.ru_stime
+
+
+def shell(db, statement):
+    return ["sqlite3", "-batch", "-init", "/dev/null", db, statement]
+
+
+class Result:
+    def __init__(self, group, case):
+        self.group, self.case = group, case
+        self.prog, self.shell, self.ratio, self.prog_kb, self.shell_kb = [], [], [], [], []
+        self.prog_cpu, self.shell_cpu = [], []
+
+    def add(self, prog, shell_run):
+        self.prog.append(prog[0])
+        self.shell.append(shell_run[0])
+        self.ratio.append(prog[0] / shell_run[0])
+        self.prog_kb.append(prog[1])
+        self.shell_kb.append(shell_run[1])
+        self.prog_cpu.append(prog[2])
+        self.shell_cpu.append(shell_run[2])
+
+    def summary(self):
+        return {
+            "group": self.group, "case": self.case,
+            "prog_s": statistics.median(self.prog), "shell_s": statistics.median(self.shell),
+            "ratio": statistics.median(self.ratio),
+            "cpu_ratio": statistics.median(self.prog_cpu) / max(statistics.median(self.shell_cpu),
+                                                                0.001),
+            "prog_mb": max(self.prog_kb) / 1024.0, "shell_mb": max(self.shell_kb) / 1024.0,
+        }
+
+
+def pair(result, reps, run_prog, run_shell):
+    """Alternates the two, the first of each pair changing every repetition."""
+    for rep in range(reps):
+        if rep % 2 == 0:
+            p = run_prog()
+            s = run_shell()
+        else:
+            s = run_shell()
+            p = run_prog()
+        result.add(p, s)
+    return result
+
+
+# --- databases -------------------------------------------------------------
+
+def database(scratch, rows, indexed):
+    folder = os.path.join(scratch, "%d-%s" % (rows, "idx" if indexed else "bare"))
+    db = os.path.join(folder, "history.db")
+    marker = db + ".done"
+    if os.path.exists(marker):
+        return folder
+    os.makedirs(folder, exist_ok=True)
+    if indexed:
+        bare = os.path.join(database(scratch, rows, False), "history.db")
+        shutil.copyfile(bare, db)
+        subprocess.check_call(["sqlite3", db,
+                               "create index HISTORY_TIME on HISTORY (TimeStamp);"
+                               "create index HISTORY_OBJ_TIME on HISTORY (ObjName, TimeStamp);"])
+    else:
+        subprocess.check_call([sys.executable, os.path.join(HERE, "make_history.py"), db,
+                               str(rows)])
+    open(marker, "w").close()
+    return folder
+
+
+def workdir(scratch, folder):
+    work = tempfile.mkdtemp(prefix="work-", dir=scratch)
+    with open(os.path.join(work, "HistPath.cfg"), "w") as cfg:
+        cfg.write(folder + "\n")
+    return work
+
+
+def check_report(histquery, work, query, db, statement, case):
+    env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=query)
+    page = subprocess.run([histquery], cwd=work, env=env, stdout=subprocess.PIPE).stdout
+    found = re.search(rb"(\d+) Datens\xe4tze gefunden", page)
+    shown = int(found.group(1)) if found else 0
+    out = subprocess.run(shell(db, statement), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         env=ENV).stdout
+    lines = out.count(b"\n")
+    if shown != lines:
+        sys.exit("%s: HistQuery shows %d rows, the shell %d: the statements differ"
+                 % (case, shown, lines))
+    return shown
+
+
+def bench_history(args, histquery, histseries, results, notes):
+    for rows in args.rows:
+        for indexed in (False, True):
+            folder = database(args.dir, rows, indexed)
+            db = os.path.join(folder, "history.db")
+            group = "%s rows, %s" % (human(rows), "indexed" if indexed else "no index")
+            work = workdir(args.dir, folder)
+            for case, query, statement in report_cases():
+                shown = check_report(histquery, work, query, db, statement, case)
+                notes.append("%s / %s: %d rows shown" % (group, case, shown))
+                env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=query)
+                results.append(pair(Result(group, case), args.reps,
+                                    lambda: timed([histquery], work, env),
+                                    lambda: timed(shell(db, statement), work)).summary())
+                print(format_row(results[-1]), flush=True)
+
+            case, query, statement = delete_case()
+            copy_dir = os.path.join(args.dir, "deletion")
+            os.makedirs(copy_dir, exist_ok=True)
+            copy = os.path.join(copy_dir, "history.db")
+            del_work = workdir(args.dir, copy_dir)
+
+            def fresh():
+                shutil.copyfile(db, copy)
+            def run_del():
+                fresh()
+                env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=query)
+                return timed([histquery], del_work, env)
+            def run_shell_del():
+                fresh()
+                return timed(shell(copy, statement), del_work)
+            results.append(pair(Result(group, case), args.reps, run_del, run_shell_del).summary())
+            print(format_row(results[-1]), flush=True)
+            os.remove(copy)
+            shutil.rmtree(del_work)
+
+            case, request, statement, selection = series_case()
+            with open(os.path.join(work, "history.dat"), "w") as f:
+                f.write(selection)
+            sink = os.path.join(work, "shell.out")
+            def run_series():
+                return timed([histseries, request], work)
+            def run_shell_series():
+                with open(sink, "w") as out:
+                    return timed(shell(db, statement), work, stdout=out)
+            results.append(pair(Result(group, case), args.reps, run_series,
+                                run_shell_series).summary())
+            print(format_row(results[-1]), flush=True)
+            written = sum(os.path.getsize(os.path.join(work, f))
+                          for f in os.listdir(work) if f.endswith(".sqr"))
+            notes.append("%s / %s: %d bytes in series files, %d bytes from the shell"
+                         % (group, case, written, os.path.getsize(sink)))
+            shutil.rmtree(work)
+
+
+# --- device import ---------------------------------------------------------
+
+PY_CLIENT = r"""
+import sys, time, xmlrpc.client
+host = sys.argv[1]
+begin = time.perf_counter()
+count = 0
+for port in ("2001", "2000", "2010"):
+    count += len(xmlrpc.client.ServerProxy("http://%s:%s" % (host, port)).listDevices(True))
+print("%d %.6f" % (count, time.perf_counter() - begin))
+"""
+
+
+def start(argv):
+    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, text=True, env=ENV)
+    if proc.stdout.readline().strip() != "ready":
+        proc.kill()
+        sys.exit("service did not start: %s" % argv)
+    return proc
+
+
+def stop(proc):
+    proc.send_signal(signal.SIGTERM)
+    proc.wait(10)
+
+
+def bench_import(args, deviceimport, results, notes):
+    sys.path.insert(0, os.path.dirname(SERVICES))
+    import ccu_services
+    services = start([sys.executable, SERVICES, "--address", "127.0.3.1",
+                      "--large", str(args.large)])
+    replay = None
+    try:
+        replay = start([sys.executable, os.path.join(HERE, "replay_services.py"),
+                        "--from", "127.0.3.1", "--address", "127.0.3.2"])
+        for host, label in (("127.0.3.1", "live ccu_services.py"),
+                            ("127.0.3.2", "replayed reply bytes")):
+            work = tempfile.mkdtemp(prefix="import-", dir=args.dir)
+            py_calls = []
+
+            def run_import():
+                return timed([deviceimport, host], work)
+
+            def run_python():
+                with tempfile.TemporaryFile("w+") as out:
+                    run = timed([sys.executable, "-c", PY_CLIENT, host], work, stdout=out)
+                    out.seek(0)
+                    py_calls.append(float(out.read().split()[1]))
+                return run
+
+            result = pair(Result("import, %d dev./port" % args.large,
+                                 "3 x listDevices, " + label), args.reps, run_import, run_python)
+            summary = result.summary()
+            summary["python_calls_s"] = statistics.median(py_calls)
+            results.append(summary)
+            print(format_row(summary), flush=True)
+            for port in PORTS:
+                with open(os.path.join(work, "CCUDevices%s.imp" % port), "rb") as f:
+                    if f.read() != ccu_services.expected_import_file(host, port, args.large):
+                        sys.exit("import file of port %s differs from the device list" % port)
+            size = os.path.getsize(os.path.join(work, "CCUDevices2001.imp"))
+            notes.append("%s: import files checked (%d bytes for port 2001); Python's three "
+                         "calls alone took %.3f s (median, without interpreter start)"
+                         % (label, size, summary["python_calls_s"]))
+            shutil.rmtree(work)
+    finally:
+        if replay:
+            stop(replay)
+        stop(services)
+
+
+# --- output ----------------------------------------------------------------
+
+def human(rows):
+    return "%gM" % (rows / 1e6) if rows >= 100000 else str(rows)
+
+
+def format_row(r):
+    return "| %-24s | %-36s | %7.3f | %7.3f | %5.2fx | %5.2fx | %6.1f | %6.1f |" % (
+        r["group"], r["case"], r["prog_s"], r["shell_s"], r["ratio"], r["cpu_ratio"],
+        r["prog_mb"], r["shell_mb"])
+
+
+HEADER = ("| %-24s | %-36s | %7s | %7s | %6s | %6s | %6s | %6s |\n" % (
+    "data", "case", "ours s", "other s", "ratio", "CPU r.", "ours M", "oth. M") +
+    "|" + "|".join("-" * w for w in (26, 38, 9, 9, 8, 8, 8, 8)) + "|")
+
+
+def growth(results):
+    """Time and memory of the largest size over the smallest, per case."""
+    lines = []
+    by_key = {}
+    for r in results:
+        if " rows, " not in r["group"]:
+            continue
+        size, variant = r["group"].split(" rows, ")
+        by_key.setdefault((variant, r["case"]), []).append((size, r))
+    for (variant, case), entries in sorted(by_key.items()):
+        if len(entries) < 2:
+            continue
+        (s0, a), (s1, b) = entries[0], entries[-1]
+        lines.append("| %-9s | %-30s | %s->%s | %6.2fx | %6.2fx | %5.2fx | %5.2fx |" % (
+            variant, case, s0, s1, b["prog_s"] / a["prog_s"], b["shell_s"] / a["shell_s"],
+            b["prog_mb"] / a["prog_mb"], b["shell_mb"] / a["shell_mb"]))
+    if not lines:
+        return ""
+    return ("| variant   | case                           | rows     | ours t | shell t | ours M"
+            " | shell M |\n|---|---|---|---|---|---|---|\n" + "\n".join(lines))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", default=os.path.join(REPO, "build-bench"))
+    parser.add_argument("--dir", default=os.environ.get("BENCH_DIR", "/tmp/bench"))
+    parser.add_argument("--rows", default="1000000,10000000")
+    parser.add_argument("--reps", type=int, default=5)
+    parser.add_argument("--large", type=int, default=3000)
+    parser.add_argument("--only", choices=["history", "import"])
+    parser.add_argument("--json")
+    args = parser.parse_args()
+    args.rows = [int(r) for r in args.rows.split(",") if r]
+    args.dir = os.path.abspath(args.dir)
+    if args.dir == REPO or args.dir.startswith(REPO + os.sep):
+        sys.exit("the scratch directory must lie outside the repository")
+    os.makedirs(args.dir, exist_ok=True)
+    sys.path.insert(0, HERE)
+
+    histquery = os.path.join(args.build, "histquery", "HistQuery-localcfg")
+    histseries = os.path.join(args.build, "histseries", "HistSeries-localcfg")
+    deviceimport = os.path.join(args.build, "ccudeviceimport", "CcuDeviceImport")
+    results, notes = [], []
+    print(HEADER, flush=True)
+    if args.only in (None, "history"):
+        bench_history(args, histquery, histseries, results, notes)
+    if args.only in (None, "import"):
+        bench_import(args, deviceimport, results, notes)
+    print()
+    table = growth(results)
+    if table:
+        print(table)
+        print()
+    for note in notes:
+        print("- " + note)
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump({"results": results, "notes": notes}, f, indent=1)
+
+
+if __name__ == "__main__":
+    main()
