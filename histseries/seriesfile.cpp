@@ -42,7 +42,7 @@ SeriesObject* FindSeries(const char* objName) {
 void WriteHeader(SeriesObject& s) { std::fprintf(s.file, SeriesHeaderLine, s.label.c_str()); }
 
 // Kind N: a value curve, thinned by change and by time.
-void WriteValueRow(SeriesObject& s, int32_t t, const std::string& timeText, const char* value,
+void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char* value,
                    float x) {
   bool firstRow = s.headerPending;
   if (s.headerPending) {
@@ -55,7 +55,7 @@ void WriteValueRow(SeriesObject& s, int32_t t, const std::string& timeText, cons
   bool moved = fabsf(s.lastValue - x) > Export.deadband;
   bool stale = static_cast<int64_t>(t) - s.lastTime > Export.maxGap;
   if (firstRow || moved || stale) {
-    std::fprintf(s.file, SeriesValueLine, timeText.c_str(), value);
+    std::fprintf(s.file, SeriesValueLine, timeText, value);
     SetLastText(s, value);
     s.lastValue = x;
     s.lastTime = t;
@@ -63,7 +63,7 @@ void WriteValueRow(SeriesObject& s, int32_t t, const std::string& timeText, cons
 }
 
 // Kind C: a step curve of the value text.
-void WriteStepRow(SeriesObject& s, int32_t t, const std::string& timeText, const char* value) {
+void WriteStepRow(SeriesObject& s, int32_t t, const char* timeText, const char* value) {
   if (s.headerPending) {
     WriteHeader(s);
     std::fprintf(s.file, SeriesValueLine, Export.periodFrom.c_str(), value);
@@ -71,8 +71,8 @@ void WriteStepRow(SeriesObject& s, int32_t t, const std::string& timeText, const
     s.headerPending = false;
   }
   if (std::strcmp(s.lastText, value) != 0) {
-    std::fprintf(s.file, SeriesValueLine, timeText.c_str(), s.lastText);
-    std::fprintf(s.file, SeriesValueLine, timeText.c_str(), value);
+    std::fprintf(s.file, SeriesValueLine, timeText, s.lastText);
+    std::fprintf(s.file, SeriesValueLine, timeText, value);
   }
   SetLastText(s, value);
   s.lastTime = t;
@@ -80,7 +80,7 @@ void WriteStepRow(SeriesObject& s, int32_t t, const std::string& timeText, const
 
 // Kind U: a two-level step curve whose earlier level is taken to be the
 // opposite of the new one. The value text loses its last two characters.
-void WriteTwoLevelRow(SeriesObject& s, int32_t t, const std::string& timeText, char* value) {
+void WriteTwoLevelRow(SeriesObject& s, int32_t t, const char* timeText, char* value) {
   size_t length = std::strlen(value);
   value[length >= 2 ? length - 2 : 0] = '\0';
   const char* oppositeLine = value[0] == '0' ? SeriesHighLine : SeriesLowLine;
@@ -89,8 +89,8 @@ void WriteTwoLevelRow(SeriesObject& s, int32_t t, const std::string& timeText, c
     std::fprintf(s.file, oppositeLine, Export.periodFrom.c_str());
     s.headerPending = false;
   }
-  if (std::strcmp(s.lastText, value) != 0) std::fprintf(s.file, oppositeLine, timeText.c_str());
-  std::fprintf(s.file, SeriesValueLine, timeText.c_str(), value);
+  if (std::strcmp(s.lastText, value) != 0) std::fprintf(s.file, oppositeLine, timeText);
+  std::fprintf(s.file, SeriesValueLine, timeText, value);
   SetLastText(s, value);
   s.lastTime = t;
 }
@@ -164,7 +164,8 @@ int OnHistoryRow(void*, int columnCount, char** columns, char**) {
   char value[ValueTextSize];
   CopyValue(value, Column(columnCount, columns, 4));
   int32_t t = static_cast<int32_t>(std::strtol(stamp, nullptr, 10));
-  std::string timeText = FormatTimestamp(t, TimestampForm::Series);
+  char timeText[TimestampTextSize];  // on the stack: nothing allocated per row
+  FormatTimestampInto(timeText, t, TimestampForm::Series);
   float x = static_cast<float>(std::atof(value));
 
   switch (s->kind) {
