@@ -105,6 +105,12 @@ class XmlRpcValue {
   bool operator!=(const XmlRpcValue& other) const { return !(*this == other); }
 
  private:
+  // The reply reader builds values in place (see XmlRpcInternal.h).
+  friend struct ValueAccess;
+  // toText's work: appends the text to `out`, so that nested values share
+  // one growing string instead of returning a copy at every level.
+  void appendText(std::string& out) const;
+
   Type type_ = TypeInvalid;
   bool bool_ = false;
   int int_ = 0;

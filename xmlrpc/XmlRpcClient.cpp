@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "XmlRpc.h"
+#include "XmlRpcInternal.h"
 
 namespace XmlRpc {
 
@@ -69,8 +70,11 @@ std::string HttpUrlFor(const std::string& text) {
   return result;
 }
 
+// The reply is read while it arrives; its body is never held as a whole.
 struct Reply {
-  std::string body;
+  CURL* curl = nullptr;
+  ReplyReader* reader = nullptr;
+  std::size_t bytes = 0;
   std::size_t maxBytes = 0;
   bool tooLarge = false;
 };
@@ -78,11 +82,15 @@ struct Reply {
 std::size_t OnReplyData(char* data, std::size_t size, std::size_t count, void* userData) {
   Reply& reply = *static_cast<Reply*>(userData);
   std::size_t length = size * count;
-  if (length > reply.maxBytes - reply.body.size()) {
+  if (length > reply.maxBytes - reply.bytes) {
     reply.tooLarge = true;
     return 0;  // makes curl end the transfer with an error
   }
-  reply.body.append(data, length);
+  reply.bytes += length;
+  // Another status fails the call whatever the body holds.
+  long status = 0;
+  curl_easy_getinfo(reply.curl, CURLINFO_RESPONSE_CODE, &status);
+  if (status == 200) FeedReply(reply.reader, data, length, false);
   return length;
 }
 
@@ -118,6 +126,8 @@ bool XmlRpcClient::execute(const std::string& method, const XmlRpcValue& params,
     return false;
   }
   Reply reply;
+  reply.curl = curl;
+  reply.reader = StartReply(result);
   reply.maxBytes = maxReplyBytes_;
   curl_slist* headers = nullptr;
   headers = curl_slist_append(headers, "Content-Type: text/xml");
@@ -144,21 +154,19 @@ bool XmlRpcClient::execute(const std::string& method, const XmlRpcValue& params,
 
   if (reply.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
     error_ = "reply larger than " + std::to_string(maxReplyBytes_) + " bytes";
-    return false;
-  }
-  if (code != CURLE_OK) {
+  } else if (code != CURLE_OK) {
     error_ = curl_easy_strerror(code);
-    return false;
-  }
-  if (status != 200) {
+  } else if (status != 200) {
     error_ = "HTTP status " + std::to_string(status);
-    return false;
+  } else {
+    bool fault = false;
+    if (!FinishReply(reply.reader, fault, error_)) return false;
+    isFault_ = fault;
+    error_.clear();
+    return true;
   }
-  bool fault = false;
-  if (!DecodeResponse(reply.body, result, fault, error_)) return false;
-  isFault_ = fault;
-  error_.clear();
-  return true;
+  DiscardReply(reply.reader);
+  return false;
 }
 
 }  // namespace XmlRpc

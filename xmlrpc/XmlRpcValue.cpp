@@ -1,4 +1,6 @@
 // The value model and its one-line text form.
+#include <cstdio>
+
 #include "XmlRpc.h"
 #include "XmlRpcInternal.h"
 
@@ -146,46 +148,66 @@ bool XmlRpcValue::getBinary(BinaryData& out) const {
 }
 
 std::string XmlRpcValue::toText() const {
+  std::string text;
+  appendText(text);
+  return text;
+}
+
+void XmlRpcValue::appendText(std::string& out) const {
   switch (type_) {
     case TypeInvalid:
-      return "";
+      return;
     case TypeNil:
-      return "nil";
+      out += "nil";
+      return;
     case TypeBoolean:
-      return bool_ ? "true" : "false";
-    case TypeInt:
-      return std::to_string(int_);
-    case TypeDouble:
-      return DoubleText(double_);
-    case TypeString:
-      return "\"" + text_ + "\"";
-    case TypeDateTime:
-      return DateTimeText(time_);
-    case TypeBase64:
-      return "<" + Base64Encode(text_) + ">";
-    case TypeArray: {
-      std::string text = "{";
-      for (std::size_t i = 0; i < array_.size(); ++i) {
-        if (i > 0) text += ',';
-        text += array_[i].toText();
-      }
-      return text + "}";
+      out += bool_ ? "true" : "false";
+      return;
+    case TypeInt: {
+      char buffer[16];
+      int length = std::snprintf(buffer, sizeof buffer, "%d", int_);
+      out.append(buffer, static_cast<std::size_t>(length));
+      return;
     }
+    case TypeDouble:
+      out += DoubleText(double_);
+      return;
+    case TypeString:
+      out += '"';
+      out += text_;
+      out += '"';
+      return;
+    case TypeDateTime:
+      out += DateTimeText(time_);
+      return;
+    case TypeBase64:
+      out += '<';
+      out += Base64Encode(text_);
+      out += '>';
+      return;
+    case TypeArray:
+      out += '{';
+      for (std::size_t i = 0; i < array_.size(); ++i) {
+        if (i > 0) out += ',';
+        array_[i].appendText(out);
+      }
+      out += '}';
+      return;
     case TypeStruct: {
       // std::map keeps the names in byte order.
-      std::string text = "[";
+      out += '[';
       bool first = true;
       for (const auto& member : members_) {
-        if (!first) text += ',';
+        if (!first) out += ',';
         first = false;
-        text += member.first;
-        text += ':';
-        text += member.second.toText();
+        out += member.first;
+        out += ':';
+        member.second.appendText(out);
       }
-      return text + "]";
+      out += ']';
+      return;
     }
   }
-  return "";
 }
 
 bool XmlRpcValue::operator==(const XmlRpcValue& other) const {

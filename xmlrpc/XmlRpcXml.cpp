@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "XmlRpc.h"
@@ -16,8 +18,11 @@ namespace XmlRpc {
 
 namespace {
 
-// Deeper replies are refused: the value tree is read recursively.
+// Deeper replies are refused: values and their texts are copied and freed
+// recursively.
 const int kMaxDepth = 200;
+// expat takes at most INT_MAX bytes per call.
+const std::size_t kMaxPiece = 1u << 30;
 
 const char kCallHead[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<methodCall><methodName>";
@@ -129,84 +134,119 @@ bool AppendValue(std::string& xml, const XmlRpcValue& value, std::string& error)
   return true;
 }
 
-// One element of a reply as expat hands it over; texts are already ISO-8859-1.
-struct Node {
-  std::string name;
-  std::string text;
-  std::vector<Node> children;
+// How the reader takes an element, from its name and where it stands.
+enum class Role : unsigned char {
+  Ignored,  // never looked at: a reply with it is refused for another reason
+  Root,     // <methodResponse>
+  Params,
+  Param,
+  Fault,
+  Value,
+  Array,
+  Data,
+  Struct,
+  Member,
+  MemberName,
+  Leaf,  // a typed value that holds text only
 };
 
-struct ParseState {
+enum class LeafType : unsigned char { Int, Double, String, Boolean, DateTime, Base64, Nil, Unknown };
+
+// An element not yet closed. Its checks run when it closes; each element has
+// a place in the order in which the checks of a whole reply are made (the
+// document order, but a member's <name> counts before its <value>), and
+// among several faults of a reply the one earliest in that order is
+// reported, so the reason does not depend on where a fault sits in the text.
+struct Frame {
+  Role role = Role::Ignored;
+  LeafType leaf = LeafType::Unknown;
+  bool nonBlank = false;        // text other than blanks seen (containers only)
+  bool firstChildFits = false;  // the first child is the one element allowed here
+  bool haveName = false;        // Member: its parts so far
+  bool haveValue = false;
+  bool nameHasElement = false;
+  std::size_t order = 0;  // place of the element's checks
+  std::size_t children = 0;
+  std::string badChild;    // the first child that does not belong (faulty replies only)
+  std::string text;        // Value, Leaf: the text as read
+  std::string* sink = nullptr;   // where the element's text goes; null: only its blankness counts
+  XmlRpcValue* target = nullptr;  // the value the element fills (while building)
+  std::string memberName;  // Member: the name, in ISO-8859-1 once read
+  XmlRpcValue pending;     // Member: its value until the member closes
+};
+
+}  // namespace
+
+struct ReplyReader {
   XML_Parser parser = nullptr;
-  std::vector<Node> open;  // the elements not yet closed, root first
-  Node root;
+  XmlRpcValue* result = nullptr;
+  std::vector<Frame> frames;  // frames[0 .. depth) are open, root first
+  std::size_t depth = 0;
+  std::size_t nextOrder = 0;
   bool haveRoot = false;
-  std::string error;
+  bool isFault = false;
+  bool lastFed = false;      // the final piece went in
+  bool parseFailed = false;  // not well formed, or stopped by a handler
+  std::string parseError;    // why a handler stopped the parser, or the parser's complaint
+  bool refused = false;      // well formed so far, but not a reply we take
+  std::size_t refusedOrder = 0;
+  std::string refusal;
 };
 
-// expat hands out UTF-8; the programs work in ISO-8859-1.
-std::string Latin1FromUtf8(const std::string& utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    unsigned char lead = static_cast<unsigned char>(utf8[i]);
+namespace {
+
+// expat hands out UTF-8; the programs work in ISO-8859-1. Converts in place:
+// the ISO-8859-1 form is never longer.
+void Latin1FromUtf8(std::string& text) {
+  std::size_t size = text.size();
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < size;) {
+    unsigned char lead = static_cast<unsigned char>(text[i]);
     if (lead < 0x80) {
-      out += static_cast<char>(lead);
+      text[out++] = static_cast<char>(lead);
       i += 1;
-    } else if ((lead & 0xE0) == 0xC0 && i + 1 < utf8.size()) {
-      unsigned code = ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
-      out += code <= 0xFF ? static_cast<char>(code) : '?';
+    } else if ((lead & 0xE0) == 0xC0 && i + 1 < size) {
+      unsigned code = ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+      text[out++] = code <= 0xFF ? static_cast<char>(code) : '?';
       i += 2;
     } else {
-      out += '?';
+      text[out++] = '?';
       std::size_t length = (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
       i += length;
     }
   }
-  return out;
+  text.resize(out);
 }
 
-void Fail(ParseState& state, const std::string& error) {
-  if (state.error.empty()) state.error = error;
-  XML_StopParser(state.parser, XML_FALSE);
+void Fail(ReplyReader& reader, const std::string& error) {
+  if (!reader.parseFailed) reader.parseError = error;
+  reader.parseFailed = true;
+  XML_StopParser(reader.parser, XML_FALSE);
 }
 
-void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char**) {
-  ParseState& state = *static_cast<ParseState*>(data);
-  if (static_cast<int>(state.open.size()) >= kMaxDepth) {
-    Fail(state, "reply nested too deeply");
-    return;
-  }
-  state.open.emplace_back();
-  state.open.back().name = name;
+// Notes a reason to refuse the reply; the earliest in check order stays.
+void Refuse(ReplyReader& reader, std::size_t order, const std::string& reason) {
+  if (reader.refused && reader.refusedOrder <= order) return;
+  reader.refused = true;
+  reader.refusedOrder = order;
+  reader.refusal = reason;
 }
 
-void XMLCALL OnEnd(void* data, const XML_Char*) {
-  ParseState& state = *static_cast<ParseState*>(data);
-  if (state.open.empty()) return;
-  Node node = std::move(state.open.back());
-  state.open.pop_back();
-  node.text = Latin1FromUtf8(node.text);
-  if (state.open.empty()) {
-    state.root = std::move(node);
-    state.haveRoot = true;
-  } else {
-    state.open.back().children.push_back(std::move(node));
-  }
-}
-
-void XMLCALL OnText(void* data, const XML_Char* text, int length) {
-  ParseState& state = *static_cast<ParseState*>(data);
-  if (!state.open.empty()) state.open.back().text.append(text, static_cast<std::size_t>(length));
-}
-
-// Replies never need a document type; refusing it keeps entity tricks out.
-void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-  Fail(*static_cast<ParseState*>(data), "reply declares a document type");
+// Once a reply is refused its values are of no use; only the checks go on.
+bool Building(const ReplyReader& reader) {
+  return !reader.refused;
 }
 
 bool IsBlank(const std::string& text) {
   return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+bool IsBlank(const char* text, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    char c = text[i];
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+  }
+  return true;
 }
 
 std::string Trimmed(const std::string& text) {
@@ -216,22 +256,164 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-// A node that may hold child elements only: text besides them is an error.
-bool OnlyElements(const Node& node, std::string& error) {
-  if (IsBlank(node.text)) return true;
-  error = "text inside <" + node.name + ">";
-  return false;
+bool Is(const XML_Char* name, const char* wanted) {
+  return std::strcmp(name, wanted) == 0;
 }
 
-bool LeafOnly(const Node& node, std::string& error) {
-  if (node.children.empty()) return true;
-  error = "element inside <" + node.name + ">";
-  return false;
+LeafType LeafTypeOf(const XML_Char* name) {
+  if (Is(name, "string")) return LeafType::String;
+  if (Is(name, "int") || Is(name, "i4")) return LeafType::Int;
+  if (Is(name, "boolean")) return LeafType::Boolean;
+  if (Is(name, "double")) return LeafType::Double;
+  if (Is(name, "dateTime.iso8601")) return LeafType::DateTime;
+  if (Is(name, "base64")) return LeafType::Base64;
+  if (Is(name, "nil") || Is(name, "ex:nil")) return LeafType::Nil;
+  return LeafType::Unknown;
 }
 
-bool ReadValue(const Node& node, XmlRpcValue& value, std::string& error);
+// The frame for a new element, with the state of an earlier one at that
+// depth cleared but its buffers kept for reuse.
+Frame& PushFrame(ReplyReader& reader) {
+  if (reader.depth == reader.frames.size()) reader.frames.emplace_back();
+  Frame& frame = reader.frames[reader.depth++];
+  frame.role = Role::Ignored;
+  frame.leaf = LeafType::Unknown;
+  frame.nonBlank = false;
+  frame.firstChildFits = false;
+  frame.haveName = false;
+  frame.haveValue = false;
+  frame.nameHasElement = false;
+  frame.order = reader.nextOrder++;
+  frame.children = 0;
+  frame.badChild.clear();
+  frame.text.clear();
+  frame.sink = nullptr;
+  frame.target = nullptr;
+  return frame;
+}
 
-bool ReadInt(const std::string& raw, XmlRpcValue& value, std::string& error) {
+void StartValue(ReplyReader& reader, Frame& frame, XmlRpcValue* target) {
+  frame.role = Role::Value;
+  frame.sink = &frame.text;
+  frame.target = Building(reader) ? target : nullptr;
+}
+
+// Gives the new element `frame`, the child of `parent`, its role.
+void PlaceChild(ReplyReader& reader, Frame& parent, Frame& frame, const XML_Char* name) {
+  bool first = parent.children == 0;
+  switch (parent.role) {
+    case Role::Ignored:
+    case Role::Leaf:
+    case Role::MemberName:
+      break;
+    case Role::Root:
+      if (!first) break;
+      if (Is(name, "params")) {
+        frame.role = Role::Params;
+      } else if (Is(name, "fault")) {
+        frame.role = Role::Fault;
+      } else {
+        parent.badChild = name;
+        break;
+      }
+      parent.firstChildFits = true;
+      break;
+    case Role::Params:
+      if (first && Is(name, "param")) {
+        frame.role = Role::Param;
+        parent.firstChildFits = true;
+      }
+      break;
+    case Role::Param:
+    case Role::Fault:
+      if (first && Is(name, "value")) {
+        StartValue(reader, frame, reader.result);
+        parent.firstChildFits = true;
+      }
+      break;
+    case Role::Value:
+      if (!first) break;
+      if (Is(name, "array")) {
+        frame.role = Role::Array;
+        if (parent.target) ValueAccess::SetType(*parent.target, XmlRpcValue::TypeArray);
+      } else if (Is(name, "struct")) {
+        frame.role = Role::Struct;
+        if (parent.target) ValueAccess::SetType(*parent.target, XmlRpcValue::TypeStruct);
+      } else {
+        frame.role = Role::Leaf;
+        frame.leaf = LeafTypeOf(name);
+        frame.sink = &frame.text;
+        // A string's text goes straight into its value.
+        if (frame.leaf == LeafType::String && parent.target) {
+          frame.sink = &ValueAccess::Text(*parent.target);
+        }
+      }
+      frame.target = parent.target;
+      break;
+    case Role::Array:
+      if (first && Is(name, "data")) {
+        frame.role = Role::Data;
+        frame.target = parent.target;
+        parent.firstChildFits = true;
+      }
+      break;
+    case Role::Data:
+      if (Is(name, "value")) {
+        XmlRpcValue* element = nullptr;
+        if (parent.target && Building(reader)) {
+          element = &ValueAccess::Array(*parent.target).emplace_back();
+        }
+        StartValue(reader, frame, element);
+      } else {
+        Refuse(reader, frame.order, "<" + std::string(name) + "> where a <value> belongs");
+      }
+      break;
+    case Role::Struct:
+      if (Is(name, "member")) {
+        frame.role = Role::Member;
+        frame.target = parent.target;
+        frame.memberName.clear();
+        frame.pending.invalidate();
+      } else {
+        Refuse(reader, frame.order, "<" + std::string(name) + "> inside <struct>");
+      }
+      break;
+    case Role::Member:
+      if (Is(name, "name") && !parent.haveName) {
+        parent.haveName = true;
+        frame.role = Role::MemberName;
+        frame.sink = &parent.memberName;
+      } else if (Is(name, "value") && !parent.haveValue) {
+        parent.haveValue = true;
+        StartValue(reader, frame, parent.target ? &parent.pending : nullptr);
+      } else if (parent.badChild.empty()) {
+        parent.badChild = name;
+      }
+      break;
+  }
+  ++parent.children;
+}
+
+void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char**) {
+  ReplyReader& reader = *static_cast<ReplyReader*>(data);
+  if (reader.parseFailed) return;
+  if (reader.depth >= static_cast<std::size_t>(kMaxDepth)) {
+    Fail(reader, "reply nested too deeply");
+    return;
+  }
+  Frame& frame = PushFrame(reader);
+  if (reader.depth == 1) {
+    if (Is(name, "methodResponse")) {
+      frame.role = Role::Root;
+    } else {
+      Refuse(reader, frame.order, "reply is no methodResponse");
+    }
+    return;
+  }
+  PlaceChild(reader, reader.frames[reader.depth - 2], frame, name);
+}
+
+bool ReadInt(const std::string& raw, int& value, std::string& error) {
   std::string text = Trimmed(raw);
   char* end = nullptr;
   errno = 0;
@@ -240,11 +422,11 @@ bool ReadInt(const std::string& raw, XmlRpcValue& value, std::string& error) {
     error = "bad int \"" + text + "\"";
     return false;
   }
-  value = XmlRpcValue(static_cast<int>(number));
+  value = static_cast<int>(number);
   return true;
 }
 
-bool ReadDouble(const std::string& raw, XmlRpcValue& value, std::string& error) {
+bool ReadDouble(const std::string& raw, double& value, std::string& error) {
   std::string text = Trimmed(raw);
   char* end = nullptr;
   double number = std::strtod(text.c_str(), &end);
@@ -252,132 +434,207 @@ bool ReadDouble(const std::string& raw, XmlRpcValue& value, std::string& error) 
     error = "bad double \"" + text + "\"";
     return false;
   }
-  value = XmlRpcValue(number);
+  value = number;
   return true;
 }
 
-bool ReadArray(const Node& node, XmlRpcValue& value, std::string& error) {
-  if (!OnlyElements(node, error)) return false;
-  if (node.children.size() != 1 || node.children[0].name != "data") {
-    error = "<array> without one <data>";
-    return false;
-  }
-  const Node& data = node.children[0];
-  if (!OnlyElements(data, error)) return false;
-  value.assertArray(data.children.size());
-  for (std::size_t i = 0; i < data.children.size(); ++i) {
-    if (!ReadValue(data.children[i], value[i], error)) return false;
-  }
-  return true;
-}
-
-bool ReadStruct(const Node& node, XmlRpcValue& value, std::string& error) {
-  if (!OnlyElements(node, error)) return false;
-  value.assertStruct();
-  for (const Node& member : node.children) {
-    const Node* name = nullptr;
-    const Node* memberValue = nullptr;
-    if (member.name != "member" || !OnlyElements(member, error)) {
-      if (error.empty()) error = "<" + member.name + "> inside <struct>";
-      return false;
+// Reads the text of a typed value into `target` (when building).
+bool ReadLeaf(LeafType type, const XML_Char* name, std::string& text, XmlRpcValue* target,
+              std::string& error) {
+  switch (type) {
+    case LeafType::String:
+      if (target) {
+        Latin1FromUtf8(ValueAccess::Text(*target));
+        ValueAccess::SetType(*target, XmlRpcValue::TypeString);
+      }
+      return true;
+    case LeafType::Int: {
+      Latin1FromUtf8(text);
+      int number = 0;
+      if (!ReadInt(text, number, error)) return false;
+      if (target) ValueAccess::SetInt(*target, number);
+      return true;
     }
-    for (const Node& part : member.children) {
-      if (part.name == "name" && !name) {
-        name = &part;
-      } else if (part.name == "value" && !memberValue) {
-        memberValue = &part;
-      } else {
-        error = "<member> with <" + part.name + ">";
+    case LeafType::Double: {
+      Latin1FromUtf8(text);
+      double number = 0;
+      if (!ReadDouble(text, number, error)) return false;
+      if (target) ValueAccess::SetDouble(*target, number);
+      return true;
+    }
+    case LeafType::Boolean: {
+      Latin1FromUtf8(text);
+      std::string trimmed = Trimmed(text);
+      if (trimmed != "0" && trimmed != "1") {
+        error = "bad boolean \"" + trimmed + "\"";
         return false;
       }
+      if (target) ValueAccess::SetBool(*target, trimmed == "1");
+      return true;
     }
-    if (!name || !memberValue || !LeafOnly(*name, error)) {
-      if (error.empty()) error = "<member> without <name> and <value>";
-      return false;
+    case LeafType::DateTime: {
+      Latin1FromUtf8(text);
+      std::tm time{};
+      if (!ParseDateTimeText(Trimmed(text), time)) {
+        error = "bad dateTime.iso8601 \"" + text + "\"";
+        return false;
+      }
+      if (target) ValueAccess::SetDateTime(*target, time);
+      return true;
     }
-    // A repeated name keeps the last value, as most servers would.
-    XmlRpcValue& slot = value[name->text];
-    slot.invalidate();
-    if (!ReadValue(*memberValue, slot, error)) return false;
-  }
-  return true;
-}
-
-bool ReadTyped(const Node& typed, XmlRpcValue& value, std::string& error) {
-  const std::string& type = typed.name;
-  if (type == "array") return ReadArray(typed, value, error);
-  if (type == "struct") return ReadStruct(typed, value, error);
-  if (!LeafOnly(typed, error)) return false;
-  if (type == "int" || type == "i4") return ReadInt(typed.text, value, error);
-  if (type == "double") return ReadDouble(typed.text, value, error);
-  if (type == "string") {
-    value = XmlRpcValue(typed.text);
-    return true;
-  }
-  if (type == "boolean") {
-    std::string text = Trimmed(typed.text);
-    if (text != "0" && text != "1") {
-      error = "bad boolean \"" + text + "\"";
-      return false;
+    case LeafType::Base64: {
+      Latin1FromUtf8(text);
+      std::string bytes;
+      if (!Base64Decode(text, bytes)) {
+        error = "bad base64";
+        return false;
+      }
+      if (target) {
+        ValueAccess::SetType(*target, XmlRpcValue::TypeBase64);
+        ValueAccess::Text(*target) = std::move(bytes);
+      }
+      return true;
     }
-    value = XmlRpcValue(text == "1");
-    return true;
+    case LeafType::Nil:
+      if (!IsBlank(text)) {
+        error = "text inside <nil>";
+        return false;
+      }
+      if (target) ValueAccess::SetType(*target, XmlRpcValue::TypeNil);
+      return true;
+    case LeafType::Unknown:
+      break;
   }
-  if (type == "dateTime.iso8601") {
-    std::tm time{};
-    if (!ParseDateTimeText(Trimmed(typed.text), time)) {
-      error = "bad dateTime.iso8601 \"" + typed.text + "\"";
-      return false;
-    }
-    value = XmlRpcValue(time);
-    return true;
-  }
-  if (type == "base64") {
-    std::string bytes;
-    if (!Base64Decode(typed.text, bytes)) {
-      error = "bad base64";
-      return false;
-    }
-    value = XmlRpcValue(bytes.data(), bytes.size());
-    return true;
-  }
-  if (type == "nil" || type == "ex:nil") {
-    if (!IsBlank(typed.text)) {
-      error = "text inside <nil>";
-      return false;
-    }
-    value = XmlRpcValue::Nil();
-    return true;
-  }
-  error = "unknown value type <" + type + ">";
+  error = "unknown value type <" + std::string(name) + ">";
   return false;
 }
 
-bool ReadValue(const Node& node, XmlRpcValue& value, std::string& error) {
-  if (node.name != "value") {
-    error = "<" + node.name + "> where a <value> belongs";
-    return false;
-  }
-  if (node.children.empty()) {  // an untagged value is a string
-    value = XmlRpcValue(node.text);
-    return true;
-  }
-  if (!OnlyElements(node, error)) return false;
-  if (node.children.size() != 1) {
-    error = "<value> with more than one type";
-    return false;
-  }
-  return ReadTyped(node.children[0], value, error);
+// The checks of an element that may hold one child element and nothing else.
+bool OnlyChildFits(ReplyReader& reader, const Frame& frame, const char* reason) {
+  if (frame.children == 1 && frame.firstChildFits) return true;
+  Refuse(reader, frame.order, reason);
+  return false;
 }
 
-// The one child of `node`, which must be named `name`.
-const Node* OnlyChild(const Node& node, const char* name, std::string& error) {
-  if (!OnlyElements(node, error)) return nullptr;
-  if (node.children.size() != 1 || node.children[0].name != name) {
-    error = "<" + node.name + "> without exactly one <" + name + ">";
-    return nullptr;
+bool NoText(ReplyReader& reader, const Frame& frame, const XML_Char* name) {
+  if (!frame.nonBlank) return true;
+  Refuse(reader, frame.order, "text inside <" + std::string(name) + ">");
+  return false;
+}
+
+// The checks and the building an element leaves for its end.
+void CloseFrame(ReplyReader& reader, Frame& frame, const XML_Char* name) {
+  // A later fault of the reply cannot change the reason given.
+  bool check = !reader.refused || frame.order < reader.refusedOrder;
+  switch (frame.role) {
+    case Role::Ignored:
+      break;
+    case Role::Root:
+      if (!check || !NoText(reader, frame, name)) break;
+      if (frame.children != 1) {
+        Refuse(reader, frame.order, "<methodResponse> without one <params> or <fault>");
+      } else if (!frame.firstChildFits) {
+        Refuse(reader, frame.order, "<" + frame.badChild + "> inside <methodResponse>");
+      }
+      break;
+    case Role::Params:
+      if (check && NoText(reader, frame, name)) {
+        OnlyChildFits(reader, frame, "<params> without exactly one <param>");
+      }
+      break;
+    case Role::Param:
+      if (check && NoText(reader, frame, name)) {
+        OnlyChildFits(reader, frame, "<param> without exactly one <value>");
+      }
+      break;
+    case Role::Fault:
+      if (check && NoText(reader, frame, name) &&
+          OnlyChildFits(reader, frame, "<fault> without exactly one <value>")) {
+        reader.isFault = true;
+      }
+      break;
+    case Role::Value:
+      if (frame.children == 0) {  // an untagged value is a string
+        if (frame.target && Building(reader)) {
+          Latin1FromUtf8(frame.text);
+          ValueAccess::SetType(*frame.target, XmlRpcValue::TypeString);
+          ValueAccess::Text(*frame.target) = std::move(frame.text);
+        }
+      } else if (check) {
+        if (!IsBlank(frame.text)) {
+          Refuse(reader, frame.order, "text inside <value>");
+        } else if (frame.children != 1) {
+          Refuse(reader, frame.order, "<value> with more than one type");
+        }
+      }
+      break;
+    case Role::Array:
+      if (check && NoText(reader, frame, name)) {
+        OnlyChildFits(reader, frame, "<array> without one <data>");
+      }
+      break;
+    case Role::Data:
+    case Role::Struct:
+      if (check) NoText(reader, frame, name);
+      break;
+    case Role::Member: {
+      if (!check || !NoText(reader, frame, name)) break;
+      if (!frame.badChild.empty()) {
+        Refuse(reader, frame.order, "<member> with <" + frame.badChild + ">");
+      } else if (!frame.haveName || !frame.haveValue) {
+        Refuse(reader, frame.order, "<member> without <name> and <value>");
+      } else if (frame.nameHasElement) {
+        Refuse(reader, frame.order, "element inside <name>");
+      } else if (frame.target && Building(reader)) {
+        // A repeated name keeps the last value, as most servers would.
+        ValueAccess::Members(*frame.target)
+            .insert_or_assign(std::move(frame.memberName), std::move(frame.pending));
+      }
+      break;
+    }
+    case Role::MemberName: {
+      // Its faults count as the member's, which checks them first.
+      Frame& member = reader.frames[reader.depth - 2];
+      if (frame.children > 0) member.nameHasElement = true;
+      Latin1FromUtf8(member.memberName);
+      break;
+    }
+    case Role::Leaf: {
+      if (!check) break;
+      std::string error;
+      if (frame.children > 0) {
+        Refuse(reader, frame.order, "element inside <" + std::string(name) + ">");
+      } else if (!ReadLeaf(frame.leaf, name, frame.text,
+                           Building(reader) ? frame.target : nullptr, error)) {
+        Refuse(reader, frame.order, error);
+      }
+      break;
+    }
   }
-  return &node.children[0];
+}
+
+void XMLCALL OnEnd(void* data, const XML_Char* name) {
+  ReplyReader& reader = *static_cast<ReplyReader*>(data);
+  if (reader.parseFailed || reader.depth == 0) return;
+  CloseFrame(reader, reader.frames[reader.depth - 1], name);
+  if (--reader.depth == 0) reader.haveRoot = true;
+}
+
+void XMLCALL OnText(void* data, const XML_Char* text, int length) {
+  ReplyReader& reader = *static_cast<ReplyReader*>(data);
+  if (reader.parseFailed || reader.depth == 0) return;
+  Frame& frame = reader.frames[reader.depth - 1];
+  std::size_t size = static_cast<std::size_t>(length);
+  if (frame.sink) {
+    frame.sink->append(text, size);
+  } else if (!frame.nonBlank && !IsBlank(text, size)) {
+    frame.nonBlank = true;
+  }
+}
+
+// Replies never need a document type; refusing it keeps entity tricks out.
+void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+  Fail(*static_cast<ReplyReader*>(data), "reply declares a document type");
 }
 
 }  // namespace
@@ -460,7 +717,7 @@ bool Base64Decode(const std::string& text, std::string& bytes) {
   if (!compact.empty() && compact.back() == '=') ++padding;
   if (compact.size() > 1 && compact[compact.size() - 2] == '=') ++padding;
   out.resize(static_cast<std::size_t>(length) - padding);
-  bytes = out;
+  bytes = std::move(out);
   return true;
 }
 
@@ -487,58 +744,79 @@ bool EncodeCall(const std::string& method, const XmlRpcValue& params, std::strin
   return true;
 }
 
-bool DecodeResponse(const std::string& xml, XmlRpcValue& result, bool& isFault,
-                    std::string& error) {
+ReplyReader* StartReply(XmlRpcValue& result) {
   result.invalidate();
+  XML_Parser parser = XML_ParserCreate(nullptr);
+  if (!parser) return nullptr;
+  ReplyReader* reader = new ReplyReader;
+  reader->parser = parser;
+  reader->result = &result;
+  // Frames hold values and texts that deeper frames point into: they must not move.
+  reader->frames.reserve(static_cast<std::size_t>(kMaxDepth));
+  XML_SetUserData(parser, reader);
+  XML_SetElementHandler(parser, OnStart, OnEnd);
+  XML_SetCharacterDataHandler(parser, OnText);
+  XML_SetStartDoctypeDeclHandler(parser, OnDoctype);
+  return reader;
+}
+
+void FeedReply(ReplyReader* reader, const char* data, std::size_t size, bool last) {
+  if (!reader || reader->parseFailed || reader->lastFed) return;
+  do {
+    std::size_t piece = size < kMaxPiece ? size : kMaxPiece;
+    bool final = last && piece == size;
+    if (XML_Parse(reader->parser, data, static_cast<int>(piece), final ? XML_TRUE : XML_FALSE) !=
+        XML_STATUS_OK) {
+      if (!reader->parseFailed) {
+        reader->parseError = std::string("reply is not well-formed XML: ") +
+                             XML_ErrorString(XML_GetErrorCode(reader->parser)) + " at line " +
+                             std::to_string(XML_GetCurrentLineNumber(reader->parser));
+      }
+      reader->parseFailed = true;
+      return;
+    }
+    data += piece;
+    size -= piece;
+  } while (size > 0);
+  reader->lastFed = last;
+}
+
+bool FinishReply(ReplyReader* reader, bool& isFault, std::string& error) {
   isFault = false;
-  ParseState state;
-  state.parser = XML_ParserCreate(nullptr);
-  if (!state.parser) {
+  if (!reader) {
     error = "out of memory";
     return false;
   }
-  XML_SetUserData(state.parser, &state);
-  XML_SetElementHandler(state.parser, OnStart, OnEnd);
-  XML_SetCharacterDataHandler(state.parser, OnText);
-  XML_SetStartDoctypeDeclHandler(state.parser, OnDoctype);
-  bool parsed =
-      XML_Parse(state.parser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) == XML_STATUS_OK;
-  if (!parsed && state.error.empty()) {
-    state.error = std::string("reply is not well-formed XML: ") +
-                  XML_ErrorString(XML_GetErrorCode(state.parser)) + " at line " +
-                  std::to_string(XML_GetCurrentLineNumber(state.parser));
-  }
-  XML_ParserFree(state.parser);
-  if (!parsed || !state.haveRoot) {
-    error = state.error.empty() ? "empty reply" : state.error;
-    return false;
-  }
-  const Node& root = state.root;
-  error.clear();
+  FeedReply(reader, "", 0, true);
   bool ok = false;
-  if (root.name != "methodResponse") {
-    error = "reply is no methodResponse";
-  } else if (OnlyElements(root, error) && root.children.size() == 1) {
-    const Node& body = root.children[0];
-    const Node* valueNode = nullptr;
-    if (body.name == "params") {
-      const Node* param = OnlyChild(body, "param", error);
-      if (param) valueNode = OnlyChild(*param, "value", error);
-    } else if (body.name == "fault") {
-      valueNode = OnlyChild(body, "value", error);
-      isFault = valueNode != nullptr;
-    } else {
-      error = "<" + body.name + "> inside <methodResponse>";
-    }
-    ok = valueNode && ReadValue(*valueNode, result, error);
-  } else if (error.empty()) {
-    error = "<methodResponse> without one <params> or <fault>";
+  if (reader->parseFailed || !reader->haveRoot) {
+    error = reader->parseError.empty() ? "empty reply" : reader->parseError;
+  } else if (reader->refused) {
+    error = reader->refusal;
+  } else {
+    error.clear();
+    isFault = reader->isFault;
+    ok = true;
   }
-  if (!ok) {
-    result.invalidate();
-    isFault = false;
-  }
+  if (!ok) reader->result->invalidate();
+  XML_ParserFree(reader->parser);
+  delete reader;
   return ok;
+}
+
+void DiscardReply(ReplyReader* reader) {
+  if (!reader) return;
+  reader->result->invalidate();
+  XML_ParserFree(reader->parser);
+  delete reader;
+}
+
+bool DecodeResponse(const std::string& xml, XmlRpcValue& result, bool& isFault,
+                    std::string& error) {
+  isFault = false;
+  ReplyReader* reader = StartReply(result);
+  FeedReply(reader, xml.data(), xml.size(), true);
+  return FinishReply(reader, isFault, error);
 }
 
 }  // namespace XmlRpc

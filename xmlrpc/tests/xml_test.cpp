@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "XmlRpc.h"
+#include "XmlRpcInternal.h"
 
 using XmlRpc::DecodeResponse;
 using XmlRpc::EncodeCall;
@@ -241,4 +244,108 @@ TEST(Client, UrlForms) {
       {"[::1]:2001", "http://[::1]:2001/"},
   };
   for (const Case& c : cases) EXPECT_EQ(XmlRpc::XmlRpcClient(c.text).httpUrl(), c.url) << c.text;
+}
+
+namespace {
+
+// The text of a reply read in pieces of `piece` bytes, as the client reads
+// what arrives, in the form Decoded gives (a failure shows its reason).
+std::string DecodedInPieces(const std::string& xml, std::size_t piece) {
+  XmlRpcValue result(42);
+  XmlRpc::ReplyReader* reader = XmlRpc::StartReply(result);
+  for (std::size_t at = 0; at < xml.size(); at += piece) {
+    XmlRpc::FeedReply(reader, xml.data() + at, std::min(piece, xml.size() - at), false);
+  }
+  bool fault = true;
+  std::string error;
+  if (!XmlRpc::FinishReply(reader, fault, error)) {
+    EXPECT_FALSE(result.valid());
+    EXPECT_FALSE(fault);
+    return "error: " + error;
+  }
+  return (fault ? "fault:" : "") + result.toText();
+}
+
+std::string ReasonOf(const std::string& xml) {
+  XmlRpcValue result;
+  bool fault = false;
+  std::string error;
+  EXPECT_FALSE(DecodeResponse(xml, result, fault, error)) << xml;
+  return "error: " + error;
+}
+
+}  // namespace
+
+TEST(DecodeResponse, ReadInPiecesAsInOne) {
+  std::string nested = Reply(
+      "<value><array><data><value><struct><member><name>ADDRESS</name><value>KEQ1</value>"
+      "</member><member><name>K\xC3\xBC</name><value><array><data><value><i4>7</i4></value>"
+      "<value><base64>AP9h\nYg==</base64></value><value><nil/></value></data></array></value>"
+      "</member></struct></value><value><string>a &amp; \xE2\x82\xAC\xC3\xA4</string></value>"
+      "</data></array></value>");
+  const std::string replies[] = {
+      nested,
+      "<methodResponse><fault><value><struct><member><name>faultCode</name><value><int>-2</int>"
+      "</value></member></struct></value></fault></methodResponse>",
+      Reply("<value><int>12x</int></value>"),
+      Reply("<value><struct><member><name>a</name></member></struct></value>"),
+      "<methodResponse><params><param><value>1</value></param></params>",
+      "<!DOCTYPE x><methodResponse/>",
+  };
+  ASSERT_EQ(DecodedInPieces(nested, 1 << 20),
+            "{[ADDRESS:\"KEQ1\",K\xFC:{7,<AP9hYg==>,nil}],\"a & ?\xE4\"}");
+  for (const std::string& xml : replies) {
+    std::string whole = DecodedInPieces(xml, xml.size() + 1);
+    if (whole.compare(0, 6, "error:") == 0) {
+      EXPECT_EQ(whole, ReasonOf(xml));
+    }
+    for (std::size_t piece : {1, 2, 3, 7}) EXPECT_EQ(DecodedInPieces(xml, piece), whole) << xml;
+  }
+}
+
+// A reply with several faults is refused for the first one met when reading
+// it from the outside in: an element's own shape before what it holds, a
+// member's <name> before its <value>.
+TEST(DecodeResponse, ReasonIsTheOutermostFault) {
+  struct Case {
+    std::string xml;
+    const char* reason;
+  } cases[] = {
+      {"<methodResponse>junk<params><param><value><int>x</int></value></param></params>"
+       "</methodResponse>",
+       "text inside <methodResponse>"},
+      {"<methodResponse><params><param><value><int>x</int></value></param></params>"
+       "<params/></methodResponse>",
+       "<methodResponse> without one <params> or <fault>"},
+      {Reply("<value><int>x</int><int>2</int></value>"), "<value> with more than one type"},
+      {Reply("<value><int>x</int> text </value>"), "text inside <value>"},
+      {Reply("<value><i8><b/></i8></value>"), "element inside <i8>"},
+      {Reply("<value><array><data><value><int>x</int></value></data><data/></array></value>"),
+       "<array> without one <data>"},
+      {Reply("<value><array><data><value><int>x</int></value><int>1</int></data></array>"
+             "</value>"),
+       "bad int \"x\""},
+      {Reply("<value><array><data><int>1</int><value><int>x</int></value></data></array>"
+             "</value>"),
+       "<int> where a <value> belongs"},
+      {Reply("<value><struct><member><value><int>x</int></value><name>a<b/></name></member>"
+             "</struct></value>"),
+       "element inside <name>"},
+      {Reply("<value><struct><member><value><int>x</int></value><name>a</name><name>b</name>"
+             "</member></struct></value>"),
+       "<member> with <name>"},
+      {Reply("<value><struct><member><name>a</name><value><int>x</int></value></member>"
+             "<other/></struct></value>"),
+       "bad int \"x\""},
+      {Reply("<value><dateTime.iso8601> 2024 </dateTime.iso8601></value>"),
+       "bad dateTime.iso8601 \" 2024 \""},
+      {Reply("<value><ex:nil>x</ex:nil></value>"), "text inside <nil>"},
+      {"<methodCall><x><int>1</int></x></methodCall>", "reply is no methodResponse"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReasonOf(c.xml), std::string("error: ") + c.reason) << c.xml;
+    for (std::size_t piece : {1, 5}) {
+      EXPECT_EQ(DecodedInPieces(c.xml, piece), std::string("error: ") + c.reason) << c.xml;
+    }
+  }
 }
