@@ -1,0 +1,62 @@
+// The export's selection file reader, fed from memory, and the export's
+// steps from what it read to its query. The first line of the input also
+// serves as the request argument.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/datetime.h"
+#include "common/strings.h"
+#include "fuzzsupport.h"
+#include "histseries/request.h"
+#include "histseries/seriesfile.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  UseBerlinTime();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Selection selection;
+  if (size > 0) {
+    std::vector<char> bytes(data, data + size);
+    FILE* file = fmemopen(bytes.data(), bytes.size(), "r");
+    Require(file != nullptr, "fmemopen failed");
+    ReadSelectionFile(file, selection);
+    std::fclose(file);
+  }
+  Require(selection.objects.size() <= static_cast<size_t>(MaxSeriesObjects),
+          "ReadSelectionFile: too many objects");
+  Require(selection.dateFrom.size() <= 10 && selection.dateTo.size() <= 10 &&
+              selection.timeFrom.size() <= 8 && selection.timeTo.size() <= 8,
+          "ReadSelectionFile: period part too long");
+  for (const SelectionEntry& entry : selection.objects) {
+    Require(entry.name.size() + entry.label.size() <= ObjectValueLimit,
+            "ReadSelectionFile: object value too long");
+    if (IsPlainFileName(entry.name)) {
+      Require(entry.name.find('/') == std::string::npos, "IsPlainFileName: a path");
+    }
+  }
+
+  std::string request = UpToNul(data, size);
+  request = request.substr(0, request.find('\n'));
+  std::string fileName = SelectionFileName(request.c_str());
+  Require(SelectionFileName(nullptr) == "history.dat", "SelectionFileName: default file");
+  (void)fileName;
+
+  std::string periodFrom;
+  std::string periodTo;
+  TakeRequestPeriod(request, periodFrom, periodTo);
+  TakeFilePeriod(selection, periodFrom, periodTo);
+  int32_t fromSeconds = 0;
+  int32_t toSeconds = 0;
+  if (PeriodTextUsable(periodFrom) && PeriodTextUsable(periodTo)) {
+    ConvertPeriod(ReorderPeriodText(periodFrom), ReorderPeriodText(periodTo), fromSeconds,
+                  toSeconds);
+    SelectThinning(static_cast<int64_t>(toSeconds) - fromSeconds);
+  }
+  Require(IsOneHistoryStatement(BuildSeriesQuery(fromSeconds, toSeconds, selection.objects)),
+          "BuildSeriesQuery: not one statement");
+  return 0;
+}

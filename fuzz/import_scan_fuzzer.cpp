@@ -1,0 +1,32 @@
+// The device import scan, on the input as the result text and, where the
+// input is a reply the parser accepts, on that reply's text as the import
+// reads it.
+#include <cstdint>
+#include <string>
+
+#include "XmlRpc.h"
+#include "deviceimport.h"
+#include "fuzzsupport.h"
+
+namespace {
+
+void CheckLines(const std::string& resultText) {
+  std::string lines = DeviceImportLines(resultText);
+  Require(lines.empty() || lines.back() == '\n', "DeviceImportLines: last line unended");
+  Require(lines.find('"') == std::string::npos, "DeviceImportLines: quote in a line");
+  Require(lines.size() <= resultText.size(), "DeviceImportLines: more than the text");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string text(reinterpret_cast<const char*>(data), size);
+  CheckLines(text);
+  XmlRpc::XmlRpcValue result;
+  bool isFault = false;
+  std::string error;
+  if (XmlRpc::DecodeResponse(text, result, isFault, error) && !isFault) {
+    CheckLines(result.toText());
+  }
+  return 0;
+}

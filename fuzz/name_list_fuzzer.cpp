@@ -1,0 +1,71 @@
+// The name-list path of the name import: the answer cut to its name list,
+// its declared length checked, and each line of it cleaned for the import
+// file, whole and cut off. The files are streams in memory here.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "ccunameimport/nameimport.h"
+#include "fuzzsupport.h"
+
+namespace {
+
+// What leaves the cleaning holds no separator and no umlaut any more.
+constexpr char kCleanedAway[] = " :-/.()\xE4\xF6\xFC\xC4\xD6\xDC\xDF";
+
+void CheckImportLines(const std::string& nameList, size_t limit) {
+  // CCUDevNames.txt as it is written: the list as a C string and a line feed.
+  std::string text = std::string(nameList.c_str()) + "\n";
+  FILE* names = fmemopen(&text[0], text.size(), "r");
+  Require(names != nullptr, "fmemopen failed");
+  char* imported = nullptr;
+  size_t importedSize = 0;
+  FILE* import = open_memstream(&imported, &importedSize);
+  Require(import != nullptr, "open_memstream failed");
+
+  bool written = WriteImportLines(names, import, limit);
+  std::fclose(names);
+  std::fclose(import);
+  Require(written, "WriteImportLines: failed on a memory stream");
+  std::string lines(imported, importedSize);
+  std::free(imported);
+
+  Require(lines.find_first_of(kCleanedAway) == std::string::npos,
+          "WriteImportLines: separator or umlaut left");
+  Require(lines.size() <= 2 * text.size(), "WriteImportLines: output grew too much");
+  Require(lines.compare(0, 6, "BidCoS") != 0 && (lines.empty() || lines[0] != '='),
+          "WriteImportLines: dropped line kept");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string response(reinterpret_cast<const char*>(data), size);
+  std::string nameList;
+  if (!CutNameList(response, &nameList)) {
+    Require(response.find("\r\n\r\n") == std::string::npos, "CutNameList: header end missed");
+    return 0;
+  }
+  // From the second half of the header end on, less only a closing CR LF.
+  std::string rest = response.substr(response.find("\r\n\r\n") + 2);
+  Require(nameList == rest || nameList + "\r\n" == rest, "CutNameList: wrong name list");
+
+  size_t complete = CompleteLinesLength(nameList);
+  Require(complete <= nameList.size(), "CompleteLinesLength: past the end");
+  Require(complete == 0 || nameList[complete - 1] == '\n', "CompleteLinesLength: not a line end");
+  Require(nameList.find('\n', complete) == std::string::npos, "CompleteLinesLength: not the last");
+
+  // An answer shorter than declared counts as cut off: only its complete
+  // lines are imported. Both ways are taken for every input.
+  bool cut = AnswerShorterThanDeclared(response);
+  CheckImportLines(nameList, cut ? complete : SIZE_MAX);
+  CheckImportLines(nameList, cut ? SIZE_MAX : complete);
+
+  std::string line = nameList;
+  if (CleanNameLine(line)) {
+    Require(line.find_first_of(kCleanedAway) == std::string::npos,
+            "CleanNameLine: separator or umlaut left");
+  }
+  return 0;
+}

@@ -1,0 +1,124 @@
+// The report's path from the request text to its statement and page: mode,
+// selection file, period, statement, escaping and the delete link. No
+// database: the statement is only checked to be one that SQLite accepts.
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzzsupport.h"
+#include "histquery/page.h"
+#include "histquery/report.h"
+#include "histquery/reportstate.h"
+#include "histquery/request.h"
+#include "histquery/selection.h"
+#include "histquery/statement.h"
+
+namespace {
+
+// In the page the link stands in a JavaScript string inside an attribute: it
+// must hold nothing that ends either, and nothing that HTML decoding changes.
+void CheckDeleteLink(const std::string& link) {
+  for (size_t i = 0; i < link.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(link[i]);
+    Require(c > 0x20 && c < 0x7F && std::strchr("'\"<>\\`#", c) == nullptr,
+            "LinkEncoded: unsafe byte in the delete link");
+    if (c != '&') continue;
+    size_t j = i + 1;
+    while (j < link.size() && std::isalnum(static_cast<unsigned char>(link[j])) != 0) ++j;
+    Require(j == i + 1 || j == link.size() || link[j] != ';',
+            "LinkEncoded: a character reference in the delete link");
+  }
+}
+
+void CheckHtml(const std::string& text) {
+  std::string escaped = HtmlEscaped(text);
+  Require(escaped.find_first_of("<>\"'") == std::string::npos, "HtmlEscaped: markup left");
+  for (size_t at = escaped.find('&'); at != std::string::npos; at = escaped.find('&', at + 1)) {
+    bool known = false;
+    for (const char* ref : {"&amp;", "&lt;", "&gt;", "&quot;", "&#39;"}) {
+      if (escaped.compare(at, std::strlen(ref), ref) == 0) known = true;
+    }
+    Require(known, "HtmlEscaped: bare ampersand");
+  }
+}
+
+// A row made of the request's "&" fields, as SQLite would hand it over; an
+// empty field stands for a null cell.
+void PrintFieldsAsRow(ReportState& state) {
+  std::vector<std::string> fields;
+  std::string rest = state.request;
+  for (int k = 0; k < 7; ++k) {
+    size_t end = rest.find('&');
+    fields.push_back(rest.substr(0, end));
+    if (end == std::string::npos) break;
+    rest.erase(0, end + 1);
+  }
+  std::vector<char*> values;
+  std::vector<char*> names;
+  for (std::string& field : fields) {
+    values.push_back(field.empty() ? nullptr : &field[0]);
+    names.push_back(field.empty() ? nullptr : &field[0]);
+  }
+  int32_t rowsBefore = state.rowCount;
+  PrintRow(NullOutput(), state, static_cast<int>(values.size()), values.data(), names.data());
+  Require(state.rowCount - rowsBefore <= 1, "PrintRow: counted more than one row");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  UseBerlinTime();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The body counts up to its first NUL byte, and an environment variable
+  // cannot hold one.
+  ReportState state;
+  state.request = UpToNul(data, size);
+  std::string link = LinkEncoded(state.request);
+
+  // The selection files go to the working directory: a private one. The next
+  // input starts without them, as on a fresh device.
+  EnterPrivateDirectory();
+  TakeSelection(state);
+  unlink(kObjectSelectionFile);
+  unlink(kSqlSelectionFile);
+  LeavePrivateDirectory();
+  Require(state.entryCount >= 0 && state.entryCount <= kMaxObjectNames,
+          "TakeSelection: too many entries");
+
+  std::string loaded = SelectionFileToLoad(state.request);
+  Require(loaded.find('/') == std::string::npos && (loaded.empty() || loaded[0] != '.'),
+          "SelectionFileToLoad: a file outside the working directory");
+
+  FILE* out = NullOutput();
+  PrintModeHeader(out, state);
+  std::string objectStatement = BuildObjectStatement(state);
+  Require(IsOneHistoryStatement(objectStatement), "BuildObjectStatement: not one statement");
+  std::string sqlStatement = BuildSqlStatement(state);
+
+  std::string decoded = state.request;
+  DecodeSqlText(decoded);
+  CheckHtml(state.request);
+  CheckHtml(state.sqlText);
+  CheckDeleteLink(LinkEncoded(state.request));
+  CheckDeleteLink(link);
+
+  PrintFieldsAsRow(state);
+  state.sqlMode = !state.sqlMode;
+  PrintFieldsAsRow(state);
+  state.sqlMode = !state.sqlMode;
+  for (RunOutcome outcome : {RunOutcome::NoPeriod, RunOutcome::Ran, RunOutcome::Missing,
+                             RunOutcome::OpenFailed, RunOutcome::Failed}) {
+    PrintClosingSection(out, state, outcome);
+  }
+  state.rowCount = 1;  // with rows, the closing section carries the delete link
+  PrintClosingSection(out, state, RunOutcome::Ran);
+  PrintPageEnd(out);
+  return 0;
+}
