@@ -39,6 +39,12 @@ StoreOutcome RunHistoryStatement(const std::string& storePath, const std::string
   if (probe == nullptr) return StoreOutcome::Missing;
   std::fclose(probe);
 
+  // One statement per run; a second call in the same process (the tests)
+  // closes the connection the first one left open.
+  if (StoreHandle != nullptr) {
+    sqlite3_close(StoreHandle);
+    StoreHandle = nullptr;
+  }
   if (sqlite3_open_v2(storePath.c_str(), &StoreHandle, SQLITE_OPEN_READWRITE, nullptr) !=
       SQLITE_OK) {
     std::fprintf(stderr, "Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));

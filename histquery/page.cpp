@@ -34,6 +34,16 @@ const char* CharacterReference(char c) {
   }
 }
 
+// Whether the "&" at `at` would open a character reference inside an
+// attribute value: one followed by "#", or by a name that no "=" ends (the
+// request's own items, "&obj=" and the like, are left as they are).
+bool StartsCharacterReference(const std::string& text, size_t at) {
+  size_t end = at + 1;
+  while (end < text.size() && IsNameChar(static_cast<unsigned char>(text[end]))) ++end;
+  if (end == at + 1) return false;
+  return end == text.size() || text[end] != '=';
+}
+
 }  // namespace
 
 void AppendHtmlEscaped(std::string& out, const char* text) {
@@ -77,7 +87,11 @@ std::string LinkEncoded(const std::string& request) {
       while (j > 0 && IsNameChar(static_cast<unsigned char>(request[j - 1]))) --j;
       if (j < i && j > 0 && request[j - 1] == '&') safe = false;
     }
-    if (safe) {
+    if (c == '&' && StartsCharacterReference(request, i)) {
+      // Inside the attribute "&lt" or "&not" stand for other characters even
+      // without a closing ";": such an "&" is written as a reference itself.
+      link += "&amp;";
+    } else if (safe) {
       link += static_cast<char>(c);
     } else {
       link += '%';

@@ -345,7 +345,7 @@ class CgiTests(unittest.TestCase):
         self.assertIn("05.03.2024 09:00:00 : &lt;B&gt;&#39;X&quot; = a&amp;b "
                       "<-[&#39;src&#39;]<br>\n", page)
         self.assertIn("'HistQuery.ksq?ACTION=DEL&" + period +
-                      "&obj=%3CB%3E%27X%22;;N&z=%27);alert(1);//&q=&apos%3B%3Cx%3E'\">", page)
+                      "&obj=%3CB%3E%27X%22;;N&z=%27);alert(1);//&q=&amp;apos%3B%3Cx%3E'\">", page)
         site.run(query="ACTION=DEL&" + period + "&obj=<B>'X\"%3B%3BN")
         self.assertEqual(len(site.rows()), len(rows) - 1)
         # In SQL mode the text shown is escaped; running it is the feature.

@@ -182,8 +182,12 @@ TEST(LinkEncoded, KeepsOrdinaryRequestsAndEncodesTheRest) {
       {"obj=a';alert(1);//", "obj=a%27;alert(1);//"},
       {"obj=\"><script>", "obj=%22%3E%3Cscript%3E"},
       {"obj=a\\&x=\n\t #", "obj=a%5C&x=%0A%09%20%23"},
-      {"obj=&apos;);x(&#39;", "obj=&apos%3B);x(&%2339;"},
-      {"obj=x&amp;y=&quot;1", "obj=x&amp%3By=&quot%3B1"},
+      {"obj=&apos;);x(&#39;", "obj=&amp;apos%3B);x(&%2339;"},
+      {"obj=x&amp;y=&quot;1", "obj=x&amp;amp%3By=&amp;quot%3B1"},
+      // Old references need no ";": "&lt%3B" would reach the server as "<%3B".
+      {"obj=A&lt;x&obj=B", "obj=A&amp;lt%3Bx&obj=B"},
+      {"obj=A&not", "obj=A&amp;not"},
+      {"obj=A&copy2=1&x", "obj=A&copy2=1&amp;x"},
       {"obj=A;&;B", "obj=A;&;B"},
       {"obj=\xe4\xff", "obj=%E4%FF"},
   };
