@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "LoadSelectionFile: start date too short");
   Require(state.periodFrom.size() <= 19 && state.periodTo.size() <= 19,
           "LoadSelectionFile: period text too long");
-  state.displayFrom = DisplayText(state.periodFrom);
-  state.displayTo = DisplayText(state.periodTo);
+  state.displayFrom = DisplayPeriodText(state.periodFrom);
+  state.displayTo = DisplayPeriodText(state.periodTo);
   if (PeriodUsable(state)) {
     ConvertPeriod(state.displayFrom, state.displayTo, state.fromStamp, state.toStamp);
   }

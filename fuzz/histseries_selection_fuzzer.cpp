@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t fromSeconds = 0;
   int32_t toSeconds = 0;
   if (PeriodTextUsable(periodFrom) && PeriodTextUsable(periodTo)) {
-    ConvertPeriod(ReorderPeriodText(periodFrom), ReorderPeriodText(periodTo), fromSeconds,
+    ConvertPeriod(DisplayPeriodText(periodFrom), DisplayPeriodText(periodTo), fromSeconds,
                   toSeconds);
     SelectThinning(static_cast<int64_t>(toSeconds) - fromSeconds);
   }

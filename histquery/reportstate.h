@@ -5,12 +5,8 @@
 #include <cstdint>
 #include <string>
 
-// One chosen object, from a "name;label;kind" entry.
-struct SelectionEntry {
-  std::string name;
-  std::string label;
-  char kind = '\0';  // first character of the third field, NUL when it is empty
-};
+#include "common/selection.h"
+
 
 constexpr int kMaxEntries = 12;
 constexpr int kMaxObjectNames = 8;  // also the most entries a request or a selection file gives

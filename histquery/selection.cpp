@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/datetime.h"
+#include "common/selection.h"
 #include "common/strings.h"
 #include "histquery/request.h"
 
@@ -16,27 +17,15 @@ namespace {
 constexpr size_t kMinSqlText = 8;     // a shorter SQL value keeps object mode
 constexpr size_t kMinDate = 7;        // a shorter date value is no date
 constexpr size_t kMinTime = 4;        // a shorter time value is no time
-constexpr size_t kPaddedTime = 8;     // HH:MM:SS
 constexpr size_t kPeriodLength = 19;  // YYYY-MM-DD HH:MM:SS
 constexpr int kLineBuffer = 255;      // selection file lines: at most 254 characters
 constexpr size_t kMaxEntryText = 128;
-
-SelectionEntry EntryFrom(const std::string& text) {
-  SelectionEntry entry;
-  entry.name = GetField(text, 1, ';');
-  entry.label = GetField(text, 2, ';');
-  std::string kind = GetField(text, 3, ';');
-  entry.kind = kind.empty() ? '\0' : kind[0];
-  return entry;
-}
 
 // Decodes the ":" of a time value and pads HH:MM to HH:MM:SS; anything still
 // too short is midnight. False for a value too short to be a time at all.
 bool TakeTime(std::string& time) {
   if (time.size() < kMinTime) return false;
-  ReplaceAll(time, "%3A", ":");
-  if (time.size() < kPaddedTime) time += ":00";
-  if (time.size() < kPaddedTime) time = "00:00:00";
+  time = NormalizeRequestTime(time);
   return true;
 }
 
@@ -62,8 +51,8 @@ void TakeSelection(ReportState& state) {
     // Without a writable working directory the report still runs, unsaved.
     SaveSelectionFile(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content);
   }
-  state.displayFrom = DisplayText(state.periodFrom);
-  state.displayTo = DisplayText(state.periodTo);
+  state.displayFrom = DisplayPeriodText(state.periodFrom);
+  state.displayTo = DisplayPeriodText(state.periodTo);
   if (PeriodUsable(state)) {
     ConvertPeriod(state.displayFrom, state.displayTo, state.fromStamp, state.toStamp);
   }
@@ -90,7 +79,7 @@ void LoadSelectionFile(ReportState& state, const std::string& fileName) {
     if (line.size() < 4) continue;
     if (line.back() == '\n') line.pop_back();
     if (StartsWith(line, "obj=")) {
-      state.entries[index++] = EntryFrom(Piece(line, 4, kMaxEntryText));
+      state.entries[index++] = ParseSelectionEntry(Piece(line, 4, kMaxEntryText));
     } else if (StartsWith(line, "txDateFrom=")) {
       dateFrom = Piece(line, 11, 10);
     } else if (StartsWith(line, "txTimeFrom=")) {
@@ -145,7 +134,7 @@ std::string TakeRequestValues(ReportState& state) {
     if (end == std::string::npos) end = request.size();
     std::string value = request.substr(at + 4, end - (at + 4));
     content += "obj=" + value + "\n";
-    state.entries[index++] = EntryFrom(value);
+    state.entries[index++] = ParseSelectionEntry(value);
     at = request.find("obj=", end);
   }
   state.entryCount = index;
@@ -172,11 +161,6 @@ bool SaveSelectionFile(const std::string& fileName, const std::string& content) 
   if (written && std::rename(temporary.c_str(), fileName.c_str()) == 0) return true;
   unlink(temporary.c_str());
   return false;
-}
-
-std::string DisplayText(const std::string& period) {
-  return Piece(period, 8, 2) + "." + Piece(period, 5, 2) + "." + Piece(period, 0, 4) + " " +
-         Piece(period, 11, 8);
 }
 
 bool PeriodUsable(const ReportState& state) {

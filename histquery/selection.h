@@ -31,9 +31,5 @@ std::string TakeRequestValues(ReportState& state);
 // could not be written; the old file then stays.
 bool SaveSelectionFile(const std::string& fileName, const std::string& content);
 
-// "YYYY-MM-DD HH:MM:SS" as "DD.MM.YYYY HH:MM:SS", by position; what a short
-// text lacks stays out.
-std::string DisplayText(const std::string& period);
-
 // Both period texts are complete; without that no statement runs.
 bool PeriodUsable(const ReportState& state);

@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
 
   int32_t fromSeconds = 0;
   int32_t toSeconds = 0;
-  ConvertPeriod(ReorderPeriodText(Export.periodFrom), ReorderPeriodText(Export.periodTo),
+  ConvertPeriod(DisplayPeriodText(Export.periodFrom), DisplayPeriodText(Export.periodTo),
                 fromSeconds, toSeconds);
   SelectThinning(static_cast<int64_t>(toSeconds) - fromSeconds);
 

@@ -16,15 +16,6 @@ std::string Part(const std::string& text, size_t begin, size_t count) {
   return begin < text.size() ? text.substr(begin, count) : std::string();
 }
 
-SelectionEntry ParseObjectValue(const std::string& value) {
-  SelectionEntry entry;
-  entry.name = GetField(value, 1, ';');
-  entry.label = GetField(value, 2, ';');
-  std::string kind = GetField(value, 3, ';');
-  entry.kind = kind.empty() ? '\0' : kind[0];
-  return entry;
-}
-
 }  // namespace
 
 void ReadSelectionFile(FILE* file, Selection& selection) {
@@ -38,7 +29,7 @@ void ReadSelectionFile(FILE* file, Selection& selection) {
     // The sixth character of an object line ("=") is skipped whatever it is;
     // a line of only "txobs" has no value.
     if (StartsWith(line, ObjectLinePrefix)) {
-      selection.objects.push_back(ParseObjectValue(Part(line, 6, ObjectValueLimit)));
+      selection.objects.push_back(ParseSelectionEntry(Part(line, 6, ObjectValueLimit)));
     } else if (StartsWith(line, KeyDateFrom)) {
       selection.dateFrom = Part(line, std::strlen(KeyDateFrom), 10);
     } else if (StartsWith(line, KeyTimeFrom)) {
@@ -64,25 +55,18 @@ void LoadSelection(const std::string& fileName, Selection& selection) {
   std::fclose(file);
 }
 
-std::string NormaliseTime(std::string time) {
-  ReplaceAll(time, EscapedColon, ":");
-  if (time.size() <= 7) time += ":00";
-  if (time.size() <= 7) time = "00:00:00";
-  return time;
-}
-
 void TakeRequestPeriod(const std::string& request, std::string& periodFrom,
                        std::string& periodTo) {
   // Without a usable start date the request's end is not read either.
   std::string date = GetKeyValue(KeyDateFrom, request, '&');
   if (date.size() <= 6) return;
   std::string time = GetKeyValue(KeyTimeFrom, request, '&');
-  if (time.size() > 3) periodFrom = date + " " + NormaliseTime(time);
+  if (time.size() > 3) periodFrom = date + " " + NormalizeRequestTime(time);
 
   date = GetKeyValue(KeyDateTo, request, '&');
   if (date.size() <= 6) return;
   time = GetKeyValue(KeyTimeTo, request, '&');
-  if (time.size() > 3) periodTo = date + " " + NormaliseTime(time);
+  if (time.size() > 3) periodTo = date + " " + NormalizeRequestTime(time);
 }
 
 void TakeFilePeriod(const Selection& selection, std::string& periodFrom, std::string& periodTo) {
@@ -92,11 +76,6 @@ void TakeFilePeriod(const Selection& selection, std::string& periodFrom, std::st
 }
 
 bool PeriodTextUsable(const std::string& periodText) { return periodText.size() >= 11; }
-
-std::string ReorderPeriodText(const std::string& periodText) {
-  return Part(periodText, 8, 2) + "." + Part(periodText, 5, 2) + "." + Part(periodText, 0, 4) +
-         " " + Part(periodText, 11, 8);
-}
 
 std::string BuildSeriesQuery(int32_t fromSeconds, int32_t toSeconds,
                              const std::vector<SelectionEntry>& objects) {

@@ -6,17 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "common/selection.h"
+
 // Build-time sizes of the selection.
 constexpr int MaxSeriesObjects = 24;
 constexpr int SelectionLineRead = 255;   // fgets size: 254 characters per read
 constexpr size_t ObjectValueLimit = 128;  // characters of an object line's value
-
-// One chosen object, from an object line "txobs=name;label;kind".
-struct SelectionEntry {
-  std::string name;   // as written: it names the series file
-  std::string label;  // for the header line of the series file
-  char kind;          // 'N', 'C', 'U', anything else; '\0' when none is given
-};
 
 // What a selection file holds. The period texts stay empty until a line sets
 // them; a later line of the same key replaces an earlier one.
@@ -39,10 +34,6 @@ std::string SelectionFileName(const char* request);
 // it. Neither file: the selection stays empty.
 void LoadSelection(const std::string& fileName, Selection& selection);
 
-// A request time "HH:MM" or "HH:MM:SS" (colons maybe "%3A") as HH:MM:SS;
-// anything of 7 characters or fewer after completion becomes "00:00:00".
-std::string NormaliseTime(std::string time);
-
 // The period of the request, YYYY-MM-DD HH:MM:SS. Ends that the request does
 // not give leave the texts as they were.
 void TakeRequestPeriod(const std::string& request, std::string& periodFrom,
@@ -53,9 +44,6 @@ void TakeFilePeriod(const Selection& selection, std::string& periodFrom, std::st
 
 // A period text that holds at least a date, a blank and the start of a time.
 bool PeriodTextUsable(const std::string& periodText);
-
-// "YYYY-MM-DD HH:MM:SS" re-ordered by position to "DD.MM.YYYY HH:MM:SS".
-std::string ReorderPeriodText(const std::string& periodText);
 
 // The one query for all objects: rows of the period (both ends inclusive),
 // State not "X", the chosen objects in time order.

@@ -18,7 +18,6 @@ constexpr const char* KeyTimeTo = "txTimeTo=";
 constexpr const char* ObjectLinePrefix = "txobs";
 
 // The web form escapes the colons of a time.
-constexpr const char* EscapedColon = "%3A";
 
 // Series files: object name + ".sqr", one header line, data lines of time and
 // value, one closing line.

@@ -226,10 +226,10 @@ TEST_F(SelectionTest, SavedFileGetsTheUsualPermissions) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
-TEST(DisplayText, TakesThePartsByPosition) {
-  EXPECT_EQ(DisplayText("2024-03-05 07:30:00"), "05.03.2024 07:30:00");
-  EXPECT_EQ(DisplayText("2024-03-05 07:30"), "05.03.2024 07:30");
-  EXPECT_EQ(DisplayText(""), ".. ");
+TEST(DisplayPeriodText, TakesThePartsByPosition) {
+  EXPECT_EQ(DisplayPeriodText("2024-03-05 07:30:00"), "05.03.2024 07:30:00");
+  EXPECT_EQ(DisplayPeriodText("2024-03-05 07:30"), "05.03.2024 07:30");
+  EXPECT_EQ(DisplayPeriodText(""), ".. ");
 }
 
 TEST(PeriodUsable, NeedsBothCompleteTexts) {

@@ -150,7 +150,7 @@ TEST(RequestPeriod, NormalisesTimes) {
       {"12:30:15", "12:30:15"},    {"1230", "00:00:00"},         {"8%3A30", "00:00:00"},
       {"12:30:15:99", "12:30:15:99"},
   };
-  for (const Case& c : cases) EXPECT_EQ(NormaliseTime(c.in), c.out) << c.in;
+  for (const Case& c : cases) EXPECT_EQ(NormalizeRequestTime(c.in), c.out) << c.in;
 }
 
 TEST(RequestPeriod, TakesEndsThatTheRequestGives) {
@@ -203,9 +203,9 @@ TEST(RequestPeriod, UsableAndReordered) {
   EXPECT_FALSE(PeriodTextUsable(""));
   EXPECT_FALSE(PeriodTextUsable("2024-03-01"));
   EXPECT_TRUE(PeriodTextUsable("2024-03-01 "));
-  EXPECT_EQ(ReorderPeriodText("2024-03-01 08:07:06"), "01.03.2024 08:07:06");
-  EXPECT_EQ(ReorderPeriodText("2024-03-01 "), "01.03.2024 ");
-  EXPECT_EQ(ReorderPeriodText("2024-03-01 08:07:06:05"), "01.03.2024 08:07:06");
+  EXPECT_EQ(DisplayPeriodText("2024-03-01 08:07:06"), "01.03.2024 08:07:06");
+  EXPECT_EQ(DisplayPeriodText("2024-03-01 "), "01.03.2024 ");
+  EXPECT_EQ(DisplayPeriodText("2024-03-01 08:07:06:05"), "01.03.2024 08:07:06");
 }
 
 TEST(SeriesQuery, IsOneStatementForAllObjects) {
