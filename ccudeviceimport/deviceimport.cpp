@@ -2,7 +2,7 @@
 
 
 #include "XmlRpc.h"
-#include "outputfile.h"
+#include "common/replacefile.h"
 #include "texts.h"
 
 using XmlRpc::XmlRpcClient;
@@ -59,7 +59,7 @@ bool WriteDeviceImportFile(const std::string& resultText, const std::string& hos
                            const std::string& port) {
   std::string content = Formatted(texts::kImportFileHead, host, port);
   content += DeviceImportLines(resultText);
-  return ReplaceFile(ImportFileName(port), content);
+  return ReplaceFileContent(ImportFileName(port), content);
 }
 
 int ImportDevices(const std::string& host, const std::string& port) {
@@ -109,5 +109,5 @@ bool WriteResultFile() {
   std::string content = texts::kResultFileHead;
   content += Run.ResultLog;
   content += "\n";
-  return ReplaceFile(texts::kResultFileName, content);
+  return ReplaceFileContent(texts::kResultFileName, content);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ccunameimport/texts.h"
+#include "common/replacefile.h"
 #include "common/strings.h"
 
 namespace {
@@ -29,21 +30,9 @@ const Transliteration kTransliterations[] = {
     {"\xD6", "Oe"}, {"\xDC", "Ue"}, {"\xDF", "sz"},
 };
 
-void DropFiles(const char* first, const char* second) {
-  if (first != nullptr) std::remove(first);
-  if (second != nullptr) std::remove(second);
-}
-
 int CannotWrite(const char* fileName) {
   std::printf(kMsgCannotWrite, fileName);
   return kExitCannotWrite;
-}
-
-bool WriteTextFile(const char* fileName, const std::string& nameList) {
-  FILE* file = std::fopen(fileName, "w");
-  if (file == nullptr) return false;
-  bool written = std::fprintf(file, "%s\n", nameList.c_str()) >= 0;
-  return (std::fclose(file) == 0) && written;
 }
 
 }  // namespace
@@ -108,35 +97,35 @@ bool WriteImportLines(FILE* names, FILE* import, size_t limit) {
 }
 
 int WriteNameFiles(const std::string& nameList, bool cut) {
-  if (!WriteTextFile(kNamesTextTemp, nameList)) {
-    DropFiles(kNamesTextTemp, nullptr);
+  FileReplacement text;
+  if (!BeginReplacement(text, kNamesTextFile) ||
+      std::fprintf(text.stream, "%s\n", nameList.c_str()) < 0 || !FinishReplacement(text)) {
+    AbandonReplacement(text);
     return CannotWrite(kNamesTextFile);
   }
-  FILE* import = std::fopen(kNamesImportTemp, "w");
-  if (import == nullptr) {
-    DropFiles(kNamesTextTemp, nullptr);
+  FileReplacement import;
+  if (!BeginReplacement(import, kNamesImportFile)) {
+    AbandonReplacement(text);
     return CannotWrite(kNamesImportFile);
   }
-  FILE* names = std::fopen(kNamesTextTemp, "r");
+  // The import file is made from the names file as written.
+  FILE* names = std::fopen(text.tempPath.c_str(), "r");
   if (names == nullptr) {
-    std::fclose(import);
-    DropFiles(kNamesTextTemp, kNamesImportTemp);
+    AbandonReplacement(import);
+    AbandonReplacement(text);
     return kExitCannotReadBack;
   }
-  bool written = WriteImportLines(names, import, cut ? CompleteLinesLength(nameList) : SIZE_MAX);
+  bool written = WriteImportLines(names, import.stream, cut ? CompleteLinesLength(nameList) : SIZE_MAX);
   std::fclose(names);
-  written = (std::fclose(import) == 0) && written;
-  if (!written) {
-    DropFiles(kNamesTextTemp, kNamesImportTemp);
+  if (!written || !FinishReplacement(import)) {
+    AbandonReplacement(import);
+    AbandonReplacement(text);
     return CannotWrite(kNamesImportFile);
   }
-  if (std::rename(kNamesTextTemp, kNamesTextFile) != 0) {
-    DropFiles(kNamesTextTemp, kNamesImportTemp);
+  if (!CommitReplacement(text)) {
+    AbandonReplacement(import);
     return CannotWrite(kNamesTextFile);
   }
-  if (std::rename(kNamesImportTemp, kNamesImportFile) != 0) {
-    DropFiles(kNamesImportTemp, nullptr);
-    return CannotWrite(kNamesImportFile);
-  }
+  if (!CommitReplacement(import)) return CannotWrite(kNamesImportFile);
   return kExitOk;
 }

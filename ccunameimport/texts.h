@@ -29,8 +29,6 @@ constexpr uint16_t kScriptPort = 8181;
 // names file behind.
 constexpr char kNamesTextFile[] = "CCUDevNames.txt";
 constexpr char kNamesImportFile[] = "CCUDevNames.imp";
-constexpr char kNamesTextTemp[] = "CCUDevNames.txt.new";
-constexpr char kNamesImportTemp[] = "CCUDevNames.imp.new";
 constexpr int kLineBufferSize = 128000;
 
 // Exit statuses (negative results as 8-bit statuses).

@@ -1,13 +1,10 @@
 #include "histquery/selection.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "common/datetime.h"
+#include "common/replacefile.h"
 #include "common/selection.h"
 #include "common/strings.h"
 #include "histquery/request.h"
@@ -49,7 +46,7 @@ void TakeSelection(ReportState& state) {
   if (!state.request.empty()) {
     std::string content = TakeRequestValues(state);
     // Without a writable working directory the report still runs, unsaved.
-    SaveSelectionFile(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content);
+    ReplaceFileContent(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content);
   }
   state.displayFrom = DisplayPeriodText(state.periodFrom);
   state.displayTo = DisplayPeriodText(state.periodTo);
@@ -139,28 +136,6 @@ std::string TakeRequestValues(ReportState& state) {
   }
   state.entryCount = index;
   return content;
-}
-
-bool SaveSelectionFile(const std::string& fileName, const std::string& content) {
-  std::string temporary = fileName + ".XXXXXX";
-  int fd = mkstemp(&temporary[0]);
-  if (fd < 0) return false;
-  // Same permissions as a file the run would have created directly.
-  mode_t mask = umask(0);
-  umask(mask);
-  bool written = fchmod(fd, 0666 & ~mask) == 0;
-  size_t done = 0;
-  while (written && done < content.size()) {
-    ssize_t n = write(fd, content.data() + done, content.size() - done);
-    if (n <= 0)
-      written = false;
-    else
-      done += static_cast<size_t>(n);
-  }
-  if (close(fd) != 0) written = false;
-  if (written && std::rename(temporary.c_str(), fileName.c_str()) == 0) return true;
-  unlink(temporary.c_str());
-  return false;
 }
 
 bool PeriodUsable(const ReportState& state) {

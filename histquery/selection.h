@@ -26,10 +26,5 @@ void LoadSelectionFile(ReportState& state, const std::string& fileName);
 // every "%3B" of the request into ";" on the way.
 std::string TakeRequestValues(ReportState& state);
 
-// Replaces `fileName` with `content` in one step (written beside it, then
-// renamed), so an overlapping run never reads half a file. False when it
-// could not be written; the old file then stays.
-bool SaveSelectionFile(const std::string& fileName, const std::string& content);
-
 // Both period texts are complete; without that no statement runs.
 bool PeriodUsable(const ReportState& state);

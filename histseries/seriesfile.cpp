@@ -39,7 +39,7 @@ SeriesObject* FindSeries(const char* objName) {
   return nullptr;
 }
 
-void WriteHeader(SeriesObject& s) { std::fprintf(s.file, SeriesHeaderLine, s.label.c_str()); }
+void WriteHeader(SeriesObject& s) { std::fprintf(s.output.stream, SeriesHeaderLine, s.label.c_str()); }
 
 // Kind N: a value curve, thinned by change and by time.
 void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char* value,
@@ -47,7 +47,7 @@ void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char*
   bool firstRow = s.headerPending;
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.file, SeriesValueLine, Export.periodFrom.c_str(), value);
+    std::fprintf(s.output.stream, SeriesValueLine, Export.periodFrom.c_str(), value);
     s.headerPending = false;
   }
   // 32-bit float arithmetic and strict comparisons: a change of exactly the
@@ -55,7 +55,7 @@ void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char*
   bool moved = fabsf(s.lastValue - x) > Export.deadband;
   bool stale = static_cast<int64_t>(t) - s.lastTime > Export.maxGap;
   if (firstRow || moved || stale) {
-    std::fprintf(s.file, SeriesValueLine, timeText, value);
+    std::fprintf(s.output.stream, SeriesValueLine, timeText, value);
     SetLastText(s, value);
     s.lastValue = x;
     s.lastTime = t;
@@ -66,13 +66,13 @@ void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char*
 void WriteStepRow(SeriesObject& s, int32_t t, const char* timeText, const char* value) {
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.file, SeriesValueLine, Export.periodFrom.c_str(), value);
+    std::fprintf(s.output.stream, SeriesValueLine, Export.periodFrom.c_str(), value);
     SetLastText(s, value);
     s.headerPending = false;
   }
   if (std::strcmp(s.lastText, value) != 0) {
-    std::fprintf(s.file, SeriesValueLine, timeText, s.lastText);
-    std::fprintf(s.file, SeriesValueLine, timeText, value);
+    std::fprintf(s.output.stream, SeriesValueLine, timeText, s.lastText);
+    std::fprintf(s.output.stream, SeriesValueLine, timeText, value);
   }
   SetLastText(s, value);
   s.lastTime = t;
@@ -86,11 +86,11 @@ void WriteTwoLevelRow(SeriesObject& s, int32_t t, const char* timeText, char* va
   const char* oppositeLine = value[0] == '0' ? SeriesHighLine : SeriesLowLine;
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.file, oppositeLine, Export.periodFrom.c_str());
+    std::fprintf(s.output.stream, oppositeLine, Export.periodFrom.c_str());
     s.headerPending = false;
   }
-  if (std::strcmp(s.lastText, value) != 0) std::fprintf(s.file, oppositeLine, timeText);
-  std::fprintf(s.file, SeriesValueLine, timeText, value);
+  if (std::strcmp(s.lastText, value) != 0) std::fprintf(s.output.stream, oppositeLine, timeText);
+  std::fprintf(s.output.stream, SeriesValueLine, timeText, value);
   SetLastText(s, value);
   s.lastTime = t;
 }
@@ -113,30 +113,18 @@ void OpenSeries(int index, const SelectionEntry& entry) {
     std::fprintf(stderr, MessageNotPlainName, entry.name.c_str());
     return;
   }
-  s.path = entry.name + SeriesFileSuffix;
+  std::string path = entry.name + SeriesFileSuffix;
   // A directory (or anything else but a file) in the way is no place for a
   // series, as it never was for a file opened under the name itself.
   struct stat existing;
-  if (stat(s.path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
-    std::fprintf(stderr, MessageCannotCreate, s.path.c_str(), std::strerror(EISDIR));
+  if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+    std::fprintf(stderr, MessageCannotCreate, path.c_str(), std::strerror(EISDIR));
     return;
   }
-  // The series is written beside its file and renamed into place when
-  // complete: a full disk or a failed query never leaves a cut series where
-  // the last good one stood, and a reader sees either of them whole.
-  s.tempPath = s.path + TemporarySuffix;
-  int fd = mkstemp(&s.tempPath[0]);
-  if (fd >= 0) {
-    mode_t mask = umask(0);  // as readable as a file created under its own name
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    s.file = fdopen(fd, "w");
-    if (s.file == nullptr) close(fd);
-  }
-  if (s.file == nullptr) {
-    int error = errno;
-    if (fd >= 0) unlink(s.tempPath.c_str());
-    std::fprintf(stderr, MessageCannotCreate, s.path.c_str(), std::strerror(error));
+  // Written beside its place and renamed there when complete: a full disk or
+  // a failed query never leaves a cut series where the last good one stood.
+  if (!BeginReplacement(s.output, path)) {
+    std::fprintf(stderr, MessageCannotCreate, path.c_str(), std::strerror(errno));
   }
 }
 
@@ -159,7 +147,7 @@ int OnHistoryRow(void*, int columnCount, char** columns, char**) {
   const char* objName = Column(columnCount, columns, 2);
   if (objName == nullptr) return 0;
   SeriesObject* s = FindSeries(objName);
-  if (s == nullptr || s->file == nullptr) return 0;
+  if (s == nullptr || s->output.stream == nullptr) return 0;
 
   char value[ValueTextSize];
   CopyValue(value, Column(columnCount, columns, 4));
@@ -179,37 +167,20 @@ int OnHistoryRow(void*, int columnCount, char** columns, char**) {
 
 void CloseSeries(int index) {
   SeriesObject& s = Export.series[index];
-  if (s.file == nullptr) return;
-  std::fprintf(s.file, SeriesValueLine, Export.periodTo.c_str(), s.lastText);
-  // A write that failed earlier leaves the error flag; the flush repeats it
-  // with its reason.
-  bool written = std::fflush(s.file) == 0;
-  int error = errno;
-  written = !std::ferror(s.file) && written;
-  if (std::fclose(s.file) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  s.file = nullptr;
-  if (written && std::rename(s.tempPath.c_str(), s.path.c_str()) != 0) {
-    written = false;
-    error = errno;
-  }
-  if (!written) {
-    unlink(s.tempPath.c_str());
-    std::fprintf(stderr, MessageCannotWrite, s.path.c_str(), std::strerror(error));
+  if (s.output.stream == nullptr) return;
+  std::fprintf(s.output.stream, SeriesValueLine, Export.periodTo.c_str(), s.lastText);
+  if (!CommitReplacement(s.output)) {
+    std::fprintf(stderr, MessageCannotWrite, s.output.path.c_str(), std::strerror(errno));
   }
 }
 
 void AbandonSeries(int index) {
   SeriesObject& s = Export.series[index];
-  if (s.file == nullptr) return;
-  if (access(s.path.c_str(), F_OK) != 0) {
+  if (s.output.stream == nullptr) return;
+  if (access(s.output.path.c_str(), F_OK) != 0) {
     CloseSeries(index);
     return;
   }
-  std::fclose(s.file);
-  s.file = nullptr;
-  unlink(s.tempPath.c_str());
-  std::fprintf(stderr, MessageQueryFailed, s.path.c_str());
+  AbandonReplacement(s.output);
+  std::fprintf(stderr, MessageQueryFailed, s.output.path.c_str());
 }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/replacefile.h"
 #include "histseries/request.h"
 
 // Room of a value text: 31 characters and the terminator. Longer texts are
@@ -32,9 +33,9 @@ constexpr float FourWeeksDeadband = 0.29f;
 constexpr int32_t FourWeeksMaxGap = 10800;
 
 struct SeriesObject {
-  FILE* file = nullptr;  // null: the object has no series file (see OpenSeries)
-  std::string path;      // the series file: name + ".sqr"
-  std::string tempPath;  // where it is written until CloseSeries renames it into place
+  // The series file, name + ".sqr", written beside its place until
+  // CloseSeries renames it there. A null stream: no series file (OpenSeries).
+  FileReplacement output;
   std::string name;      // upper-cased, compared with each row's ObjName
   std::string label;
   char lastText[ValueTextSize] = " ";  // value last written (N) or handled (C, U)

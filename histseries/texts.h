@@ -38,7 +38,6 @@ constexpr const char* MessageCannotWrite =
 constexpr const char* MessageQueryFailed =
     "HistSeries: the history query failed; %s is kept as it was\n";
 // Written under this suffix (name + ".sqr" + suffix) until complete.
-constexpr const char* TemporarySuffix = ".XXXXXX";
 
 // Sole arguments that ask about the program instead of running an export.
 constexpr const char* HelpArgument = "--help";

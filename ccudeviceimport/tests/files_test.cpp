@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "deviceimport.h"
-#include "outputfile.h"
+#include "common/replacefile.h"
 
 namespace {
 
@@ -63,8 +63,8 @@ TEST_F(InTempDir, ImportFileBytes) {
 }
 
 TEST_F(InTempDir, ReplaceFileKeepsTheOldFileOnFailure) {
-  ASSERT_TRUE(ReplaceFile("out.txt", "old\n"));
-  ASSERT_TRUE(ReplaceFile("out.txt", "new\n"));
+  ASSERT_TRUE(ReplaceFileContent("out.txt", "old\n"));
+  ASSERT_TRUE(ReplaceFileContent("out.txt", "new\n"));
   EXPECT_EQ(Read("out.txt"), "new\n");
   struct stat info {};
   ASSERT_EQ(stat("out.txt", &info), 0);
@@ -73,8 +73,8 @@ TEST_F(InTempDir, ReplaceFileKeepsTheOldFileOnFailure) {
   EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
 
   ASSERT_EQ(mkdir("busy", 0755), 0);  // a directory cannot be replaced by a file
-  EXPECT_FALSE(ReplaceFile("busy", "x"));
-  EXPECT_FALSE(ReplaceFile("missing-dir/out.txt", "x"));
+  EXPECT_FALSE(ReplaceFileContent("busy", "x"));
+  EXPECT_FALSE(ReplaceFileContent("missing-dir/out.txt", "x"));
   EXPECT_EQ(Names(), (std::set<std::string>{"out.txt", "busy"}));
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/replacefile.h"
+
 namespace {
 
 // Each test runs in a fresh working directory of its own.
@@ -206,20 +208,20 @@ TEST_F(SelectionTest, AnUnwritableSelectionFileLeavesTheRunGoing) {
   ReportState s = Take(kExampleRequest);
   EXPECT_EQ(s.entryCount, 1);
   EXPECT_EQ(s.fromStamp, 1709623800);
-  EXPECT_FALSE(SaveSelectionFile("histobj.dat", "x"));
+  EXPECT_FALSE(ReplaceFileContent("histobj.dat", "x"));
   EXPECT_EQ(Files(), std::vector<std::string>{"histobj.dat"});  // no temporary file left
   if (geteuid() == 0) return;  // root writes into a read-only directory too
   rmdir("histobj.dat");
   Write("histobj.dat", "old\n");
   chmod(".", 0500);
-  EXPECT_FALSE(SaveSelectionFile("histobj.dat", "x"));
+  EXPECT_FALSE(ReplaceFileContent("histobj.dat", "x"));
   chmod(".", 0700);
   EXPECT_EQ(Read("histobj.dat"), "old\n");
 }
 
 TEST_F(SelectionTest, SavedFileGetsTheUsualPermissions) {
   mode_t old = umask(022);
-  ASSERT_TRUE(SaveSelectionFile("histobj.dat", "x\n"));
+  ASSERT_TRUE(ReplaceFileContent("histobj.dat", "x\n"));
   umask(old);
   struct stat st;
   ASSERT_EQ(stat("histobj.dat", &st), 0);

@@ -322,9 +322,9 @@ TEST_F(SeriesTest, WriteErrorKeepsThePreviousSeries) {
   testing::internal::CaptureStderr();
   Open({{"a1", "L", 'C'}});
   // A stream that fails every write, as on a full disk.
-  std::fclose(Export.series[0].file);
-  Export.series[0].file = std::fopen("/dev/full", "w");
-  ASSERT_NE(Export.series[0].file, nullptr);
+  std::fclose(Export.series[0].output.stream);
+  Export.series[0].output.stream = std::fopen("/dev/full", "w");
+  ASSERT_NE(Export.series[0].output.stream, nullptr);
   Row(Day + 1, "A1", "7");
   Close();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),

@@ -1,0 +1,88 @@
+#include "common/replacefile.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class ReplaceFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/replacefile_test.XXXXXX";
+    dir_ = mkdtemp(pattern);
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Text(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir_.c_str());
+    while (dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(ReplaceFileTest, ReplacesAWholeFileWithItsUsualPermissions) {
+  mode_t mask = umask(022);
+  ASSERT_TRUE(ReplaceFileContent(Path("a.txt"), "old\n"));
+  ASSERT_TRUE(ReplaceFileContent(Path("a.txt"), "new\n"));
+  umask(mask);
+  EXPECT_EQ(Text("a.txt"), "new\n");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
+  struct stat st;
+  ASSERT_EQ(stat(Path("a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST_F(ReplaceFileTest, AFailedWriteKeepsTheOldFile) {
+  ASSERT_TRUE(ReplaceFileContent(Path("a.txt"), "old\n"));
+  FileReplacement file;
+  ASSERT_TRUE(BeginReplacement(file, Path("a.txt")));
+  // A stream that fails every write, as on a full disk.
+  std::fclose(file.stream);
+  file.stream = std::fopen("/dev/full", "w");
+  std::fputs("new\n", file.stream);
+  EXPECT_FALSE(CommitReplacement(file));
+  EXPECT_EQ(Text("a.txt"), "old\n");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(ReplaceFileTest, AbandonedOrUnplaceableFilesLeaveNothingBehind) {
+  ASSERT_TRUE(ReplaceFileContent(Path("a.txt"), "old\n"));
+  FileReplacement file;
+  ASSERT_TRUE(BeginReplacement(file, Path("a.txt")));
+  std::fputs("new\n", file.stream);
+  ASSERT_TRUE(FinishReplacement(file));
+  EXPECT_EQ(Text(file.tempPath.substr(dir_.size() + 1)), "new\n");
+  AbandonReplacement(file);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
+
+  ASSERT_EQ(mkdir(Path("busy").c_str(), 0755), 0);  // a directory in the file's place
+  EXPECT_FALSE(ReplaceFileContent(Path("busy"), "x"));
+  EXPECT_FALSE(ReplaceFileContent(Path("missing/b.txt"), "x"));
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"a.txt", "busy"}));
+}
+
+}  // namespace
