@@ -27,9 +27,17 @@ void CheckDeleteLink(const std::string& link) {
     Require(c > 0x20 && c < 0x7F && std::strchr("'\"<>\\`#", c) == nullptr,
             "LinkEncoded: unsafe byte in the delete link");
     if (c != '&') continue;
+    // "&amp;" is the one reference written on purpose: it stands for an "&"
+    // that would otherwise open one.
+    if (link.compare(i, 5, "&amp;") == 0) {
+      i += 4;
+      continue;
+    }
+    // Browsers decode a reference in an attribute also without ";", unless
+    // its name runs on into "=" (the request's own items).
     size_t j = i + 1;
     while (j < link.size() && std::isalnum(static_cast<unsigned char>(link[j])) != 0) ++j;
-    Require(j == i + 1 || j == link.size() || link[j] != ';',
+    Require(j == i + 1 || (j < link.size() && link[j] == '='),
             "LinkEncoded: a character reference in the delete link");
   }
 }
