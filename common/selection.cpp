@@ -18,16 +18,7 @@ std::string NormalizeRequestTime(std::string time) {
   return time;
 }
 
-namespace {
-
-// Characters [begin, begin + count) of text, fewer where it ends before.
-std::string Piece(const std::string& text, size_t begin, size_t count) {
-  return begin < text.size() ? text.substr(begin, count) : std::string();
-}
-
-}  // namespace
-
 std::string DisplayPeriodText(const std::string& period) {
-  return Piece(period, 8, 2) + "." + Piece(period, 5, 2) + "." + Piece(period, 0, 4) + " " +
-         Piece(period, 11, 8);
+  return TextPiece(period, 8, 2) + "." + TextPiece(period, 5, 2) + "." + TextPiece(period, 0, 4) +
+         " " + TextPiece(period, 11, 8);
 }

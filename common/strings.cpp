@@ -75,3 +75,11 @@ std::string SqlQuoted(const std::string& text) {
   ReplaceAll(quoted, "'", "''");
   return quoted;
 }
+
+std::string TextPiece(const std::string& text, size_t begin, size_t count) {
+  return begin < text.size() ? text.substr(begin, count) : std::string();
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
+}

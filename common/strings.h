@@ -38,3 +38,9 @@ int FindCharFrom(const char* chars, char ch, int start);
 // `text` with every single quote doubled, for use inside an SQL string
 // literal: a quote in an object name never ends the literal.
 std::string SqlQuoted(const std::string& text);
+
+// Characters [begin, begin + count) of `text`, fewer where it ends before.
+std::string TextPiece(const std::string& text, size_t begin, size_t count);
+
+// Whether `text` begins with `prefix`.
+bool StartsWith(const std::string& text, const char* prefix);

@@ -26,14 +26,6 @@ bool TakeTime(std::string& time) {
   return true;
 }
 
-std::string Piece(const std::string& text, size_t begin, size_t count) {
-  return begin < text.size() ? text.substr(begin, count) : "";
-}
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
 }  // namespace
 
 void TakeSelection(ReportState& state) {
@@ -76,15 +68,15 @@ void LoadSelectionFile(ReportState& state, const std::string& fileName) {
     if (line.size() < 4) continue;
     if (line.back() == '\n') line.pop_back();
     if (StartsWith(line, "obj=")) {
-      state.entries[index++] = ParseSelectionEntry(Piece(line, 4, kMaxEntryText));
+      state.entries[index++] = ParseSelectionEntry(TextPiece(line, 4, kMaxEntryText));
     } else if (StartsWith(line, "txDateFrom=")) {
-      dateFrom = Piece(line, 11, 10);
+      dateFrom = TextPiece(line, 11, 10);
     } else if (StartsWith(line, "txTimeFrom=")) {
-      timeFrom = Piece(line, 11, 8);
+      timeFrom = TextPiece(line, 11, 8);
     } else if (StartsWith(line, "txDateTo=")) {
-      dateTo = Piece(line, 9, 10);
+      dateTo = TextPiece(line, 9, 10);
     } else if (StartsWith(line, "txTimeTo=")) {
-      timeTo = Piece(line, 9, 8);
+      timeTo = TextPiece(line, 9, 8);
     }
   }
   std::fclose(file);

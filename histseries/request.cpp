@@ -5,19 +5,6 @@
 #include "common/strings.h"
 #include "histseries/texts.h"
 
-namespace {
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-// Characters [begin, begin + count) of text, fewer where it ends before.
-std::string Part(const std::string& text, size_t begin, size_t count) {
-  return begin < text.size() ? text.substr(begin, count) : std::string();
-}
-
-}  // namespace
-
 void ReadSelectionFile(FILE* file, Selection& selection) {
   char buffer[SelectionLineRead + 1];
   while (selection.objects.size() < static_cast<size_t>(MaxSeriesObjects) &&
@@ -29,15 +16,15 @@ void ReadSelectionFile(FILE* file, Selection& selection) {
     // The sixth character of an object line ("=") is skipped whatever it is;
     // a line of only "txobs" has no value.
     if (StartsWith(line, ObjectLinePrefix)) {
-      selection.objects.push_back(ParseSelectionEntry(Part(line, 6, ObjectValueLimit)));
+      selection.objects.push_back(ParseSelectionEntry(TextPiece(line, 6, ObjectValueLimit)));
     } else if (StartsWith(line, KeyDateFrom)) {
-      selection.dateFrom = Part(line, std::strlen(KeyDateFrom), 10);
+      selection.dateFrom = TextPiece(line, std::strlen(KeyDateFrom), 10);
     } else if (StartsWith(line, KeyTimeFrom)) {
-      selection.timeFrom = Part(line, std::strlen(KeyTimeFrom), 8);
+      selection.timeFrom = TextPiece(line, std::strlen(KeyTimeFrom), 8);
     } else if (StartsWith(line, KeyDateTo)) {
-      selection.dateTo = Part(line, std::strlen(KeyDateTo), 10);
+      selection.dateTo = TextPiece(line, std::strlen(KeyDateTo), 10);
     } else if (StartsWith(line, KeyTimeTo)) {
-      selection.timeTo = Part(line, std::strlen(KeyTimeTo), 8);
+      selection.timeTo = TextPiece(line, std::strlen(KeyTimeTo), 8);
     }
   }
 }
