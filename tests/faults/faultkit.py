@@ -14,6 +14,7 @@ import shutil
 import signal
 import socket
 import sqlite3
+import struct
 import subprocess
 import tempfile
 import threading
@@ -129,19 +130,28 @@ def free_port(address):
 
 
 class RawPeer:
-    """A one-shot TCP peer on address:port. For each connection it reads the
-    request (up to its headers and Content-Length body), then sends `reply`
-    and, by `then`, closes ("close") or keeps the connection open without
-    another byte ("stall") until stopped. Serves at most `limit` connections."""
+    """A scripted TCP peer on address:port (port 0: a free one, see .port).
+    For each connection it reads the request (up to its headers and
+    Content-Length body), then plays `reply`: either bytes, sent whole, or a
+    script, a list of steps played in order:
+        b"..."            send these bytes
+        ("sleep", s)      wait s seconds
+        ("drip", b, s)    send b one byte at a time, s seconds apart
+        "reset"           end the connection with a TCP reset (RST)
+        "close"           close normally
+        "stall"           keep the connection open without another byte
+    After the script (or the bytes), `then` ("close" or "stall") ends the
+    connection unless a step already did. Serves at most `limit` connections."""
 
     def __init__(self, address, port, reply, then="close", limit=8):
-        self.reply = reply
+        self.script = [reply] if isinstance(reply, bytes) else list(reply)
         self.then = then
         self.limit = limit
         self.requests = []
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.sock.bind((address, port))
+        self.port = self.sock.getsockname()[1]
         self.sock.listen(8)
         self.sock.settimeout(0.2)
         self.stopping = threading.Event()
@@ -161,14 +171,37 @@ class RawPeer:
             served += 1
             conn.settimeout(10)
             self.requests.append(self.read_request(conn))
-            try:
-                conn.sendall(self.reply)
-            except OSError:
-                pass
-            if self.then == "stall":
+            ending = self.play(conn)
+            if ending == "stall":
                 self.held.append(conn)
             else:
                 conn.close()
+
+    def play(self, conn):
+        """Plays the script; returns how the connection is to end."""
+        try:
+            for step in self.script:
+                if isinstance(step, bytes):
+                    conn.sendall(step)
+                elif step == "reset":
+                    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                    struct.pack("ii", 1, 0))
+                    return "close"
+                elif step in ("close", "stall"):
+                    return step
+                elif step[0] == "sleep":
+                    if self.stopping.wait(step[1]):
+                        return "close"
+                elif step[0] == "drip":
+                    for i in range(len(step[1])):
+                        conn.sendall(step[1][i:i + 1])
+                        if self.stopping.wait(step[2]):
+                            return "close"
+                else:
+                    raise ValueError("unknown step %r" % (step,))
+        except OSError:
+            return "close"
+        return self.then
 
     @staticmethod
     def read_request(conn):
