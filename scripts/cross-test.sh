@@ -10,7 +10,7 @@ build=build-armhf
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/armhf-toolchain.cmake \
       -DRELEASE_STATIC=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
-(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+./scripts/ctest-counted.sh "$build" armhf
 
 (cd "$build" && rm -f ccu-history-tools-*.tar.gz && cpack -G TGZ >/dev/null)
 archive=$(ls "$build"/ccu-history-tools-*-linux-armhf.tar.gz)
@@ -28,8 +28,11 @@ expected_start=$'Content-type: text/html\n\n<!DOCTYPE HTML>'
 if [[ "$page" != "$expected_start"* || "$page" != *"Error opening HistPath.cfg<br>"* ]]; then
   echo "release HistQuery did not answer the CGI request as expected:" >&2
   printf '%s\n' "$page" | head -5 >&2
+  echo "archive: 0 passed, 1 failed, 0 skipped"
+  if [ -n "${TEST_TALLY:-}" ]; then echo "archive 0 1 0" >>"$TEST_TALLY"; fi
   exit 1
 fi
 version=$(cd "$top" && qemu-arm -L /usr/arm-linux-gnueabihf bin/CcuDeviceImport --version)
 echo "release archive: $archive ($(stat -c %s "$archive") bytes); unpacked HistQuery answers; $version"
-echo "1 passed, 0 failed: release archive check"
+echo "archive: 1 passed, 0 failed, 0 skipped"
+if [ -n "${TEST_TALLY:-}" ]; then echo "archive 1 0 0" >>"$TEST_TALLY"; fi

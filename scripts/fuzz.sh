@@ -63,6 +63,8 @@ for harness in "${harnesses[@]}"; do
   fi
 done
 
+clean=$(( ${#harnesses[@]} - ${#failed[@]} ))
+if [ -n "${TEST_TALLY:-}" ]; then echo "fuzz $clean ${#failed[@]} 0" >>"$TEST_TALLY"; fi
 if [ ${#failed[@]} -gt 0 ]; then
   echo "fuzz: ${#failed[@]} of ${#harnesses[@]} harnesses failed: ${failed[*]}"
   exit 1

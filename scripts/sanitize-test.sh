@@ -10,4 +10,4 @@ cmake -S . -B "$build" -DSANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 cmake --build "$build" -j"$(nproc)"
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+./scripts/ctest-counted.sh "$build" sanitize
