@@ -234,7 +234,9 @@ def bench_history(args, histquery, histseries, results, notes):
             del_work = workdir(args.dir, copy_dir)
 
             def fresh():
+                # The copy's write-back must not land in the measured commit.
                 shutil.copyfile(db, copy)
+                os.sync()
             def run_del():
                 fresh()
                 env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=query)
