@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -133,11 +134,16 @@ std::string HttpRequest(const char* method, const char* url, const char* content
   int lastResult = 1;
   while (lastResult > 0 && !stop && time(nullptr) < deadline) {
     lastResult = ReceiveChunk(socketFd, chunkBuffer, kChunkSize);
+    // The receive time-out (no data for 2 seconds) ends a complete answer of
+    // a service that keeps the connection open; any other error cut it.
+    if (lastResult < 0 && errno != EAGAIN && errno != EWOULDBLOCK) outcome->broken = true;
     if (lastResult + byteCount >= kResponseBufferSize) {
       stop = true;
-    } else {
-      response += chunkBuffer;
-      if (lastResult > 0) byteCount += lastResult;
+    } else if (lastResult > 0) {
+      // All bytes, a NUL too: the answer's framing counts them, and the
+      // names behind a NUL are still names.
+      response.append(chunkBuffer, static_cast<size_t>(lastResult));
+      byteCount += lastResult;
     }
     usleep(kSleepAfterReceiveMicros);
   }

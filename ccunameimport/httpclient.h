@@ -17,10 +17,12 @@ constexpr int kConnectFailed = -109;
 struct HttpOutcome {
   bool requestFailed = false;  // no connection or nothing sent (message printed)
   bool cut = false;  // stopped at the size bound or at the time window while data was arriving
+  bool broken = false;  // receiving ended in an error (a reset), not a close or a time-out
 };
 
 // Posts `body` with `method` to `url` on `port` (0 means 80) and returns the
-// raw response, or the empty text when the request failed or nothing arrived.
+// raw response, NUL bytes included, or the empty text when the request failed
+// or nothing arrived.
 // A Content-Length header is sent only when `withLength` is set. `outcome`
 // may be null.
 std::string HttpRequest(const char* method, const char* url, const char* contentType,

@@ -14,15 +14,20 @@
 // Both are written under a temporary name and renamed into place, so a run
 // that fails leaves the previous files as they were.
 //
+// The answer is taken as a name list only when it is one: a 2xx status, a
+// body that is not empty, complete by its Content-Length or its last chunk
+// (chunked answers are decoded), or, without either, received up to the
+// server's close. NUL bytes in it are dropped.
+//
 // Exit status:
 //   0    both files written
+//   251  the service answered with a status other than 2xx: both kept
 //   252  a names file could not be written (previous file kept)
 //   253  CCUDevNames.txt could not be read again (previous files kept)
-//   254  the answer was cut off (size bound, time window, or shorter than
-//        its Content-Length): CCUDevNames.txt holds what arrived,
-//        CCUDevNames.imp only the complete lines
-//   255  no name list received (no answer, or no header end in it): both
-//        files left unchanged
+//   254  the answer was cut off (size bound, time window, a reset, shorter
+//        than its Content-Length, no last chunk): both kept
+//   255  no name list received (no answer, no header end, an empty body, no
+//        status line, chunks that do not read): both kept
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -39,6 +44,7 @@ struct NameImportRun {
   std::string url;
   std::string response;
   HttpOutcome outcome;
+  AnswerCheck check;
   std::string nameList;
 };
 
@@ -53,6 +59,20 @@ int NoAnswer() {
   if (Run.outcome.requestFailed) std::fputs("\n", stdout);
   std::fputs(kMsgNoAnswer, stdout);
   return kExitNoAnswer;
+}
+
+// Exit status for an answer that is no complete name list; both files stay.
+int NotANameList(const AnswerCheck& check) {
+  switch (check.verdict) {
+    case AnswerVerdict::ErrorStatus:
+      std::printf(kMsgErrorStatus, check.status);
+      return kExitErrorStatus;
+    case AnswerVerdict::CutShort:
+      std::fputs(kMsgCutAnswer, stdout);
+      return kExitCutAnswer;
+    default:
+      return NoAnswer();
+  }
 }
 
 }  // namespace
@@ -71,16 +91,13 @@ int main(int argc, char** argv) {
 
   Run.response = HttpRequest(kScriptMethod, Run.url.c_str(), kScriptContentType,
                              DeviceNameScript.c_str(), kScriptPort, true, &Run.outcome);
-  if (!CutNameList(Run.response, &Run.nameList)) return NoAnswer();
-  // A service that stalled or closed before the length it announced gave
-  // only part of the list, however the receiving ended.
-  if (AnswerShorterThanDeclared(Run.response)) Run.outcome.cut = true;
-
-  int status = WriteNameFiles(Run.nameList, Run.outcome.cut);
-  if (status != kExitOk) return status;
-  if (Run.outcome.cut) {
-    std::fputs(kMsgCutAnswer, stdout);
-    return kExitCutAnswer;
+  Run.check = CheckAnswer(Run.response, &Run.nameList);
+  // Without a length or chunks the answer ends where receiving did: cut by
+  // the size bound, the time window or a reset, it is only part of the list.
+  if (Run.check.verdict == AnswerVerdict::NameList && !Run.check.framed &&
+      (Run.outcome.cut || Run.outcome.broken)) {
+    Run.check.verdict = AnswerVerdict::CutShort;
   }
-  return kExitOk;
+  if (Run.check.verdict != AnswerVerdict::NameList) return NotANameList(Run.check);
+  return WriteNameFiles(Run.nameList);
 }

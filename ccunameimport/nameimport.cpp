@@ -2,6 +2,9 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +18,9 @@ namespace {
 
 constexpr char kHeaderEnd[] = "\r\n\r\n";
 constexpr char kContentLengthHeader[] = "Content-Length:";
+constexpr char kTransferEncodingHeader[] = "Transfer-Encoding:";
+constexpr char kChunkedCoding[] = "chunked";
+constexpr char kHttpVersionPrefix[] = "HTTP/";
 constexpr char kBidCoSPrefix[] = "BidCoS";
 constexpr size_t kShortestKeptLine = 5;  // line feed included
 constexpr char kSeparators[] = " :-/.()";
@@ -48,31 +54,120 @@ bool CutNameList(const std::string& response, std::string* nameList) {
   return true;
 }
 
-bool AnswerShorterThanDeclared(const std::string& response) {
-  size_t separator = response.find(kHeaderEnd);
-  if (separator == std::string::npos) return false;
-  size_t bodyLength = response.size() - (separator + std::strlen(kHeaderEnd));
-  // Header lines end in CR LF; the first one is the status line.
-  size_t at = response.find("\r\n");
-  while (at != std::string::npos && at < separator) {
+namespace {
+
+// The value of the first header line `name` (with its colon) in `head`, the
+// part of the answer before its blank line. False when there is none.
+bool HeaderValue(const std::string& head, const char* name, std::string* value) {
+  size_t nameLength = std::strlen(name);
+  // Header lines end in CR LF; the first line is the status line.
+  size_t at = head.find("\r\n");
+  while (at != std::string::npos) {
     size_t start = at + 2;
-    at = response.find("\r\n", start);
-    size_t nameLength = std::strlen(kContentLengthHeader);
-    if (response.size() - start < nameLength ||
-        strncasecmp(response.c_str() + start, kContentLengthHeader, nameLength) != 0) {
+    at = head.find("\r\n", start);
+    if (head.size() - start < nameLength ||
+        strncasecmp(head.c_str() + start, name, nameLength) != 0) {
       continue;
     }
-    char* end = nullptr;
-    unsigned long long declared = std::strtoull(response.c_str() + start + nameLength, &end, 10);
-    if (end == response.c_str() + start + nameLength) return false;  // no number: no bound
-    return bodyLength < declared;
+    size_t end = at == std::string::npos ? head.size() : at;
+    *value = head.substr(start + nameLength, end - start - nameLength);
+    return true;
   }
   return false;
 }
 
-size_t CompleteLinesLength(const std::string& nameList) {
-  size_t lastLineFeed = nameList.rfind('\n');
-  return lastLineFeed == std::string::npos ? 0 : lastLineFeed + 1;
+// The status code of "HTTP/x.y NNN ...", or -1.
+int StatusCode(const std::string& head) {
+  if (head.compare(0, std::strlen(kHttpVersionPrefix), kHttpVersionPrefix) != 0) return -1;
+  size_t blank = head.find(' ');
+  size_t lineEnd = head.find("\r\n");
+  if (blank == std::string::npos || blank > lineEnd || head.size() < blank + 4) return -1;
+  int code = 0;
+  for (size_t i = blank + 1; i < blank + 4; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(head[i]))) return -1;
+    code = code * 10 + (head[i] - '0');
+  }
+  return code;
+}
+
+// A Transfer-Encoding value that names the chunked coding.
+bool IsChunked(std::string value) {
+  for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return value.find(kChunkedCoding) != std::string::npos;
+}
+
+}  // namespace
+
+AnswerVerdict DecodeChunks(const std::string& chunked, std::string* body) {
+  body->clear();
+  size_t at = 0;
+  for (;;) {
+    size_t lineEnd = chunked.find("\r\n", at);
+    if (lineEnd == std::string::npos) return AnswerVerdict::CutShort;
+    const char* digits = chunked.c_str() + at;
+    if (!std::isxdigit(static_cast<unsigned char>(*digits))) return AnswerVerdict::Malformed;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long size = std::strtoull(digits, &end, 16);
+    if (end != chunked.c_str() + lineEnd && *end != ';' && *end != ' ' && *end != '\t') {
+      return AnswerVerdict::Malformed;
+    }
+    at = lineEnd + 2;
+    if (size == 0) return AnswerVerdict::NameList;  // trailers, if any, are not needed
+    // A size beyond what arrived (or beyond any number) never completes.
+    if (errno == ERANGE || size > chunked.size() - at) return AnswerVerdict::CutShort;
+    body->append(chunked, at, static_cast<size_t>(size));
+    at += static_cast<size_t>(size);
+    if (chunked.size() - at < 2) return AnswerVerdict::CutShort;
+    if (chunked.compare(at, 2, "\r\n") != 0) return AnswerVerdict::Malformed;
+    at += 2;
+  }
+}
+
+AnswerCheck CheckAnswer(const std::string& response, std::string* nameList) {
+  AnswerCheck check;
+  size_t separator = response.find(kHeaderEnd);
+  if (separator == std::string::npos) return check;
+  std::string head = response.substr(0, separator);
+  std::string body = response.substr(separator + std::strlen(kHeaderEnd));
+
+  check.status = StatusCode(head);
+  if (check.status < 0) {
+    check.verdict = AnswerVerdict::Malformed;
+    return check;
+  }
+  if (check.status < 200 || check.status > 299) {
+    check.verdict = AnswerVerdict::ErrorStatus;
+    return check;
+  }
+  std::string value;
+  if (HeaderValue(head, kTransferEncodingHeader, &value) && IsChunked(value)) {
+    check.framed = true;
+    std::string chunks;
+    chunks.swap(body);
+    check.verdict = DecodeChunks(chunks, &body);
+    if (check.verdict != AnswerVerdict::NameList) return check;
+  } else if (HeaderValue(head, kContentLengthHeader, &value)) {
+    char* end = nullptr;
+    unsigned long long declared = std::strtoull(value.c_str(), &end, 10);
+    // A length without digits bounds nothing: the body ends at the close.
+    if (end != value.c_str()) {
+      check.framed = true;
+      if (body.size() < declared) {
+        check.verdict = AnswerVerdict::CutShort;
+        return check;
+      }
+    }
+  }
+  // A NUL ends no name: it is dropped, the rest is kept.
+  body.erase(std::remove(body.begin(), body.end(), '\0'), body.end());
+  if (body.find_first_not_of("\r\n") == std::string::npos) {
+    check.verdict = AnswerVerdict::EmptyBody;
+    return check;
+  }
+  CutNameList(head + kHeaderEnd + body, nameList);
+  check.verdict = AnswerVerdict::NameList;
+  return check;
 }
 
 bool CleanNameLine(std::string& line) {
@@ -85,18 +180,16 @@ bool CleanNameLine(std::string& line) {
   return true;
 }
 
-bool WriteImportLines(FILE* names, FILE* import, size_t limit) {
+bool WriteImportLines(FILE* names, FILE* import) {
   std::vector<char> buffer(kLineBufferSize);
-  size_t offset = 0;
-  while (offset < limit && std::fgets(buffer.data(), kLineBufferSize, names) != nullptr) {
+  while (std::fgets(buffer.data(), kLineBufferSize, names) != nullptr) {
     std::string line = buffer.data();
-    offset += line.size();
     if (CleanNameLine(line) && std::fputs(line.c_str(), import) < 0) return false;
   }
   return std::ferror(import) == 0;
 }
 
-int WriteNameFiles(const std::string& nameList, bool cut) {
+int WriteNameFiles(const std::string& nameList) {
   FileReplacement text;
   if (!BeginReplacement(text, kNamesTextFile) ||
       std::fprintf(text.stream, "%s\n", nameList.c_str()) < 0 || !FinishReplacement(text)) {
@@ -115,7 +208,7 @@ int WriteNameFiles(const std::string& nameList, bool cut) {
     AbandonReplacement(text);
     return kExitCannotReadBack;
   }
-  bool written = WriteImportLines(names, import.stream, cut ? CompleteLinesLength(nameList) : SIZE_MAX);
+  bool written = WriteImportLines(names, import.stream);
   std::fclose(names);
   if (!written || !FinishReplacement(import)) {
     AbandonReplacement(import);

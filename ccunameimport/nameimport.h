@@ -10,14 +10,35 @@
 // False when the response holds no "\r\n\r\n" (also when it is empty).
 bool CutNameList(const std::string& response, std::string* nameList);
 
-// True when the headers of `response` declare a Content-Length that its body
-// does not reach: the service stopped or closed in the middle of its answer.
-// False without such a header (the body then ends where the connection did).
-bool AnswerShorterThanDeclared(const std::string& response);
+// What the script service's raw answer turned out to be.
+enum class AnswerVerdict {
+  NameList,     // a 2xx answer with a complete, non-empty body
+  NoHeaderEnd,  // no "\r\n\r\n" (also an empty response)
+  Malformed,    // no "HTTP/x.y NNN" status line, or chunks that do not read
+  ErrorStatus,  // a status other than 2xx: the body is an error page
+  EmptyBody,    // nothing but line ends in the body
+  CutShort,     // the body ends before its Content-Length or its last chunk
+};
 
-// Length of the part of `nameList` up to and including its last line feed;
-// what follows was cut in the middle when the answer was cut off.
-size_t CompleteLinesLength(const std::string& nameList);
+struct AnswerCheck {
+  AnswerVerdict verdict = AnswerVerdict::NoHeaderEnd;
+  int status = 0;       // the HTTP status code, when the status line read
+  bool framed = false;  // Content-Length or chunks say where the body ends
+};
+
+// Reads the raw answer: the status line, the Content-Length and
+// Transfer-Encoding headers (case-insensitive), the body with chunks decoded
+// and NUL bytes dropped. With the verdict NameList, `nameList` is the cut
+// (CutNameList) of the answer with that body. Without framing the body ends
+// where the connection did; the caller knows whether that was cut.
+AnswerCheck CheckAnswer(const std::string& response, std::string* nameList);
+
+// The body of a "Transfer-Encoding: chunked" answer: the chunks' data joined.
+// Extensions behind a chunk size and trailers behind the last chunk are
+// skipped. Verdict NameList when the last (size 0) chunk was reached,
+// CutShort when the data ends before it, Malformed when a size or a chunk's
+// closing CR LF does not read.
+AnswerVerdict DecodeChunks(const std::string& chunked, std::string* body);
 
 // Makes one line of CCUDevNames.txt (with its line feed, if any) a line of
 // CCUDevNames.imp. False when the line is dropped: the central unit's own
@@ -25,13 +46,11 @@ size_t CompleteLinesLength(const std::string& nameList);
 bool CleanNameLine(std::string& line);
 
 // Reads `names` in lines (a line longer than the line buffer in pieces) and
-// writes each kept, cleaned line to `import`. Only lines that start before
-// byte `limit` are taken. False when writing failed.
-bool WriteImportLines(FILE* names, FILE* import, size_t limit);
+// writes each kept, cleaned line to `import`. False when writing failed.
+bool WriteImportLines(FILE* names, FILE* import);
 
 // Writes CCUDevNames.txt from `nameList` and CCUDevNames.imp from what it
-// reads back; with `cut`, the line cut in the middle stays out of
-// CCUDevNames.imp. Both go under temporary names first: on failure the
-// previous files stay. Returns an exit status (kExitOk, kExitCannotWrite with
-// a message, kExitCannotReadBack).
-int WriteNameFiles(const std::string& nameList, bool cut);
+// reads back. Both go under temporary names first: on failure the previous
+// files stay. Returns an exit status (kExitOk, kExitCannotWrite with a
+// message, kExitCannotReadBack).
+int WriteNameFiles(const std::string& nameList);

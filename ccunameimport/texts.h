@@ -37,17 +37,23 @@ constexpr int kExitNoAnswer = 255;        // -1: no name list in the answer
 constexpr int kExitCutAnswer = 254;       // -2: the answer was cut off
 constexpr int kExitCannotReadBack = 253;  // -3: CCUDevNames.txt not readable again
 constexpr int kExitCannotWrite = 252;     // -4: a names file could not be written
+constexpr int kExitErrorStatus = 251;     // -5: the service answered with an error status
 
 // Messages of the program itself; each stands on a line of its own.
 constexpr char kMsgNoAnswer[] =
     "CcuNameImport: no name list received; CCUDevNames.txt and CCUDevNames.imp left unchanged\n";
 constexpr char kMsgCutAnswer[] =
-    "CcuNameImport: the answer was cut off; CCUDevNames.imp holds only the complete lines\n";
+    "CcuNameImport: the answer was cut off; CCUDevNames.txt and CCUDevNames.imp left unchanged\n";
+constexpr char kMsgErrorStatus[] =
+    "CcuNameImport: the service answered with status %d; CCUDevNames.txt and CCUDevNames.imp "
+    "left unchanged\n";
 constexpr char kMsgCannotWrite[] = "CcuNameImport: cannot write %s\n";
 constexpr char kUsage[] =
     "Usage: CcuNameImport [HOST]\n"
     "Posts the device-name script to the script service on HOST (default 127.0.0.1),\n"
     "port 8181, and writes CCUDevNames.txt and CCUDevNames.imp in the working directory.\n"
-    "Exit status: 0 done, 252 a names file could not be written, 253 CCUDevNames.txt\n"
-    "could not be read again, 254 the answer was cut off, 255 no name list received.\n";
+    "Exit status: 0 done, 251 the service answered with an error status, 252 a names\n"
+    "file could not be written, 253 CCUDevNames.txt could not be read again, 254 the\n"
+    "answer was cut off, 255 no name list received. Except for 252, both files are\n"
+    "then left as they were.\n";
 constexpr char kVersionFormat[] = "CcuNameImport %s\n";

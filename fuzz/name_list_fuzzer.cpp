@@ -1,6 +1,6 @@
 // The name-list path of the name import: the answer cut to its name list,
-// its declared length checked, and each line of it cleaned for the import
-// file, whole and cut off. The files are streams in memory here.
+// checked (status, length, chunks, NUL bytes), and each line of it cleaned
+// for the import file. The files are streams in memory here.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +14,7 @@ namespace {
 // What leaves the cleaning holds no separator and no umlaut any more.
 constexpr char kCleanedAway[] = " :-/.()\xE4\xF6\xFC\xC4\xD6\xDC\xDF";
 
-void CheckImportLines(const std::string& nameList, size_t limit) {
+void CheckImportLines(const std::string& nameList) {
   // CCUDevNames.txt as it is written: the list as a C string and a line feed.
   std::string text = std::string(nameList.c_str()) + "\n";
   FILE* names = fmemopen(&text[0], text.size(), "r");
@@ -24,7 +24,7 @@ void CheckImportLines(const std::string& nameList, size_t limit) {
   FILE* import = open_memstream(&imported, &importedSize);
   Require(import != nullptr, "open_memstream failed");
 
-  bool written = WriteImportLines(names, import, limit);
+  bool written = WriteImportLines(names, import);
   std::fclose(names);
   std::fclose(import);
   Require(written, "WriteImportLines: failed on a memory stream");
@@ -51,16 +51,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string rest = response.substr(response.find("\r\n\r\n") + 2);
   Require(nameList == rest || nameList + "\r\n" == rest, "CutNameList: wrong name list");
 
-  size_t complete = CompleteLinesLength(nameList);
-  Require(complete <= nameList.size(), "CompleteLinesLength: past the end");
-  Require(complete == 0 || nameList[complete - 1] == '\n', "CompleteLinesLength: not a line end");
-  Require(nameList.find('\n', complete) == std::string::npos, "CompleteLinesLength: not the last");
+  CheckImportLines(nameList);
 
-  // An answer shorter than declared counts as cut off: only its complete
-  // lines are imported. Both ways are taken for every input.
-  bool cut = AnswerShorterThanDeclared(response);
-  CheckImportLines(nameList, cut ? complete : SIZE_MAX);
-  CheckImportLines(nameList, cut ? SIZE_MAX : complete);
+  // The checked answer: a name list only with a body, never with a NUL in
+  // it, and decoded chunks never longer than what they came in.
+  std::string checkedList;
+  AnswerCheck check = CheckAnswer(response, &checkedList);
+  if (check.verdict == AnswerVerdict::NameList) {
+    Require(check.status >= 200 && check.status <= 299, "CheckAnswer: error status taken");
+    Require(checkedList.find('\0') == std::string::npos, "CheckAnswer: NUL kept");
+    Require(checkedList.size() <= response.size(), "CheckAnswer: list grew");
+    CheckImportLines(checkedList);
+  }
+  std::string body;
+  DecodeChunks(rest, &body);
+  Require(body.size() <= rest.size(), "DecodeChunks: body grew");
 
   std::string line = nameList;
   if (CleanNameLine(line)) {

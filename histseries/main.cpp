@@ -15,9 +15,11 @@
 //         renamed). A series that cannot be written completely (a full disk),
 //         or a failed query, leaves the previous file in place.
 // Output: "Error opening HistPath.cfg<br>" or "Datei HistPath.cfg ist leer<br>"
-//         on standard output; store errors, objects without a series file and
-//         a missing period on standard error.
-// Exit status: always 0 (the callers never looked at it).
+//         on standard output; store errors, objects without a series file,
+//         a refused period and objects chosen twice on standard error.
+// Exit status: 0 done; 1 period missing, unreadable or reversed; 2 no
+// HistPath.cfg; 3 the query failed; 4 a series file not written. Only 3 and
+// 4 leave earlier series files in place of fresh ones.
 #include <cstdio>
 #include <cstring>
 
@@ -44,31 +46,51 @@ bool AnswerAboutProgram(int argc, char** argv) {
   return false;
 }
 
+// The period as time stamps; false, with a message, when an end reads as no
+// date or the start lies after the end: such a query would export another
+// period than the one asked for, or nothing but closing lines.
+bool ConvertReadablePeriod(int32_t& fromSeconds, int32_t& toSeconds) {
+  std::string fromText = DisplayPeriodText(Export.periodFrom);
+  std::string toText = DisplayPeriodText(Export.periodTo);
+  for (const std::string* end : {&Export.periodFrom, &Export.periodTo}) {
+    if (!PeriodEndReadable(DisplayPeriodText(*end))) {
+      std::fprintf(stderr, MessageUnreadablePeriod, end->c_str());
+      return false;
+    }
+  }
+  ConvertPeriod(fromText, toText, fromSeconds, toSeconds);
+  if (fromSeconds > toSeconds) {
+    std::fprintf(stderr, MessageReversedPeriod, Export.periodFrom.c_str(), Export.periodTo.c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (AnswerAboutProgram(argc, argv)) return 0;
+  if (AnswerAboutProgram(argc, argv)) return ExitDone;
   const char* request = argc > 1 ? argv[1] : nullptr;
 
   Selection selection;
   LoadSelection(SelectionFileName(request), selection);
+  DropRepeatedObjects(selection.objects);
   if (request != nullptr) TakeRequestPeriod(request, Export.periodFrom, Export.periodTo);
   TakeFilePeriod(selection, Export.periodFrom, Export.periodTo);
   if (!PeriodTextUsable(Export.periodFrom) || !PeriodTextUsable(Export.periodTo)) {
     std::fprintf(stderr, MessageNoPeriod, Export.periodFrom.c_str(), Export.periodTo.c_str());
-    return 0;
+    return ExitPeriodRefused;
   }
-
-  std::string storePath;
-  if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return 0;
-
-  int count = static_cast<int>(selection.objects.size());
-  for (int i = 0; i < count; ++i) OpenSeries(i, selection.objects[i]);
-
   int32_t fromSeconds = 0;
   int32_t toSeconds = 0;
-  ConvertPeriod(DisplayPeriodText(Export.periodFrom), DisplayPeriodText(Export.periodTo),
-                fromSeconds, toSeconds);
+  if (!ConvertReadablePeriod(fromSeconds, toSeconds)) return ExitPeriodRefused;
+
+  std::string storePath;
+  if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return ExitNoDatabase;
+
+  RemoveLeftoverSeries(selection.objects);
+  int count = static_cast<int>(selection.objects.size());
+  for (int i = 0; i < count; ++i) OpenSeries(i, selection.objects[i]);
   SelectThinning(static_cast<int64_t>(toSeconds) - fromSeconds);
 
   // Rows stream from SQLite into the open files. A query that failed (a
@@ -83,5 +105,6 @@ int main(int argc, char** argv) {
     else
       AbandonSeries(i);
   }
-  return 0;
+  if (!queryRan) return ExitQueryFailed;
+  return Export.seriesFailed ? ExitSeriesNotWritten : ExitDone;
 }

@@ -45,6 +45,19 @@ void TakeFilePeriod(const Selection& selection, std::string& periodFrom, std::st
 // A period text that holds at least a date, a blank and the start of a time.
 bool PeriodTextUsable(const std::string& periodText);
 
+// True when a re-ordered period end "DD.MM.YYYY HH:MM:SS" reads as a date:
+// day, month and year begin with a digit, the day is at most 31, the month
+// at most 12, and the date lies within the 32-bit time stamps. The date
+// conversion turns anything else into 1970 or -1, which would export the
+// wrong period.
+bool PeriodEndReadable(const std::string& displayText);
+
+// Removes every entry whose name, upper-cased as the query compares it,
+// repeats an earlier entry's: the rows go to the first one only, and the
+// later one's file would replace the first one's. A message on standard
+// error names each entry removed.
+void DropRepeatedObjects(std::vector<SelectionEntry>& objects);
+
 // The one query for all objects: rows of the period (both ends inclusive),
 // State not "X", the chosen objects in time order.
 std::string BuildSeriesQuery(int32_t fromSeconds, int32_t toSeconds,

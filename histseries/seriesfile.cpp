@@ -1,8 +1,12 @@
 #include "histseries/seriesfile.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -95,7 +99,49 @@ void WriteTwoLevelRow(SeriesObject& s, int32_t t, const char* timeText, char* va
   s.lastTime = t;
 }
 
+// A temporary of `series` (name + ".sqr") as the replacement makes it: the
+// name, a point and six letters or digits.
+bool IsTemporaryOf(const std::string& fileName, const std::string& series) {
+  const size_t uniqueLength = 6;
+  if (fileName.size() != series.size() + 1 + uniqueLength) return false;
+  if (fileName.compare(0, series.size(), series) != 0 || fileName[series.size()] != '.') {
+    return false;
+  }
+  for (size_t i = series.size() + 1; i < fileName.size(); ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(fileName[i]))) return false;
+  }
+  return true;
+}
+
+void ReleaseTempLock(SeriesObject& s) {
+  if (s.tempLock >= 0) close(s.tempLock);
+  s.tempLock = -1;
+}
+
 }  // namespace
+
+void RemoveLeftoverSeries(const std::vector<SelectionEntry>& objects) {
+  DIR* directory = opendir(".");
+  if (directory == nullptr) return;
+  while (dirent* entry = readdir(directory)) {
+    std::string fileName = entry->d_name;
+    bool ours = false;
+    for (const SelectionEntry& object : objects) {
+      ours = ours || (IsPlainFileName(object.name) &&
+                      IsTemporaryOf(fileName, object.name + SeriesFileSuffix));
+    }
+    if (!ours) continue;
+    int fd = open(fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) continue;
+    struct stat status;
+    // Unlocked: its writer has ended without renaming it into place.
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      unlink(fileName.c_str());
+    }
+    close(fd);
+  }
+  closedir(directory);
+}
 
 bool IsPlainFileName(const std::string& name) {
   return name.find('/') == std::string::npos && name != "." && name != "..";
@@ -111,6 +157,7 @@ void OpenSeries(int index, const SelectionEntry& entry) {
 
   if (!IsPlainFileName(entry.name)) {
     std::fprintf(stderr, MessageNotPlainName, entry.name.c_str());
+    Export.seriesFailed = true;
     return;
   }
   std::string path = entry.name + SeriesFileSuffix;
@@ -119,13 +166,20 @@ void OpenSeries(int index, const SelectionEntry& entry) {
   struct stat existing;
   if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
     std::fprintf(stderr, MessageCannotCreate, path.c_str(), std::strerror(EISDIR));
+    Export.seriesFailed = true;
     return;
   }
   // Written beside its place and renamed there when complete: a full disk or
   // a failed query never leaves a cut series where the last good one stood.
   if (!BeginReplacement(s.output, path)) {
     std::fprintf(stderr, MessageCannotCreate, path.c_str(), std::strerror(errno));
+    Export.seriesFailed = true;
+    return;
   }
+  // A lock of its own open file: closing the series stream leaves it held
+  // until the file is renamed into place or removed.
+  s.tempLock = open(s.output.tempPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (s.tempLock >= 0) flock(s.tempLock, LOCK_EX | LOCK_NB);
 }
 
 void SelectThinning(int64_t periodLength) {
@@ -171,7 +225,9 @@ void CloseSeries(int index) {
   std::fprintf(s.output.stream, SeriesValueLine, Export.periodTo.c_str(), s.lastText);
   if (!CommitReplacement(s.output)) {
     std::fprintf(stderr, MessageCannotWrite, s.output.path.c_str(), std::strerror(errno));
+    Export.seriesFailed = true;
   }
+  ReleaseTempLock(s);
 }
 
 void AbandonSeries(int index) {
@@ -182,5 +238,6 @@ void AbandonSeries(int index) {
     return;
   }
   AbandonReplacement(s.output);
+  ReleaseTempLock(s);
   std::fprintf(stderr, MessageQueryFailed, s.output.path.c_str());
 }

@@ -36,6 +36,9 @@ struct SeriesObject {
   // The series file, name + ".sqr", written beside its place until
   // CloseSeries renames it there. A null stream: no series file (OpenSeries).
   FileReplacement output;
+  // Holds a lock on the temporary file while it is written, so that the
+  // leftover sweep of another run never takes it for one of a killed run.
+  int tempLock = -1;
   std::string name;      // upper-cased, compared with each row's ObjName
   std::string label;
   char lastText[ValueTextSize] = " ";  // value last written (N) or handled (C, U)
@@ -53,12 +56,18 @@ struct ExportState {
   int32_t maxGap = DefaultMaxGap;
   SeriesObject series[MaxSeriesObjects];
   int seriesCount = 0;  // entries in use
+  bool seriesFailed = false;  // a series file was not created or not written
 };
 
 extern ExportState Export;
 
 // False for a name whose series file would not lie in the working directory.
 bool IsPlainFileName(const std::string& name);
+
+// Removes the temporary series files (name + ".sqr." + six letters or
+// digits) of the chosen objects that a run killed while writing left behind.
+// A temporary that a running export still holds is left alone.
+void RemoveLeftoverSeries(const std::vector<SelectionEntry>& objects);
 
 // Prepares entry `index` for `entry` and creates its series file, under a
 // temporary name beside it. An object whose name is not a plain file name, or

@@ -17,8 +17,6 @@ constexpr const char* KeyTimeTo = "txTimeTo=";
 // Prefix of an object line of the selection file ("txobs=name;label;kind").
 constexpr const char* ObjectLinePrefix = "txobs";
 
-// The web form escapes the colons of a time.
-
 // Series files: object name + ".sqr", one header line, data lines of time and
 // value, one closing line.
 constexpr const char* SeriesFileSuffix = ".sqr";
@@ -37,7 +35,20 @@ constexpr const char* MessageCannotWrite =
     "HistSeries: cannot write series file %s: %s; the previous file is kept\n";
 constexpr const char* MessageQueryFailed =
     "HistSeries: the history query failed; %s is kept as it was\n";
-// Written under this suffix (name + ".sqr" + suffix) until complete.
+constexpr const char* MessageUnreadablePeriod =
+    "HistSeries: the period end \"%s\" is no readable date; no series file written\n";
+constexpr const char* MessageReversedPeriod =
+    "HistSeries: the period starts (%s) after it ends (%s); no series file written\n";
+constexpr const char* MessageRepeatedObject =
+    "HistSeries: object \"%s\" is chosen again; that later entry is ignored\n";
+
+// Exit statuses. Callers that only ran the program keep working; callers
+// that look can tell fresh series from ones that stayed from an earlier run.
+constexpr int ExitDone = 0;              // every chosen series file written
+constexpr int ExitPeriodRefused = 1;     // no usable or readable period: no file touched
+constexpr int ExitNoDatabase = 2;        // HistPath.cfg missing or empty: no file touched
+constexpr int ExitQueryFailed = 3;       // the query failed: series files kept as they were
+constexpr int ExitSeriesNotWritten = 4;  // some series file not written: that one kept
 
 // Sole arguments that ask about the program instead of running an export.
 constexpr const char* HelpArgument = "--help";
@@ -53,4 +64,6 @@ constexpr const char* UsageText =
     "  (a colon may be written %%3A). FILE is the selection file, history.dat by default,\n"
     "  history.vid when it cannot be opened; its period lines override the request's.\n"
     "The history database is history.db in the directory named by the first line of\n"
-    "the configuration file %s. Exit status is always 0.\n";
+    "the configuration file %s.\n"
+    "Exit status: 0 done, 1 period refused, 2 no HistPath.cfg, 3 query failed,\n"
+    "4 a series file not written.\n";

@@ -8,13 +8,13 @@
 namespace {
 
 // Runs `text` through WriteImportLines via real files and returns what it wrote.
-std::string ImportOf(const std::string& text, size_t limit = SIZE_MAX) {
+std::string ImportOf(const std::string& text) {
   FILE* names = std::tmpfile();
   FILE* import = std::tmpfile();
   EXPECT_TRUE(names != nullptr && import != nullptr);
   std::fwrite(text.data(), 1, text.size(), names);
   std::rewind(names);
-  EXPECT_TRUE(WriteImportLines(names, import, limit));
+  EXPECT_TRUE(WriteImportLines(names, import));
   std::string result;
   std::rewind(import);
   char block[4096];
@@ -90,43 +90,71 @@ TEST(CutNameList, Cases) {
   }
 }
 
-TEST(AnswerShorterThanDeclared, Cases) {
+TEST(CheckAnswer, Cases) {
+  using V = AnswerVerdict;
+  const std::string ok = "HTTP/1.1 200 OK\r\n";
+  const std::string chunked = ok + "Transfer-Encoding: chunked\r\n\r\n";
   struct Case {
-    const char* response;
-    bool shorter;
+    std::string response;
+    V verdict;
+    bool framed;
+    std::string nameList;  // with NameList
   } cases[] = {
-      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nAB=cd", false},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nAB=cd", true},
-      {"HTTP/1.1 200 OK\r\ncontent-length:6\r\n\r\nAB=cdef", false},
-      {"HTTP/1.1 200 OK\r\nX: 1\r\nCONTENT-LENGTH: 100\r\n\r\nAB=cd", true},
-      {"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nAB=cd", false},  // ends at close
-      {"HTTP/1.1 200 OK\r\nContent-Length: x\r\n\r\nAB=cd", false},
-      {"HTTP/1.1 200 OK\r\n\r\nContent-Length: 99\r\n", false},  // in the body, not a header
-      {"HTTP/1.1 200 OK\r\nContent-Length: 99", false},  // no header end: no list at all
-      {"", false},
+      {ok + "Content-Length: 5\r\n\r\nAB=cd", V::NameList, true, "\r\nAB=cd"},
+      {ok + "Content-Length: 6\r\n\r\nAB=cd", V::CutShort, true, ""},
+      {ok + "content-length:6\r\n\r\nAB=cdef", V::NameList, true, "\r\nAB=cdef"},
+      {ok + "X: 1\r\nCONTENT-LENGTH: 100\r\n\r\nAB=cd", V::CutShort, true, ""},
+      {ok + "Content-Type: text/plain\r\n\r\nAB=cd\r\n", V::NameList, false, "\r\nAB=cd"},
+      {ok + "Content-Length: x\r\n\r\nAB=cd", V::NameList, false, "\r\nAB=cd"},
+      {ok + "\r\nContent-Length: 99\r\n", V::NameList, false, "\r\nContent-Length: 99"},
+      {ok + "Content-Length: 99", V::NoHeaderEnd, false, ""},
+      {"", V::NoHeaderEnd, false, ""},
+      // Error pages, empty bodies and answers that are no HTTP answers.
+      {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\n\r\nError", V::ErrorStatus,
+       false, ""},
+      {"HTTP/1.0 404 Not Found\r\n\r\nAB=cd\n", V::ErrorStatus, false, ""},
+      {"HTTP/1.1 301 Moved\r\n\r\n", V::ErrorStatus, false, ""},
+      {"HTTP/1.1 204 No Content\r\n\r\n", V::EmptyBody, false, ""},
+      {ok + "Content-Length: 0\r\n\r\n", V::EmptyBody, true, ""},
+      {ok + "Content-Length: 4\r\n\r\n\r\n\r\n", V::EmptyBody, true, ""},
+      {"ICY 200 OK\r\n\r\nAB=cd", V::Malformed, false, ""},
+      {"HTTP/1.1 2x0 OK\r\n\r\nAB=cd", V::Malformed, false, ""},
+      // A NUL is dropped, the names behind it kept; the length counts it.
+      {ok + "Content-Length: 13\r\n\r\nAB=c" + std::string(1, '\0') + "d\nEF=gh\r\n", V::NameList,
+       true, "\r\nAB=cd\nEF=gh"},
+      // Chunks: decoded, a name split at a chunk edge joined again.
+      {chunked + "4\r\nAB=c\r\n6;x=1\r\nd\nEF=g\r\n0\r\nX-T: 1\r\n\r\n", V::NameList, true,
+       "\r\nAB=cd\nEF=g"},
+      {ok + "Transfer-Encoding: Chunked\r\nContent-Length: 3\r\n\r\n5\r\nAB=cd\r\n0\r\n\r\n",
+       V::NameList, true, "\r\nAB=cd"},
+      {chunked + "4\r\nAB=c\r\n6\r\nd\nE", V::CutShort, true, ""},
+      {chunked + "4\r\nAB=c\r\n", V::CutShort, true, ""},
+      {chunked + "ffffffffffffffffffff\r\nAB", V::CutShort, true, ""},
+      {chunked + "zz\r\nAB=c\r\n0\r\n\r\n", V::Malformed, true, ""},
+      {chunked + "4\r\nAB=cd\r\n0\r\n\r\n", V::Malformed, true, ""},
+      {chunked + "0\r\n\r\n", V::EmptyBody, true, ""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(AnswerShorterThanDeclared(c.response), c.shorter) << c.response;
+    std::string nameList = "unchanged";
+    AnswerCheck check = CheckAnswer(c.response, &nameList);
+    EXPECT_EQ(check.verdict, c.verdict) << c.response;
+    if (c.verdict == V::NameList) {
+      EXPECT_EQ(check.framed, c.framed) << c.response;
+      EXPECT_EQ(nameList, c.nameList) << c.response;
+    } else {
+      EXPECT_EQ(nameList, "unchanged") << c.response;
+    }
   }
+  AnswerCheck error = CheckAnswer("HTTP/1.1 503 Busy\r\n\r\n", nullptr);
+  EXPECT_EQ(error.status, 503);
 }
 
-TEST(CompleteLinesLength, UpToTheLastLineFeed) {
-  EXPECT_EQ(CompleteLinesLength(""), 0u);
-  EXPECT_EQ(CompleteLinesLength("\r\nAB=c"), 2u);
-  EXPECT_EQ(CompleteLinesLength("\r\nAB=cd\nEF=g"), 8u);
-  EXPECT_EQ(CompleteLinesLength("\r\nAB=cd\n"), 8u);
-  EXPECT_EQ(CompleteLinesLength("AB=c"), 0u);
-}
-
-TEST(WriteImportLines, LinesInOrderAndTheLimit) {
+TEST(WriteImportLines, LinesInOrder) {
   const std::string text =
       "\r\nABC0001234=Licht K\xFC" "che\nABC0001234:1=Taste\nBidCoS-RF=BidCoS-RF\nA=b\n"
       "ABC0001235:2=Stra\xDF" "e\n";
   EXPECT_EQ(ImportOf(text), "ABC0001234=Licht_Kueche\nABC0001234_1=Taste\nABC0001235_2=Strasze\n");
-  // A limit right behind a line feed takes the lines before it only.
-  size_t limit = text.find("ABC0001235");
-  EXPECT_EQ(ImportOf(text + "\n", limit), "ABC0001234=Licht_Kueche\nABC0001234_1=Taste\n");
-  EXPECT_EQ(ImportOf(text, 0), "");
+  EXPECT_EQ(ImportOf(""), "");
 }
 
 TEST(WriteImportLines, LongLinesInPieces) {

@@ -66,10 +66,10 @@ class Scratch(unittest.TestCase):
         db.commit()
         db.close()
 
-    def run_export(self, *args):
+    def run_export(self, *args, status=0):
         result = subprocess.run([PROGRAM, *args], cwd=self.dir, env=ENV, capture_output=True,
                                 timeout=120)
-        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.returncode, status)
         return result
 
     def series_files(self):
@@ -211,7 +211,7 @@ class RequestTest(Scratch):
         self.assertEqual(self.series_files(), [])
         # With a second argument the first is a request again: no DFW, no
         # selection file, no period.
-        other = self.run_export("--version", "extra")
+        other = self.run_export("--version", "extra", status=1)
         self.assertEqual(other.stdout, b"")
         self.assertIn(b"no usable period", other.stderr)
 
@@ -224,12 +224,12 @@ class FailuresTest(Scratch):
         self.make_db([(stamp("2024-03-01 09:00:00"), "A", "1", "")])
         self.choose("a;A;N")
         os.remove(self.path("HistPath.cfg"))
-        result = self.run_export()
+        result = self.run_export(status=2)
         self.assertEqual(result.stdout, b"Error opening HistPath.cfg<br>")
         self.assertEqual(self.series_files(), [])
         for content in (b"", b"\n \n"):
             self.write("HistPath.cfg", content)
-            result = self.run_export()
+            result = self.run_export(status=2)
             self.assertEqual(result.stdout, b"Datei HistPath.cfg ist leer<br>")
             self.assertEqual(self.series_files(), [])
 
@@ -246,7 +246,7 @@ class FailuresTest(Scratch):
         db.execute("create table OTHER (x)")
         db.close()
         self.choose("a;A;N")
-        result = self.run_export()
+        result = self.run_export(status=3)
         self.assertEqual(result.stderr, b"SQL error creating table: no such table: HISTORY\n")
         self.assertSeries({"a.sqr": lines("2024-03-02 08:00:00, ")})
 
@@ -256,7 +256,7 @@ class FailuresTest(Scratch):
                       (stamp("2024-03-01 09:00:00"), "OK", "2", ""),
                       (stamp("2024-03-01 09:00:00"), "O'K", "3", "")])
         self.choose("sub/x;S;C", "../up;U;C", "..;D;C", "ok;K;C", "o'k;Q;C")
-        result = self.run_export()
+        result = self.run_export(status=4)
         self.assertEqual(result.stderr, (
             b'HistSeries: object name "sub/x" is not a plain file name; no series file for it\n'
             b'HistSeries: object name "../up" is not a plain file name; no series file for it\n'
@@ -273,7 +273,7 @@ class FailuresTest(Scratch):
         self.make_db([(stamp("2024-03-01 09:00:00"), "BUSY", "1", ""),
                       (stamp("2024-03-01 09:00:00"), "OK", "2", "")])
         self.choose("busy;B;C", "ok;K;C")
-        result = self.run_export()
+        result = self.run_export(status=4)
         self.assertEqual(result.stderr,
                          b"HistSeries: cannot create series file busy.sqr: Is a directory\n")
         self.assertEqual(self.read("ok.sqr"),
@@ -290,7 +290,7 @@ class FailuresTest(Scratch):
         ]
         for selection, args, detail in cases:
             self.write("history.dat", selection)
-            result = self.run_export(*args)
+            result = self.run_export(*args, status=1)
             self.assertEqual(result.stdout, b"")
             self.assertEqual(result.stderr, b"HistSeries: no usable period " + detail
                              + b"; no series file written\n")

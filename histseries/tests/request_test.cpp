@@ -7,6 +7,8 @@
 #include <fstream>
 #include <string>
 
+#include "common/datetime.h"
+
 namespace {
 
 // A scratch directory that is also the working directory while it lives.
@@ -206,6 +208,45 @@ TEST(RequestPeriod, UsableAndReordered) {
   EXPECT_EQ(DisplayPeriodText("2024-03-01 08:07:06"), "01.03.2024 08:07:06");
   EXPECT_EQ(DisplayPeriodText("2024-03-01 "), "01.03.2024 ");
   EXPECT_EQ(DisplayPeriodText("2024-03-01 08:07:06:05"), "01.03.2024 08:07:06");
+}
+
+TEST(RequestPeriod, EndsThatReadAsNoDate) {
+  struct Case {
+    const char* displayText;
+    bool readable;
+  } cases[] = {
+      {"05.03.2024 08:00:00", true},
+      {"05.03.2024 ", true},           // a file date without time: midnight
+      {"00.03.2024 25:75:00", true},   // carried into the next units, as always
+      {"05.00.2024 00:00:00", true},   // December of the year before
+      {"05.13.2024 00:00:00", false},  // month 13
+      {"32.03.2024 00:00:00", false},
+      {"05.03.1899 00:00:00", false},
+      {"05.03.2040 00:00:00", false},  // beyond the 32-bit stamps
+      {"xx.03.2024 00:00:00", false},
+      {"05.-3.2024 00:00:00", false},
+      {"05.03.24 1 00:00:00", false},  // two-digit year
+      {"2024-03-05 08:00", false},     // not re-ordered: no point
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PeriodEndReadable(c.displayText), c.readable) << c.displayText;
+  }
+  EXPECT_EQ(UtcOffsetSeconds, 0);
+}
+
+TEST(SelectionObjects, LaterEntriesOfAChosenNameAreDropped) {
+  std::vector<SelectionEntry> objects = {
+      {"a1", "A", 'N'},     {"b2", "B", 'C'}, {"a1", "again", 'C'},
+      {"A1", "upper", 'U'}, {"c3", "C", 'N'}};
+  testing::internal::CaptureStderr();
+  DropRepeatedObjects(objects);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "HistSeries: object \"a1\" is chosen again; that later entry is ignored\n"
+            "HistSeries: object \"A1\" is chosen again; that later entry is ignored\n");
+  ASSERT_EQ(objects.size(), 3u);
+  EXPECT_EQ(objects[0].label, "A");
+  EXPECT_EQ(objects[1].name, "b2");
+  EXPECT_EQ(objects[2].name, "c3");
 }
 
 TEST(SeriesQuery, IsOneStatementForAllObjects) {

@@ -1,10 +1,12 @@
 """Faults around the series export: a full disk, a database locked for longer
-than the busy time-out, a file that is no database and a read-only working
-directory. The last good series files must stay in place, and standard error
-must say why.
+than the busy time-out, a file that is no database, a refused period, an
+object chosen twice, leftovers of a killed run and a read-only working
+directory. The last good series files must stay in place, the exit status
+must tell, and standard error must say why.
 
 Needs HISTSERIES (HistSeries-localcfg) and TZ=Europe/Berlin.
 """
+import fcntl
 import os
 import sqlite3
 import subprocess
@@ -14,6 +16,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import faultkit  # noqa: E402
 from faultkit import stamp  # noqa: E402
+import time  # noqa: E402
 
 BIN = faultkit.program("HISTSERIES")
 
@@ -24,6 +27,14 @@ ROWS = ([(stamp("2024-03-05 10:00:00"), "SMALL", "C", "7", "7", "x", "")] +
          for i in range(200)])
 SMALL = b"Zeit, S\n2024-03-05 00:00:00,7\n2024-03-06 00:00:00,7\n"
 GOOD = {"small.sqr": b"last good small\n", "big.sqr": b"last good big\n"}
+# Every BIG row moves by 1, more than the deadband: each one is written.
+BIG = (b"Zeit, B\n2024-03-05 00:00:00,0\n"
+       + b"".join(b"%s,%d\n" % (time.strftime("%Y-%m-%d %H:%M:%S",
+                                               time.gmtime(stamp("2024-03-05 00:00:00") + 60 * i))
+                                 .encode(), i) for i in range(200))
+       + b"2024-03-06 00:00:00,199\n")
+KEPT = (b"HistSeries: the history query failed; small.sqr is kept as it was\n"
+        b"HistSeries: the history query failed; big.sqr is kept as it was\n")
 
 
 class HistSeriesFaults(unittest.TestCase):
@@ -39,10 +50,10 @@ class HistSeriesFaults(unittest.TestCase):
         return subprocess.Popen([BIN], cwd=self.dir, env=faultkit.ENV, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, preexec_fn=preexec_fn)
 
-    def run_export(self, preexec_fn=None):
+    def run_export(self, preexec_fn=None, status=0):
         proc = self.start(preexec_fn)
         out, err = proc.communicate(timeout=60)
-        self.assertEqual(proc.returncode, 0)
+        self.assertEqual(proc.returncode, status)
         self.assertEqual(out, b"")
         return err.decode("latin-1")
 
@@ -53,13 +64,13 @@ class HistSeriesFaults(unittest.TestCase):
     def test_full_disk_keeps_the_series_that_do_not_fit(self):
         faultkit.make_history(self.db, ROWS)
         # Room for the small series, not for the big one (200 lines).
-        err = self.run_export(faultkit.limited_writes(4096))
+        err = self.run_export(faultkit.limited_writes(4096), status=4)
         self.assertEqual(err, "HistSeries: cannot write series file big.sqr: File too large; "
                               "the previous file is kept\n")
         self.assertEqual(self.series(), {"small.sqr": SMALL, "big.sqr": GOOD["big.sqr"]})
         # No room at all: both stay.
         faultkit.write(os.path.join(self.dir, "small.sqr"), GOOD["small.sqr"])
-        err = self.run_export(faultkit.limited_writes(0))
+        err = self.run_export(faultkit.limited_writes(0), status=4)
         self.assertEqual(err.count("the previous file is kept\n"), 2)
         self.assertEqual(self.series(), GOOD)
         # With room again, both are replaced.
@@ -67,29 +78,70 @@ class HistSeriesFaults(unittest.TestCase):
         self.assertEqual(self.series()["small.sqr"], SMALL)
         self.assertEqual(self.series()["big.sqr"].count(b"\n"), 203)
 
-    def test_failed_query_keeps_the_series(self):
-        for fault in ("locked", "no database"):
-            with self.subTest(fault=fault):
+    def test_runs_that_must_not_pass_for_a_fresh_export(self):
+        """Each row: what is wrong, the exit status, standard error, and every
+        file of the series afterwards (the last good ones, or new ones byte for
+        byte)."""
+        period = SELECTION[SELECTION.index(b"txobs"):]
+        cases = [
+            ("month 13", b"txDateFrom=2024-13-05\ntxTimeFrom=00:00:00\n"
+             b"txDateTo=2024-03-06\ntxTimeTo=00:00:00\n" + period, None, 1,
+             'HistSeries: the period end "2024-13-05 00:00:00" is no readable date; '
+             'no series file written\n', GOOD),
+            ("reversed period", b"txDateFrom=2024-03-06\ntxTimeFrom=00:00:00\n"
+             b"txDateTo=2024-03-05\ntxTimeTo=00:00:00\n" + period, None, 1,
+             "HistSeries: the period starts (2024-03-06 00:00:00) after it ends "
+             "(2024-03-05 00:00:00); no series file written\n", GOOD),
+            ("no HISTORY table", SELECTION, "no table", 3,
+             "SQL error creating table: no such table: HISTORY\n" + KEPT.decode(), GOOD),
+            ("locked past the time-out", SELECTION, "locked", 3,
+             "SQL error creating table: database is locked\n" + KEPT.decode(), GOOD),
+            ("no database", SELECTION, "no database", 3,
+             "SQL error creating table: file is not a database\n" + KEPT.decode(), GOOD),
+            ("same object twice", SELECTION + b"txobs=small;Again;N\ntxobs=SMALL;Upper;C\n",
+             None, 0, 'HistSeries: object "small" is chosen again; that later entry is ignored\n'
+             'HistSeries: object "SMALL" is chosen again; that later entry is ignored\n',
+             {"small.sqr": SMALL, "big.sqr": BIG}),
+            ("leftovers of a killed run", SELECTION, "leftovers", 0, "",
+             {"small.sqr": SMALL, "big.sqr": BIG, "big.sqr.LiVe01": b"a running export\n",
+              "small.sqr.keep": b"not ours\n", "other.sqr.Ab12Cd": b"not chosen\n"}),
+        ]
+        for name, selection, fault, status, stderr, files in cases:
+            with self.subTest(case=name):
+                for leftover in self.series():
+                    os.remove(os.path.join(self.dir, leftover))
+                for series, data in GOOD.items():
+                    faultkit.write(os.path.join(self.dir, series), data)
+                faultkit.write(os.path.join(self.dir, "history.dat"), selection)
                 if os.path.exists(self.db):
                     os.remove(self.db)
-                faultkit.make_history(self.db, ROWS)
-                holder = None
+                if fault == "no table":
+                    sqlite3.connect(self.db).execute("create table OTHER (x)").connection.close()
+                else:
+                    faultkit.make_history(self.db, ROWS)
+                if fault == "no database":
+                    faultkit.write(self.db, b"no database here\n" * 100)
+                holder = held = None
                 if fault == "locked":
                     holder = sqlite3.connect(self.db, isolation_level=None, timeout=0)
                     holder.execute("begin exclusive")
-                else:
-                    faultkit.write(self.db, b"no database here\n" * 100)
+                if fault == "leftovers":
+                    for leftover in ("small.sqr.Ab12Cd", "big.sqr.x9Y8z7", "big.sqr.000000"):
+                        faultkit.write(os.path.join(self.dir, leftover), b"cut short")
+                    for leftover in ("big.sqr.LiVe01", "small.sqr.keep", "other.sqr.Ab12Cd"):
+                        faultkit.write(os.path.join(self.dir, leftover), files[leftover])
+                    held = open(os.path.join(self.dir, "big.sqr.LiVe01"), "rb")
+                    fcntl.flock(held, fcntl.LOCK_EX)
                 try:
-                    err = self.run_export()
+                    err = self.run_export(status=status)
                 finally:
                     if holder is not None:
                         holder.execute("rollback")
                         holder.close()
-                self.assertIn("locked" if holder else "not a database", err)
-                self.assertIn("HistSeries: the history query failed; small.sqr is kept as it "
-                              "was\n", err)
-                self.assertIn("big.sqr is kept as it was\n", err)
-                self.assertEqual(self.series(), GOOD)
+                    if held is not None:
+                        held.close()
+                self.assertEqual(err, stderr)
+                self.assertEqual(self.series(), files)
 
     def test_read_only_working_directory(self):
         demote, reason = faultkit.unprivileged()
@@ -99,7 +151,7 @@ class HistSeriesFaults(unittest.TestCase):
         faultkit.open_to_all(self.db)
         os.chmod(self.dir, 0o555)
         self.addCleanup(os.chmod, self.dir, 0o700)
-        err = self.run_export(demote)
+        err = self.run_export(demote, status=4)
         self.assertEqual(err, "HistSeries: cannot create series file small.sqr: Permission denied\n"
                               "HistSeries: cannot create series file big.sqr: Permission denied\n")
         self.assertEqual(self.series(), GOOD)

@@ -1,7 +1,8 @@
-"""Faults around the two imports: a script service or an XML-RPC service that
-stalls or closes in the middle of its reply, and a full disk for the names
-and import files. Each run must end with a clear status and keep the last good
-files (or, for a cut name list, only its complete lines).
+"""Faults around the two imports: a script service that answers with an
+error, an empty, cut, reset, dripping or chunked answer, an XML-RPC service
+that stalls or closes in the middle of its reply, and a full disk for the
+names and import files. Each run must end with a clear status and keep the
+last good files unless it has a complete new list.
 
 Needs CCUNAMEIMPORT and CCUDEVICEIMPORT (the built programs) and
 TZ=Europe/Berlin. Peers listen on a free address of 127.0.4.10-254, one per
@@ -21,18 +22,25 @@ NAME_IMPORT = faultkit.program("CCUNAMEIMPORT")
 DEVICE_IMPORT = faultkit.program("CCUDEVICEIMPORT")
 
 NAMES = b"".join(b"KEQ%07d=Ger\xe4t %d\nKEQ%07d_1=Kanal %d\n" % (i, i, i, i) for i in range(40))
+NEW_NAMES = b"".join(b"LEQ%07d=Neu %d\nLEQ%07d_1=Kanal %d\n" % (i, i, i, i) for i in range(40))
 PREVIOUS_TEXT = b"\r\nXEQ0000001=Alter Name\n\n"
 PREVIOUS_IMP = b"XEQ0000001=Alter_Name\n"
-MSG_NO_ANSWER = (b"CcuNameImport: no name list received; "
-                 b"CCUDevNames.txt and CCUDevNames.imp left unchanged\n")
-MSG_CUT = (b"CcuNameImport: the answer was cut off; "
-           b"CCUDevNames.imp holds only the complete lines\n")
+LEFT = (b"CCUDevNames.txt and CCUDevNames.imp left unchanged\n")
+MSG_NO_ANSWER = b"CcuNameImport: no name list received; " + LEFT
+MSG_CUT = b"CcuNameImport: the answer was cut off; " + LEFT
 
 
 def script_reply(body, declared=None):
     length = len(body) + 2 if declared is None else declared
     return (b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n\r\n" % length
             + body + b"\r\n")
+
+
+def chunked(body, size, last=b"0\r\n\r\n"):
+    """body in chunks of `size` bytes (the last one shorter), then `last`."""
+    pieces = [body[i:i + size] for i in range(0, len(body), size)]
+    return (b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+            + b"".join(b"%x\r\n%s\r\n" % (len(p), p) for p in pieces) + last)
 
 
 def imported(lines):
@@ -62,37 +70,63 @@ class NameImportFaults(unittest.TestCase):
                 faultkit.read(os.path.join(self.dir, "CCUDevNames.imp")),
                 faultkit.files_in(self.dir))
 
-    def test_complete_reply_that_stays_open_is_taken(self):
-        address = faultkit.claim_address([8181])
-        self.serve(address, script_reply(NAMES), "stall")
-        done = self.run_import(address)
-        self.assertEqual((done.returncode, done.stdout), (0, b""))
-        self.assertEqual(self.files(), (b"\r\n" + NAMES + b"\n", imported(NAMES),
-                                        ["CCUDevNames.imp", "CCUDevNames.txt"]))
-
-    def test_reply_that_stops_in_the_middle(self):
-        # Headers and part of the body, then silence or a closed connection:
-        # the list is cut, never taken as complete.
-        part = NAMES[:len(NAMES) // 2 + 5]
-        whole = part[:part.rindex(b"\n") + 1]
-        for then in ("stall", "close"):
-            with self.subTest(then=then):
+    def test_answers_and_what_they_leave(self):
+        """Each row: how the service answers, the exit status, the message, and
+        whether the files are the new list's or the good ones of before (81
+        and 80 lines), kept byte for byte."""
+        good = (b"\r\n" + NAMES + b"\n", imported(NAMES))
+        new = (b"\r\n" + NEW_NAMES + b"\n", imported(NEW_NAMES))
+        plain = b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n"
+        half = NEW_NAMES[:len(NEW_NAMES) // 2 + 5]
+        error_page = b"<html><body>Internal error</body></html>\r\n"
+        with_nul = plain + NEW_NAMES + b"\r\n"
+        with_nul = with_nul[:300] + b"\0" + with_nul[300:]
+        cases = [
+            ("complete, stays open", script_reply(NEW_NAMES), "stall", 0, b"", new),
+            ("complete, no length, closed", plain + NEW_NAMES + b"\r\n", "close", 0, b"", new),
+            ("HTTP 500", b"HTTP/1.1 500 Internal Server Error\r\nContent-Length: %d\r\n\r\n"
+             % len(error_page) + error_page, "close", 251,
+             b"CcuNameImport: the service answered with status 500; " + LEFT, good),
+            ("HTTP 404", b"HTTP/1.1 404 Not Found\r\n\r\n" + error_page, "close", 251,
+             b"CcuNameImport: the service answered with status 404; " + LEFT, good),
+            ("Content-Length: 0", b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "stall", 255,
+             MSG_NO_ANSWER, good),
+            ("NUL at byte 300, no length", with_nul, "close", 0, b"", new),
+            ("reset mid-answer, no length", [plain + half, ("sleep", 0.1), "reset"], "close",
+             254, MSG_CUT, good),
+            ("reset mid-answer, with length", [script_reply(NEW_NAMES)[:400], ("sleep", 0.1),
+                                                "reset"], "close", 254, MSG_CUT, good),
+            ("shorter than its length, stalls", script_reply(NEW_NAMES)[:-300], "stall", 254,
+             MSG_CUT, good),
+            ("shorter than its length, closes", script_reply(NEW_NAMES)[:-300], "close", 254,
+             MSG_CUT, good),
+            ("1 byte every 0.5 s past the window", [plain, ("drip", NEW_NAMES[:40], 0.5)],
+             "close", 254, MSG_CUT, good),
+            ("chunked, names split at chunk edges", chunked(NEW_NAMES, 0x190), "stall", 0, b"",
+             new),
+            ("chunked, 7-byte chunks", chunked(NEW_NAMES, 7), "close", 0, b"", new),
+            ("chunked, no last chunk", chunked(NEW_NAMES, 0x190, last=b""), "close", 254,
+             MSG_CUT, good),
+            ("stops within the headers, stalls", b"HTTP/1.1 200 OK\r\nContent-Le", "stall", 255,
+             MSG_NO_ANSWER, good),
+            ("stops within the headers, closes", b"HTTP/1.1 200 OK\r\nContent-Le", "close", 255,
+             MSG_NO_ANSWER, good),
+        ]
+        for name, reply, then, status, message, files in cases:
+            with self.subTest(case=name):
+                faultkit.write(os.path.join(self.dir, "CCUDevNames.txt"), good[0])
+                faultkit.write(os.path.join(self.dir, "CCUDevNames.imp"), good[1])
                 address = faultkit.claim_address([8181])
-                self.serve(address, script_reply(NAMES)[:-(len(NAMES) - len(part)) - 2], then)
+                peer = faultkit.RawPeer(address, 8181, reply, then)
+                self.addCleanup(peer.stop)
                 done = self.run_import(address)
-                self.assertEqual((done.returncode, done.stdout), (254, MSG_CUT))
-                self.assertEqual(self.files(), (b"\r\n" + part + b"\n", imported(whole),
-                                                ["CCUDevNames.imp", "CCUDevNames.txt"]))
-
-    def test_reply_that_stops_within_the_headers(self):
-        for then in ("stall", "close"):
-            with self.subTest(then=then):
-                address = faultkit.claim_address([8181])
-                self.serve(address, b"HTTP/1.1 200 OK\r\nContent-Le", then)
-                done = self.run_import(address)
-                self.assertEqual((done.returncode, done.stdout), (255, MSG_NO_ANSWER))
-                self.assertEqual(self.files(), (PREVIOUS_TEXT, PREVIOUS_IMP,
-                                                ["CCUDevNames.imp", "CCUDevNames.txt"]))
+                self.assertEqual((done.returncode, done.stdout), (status, message))
+                self.assertEqual(self.files(), files + (["CCUDevNames.imp", "CCUDevNames.txt"],))
+                head = (b"POST /Test.exe HTTP/1.1\r\nHost: " + address.encode() +
+                        b"\r\nContent-Type: text/xml\r\nContent-Length:682\r\n\r\n")
+                self.assertEqual(len(peer.requests), 1)
+                self.assertTrue(peer.requests[0].startswith(head))
+                self.assertEqual(len(peer.requests[0]), len(head) + 682)
 
     def test_full_disk_keeps_both_files(self):
         address = faultkit.claim_address([8181])
