@@ -53,6 +53,9 @@ REQUEST = ("txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeT
            "&obj=Licht1%3BKueche%3BN")
 SAVED = ("txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
          "txTimeTo=23:59:00\nobj=Licht1;Kueche;N\n")
+# The delete link of a report whose values came from SAVED carries them.
+SAVED_LINK = ("txDateFrom=2024-03-05&txTimeFrom=07%3A30%3A00&txDateTo=2024-03-05"
+              "&txTimeTo=23%3A59%3A00&obj=Licht1;Kueche;N")
 
 
 def stamp(text):
@@ -167,9 +170,10 @@ class CgiTests(unittest.TestCase):
     def test_post_gives_the_same_page(self):
         get = self.site.run(query=REQUEST)
         self.assertEqual(self.site.run(method="POST", body=latin(REQUEST)), get)
-        # An empty request shows the saved selection again, with an empty delete link.
+        # An empty request shows the saved selection again; its delete link
+        # carries the saved values.
         again = self.site.run(method="GET")
-        self.assertEqual(again, get.replace(latin(REQUEST.replace("%3B", ";")), b""))
+        self.assertEqual(again, get.replace(latin(REQUEST.replace("%3B", ";")), latin(SAVED_LINK)))
         self.assertEqual(self.site.file("histobj.dat"), latin(SAVED))
 
     def test_deletion_from_the_link_removes_hidden_rows_too(self):
@@ -274,7 +278,7 @@ class CgiTests(unittest.TestCase):
     def test_unusable_requests_read_as_empty(self):
         with open(os.path.join(self.site.dir, "histobj.dat"), "wb") as f:
             f.write(latin(SAVED))
-        expected = latin(HEAD + OBJ_BUTTON + report_lines(REPORTED) + offer_deletion(3, "") + END)
+        expected = latin(HEAD + OBJ_BUTTON + report_lines(REPORTED) + offer_deletion(3, SAVED_LINK) + END)
         cases = [
             dict(method="HEAD", query=REQUEST),
             dict(method="POST", body=latin(REQUEST), content_length="abc"),
