@@ -10,6 +10,14 @@ bool IsHistory(const char* table, const char* database) {
          (database == nullptr || std::string(database) == "main");
 }
 
+// A table read without a column (count(*)) and the tables of a WITH clause
+// or a subquery come without a database; only the schema and the pragma
+// tables are real tables among those names.
+bool IsStatementTable(const char* table, const char* database) {
+  return database == nullptr && table != nullptr && strncasecmp(table, "sqlite_", 7) != 0 &&
+         strncasecmp(table, "pragma_", 7) != 0;
+}
+
 int Authorize(void* guard, int action, const char* first, const char* second,
               const char* database, const char*) {
   return AuthorizeAction(*static_cast<StatementGuard*>(guard), action, first, second, database);
@@ -34,7 +42,8 @@ int AuthorizeAction(StatementGuard& guard, int action, const char* first, const 
       return SQLITE_OK;
     case SQLITE_READ:
       // Only the rows of HISTORY: not the schema, not a pragma's table.
-      return IsHistory(first, database) ? SQLITE_OK : SQLITE_DENY;
+      return IsHistory(first, database) || IsStatementTable(first, database) ? SQLITE_OK
+                                                                              : SQLITE_DENY;
     case SQLITE_FUNCTION:
       return second != nullptr && strcasecmp(second, "load_extension") == 0 ? SQLITE_DENY
                                                                               : SQLITE_OK;

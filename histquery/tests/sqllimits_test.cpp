@@ -20,6 +20,9 @@ TEST(AuthorizeAction, OnlyRowsOfHistory) {
       {SQLITE_READ, "history", "ObjName", "main", false, SQLITE_OK, false},
       {SQLITE_READ, "sqlite_master", "sql", "main", false, SQLITE_DENY, false},
       {SQLITE_READ, "pragma_table_info", "name", "main", false, SQLITE_DENY, false},
+      {SQLITE_READ, "c", "", nullptr, false, SQLITE_OK, false},  // a WITH table
+      {SQLITE_READ, "sqlite_master", "", nullptr, false, SQLITE_DENY, false},
+      {SQLITE_READ, "PRAGMA_table_list", "", nullptr, false, SQLITE_DENY, false},
       {SQLITE_FUNCTION, nullptr, "count", nullptr, false, SQLITE_OK, false},
       {SQLITE_FUNCTION, nullptr, "load_extension", nullptr, false, SQLITE_DENY, false},
       {SQLITE_RECURSIVE, nullptr, nullptr, nullptr, false, SQLITE_OK, false},
