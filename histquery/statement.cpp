@@ -16,7 +16,12 @@ std::string BuildObjectStatement(ReportState& state) {
   for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
     // Names arrive in the browser's form encoding ("K%FCche+Licht"), and are
     // compared as the recorder wrote them.
-    state.objectNames[k] = UpperCase(FormDecoded(state.entries[k].name));
+    // A NUL byte would end the statement text inside the literal.
+    std::string name = FormDecoded(state.entries[k].name);
+    for (char& c : name) {
+      if (c == '\0') c = ' ';
+    }
+    state.objectNames[k] = UpperCase(name);
   }
   state.deleteFlag = GetKeyValue("ACTION=", state.request, '&') == "DEL";
   // The deletion has no State condition: it also removes the rows that the
