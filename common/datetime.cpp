@@ -86,20 +86,26 @@ int NumberAt(const std::string& text, size_t begin, size_t count) {
 
 }  // namespace
 
-int32_t ParseDateTime(const char* text, char separator) {
+namespace {
+
+// ParseDateTime's reading, with whether the text was readable at all: false
+// where ParseDateTime gives 0 for unreadable text, and where the local-time
+// conversion cannot hold the date (ParseDateTime's -1).
+bool ReadDateTime(const char* text, char separator, int32_t& value) {
+  value = 0;
   std::string s = text;
-  if (s.empty() || s[0] == separator) return 0;
+  if (s.empty() || s[0] == separator) return false;
   size_t first = s.find(separator);
   int day = std::atoi(s.substr(0, first).c_str());
-  if (first == std::string::npos) return 0;  // no separator: no year, so below 1900
+  if (first == std::string::npos) return false;  // no separator: no year, so below 1900
   size_t second = s.find(separator, first + 1);
   int month = std::atoi(s.substr(first + 1, second - (first + 1)).c_str());
-  if (second == std::string::npos) return 0;
+  if (second == std::string::npos) return false;
   int year = NumberAt(s, second + 1, 4);
   int hour = NumberAt(s, second + 6, 2);
   int minute = NumberAt(s, second + 9, 2);
   int sec = NumberAt(s, second + 12, 2);
-  if (day > 31 || month > 12 || year < 1900) return 0;
+  if (day > 31 || month > 12 || year < 1900) return false;
 
   struct tm broken;
   std::memset(&broken, 0, sizeof broken);
@@ -113,8 +119,23 @@ int32_t ParseDateTime(const char* text, char separator) {
   // A date that a 32-bit count cannot hold converts to -1, as mktime reports
   // it where time_t itself has 32 bits: the same result on every target.
   int64_t utc = static_cast<int64_t>(mktime(&broken));
-  if (utc < INT32_MIN || utc > INT32_MAX) utc = -1;
-  return static_cast<int32_t>(utc + UtcOffsetSeconds);
+  bool representable = utc >= INT32_MIN && utc <= INT32_MAX && utc != -1;
+  if (!representable) utc = -1;
+  value = static_cast<int32_t>(utc + UtcOffsetSeconds);
+  return representable;
+}
+
+}  // namespace
+
+int32_t ParseDateTime(const char* text, char separator) {
+  int32_t value;
+  ReadDateTime(text, separator, value);
+  return value;
+}
+
+bool DateTimeReadable(const char* text, char separator) {
+  int32_t value;
+  return ReadDateTime(text, separator, value);
 }
 
 void ConvertPeriod(const std::string& fromText, const std::string& toText, int32_t& fromStamp,

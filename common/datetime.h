@@ -41,6 +41,12 @@ size_t FormatTimestampInto(char (&text)[TimestampTextSize], int32_t t, Timestamp
 // year < 1900) gives 0.
 int32_t ParseDateTime(const char* text, char separator);
 
+// Whether ParseDateTime reads `text` as a date at all: false for the texts it
+// gives 0 for as unreadable (no day, day > 31, month > 12, year < 1900), and
+// for a date the 32-bit count cannot hold. Callers that must not take 0 for
+// 1970 ask this first.
+bool DateTimeReadable(const char* text, char separator);
+
 // Both ends of a period, each "DD.MM.YYYY HH:MM:SS", as wall-clock stamps.
 // UtcOffsetSeconds is set once from the start of the period. The end is
 // converted with the offset that holds at the end itself, so a period across

@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -32,11 +34,18 @@ bool ResolveHistoryDb(const char* cfgPath, std::string& storePath) {
   return true;
 }
 
-StoreOutcome RunHistoryStatement(const std::string& storePath, const std::string& sql,
-                                 HistoryRowHandler handler) {
+namespace {
+
+StoreOutcome RunStatement(const std::string& storePath, const std::string& sql,
+                          HistoryRowHandler handler, HistoryConnectionSetup setup, void* context,
+                          bool onlyAbsentIsMissing) {
   // A missing store is never created: probe it as a plain file first.
   FILE* probe = std::fopen(storePath.c_str(), "r");
-  if (probe == nullptr) return StoreOutcome::Missing;
+  if (probe == nullptr) {
+    if (!onlyAbsentIsMissing || errno == ENOENT) return StoreOutcome::Missing;
+    std::fprintf(stderr, "Error opening %s : %s\n", storePath.c_str(), std::strerror(errno));
+    return StoreOutcome::OpenFailed;
+  }
   std::fclose(probe);
 
   // One statement per run; a second call in the same process (the tests)
@@ -53,14 +62,34 @@ StoreOutcome RunHistoryStatement(const std::string& storePath, const std::string
     return StoreOutcome::OpenFailed;
   }
   sqlite3_busy_timeout(StoreHandle, HistoryBusyTimeoutMs);
+  if (setup != nullptr && !setup(StoreHandle, context)) {
+    std::fprintf(stderr, "Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
+    sqlite3_close(StoreHandle);
+    StoreHandle = nullptr;
+    return StoreOutcome::Failed;
+  }
 
   if (sqlite3_exec(StoreHandle, sql.c_str(), handler, nullptr, &StoreError) != SQLITE_OK) {
     std::fprintf(stderr, "SQL error creating table: %s\n", StoreError ? StoreError : "");
     sqlite3_free(StoreError);
     StoreError = nullptr;
+    // Closing rolls back what the text left open: no lock outlives a failure.
     sqlite3_close(StoreHandle);
     StoreHandle = nullptr;
     return StoreOutcome::Failed;
   }
   return StoreOutcome::Ran;
+}
+
+}  // namespace
+
+StoreOutcome RunHistoryStatement(const std::string& storePath, const std::string& sql,
+                                 HistoryRowHandler handler) {
+  return RunStatement(storePath, sql, handler, nullptr, nullptr, false);
+}
+
+StoreOutcome RunLimitedHistoryStatement(const std::string& storePath, const std::string& sql,
+                                        HistoryRowHandler handler, HistoryConnectionSetup setup,
+                                        void* context) {
+  return RunStatement(storePath, sql, handler, setup, context, true);
 }

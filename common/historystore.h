@@ -29,6 +29,20 @@ enum class StoreOutcome {
 StoreOutcome RunHistoryStatement(const std::string& storePath, const std::string& sql,
                                  HistoryRowHandler handler);
 
+struct sqlite3;
+
+// A caller's limits for the connection, applied after it opened and before
+// the statement runs; false stops the run as Failed.
+using HistoryConnectionSetup = bool (*)(sqlite3* connection, void* context);
+
+// RunHistoryStatement with `setup` applied to the connection first. Only a
+// store file that does not exist counts as Missing here: one that exists but
+// cannot be opened (permission denied) is OpenFailed, reported on standard
+// error, so that a caller never shows it as an empty history.
+StoreOutcome RunLimitedHistoryStatement(const std::string& storePath, const std::string& sql,
+                                        HistoryRowHandler handler, HistoryConnectionSetup setup,
+                                        void* context);
+
 // The history is written by another process all the time: wait for it this
 // long rather than fail at once.
 constexpr int HistoryBusyTimeoutMs = 5000;

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "LoadSelectionFile: period text too long");
   state.displayFrom = DisplayPeriodText(state.periodFrom);
   state.displayTo = DisplayPeriodText(state.periodTo);
-  if (PeriodUsable(state)) {
+  if (PeriodReadable(state)) {
     ConvertPeriod(state.displayFrom, state.displayTo, state.fromStamp, state.toStamp);
   }
   PrintModeHeader(NullOutput(), state);

@@ -116,13 +116,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckHtml(state.sqlText);
   CheckDeleteLink(LinkEncoded(state.request));
   CheckDeleteLink(link);
+  CheckDeleteLink(LinkEncoded(state.deleteLink));
 
   PrintFieldsAsRow(state);
   state.sqlMode = !state.sqlMode;
   PrintFieldsAsRow(state);
   state.sqlMode = !state.sqlMode;
   for (RunOutcome outcome : {RunOutcome::NoPeriod, RunOutcome::Ran, RunOutcome::Missing,
-                             RunOutcome::OpenFailed, RunOutcome::Failed}) {
+                             RunOutcome::OpenFailed, RunOutcome::Failed, RunOutcome::Refused}) {
     PrintClosingSection(out, state, outcome);
   }
   state.rowCount = 1;  // with rows, the closing section carries the delete link

@@ -15,15 +15,34 @@
 //
 // Exit status: always 0, also after an error; the page says what happened.
 #include <csignal>
+#include <cstdlib>
 #include <string>
 
 #include "common/historystore.h"
+#include "histquery/crosssite.h"
 #include "histquery/page.h"
 #include "histquery/report.h"
 #include "histquery/reportstate.h"
 #include "histquery/request.h"
 #include "histquery/selection.h"
+#include "histquery/sqllimits.h"
 #include "histquery/statement.h"
+
+namespace {
+
+// The limits of a run. Only the test build of the limits (HistQuery-testlimits)
+// lets its environment lower them, so that a test need not wait a minute or
+// fill 64 MiB; the programs that are installed or served never read it.
+StatementLimits RunLimits() {
+  StatementLimits limits;
+#ifdef HISTQUERY_TEST_LIMITS
+  if (const char* ms = std::getenv("HISTQUERY_TEST_DEADLINE_MS")) limits.deadlineMs = std::atoll(ms);
+  if (const char* heap = std::getenv("HISTQUERY_TEST_HEAP_LIMIT")) limits.heapLimit = std::atoll(heap);
+#endif
+  return limits;
+}
+
+}  // namespace
 
 int main() {
   // A web client that goes away closes our standard output: the run still
@@ -31,19 +50,28 @@ int main() {
   // then is lost, nothing else.
   std::signal(SIGPIPE, SIG_IGN);
   Report.request = ReadRequest();
+  Report.fromOtherSite = FromOtherSite(CgiRequestOrigin());
   PrintPageHead(stdout);
   TakeSelection(Report);
   PrintModeHeader(stdout, Report);
   std::string statement = Report.sqlMode ? "" : BuildObjectStatement(Report);
 
-  // Without a complete period nothing runs: above all no deletion of
-  // everything a delete link without dates would otherwise ask for.
+  // A deletion that a page of another site asks for runs not at all; a free
+  // SQL text from there may only read. Without a usable period nothing runs:
+  // above all no deletion of everything a delete link without dates would
+  // otherwise ask for.
   RunOutcome outcome = RunOutcome::NoPeriod;
-  if (PeriodUsable(Report)) {
+  if (!Report.sqlMode && Report.deleteFlag && Report.fromOtherSite) {
+    outcome = RunOutcome::Refused;
+  } else if (Report.periodUsable) {
     std::string storePath;
     if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return 0;  // the message ends the page
     if (Report.sqlMode) statement = BuildSqlStatement(Report);
-    outcome = RunReportStatement(storePath, statement);
+    StatementGuard guard;
+    guard.limits = RunLimits();
+    guard.freeText = Report.sqlMode;
+    guard.readOnly = Report.fromOtherSite;
+    outcome = RunReportStatement(storePath, statement, guard);
   }
   PrintClosingSection(stdout, Report, outcome);
   PrintPageEnd(stdout);

@@ -120,6 +120,10 @@ void PrintModeHeader(FILE* out, const ReportState& state) {
 void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome) {
   // Rows that came before a failure stay on the page; their table is closed.
   if (state.sqlMode && state.rowCount > 0) std::fputs(kTableEnd, out);
+  if (outcome == RunOutcome::Refused) {
+    std::fputs(kOtherSiteRefused, out);
+    return;
+  }
   if (outcome == RunOutcome::NoPeriod) {
     std::fputs(kNoPeriod, out);
     return;
@@ -149,7 +153,7 @@ void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome
   std::fputs(kHomeButton, out);
   std::fputs(kSelectionButton, out);
   std::fputs(kDeleteLinkStart, out);
-  std::fputs(LinkEncoded(state.request).c_str(), out);
+  std::fputs(LinkEncoded(state.deleteLink).c_str(), out);
   std::fputs(kDeleteLinkEnd, out);
   std::fputs(kDeleteWarning, out);
 }

@@ -78,6 +78,8 @@ constexpr const char kDeleteWarning[] =
 constexpr const char kStoreFailed[] = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n";
 constexpr const char kDeletionFailed[] =
     "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xF6scht</b><hr>\n";
+constexpr const char kOtherSiteRefused[] =
+    "<b>Fehler: Die Anfrage kam von einer fremden Seite, es wurde nichts ge\xE4ndert</b><hr>\n";
 constexpr const char kNoPeriod[] = "<b>Es wurde kein Zeitraum ausgew\xE4hlt</b><hr>\n";
 
 // Page end.

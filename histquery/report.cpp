@@ -7,6 +7,7 @@
 #include "common/historystore.h"
 #include "histquery/page.h"
 #include "histquery/pagetexts.h"
+#include "histquery/sqllimits.h"
 
 ReportState Report;
 
@@ -78,8 +79,12 @@ void PrintRow(FILE* out, ReportState& state, int columnCount, char** values, cha
   std::fwrite(Line.data(), 1, Line.size(), out);
 }
 
-RunOutcome RunReportStatement(const std::string& storePath, const std::string& sql) {
-  switch (RunHistoryStatement(storePath, sql, ReportRow)) {
+RunOutcome RunReportStatement(const std::string& storePath, const std::string& sql,
+                              StatementGuard& guard) {
+  StoreOutcome outcome =
+      RunLimitedHistoryStatement(storePath, sql, ReportRow, SetUpConnection, &guard);
+  if (guard.writeRefused) return RunOutcome::Refused;
+  switch (outcome) {
     case StoreOutcome::Ran:
       return RunOutcome::Ran;
     case StoreOutcome::Missing:

@@ -15,5 +15,9 @@ int ReportRow(void* unused, int columnCount, char** values, char** names);
 // neither counted nor printed.
 void PrintRow(FILE* out, ReportState& state, int columnCount, char** values, char** names);
 
-// Runs `sql` on the store with ReportRow.
-RunOutcome RunReportStatement(const std::string& storePath, const std::string& sql);
+struct StatementGuard;
+
+// Runs `sql` on the store with ReportRow, within `guard`: Refused when the
+// guard turned down a change of rows that readOnly forbids.
+RunOutcome RunReportStatement(const std::string& storePath, const std::string& sql,
+                              StatementGuard& guard);

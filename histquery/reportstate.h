@@ -17,11 +17,14 @@ enum class RunOutcome {
   Ran,         // the statement ran to its end
   Missing,     // there is no history.db
   OpenFailed,  // SQLite could not open it
-  Failed,      // the statement failed (locked, syntax error, missing table ...)
+  Failed,      // the statement failed (locked, syntax error, missing table, a limit ...)
+  Refused,     // a change asked for by a page of another site: nothing was changed
 };
 
 struct ReportState {
-  std::string request;  // raw request text; "%3B" becomes ";" once the selection is taken
+  std::string request;     // raw request text, as it arrived
+  std::string deleteLink;  // what follows "ACTION=DEL&" in the delete link
+  bool fromOtherSite = false;  // the browser says another site's page sent the request
   std::string sqlText;  // decoded free SQL text (SQL mode)
   bool sqlMode = false;
   bool deleteFlag = false;
@@ -30,6 +33,7 @@ struct ReportState {
   std::string periodTo;
   std::string displayFrom;  // DD.MM.YYYY HH:MM:SS
   std::string displayTo;
+  bool periodUsable = false;  // both ends are dates and the start is not after the end
   int32_t fromStamp = 0;
   int32_t toStamp = 0;
   SelectionEntry entries[kMaxEntries];

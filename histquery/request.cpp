@@ -29,10 +29,39 @@ std::string ReadPostBody(FILE* in) {
   return body;
 }
 
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string FormDecoded(const std::string& text) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '+') {
+      decoded += ' ';
+    } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+               HexValue(text[i + 2]) >= 0) {
+      decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      decoded += c;
+    }
+  }
+  return decoded;
+}
+
 void DecodeSqlText(std::string& text) {
-  static const char* const kCodes[][2] = {
-      {"%20", " "}, {"%27", "'"}, {"%22", "\""}, {"%3D", "="}, {"%3E", ">"}, {"%3C", "<"},
-      {"%2C", ","}, {"%28", "("}, {"%29", ")"},  {"%21", "!"}, {"+", " "},
-  };
-  for (const auto& code : kCodes) ReplaceAll(text, code[0], code[1]);
+  text = FormDecoded(text);
+  for (char& c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) c = ' ';
+  }
 }

@@ -16,6 +16,12 @@ std::string ReadRequest();
 // not positive, too large, or more than the bytes that arrived.
 std::string ReadPostBody(FILE* in);
 
-// The fixed decoding of the free SQL text: only the codes the front end's SQL
-// page produces, upper-case hex only, and "+" as a blank.
+// A value as a browser's form encoding sent it: "%XX" (hex digits of either
+// case) is that byte, "+" is a blank, in one pass; a "%" without two hex
+// digits behind it stays as it is.
+std::string FormDecoded(const std::string& text);
+
+// The free SQL text, form-decoded; control bytes (line feeds and tabs of a
+// text area among them) become blanks, so the text is one line in
+// histsql.dat and on the page.
 void DecodeSqlText(std::string& text);

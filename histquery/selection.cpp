@@ -14,7 +14,6 @@ namespace {
 constexpr size_t kMinSqlText = 8;     // a shorter SQL value keeps object mode
 constexpr size_t kMinDate = 7;        // a shorter date value is no date
 constexpr size_t kMinTime = 4;        // a shorter time value is no time
-constexpr size_t kPeriodLength = 19;  // YYYY-MM-DD HH:MM:SS
 constexpr int kLineBuffer = 255;      // selection file lines: at most 254 characters
 constexpr size_t kMaxEntryText = 128;
 
@@ -35,16 +34,52 @@ void TakeSelection(ReportState& state) {
     DecodeSqlText(state.sqlText);
   }
   LoadSelectionFile(state, SelectionFileToLoad(state.request));
+  bool periodFromRequest = false;
   if (!state.request.empty()) {
-    std::string content = TakeRequestValues(state);
-    // Without a writable working directory the report still runs, unsaved.
-    ReplaceFileContent(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content);
+    std::string content = TakeRequestValues(state, periodFromRequest);
+    // A page of another site that asks for a change leaves no trace, the
+    // selection file included (a free SQL text may change rows). Without a
+    // writable working directory the report still runs, unsaved.
+    if (!(state.fromOtherSite && AsksForChange(state)))
+      ReplaceFileContent(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content);
+  }
+  // The delete link repeats a request that carried its period and objects;
+  // for values that came from a selection file it carries them itself, so
+  // that the deletion covers what the page showed even when the file has
+  // changed (another tab) by the time of the click.
+  if (periodFromRequest) {
+    state.deleteLink = state.request;
+    ReplaceAll(state.deleteLink, "%3B", ";");
+  } else {
+    state.deleteLink = SelectionAsRequest(state);
   }
   state.displayFrom = DisplayPeriodText(state.periodFrom);
   state.displayTo = DisplayPeriodText(state.periodTo);
-  if (PeriodUsable(state)) {
+  state.periodUsable = PeriodReadable(state);
+  if (state.periodUsable) {
     ConvertPeriod(state.displayFrom, state.displayTo, state.fromStamp, state.toStamp);
+    // A start after the end is no period: such a deletion would match
+    // nothing, and a report would show nothing, both claiming success.
+    state.periodUsable = state.fromStamp <= state.toStamp;
   }
+}
+
+bool AsksForChange(const ReportState& state) {
+  return state.sqlMode || GetKeyValue("ACTION=", state.request, '&') == "DEL";
+}
+
+std::string SelectionAsRequest(const ReportState& state) {
+  std::string link = "txDateFrom=" + TextPiece(state.periodFrom, 0, 10) +
+                     "&txTimeFrom=" + TextPiece(state.periodFrom, 11, 8) +
+                     "&txDateTo=" + TextPiece(state.periodTo, 0, 10) +
+                     "&txTimeTo=" + TextPiece(state.periodTo, 11, 8);
+  ReplaceAll(link, ":", "%3A");
+  for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
+    const SelectionEntry& entry = state.entries[k];
+    link += "&obj=" + entry.name + ";" + entry.label + ";";
+    if (entry.kind != '\0') link += entry.kind;
+  }
+  return link;
 }
 
 std::string SelectionFileToLoad(const std::string& request) {
@@ -85,8 +120,12 @@ void LoadSelectionFile(ReportState& state, const std::string& fileName) {
   state.entryCount = index;
 }
 
-std::string TakeRequestValues(ReportState& state) {
-  const std::string& request = state.request;
+std::string TakeRequestValues(ReportState& state, bool& periodFromRequest) {
+  // The fields of an object entry arrive with their ";" encoded.
+  std::string request = state.request;
+  ReplaceAll(request, "%3B", ";");
+  periodFromRequest = false;
+  bool startTaken = false;
   std::string content;
   std::string date = GetKeyValue("txDateFrom=", request, '&');
   content += "txDateFrom=" + date + "\n";
@@ -95,6 +134,7 @@ std::string TakeRequestValues(ReportState& state) {
     if (TakeTime(time)) {
       content += "txTimeFrom=" + time + "\n";
       state.periodFrom = date + " " + time;
+      startTaken = true;
     }
     date = GetKeyValue("txDateTo=", request, '&');
     content += "txDateTo=" + date + "\n";
@@ -103,12 +143,10 @@ std::string TakeRequestValues(ReportState& state) {
       if (TakeTime(time)) {
         content += "txTimeTo=" + time + "\n";
         state.periodTo = date + " " + time;
+        periodFromRequest = startTaken;
       }
     }
   }
-  // The fields of an object entry arrive with their ";" encoded; the delete
-  // link repeats the request in this form.
-  ReplaceAll(state.request, "%3B", ";");
   if (state.sqlMode) {
     content += "SQL=" + state.sqlText + "\n";
     return content;
@@ -130,6 +168,7 @@ std::string TakeRequestValues(ReportState& state) {
   return content;
 }
 
-bool PeriodUsable(const ReportState& state) {
-  return state.periodFrom.size() >= kPeriodLength && state.periodTo.size() >= kPeriodLength;
+bool PeriodReadable(const ReportState& state) {
+  return DateTimeReadable(DisplayPeriodText(state.periodFrom).c_str(), '.') &&
+         DateTimeReadable(DisplayPeriodText(state.periodTo).c_str(), '.');
 }

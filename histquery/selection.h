@@ -22,9 +22,20 @@ std::string SelectionFileToLoad(const std::string& request);
 void LoadSelectionFile(ReportState& state, const std::string& fileName);
 
 // The request's period and (object mode) entries into `state`, which they
-// replace; returns the text of the selection file that records them. Turns
-// every "%3B" of the request into ";" on the way.
-std::string TakeRequestValues(ReportState& state);
+// replace; returns the text of the selection file that records them.
+// `periodFromRequest` tells whether the request gave both ends itself.
+std::string TakeRequestValues(ReportState& state, bool& periodFromRequest);
 
-// Both period texts are complete; without that no statement runs.
-bool PeriodUsable(const ReportState& state);
+// Whether the request asks to change the history: a free SQL text (it may
+// write) or ACTION=DEL.
+bool AsksForChange(const ReportState& state);
+
+// The period and entries of `state` as request keys, for a delete link:
+// "txDateFrom=...&txTimeFrom=...&txDateTo=...&txTimeTo=..." and one
+// "&obj=name;label;kind" per entry.
+std::string SelectionAsRequest(const ReportState& state);
+
+// Both period texts are dates that ParseDateTime reads (HH:MM times too);
+// without that no statement runs. Whether the start lies after the end is
+// told by the stamps (TakeSelection).
+bool PeriodReadable(const ReportState& state);

@@ -1,6 +1,7 @@
 #include "histquery/statement.h"
 
 #include "common/strings.h"
+#include "histquery/request.h"
 
 namespace {
 
@@ -13,7 +14,14 @@ std::string PeriodCondition(const ReportState& state) {
 
 std::string BuildObjectStatement(ReportState& state) {
   for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
-    state.objectNames[k] = UpperCase(state.entries[k].name);
+    // Names arrive in the browser's form encoding ("K%FCche+Licht"), and are
+    // compared as the recorder wrote them.
+    // A NUL byte would end the statement text inside the literal.
+    std::string name = FormDecoded(state.entries[k].name);
+    for (char& c : name) {
+      if (c == '\0') c = ' ';
+    }
+    state.objectNames[k] = UpperCase(name);
   }
   state.deleteFlag = GetKeyValue("ACTION=", state.request, '&') == "DEL";
   // The deletion has no State condition: it also removes the rows that the

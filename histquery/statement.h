@@ -5,7 +5,7 @@
 
 #include "histquery/reportstate.h"
 
-// Object mode: upper-cases the chosen names into `state.objectNames`, sets
+// Object mode: form-decodes and upper-cases the chosen names into `state.objectNames`, sets
 // `state.deleteFlag` for "ACTION=DEL" and returns the report or deletion
 // statement for the period and those objects (every object when none).
 std::string BuildObjectStatement(ReportState& state);

@@ -137,3 +137,25 @@ TEST(ConvertPeriod, EachEndKeepsItsOwnOffset) {
   EXPECT_EQ(from, 1709623800);
   EXPECT_EQ(to, 1709683140);
 }
+
+TEST(DateTimeReadable, TellsTheTextsParseDateTimeCannotRead) {
+  struct Case {
+    const char* text;
+    bool readable;
+  } cases[] = {
+      {"07.12.2026 08:42:33", true},
+      {"07.12.2026 08:42", true},     // HH:MM, as a hand-written selection file may hold
+      {"07.12.2026", true},
+      {"00.01.2026 00:00:00", true},  // carried into the month before, as ParseDateTime does
+      {"01.01.1970 00:00:00", true},  // its stamp may be 0 and still be a date
+      {"05.13.2024 00:00:00", false},
+      {"32.01.2026 00:00:00", false},
+      {"01.02.24 10:00:00", false},
+      {"07-12-2026 08:42:33", false},
+      {".12.2026", false},
+      {"", false},
+      {"01.01.2100 00:00:00", false},  // past what 32 bits hold
+  };
+  UtcOffsetSeconds = 0;
+  for (const Case& c : cases) EXPECT_EQ(DateTimeReadable(c.text, '.'), c.readable) << c.text;
+}

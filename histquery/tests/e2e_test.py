@@ -15,9 +15,15 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.error
+import urllib.parse
 import urllib.request
 
 BIN = os.environ.get("HISTQUERY_BIN", "")
+# The same program whose time and heap limits the environment may lower.
+LIMITS_BIN = os.environ.get("HISTQUERY_LIMITS_BIN", "")
+DEMO_CONF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "demo",
+                         "lighttpd.conf.in")
 os.environ["TZ"] = "Europe/Berlin"
 time.tzset()
 
@@ -48,11 +54,16 @@ DELETED = "<b>Die ausgew\xe4hlten Daten wurden aus der Datenbank gel\xf6scht</b>
 NOT_DELETED = "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xf6scht</b><hr>\n"
 FAILED = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n"
 NO_PERIOD = "<b>Es wurde kein Zeitraum ausgew\xe4hlt</b><hr>\n"
+OTHER_SITE = "<b>Fehler: Die Anfrage kam von einer fremden Seite, es wurde nichts ge\xe4ndert</b><hr>\n"
+PERIOD = "txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
 
 REQUEST = ("txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
            "&obj=Licht1%3BKueche%3BN")
 SAVED = ("txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
          "txTimeTo=23:59:00\nobj=Licht1;Kueche;N\n")
+# The delete link of a report whose values came from SAVED carries them.
+SAVED_LINK = ("txDateFrom=2024-03-05&txTimeFrom=07%3A30%3A00&txDateTo=2024-03-05"
+              "&txTimeTo=23%3A59%3A00&obj=Licht1;Kueche;N")
 
 
 def stamp(text):
@@ -118,8 +129,10 @@ class Site:
     def remove(self):
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def run(self, method="GET", query=None, body=None, content_length=None, timeout=30):
+    def run(self, method="GET", query=None, body=None, content_length=None, timeout=30,
+            headers=None, program=None):
         env = {"PATH": "/usr/bin:/bin", "TZ": "Europe/Berlin"}
+        env.update(headers or {})
         if method is not None:
             env["REQUEST_METHOD"] = method
         if query is not None:
@@ -128,12 +141,22 @@ class Site:
             content_length = str(len(body))
         if content_length is not None:
             env["CONTENT_LENGTH"] = content_length
-        proc = subprocess.run([BIN], cwd=self.dir, env=env, input=body or b"",
+        proc = subprocess.run([program or BIN], cwd=self.dir, env=env, input=body or b"",
                               capture_output=True, timeout=timeout)
         self.stderr = proc.stderr.decode("latin-1")
         if proc.returncode != 0:
             raise AssertionError("exit status %d" % proc.returncode)
         return proc.stdout
+
+    def listing(self):
+        """Every file below the site with its bytes, the database's too."""
+        found = {}
+        for top, _, names in os.walk(self.dir):
+            for name in names:
+                path = os.path.join(top, name)
+                with open(path, "rb") as f:
+                    found[os.path.relpath(path, self.dir)] = f.read()
+        return found
 
     def file(self, name):
         path = os.path.join(self.dir, name)
@@ -167,9 +190,10 @@ class CgiTests(unittest.TestCase):
     def test_post_gives_the_same_page(self):
         get = self.site.run(query=REQUEST)
         self.assertEqual(self.site.run(method="POST", body=latin(REQUEST)), get)
-        # An empty request shows the saved selection again, with an empty delete link.
+        # An empty request shows the saved selection again; its delete link
+        # carries the saved values.
         again = self.site.run(method="GET")
-        self.assertEqual(again, get.replace(latin(REQUEST.replace("%3B", ";")), b""))
+        self.assertEqual(again, get.replace(latin(REQUEST.replace("%3B", ";")), latin(SAVED_LINK)))
         self.assertEqual(self.site.file("histobj.dat"), latin(SAVED))
 
     def test_deletion_from_the_link_removes_hidden_rows_too(self):
@@ -274,7 +298,7 @@ class CgiTests(unittest.TestCase):
     def test_unusable_requests_read_as_empty(self):
         with open(os.path.join(self.site.dir, "histobj.dat"), "wb") as f:
             f.write(latin(SAVED))
-        expected = latin(HEAD + OBJ_BUTTON + report_lines(REPORTED) + offer_deletion(3, "") + END)
+        expected = latin(HEAD + OBJ_BUTTON + report_lines(REPORTED) + offer_deletion(3, SAVED_LINK) + END)
         cases = [
             dict(method="HEAD", query=REQUEST),
             dict(method="POST", body=latin(REQUEST), content_length="abc"),
@@ -356,6 +380,180 @@ class CgiTests(unittest.TestCase):
         self.assertNotIn("<script>", page)
 
 
+class ChangeTests(unittest.TestCase):
+    """What may change the history: another site's pages may not, a free SQL
+    text only changes rows, within bounds; deletions cover what was shown."""
+
+    def setUp(self):
+        self.site = Site()
+        self.addCleanup(self.site.remove)
+
+    def test_pages_of_other_sites_change_nothing(self):
+        sql_delete = "SQL=delete+from+HISTORY+where+1&DFW=histsql.dat&" + PERIOD
+        sql_select = "SQL=select+count(*)+from+HISTORY+where+1&" + PERIOD
+        other = {"HTTP_HOST": "box:8080", "HTTP_SEC_FETCH_SITE": "same-site"}
+        cases = [  # query, headers, closing (None: it ran), rows left
+            ("ACTION=DEL&" + REQUEST, other, OTHER_SITE, len(ROWS)),
+            ("ACTION=DEL&" + REQUEST, {"HTTP_HOST": "box:8080", "HTTP_ORIGIN": "null"},
+             OTHER_SITE, len(ROWS)),
+            ("ACTION=DEL&" + REQUEST, {"HTTP_HOST": "box:8080",
+                                       "HTTP_REFERER": "http://evil/x.html"}, OTHER_SITE, len(ROWS)),
+            ("ACTION=DEL&txDateFrom=1970-01-02&txTimeFrom=00%3A00&txDateTo=2037-12-31"
+             "&txTimeTo=23%3A59", {"HTTP_HOST": "box", "HTTP_SEC_FETCH_SITE": "cross-site"},
+             OTHER_SITE, len(ROWS)),
+            (sql_delete, other, OTHER_SITE, len(ROWS)),
+            ("SQL=drop+table+HISTORY&" + PERIOD, other, FAILED, len(ROWS)),
+            (sql_select, other, None, len(ROWS)),
+            ("ACTION=DEL&" + REQUEST, {"HTTP_HOST": "box:8080", "HTTP_SEC_FETCH_SITE": "same-origin",
+                                       "HTTP_ORIGIN": "http://box:8080"}, DELETED, 3),
+            (sql_delete, {"HTTP_HOST": "box:8080", "HTTP_ORIGIN": "http://box:8080"}, None, 2),
+        ]
+        for query, headers, closing, left in cases:
+            with self.subTest(query=query[:30], headers=headers):
+                site = Site()
+                self.addCleanup(site.remove)
+                page = site.run(query=query, headers=headers)
+                if closing is None:
+                    self.assertTrue(page.endswith(latin(SQL_DONE + END)) or
+                                    latin("Datens\xe4tze gefunden") in page, page[-200:])
+                else:
+                    self.assertTrue(page.endswith(latin(closing + END)), page[-200:])
+                    self.assertNotIn(latin(DELETED), page) if closing != DELETED else None
+                self.assertEqual(len(site.rows()), left)
+                if closing == OTHER_SITE:  # no trace at all: no selection file either
+                    self.assertEqual(sorted(site.listing()), ["HistPath.cfg", "data/history.db"])
+
+    def test_sql_texts_that_reach_beyond_the_rows_are_refused(self):
+        before = self.site.listing()
+        texts = [
+            "attach database 'copy.db' as c",
+            "vacuum into 'report.html'",
+            "vacuum into 'data/copy.db'",
+            "vacuum main",
+            "create table T(x)",
+            "create trigger T after insert on HISTORY begin delete from HISTORY; end",
+            "drop table HISTORY",
+            "alter table HISTORY add column y",
+            "create index I on HISTORY(ObjName)",
+            "pragma journal_mode=off",
+            "pragma hard_heap_limit=0",
+            "select * from pragma_table_info('HISTORY')",
+            "select sql from sqlite_master",
+            "select load_extension('/tmp/x.so')",
+            "insert into sqlite_master values('table','T','T',0,'')",
+        ]
+        for text in texts:
+            with self.subTest(text=text):
+                query = "SQL=" + urllib.parse.quote_plus(text) + "&" + PERIOD
+                page = self.site.run(query=query)
+                self.assertTrue(page.endswith(latin(FAILED + END)), page[-200:])
+                after = self.site.listing()
+                after.pop("histsql.dat")
+                self.assertEqual(after, before)
+
+    def test_rows_of_history_can_still_be_changed(self):
+        text = ("insert into HISTORY values (1709650000, 'NEU', 'N', '1', '1', 'Hand', '');"
+                "update HISTORY set State='X' where ObjName='NEU';"
+                "delete from HISTORY where ObjName='HEIZUNG'")
+        page = self.site.run(query="SQL=" + urllib.parse.quote_plus(text) + "&" + PERIOD)
+        self.assertTrue(page.endswith(latin(SQL_DONE + END)), page[-200:])
+        self.assertIn((1709650000, "NEU", "X"), self.site.rows())
+        self.assertNotIn("HEIZUNG", [r[1] for r in self.site.rows()])
+
+    def test_runaway_statements_stop_and_release_the_lock(self):
+        if not LIMITS_BIN:
+            self.skipTest("HISTQUERY_LIMITS_BIN is not set")
+        forever = ("with recursive c(x) as (select 1 union all select x+1 from c) "
+                   "select count(*) from c")
+        five = ("select length(a)+length(b)+length(c)+length(d)+length(e) from (select "
+                "randomblob(900000) a, randomblob(900000) b, randomblob(900000) c, "
+                "randomblob(900000) d, randomblob(900000) e)")
+        cases = [  # text, environment of the test build, failed, what SQLite said
+            (forever, {"HISTQUERY_TEST_DEADLINE_MS": "300"}, True, "interrupted"),
+            (five, {"HISTQUERY_TEST_HEAP_LIMIT": str(4 * 1024 * 1024)}, True, "out of memory"),
+            (five, {}, False, ""),  # the same within the built-in 64 MiB
+            ("select replace(printf('%.*c', 900000, 'x'), 'x', 'xx')", {}, True, "too big"),
+        ]
+        for text, env, failed, said in cases:
+            with self.subTest(text=text[:30], env=env):
+                page = self.site.run(query="SQL=" + urllib.parse.quote_plus(text) + "&" + PERIOD,
+                                     headers=env, program=LIMITS_BIN)
+                if failed:
+                    self.assertTrue(page.endswith(latin(FAILED + END)), page[-200:])
+                    self.assertIn(said, self.site.stderr)
+                else:
+                    self.assertIn(b"<hr>1 Datens", page)
+                con = sqlite3.connect(self.site.db, timeout=0, isolation_level=None)
+                con.execute("begin exclusive")
+                con.execute("rollback")
+                con.close()
+        # printf gives NULL past the length bound, as SQLite defines it: no
+        # 300 MB value, and no row, as for any NULL first column.
+        page = self.site.run(query="SQL=" + urllib.parse.quote_plus(
+            "select printf('%.*c', 300000000, 'x')") + "&" + PERIOD)
+        self.assertTrue(page.endswith(latin(SQL_DONE + END)), page[-200:])
+
+    def test_delete_links_of_saved_selections_delete_what_was_shown(self):
+        shown_rows = [r for r in self.site.rows()]
+        saved_other = ("txDateFrom=2024-03-01\ntxTimeFrom=00:00\ntxDateTo=2024-03-31\n"
+                       "txTimeTo=23:59\nobj=LICHT1;;N\nobj=HEIZUNG;;N\n")
+        cases = [  # how the report was asked for, the selection file, rows left after its link
+            # LICHT1's 3 rows shown and its 2 hidden ones of the period go; the
+            # wider selection saved meanwhile would have taken all 7 of it.
+            ("", "histobj.dat", SAVED.replace("07:30:00", "07:30"), 3),
+            ("DFW=mine.dat&obj=LICHT1%3Bx%3BN", "mine.dat", SAVED, 3),
+            ("DFW=mine.dat", "mine.dat", SAVED, 2),  # no objects: every object of the period
+        ]
+        for query, name, saved, left in cases:
+            with self.subTest(query=query):
+                site = Site()
+                self.addCleanup(site.remove)
+                with open(os.path.join(site.dir, name), "w") as f:
+                    f.write(saved)
+                page = site.run(query=query)
+                link = re.search(rb"'HistQuery.ksq\?(ACTION=DEL&[^']*)'", page).group(1)
+                # Another tab saves a wider selection before the click.
+                for other in ("histobj.dat", "mine.dat"):
+                    with open(os.path.join(site.dir, other), "w") as f:
+                        f.write(saved_other)
+                page = site.run(query=link.decode("latin-1"))
+                self.assertTrue(page.endswith(latin(DELETED + END)), page[-200:])
+                self.assertEqual(len(site.rows()), left)
+        self.assertEqual(len(shown_rows), len(ROWS))
+
+    def test_browser_encoded_names_and_sql_texts(self):
+        site = self.site
+        con = sqlite3.connect(site.db)
+        # The recorder writes Latin-1 bytes as text.
+        con.executemany("insert into HISTORY values (?, cast(? as text), 'N', ?, ?, 'Taster', '')",
+                        [(stamp("2024-03-05 10:00:00"), latin("K\xdcCHE LICHT"), "1", "an"),
+                         (stamp("2024-03-05 11:00:00"), latin("K\xdcCHE LICHT"), "0", "aus")])
+        con.commit()
+        con.close()
+        query = PERIOD + "&obj=K%FCche+Licht%3BK%FCche%3BN"
+        page = site.run(query=query)
+        self.assertIn(latin("10:00:00 : K\xdcCHE LICHT = an <-[Taster]<br>\n"), page)
+        self.assertIn(latin("<br><hr>2 Datens\xe4tze gefunden."), page)
+        link = re.search(rb"'HistQuery.ksq\?(ACTION=DEL&[^']*)'", page).group(1)
+        self.assertEqual(link, latin("ACTION=DEL&" + query.replace("%3B", ";")))
+        self.assertTrue(site.run(query=link.decode("latin-1")).endswith(latin(DELETED + END)))
+        self.assertEqual(len(site.rows()), len(ROWS))
+        page = site.run(query="SQL=select+ObjName+from+HISTORY+where+ObjName+like+%27LICHT%25%27+"
+                              "and+Source%3D%27Programm%27&" + PERIOD)
+        self.assertIn(b"<hr>1 Datens", page)
+
+    def test_unreadable_dates_refuse_the_period(self):
+        for query in ("txDateFrom=2024-13-05&txTimeFrom=07%3A30&txDateTo=2024-12-05&txTimeTo=23%3A59",
+                      "ACTION=DEL&txDateFrom=2024-13-05&txTimeFrom=07%3A30&txDateTo=2024-12-05"
+                      "&txTimeTo=23%3A59",
+                      "ACTION=DEL&txDateFrom=2024-03-06&txTimeFrom=00%3A00&txDateTo=2024-03-05"
+                      "&txTimeTo=23%3A59"):
+            with self.subTest(query=query):
+                page = self.site.run(query=query)
+                self.assertEqual(page, latin(HEAD + OBJ_BUTTON + NO_PERIOD + END))
+                self.assertEqual(len(self.site.rows()), len(ROWS))
+
+
 def _rows_while(self, holder):
     return holder.execute("select * from HISTORY").fetchall()
 
@@ -382,16 +580,12 @@ class LighttpdTests(unittest.TestCase):
         shutil.copy(BIN, os.path.join(root, "HistQuery.ksq"))
         self.port = free_port()
         conf = os.path.join(root, "lighttpd.conf")
+        # The demo's own configuration: what it serves and refuses is tried here.
+        with open(DEMO_CONF) as f:
+            demo = f.read()
         with open(conf, "w") as f:
-            f.write('server.modules = ("mod_cgi")\n'
-                    'server.document-root = "%s"\n'
-                    'server.bind = "127.0.0.1"\n'
-                    'server.port = %d\n'
-                    'server.errorlog = "%s/error.log"\n'
-                    'cgi.assign = (".ksq" => "")\n'
-                    # Let Latin-1 codes (%FC) through, as the add-on's server does.
-                    'server.http-parseopts = ("url-normalize" => "disable")\n'
-                    % (root, self.port, root))
+            f.write(demo.replace("@DOCROOT@", root).replace("@PORT@", str(self.port))
+                    .replace("@RUNDIR@", root))
             if os.geteuid() == 0:
                 f.write('server.username = "nobody"\nserver.groupname = "nogroup"\n')
         if os.geteuid() == 0:
@@ -422,6 +616,19 @@ class LighttpdTests(unittest.TestCase):
             self.assertEqual(response.status, 200)
             self.assertEqual(response.headers["Content-Type"], "text/html")
             return response.read()
+
+    def test_private_files_are_not_served(self):
+        self.get("HistQuery.ksq?" + REQUEST)  # writes histobj.dat
+        for name in ("histsql.dat.Ab12Cd", "data/history.db-journal"):
+            with open(os.path.join(self.site.dir, name), "w") as f:
+                f.write("x")
+        for path in ("histobj.dat", "histobj.d%61t", "HistPath.cfg", "HistPath%2Ecfg",
+                     "data/history.db", "data/history.db-journal", "histsql.dat.Ab12Cd",
+                     "data/../histobj.dat"):
+            with self.subTest(path=path):
+                with self.assertRaises(urllib.error.HTTPError) as refused:
+                    self.get(path)
+                self.assertEqual(refused.exception.code, 403)
 
     def test_report_and_its_delete_link(self):
         request = REQUEST.replace("Kueche", "K%FCche")  # a Latin-1 label as a browser sends it

@@ -161,7 +161,7 @@ TEST(ClosingSection, EveryModeAndOutcome) {
 TEST(ClosingSection, ObjectReportOffersTheDeletion) {
   ReportState s;
   s.rowCount = 3;
-  s.request = "txDateFrom=2024-03-05&obj=Licht1;Kueche;N";
+  s.deleteLink = "txDateFrom=2024-03-05&obj=Licht1;Kueche;N";
   EXPECT_EQ(Closing(s, RunOutcome::Ran),
             "<br><hr>3 Datens\xE4tze gefunden.<br><hr>\n" + kHome + kHistoryButton +
                 "<button type=\"submit\" onclick=\"window.location.href = "

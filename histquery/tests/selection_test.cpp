@@ -77,7 +77,11 @@ TEST_F(SelectionTest, RequestGivesPeriodEntriesAndSelectionFile) {
   EXPECT_EQ(s.entries[0].name, "Licht1");
   EXPECT_EQ(s.entries[0].label, "Kueche");
   EXPECT_EQ(s.entries[0].kind, 'N');
-  EXPECT_EQ(s.request.substr(s.request.find("obj=")), "obj=Licht1;Kueche;N");
+  // The request carried period and objects: the link repeats it, fields decoded.
+  EXPECT_EQ(s.deleteLink, std::string(kExampleRequest).replace(
+                              std::string(kExampleRequest).find("obj="), std::string::npos,
+                              "obj=Licht1;Kueche;N"));
+  EXPECT_EQ(s.request, kExampleRequest);
   EXPECT_EQ(Read("histobj.dat"),
             "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
             "txTimeTo=23:59:00\nobj=Licht1;Kueche;N\n");
@@ -234,15 +238,44 @@ TEST(DisplayPeriodText, TakesThePartsByPosition) {
   EXPECT_EQ(DisplayPeriodText(""), ".. ");
 }
 
-TEST(PeriodUsable, NeedsBothCompleteTexts) {
-  ReportState s;
-  EXPECT_FALSE(PeriodUsable(s));
-  s.periodFrom = "2024-03-05 07:30:00";
-  EXPECT_FALSE(PeriodUsable(s));
-  s.periodTo = "2024-03-05 7:30:00";
-  EXPECT_FALSE(PeriodUsable(s));
-  s.periodTo = "2024-03-05 07:30:00";
-  EXPECT_TRUE(PeriodUsable(s));
+// A period is usable by meaning: both ends are dates ParseDateTime reads and
+// the start is not after the end. The file's times may be HH:MM.
+TEST_F(SelectionTest, PeriodUsableByMeaning) {
+  struct Case {
+    const char* request;
+    const char* file;
+    bool usable;
+  } cases[] = {
+      {kExampleRequest, "", true},
+      {"txDateFrom=2024-13-05&txTimeFrom=07%3A30&txDateTo=2024-12-05&txTimeTo=23%3A59", "", false},
+      {"txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-32&txTimeTo=23%3A59", "", false},
+      {"txDateFrom=2024-03-06&txTimeFrom=00%3A00&txDateTo=2024-03-05&txTimeTo=23%3A59", "", false},
+      {"txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=07%3A30", "", true},
+      {"txDateFrom=abcdefghij&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=07%3A30", "", false},
+      {"", "txDateFrom=2024-03-05\ntxTimeFrom=07:30\ntxDateTo=2024-03-05\ntxTimeTo=23:59\n", true},
+      {"", "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n", false},
+      {"", "", false},
+  };
+  for (const Case& c : cases) {
+    std::remove("histobj.dat");
+    if (c.file[0] != '\0') Write("histobj.dat", c.file);
+    EXPECT_EQ(Take(c.request).periodUsable, c.usable) << c.request << " / " << c.file;
+  }
+}
+
+// Values that came from a selection file go into the delete link itself.
+TEST_F(SelectionTest, DeleteLinkCarriesWhatTheFileGave) {
+  const char* saved =
+      "txDateFrom=2024-03-05\ntxTimeFrom=07:30\ntxDateTo=2024-03-05\ntxTimeTo=23:59:00\n"
+      "obj=K%FCche+Licht;Licht;C\nobj=B;;\n";
+  Write("histobj.dat", saved);
+  EXPECT_EQ(Take("").deleteLink,
+            "txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59%3A00"
+            "&obj=K%FCche+Licht;Licht;C&obj=B;;");
+  Write("mine.dat", saved);
+  EXPECT_EQ(Take("DFW=mine.dat&obj=A%3Bx%3BN").deleteLink,
+            "txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05"
+            "&txTimeTo=23%3A59%3A00&obj=A;x;N");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 process.env.TZ = 'Europe/Berlin';
 
 const childProcess = require('child_process');
+const http = require('http');
 const fs = require('fs');
 const net = require('net');
 const os = require('os');
@@ -60,6 +61,13 @@ const ROWS = [
   ['2024-03-07 09:00:00', 'TEMP_AUSSEN', 'N', '3.5', '3.5', 'Sensor', ''],
   ['2024-03-07 11:59:59', 'TASTER_FLUR', 'C', '1', 'lang', 'Taster', ''],
   ['2024-03-07 12:00:30', 'LICHT_KUECHE', 'C', '0', '0', 'Programm', ''],
+  // An object whose name has an umlaut and a blank, recorded in Latin-1; the
+  // pages of another site try to delete this day, the report page does.
+  ['2024-03-08 06:00:00', 'K\u00dcCHE LICHT', 'C', '1', 'an', 'Taster', ''],
+  ['2024-03-08 07:00:00', 'K\u00dcCHE LICHT', 'C', '0', 'aus', 'Zentrale', 'X'],
+  ['2024-03-08 08:00:00', 'TEMP_AUSSEN', 'N', '2.5', '2.5', 'Sensor', ''],
+  ['2024-03-08 20:00:00', 'K\u00dcCHE LICHT', 'C', '0', 'aus', 'Programm', ''],
+  ['2024-03-09 00:00:00', 'K\u00dcCHE LICHT', 'C', '1', 'an', 'Taster', ''],
 ];
 
 // The selection page: the same keys as the add-on's front end sends, in the
@@ -70,6 +78,7 @@ const OBJECTS = [
   ['TEMP_AUSSEN', 'Temperatur au&szlig;en', 'N'],
   ['TASTER_FLUR', 'Taster Flur', 'C'],
   ['NOTIZ', 'Notiz', 'C'],
+  ['K&uuml;che Licht', 'K&uuml;che Licht', 'C'],
 ];
 const PERIOD_FIELDS =
     "<input type='date' name='txDateFrom'> <input type='time' name='txTimeFrom'>\n" +
@@ -136,8 +145,9 @@ function sqlText(value) {
 
 function sqlite(db, statement, input) {
   const args = statement === null ? [db] : [db, statement];
+  // The history holds Latin-1 bytes, as the recorder writes them.
   return childProcess.execFileSync(findTool('SQLITE3', 'sqlite3'), args, {
-    input: input || '', encoding: 'latin1', timeout: STEP_TIMEOUT_MS,
+    input: Buffer.from(input || '', 'latin1'), encoding: 'latin1', timeout: STEP_TIMEOUT_MS,
   });
 }
 
@@ -290,6 +300,7 @@ async function closeBrowser() {
 async function cleanUp() {
   await closeBrowser();
   stopServer();
+  if (run.otherSite) run.otherSite.close();
   if (run.server && run.server.exitCode === null && run.server.signalCode === null) {
     await Promise.race([new Promise((resolve) => run.server.once('exit', resolve)), sleep(5000)]);
     if (run.server.exitCode === null && run.server.signalCode === null) run.server.kill('SIGKILL');
@@ -369,10 +380,50 @@ async function screenshot(page, name) {
   await page.screenshot({ path: path.join(screenshotDir(), name), fullPage: true });
 }
 
+// A page of another origin (another port of the same host, so "same-site" to
+// the browser) that tries to change the history the moment it is opened:
+// an <img> GET deletion, a form POST with ACTION=DEL and an SQL-mode delete.
+// Its title becomes "done" when every request has had its answer.
+function attackPage(site) {
+  const period = 'txDateFrom=2024-03-08&txTimeFrom=00%3A00&txDateTo=2024-03-08&txTimeTo=23%3A59';
+  const everything = 'txDateFrom=1970-01-02&txTimeFrom=00%3A00&txDateTo=2037-12-31&txTimeTo=23%3A59';
+  const target = site + 'HistQuery.ksq';
+  return '<!DOCTYPE HTML>\n<html><head><title>waiting</title></head><body>\n' +
+      '<script>let left = 4; function one() { if (--left === 0) document.title = "done"; }</script>\n' +
+      `<img src="${target}?ACTION=DEL&${everything}" onload="one()" onerror="one()">\n` +
+      `<img src="${target}?SQL=delete+from+HISTORY+where+1&${period}" onload="one()" onerror="one()">\n` +
+      '<iframe name="sink" onload="one()"></iframe>\n' +
+      `<form id="f" method="post" action="${target}" target="sink">` +
+      '<input type="hidden" name="ACTION" value="DEL">' +
+      `<input type="hidden" name="txDateFrom" value="2024-03-08">` +
+      '<input type="hidden" name="txTimeFrom" value="00:00">' +
+      '<input type="hidden" name="txDateTo" value="2024-03-08">' +
+      '<input type="hidden" name="txTimeTo" value="23:59">' +
+      '<input type="hidden" name="obj" value="K\u00fcche Licht;x;C"></form>\n' +
+      '<script>document.getElementById("f").submit(); one();</script>\n</body></html>\n';
+}
+
+// Serves the attack page on a free port of 127.0.0.1; resolves to its URL.
+function startOtherSite(site) {
+  return new Promise((resolve, reject) => {
+    const server = http.createServer((request, response) => {
+      response.writeHead(200, { 'Content-Type': 'text/html; charset=iso-8859-15' });
+      response.end(Buffer.from(attackPage(site), 'latin1'));
+    });
+    run.otherSite = server;
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => resolve(`http://127.0.0.1:${server.address().port}/`));
+  });
+}
+
 const TWO_OBJECTS = {
   from: ['2024-03-05', '07:30'], to: ['2024-03-05', '23:59'],
   objects: ['LICHT_KUECHE', 'HEIZUNG_BAD'],
 };
+
+const UMLAUT_DAY = "select TimeStamp, ObjName, State from HISTORY where TimeStamp >= " +
+    `${stamp('2024-03-08 00:00:00')} and TimeStamp <= ${stamp('2024-03-09 00:00:00')} ` +
+    'order by TimeStamp';
 
 const CASES = [
   ['the German umlauts render as letters', async (page, site) => {
@@ -436,7 +487,9 @@ const CASES = [
       `${stamp('2024-03-07 09:00:00')}|TEMP_AUSSEN|`,
       `${stamp('2024-03-07 12:00:30')}|LICHT_KUECHE|`,
     ], 'rows of the day after the deletion');
-    expectEqual(sqlite(db, 'select count(*) from HISTORY').trim(), String(ROWS.length - 4),
+    const earlier = `where TimeStamp < ${stamp('2024-03-08 00:00:00')}`;
+    expectEqual(sqlite(db, 'select count(*) from HISTORY ' + earlier).trim(),
+        String(ROWS.filter((r) => r[0] < '2024-03-08').length - 4),
         'rows in the database');
     await page.reload();
     expectTrue((await visibleLines(page)).includes(DELETED), 'a second deletion run is confirmed');
@@ -460,6 +513,48 @@ const CASES = [
         `no period line in ${JSON.stringify(lines)}`);
     expectTrue(lines.includes(FOUND(2)), `no line "${FOUND(2)}"`);
     await screenshot(page, '4-sql-table.png');
+  }],
+
+  ['pages of another site cannot delete', async (page, site, db) => {
+    const before = sqlite(db, 'select count(*) from HISTORY').trim();
+    const other = await startOtherSite(site);
+    await page.goto(other);
+    await page.waitForFunction(() => document.title === 'done', null, { timeout: STEP_TIMEOUT_MS });
+    expectEqual(sqlite(db, 'select count(*) from HISTORY').trim(), before, 'rows after the attack');
+    expectEqual(sqlite(db, UMLAUT_DAY).split('\n').filter((l) => l !== '').length, 5,
+        'rows of the attacked day');
+  }],
+
+  ['an object with an umlaut and a blank is reported and deleted', async (page, site, db) => {
+    await submitForm(page, site, 'obj', {
+      from: ['2024-03-08', '00:00'], to: ['2024-03-08', '23:59'], objects: ['K\u00fcche Licht'],
+    });
+    await expectCleanText(page);
+    expectEqual(await reportLines(page), [
+      '08.03.2024 06:00:00 : K\u00dcCHE LICHT = an <-[Taster]',
+      '08.03.2024 20:00:00 : K\u00dcCHE LICHT = aus <-[Programm]',
+    ], 'report lines');
+    await Promise.all([
+      page.waitForURL((url) => url.search.startsWith('?ACTION=DEL&'), { waitUntil: 'load' }),
+      page.getByRole('button', { name: DELETE_BUTTON }).click(),
+    ]);
+    expectTrue((await visibleLines(page)).includes(DELETED), 'deletion confirmed');
+    // Its rows of the period are gone, the hidden one too; the rest stays.
+    expectEqual(sqlite(db, UMLAUT_DAY).split('\n').filter((l) => l !== ''), [
+      `${stamp('2024-03-08 08:00:00')}|TEMP_AUSSEN|`,
+      `${stamp('2024-03-09 00:00:00')}|K\u00dcCHE LICHT|`,
+    ], 'rows of the day after the deletion');
+  }],
+
+  ['an SQL like with a percent sign finds its rows', async (page, site) => {
+    await submitForm(page, site, 'sql', {
+      from: ['2024-03-05', '00:00'], to: ['2024-03-05', '23:59'],
+      sql: "select TimeStamp, ObjName from HISTORY where ObjName like 'HEIZ%' order by TimeStamp",
+    });
+    const table = await page.evaluate(() => Array.from(document.querySelectorAll('table tr'),
+        (tr) => Array.from(tr.cells, (cell) => cell.textContent)));
+    expectEqual(table, [['TimeStamp', 'ObjName'], ['05.03.2024 20:00:00', 'HEIZUNG_BAD'],
+      ['05.03.2024 21:00:00', 'HEIZUNG_BAD'], ['05.03.2024 22:00:00', 'HEIZUNG_BAD']], 'table');
   }],
 
   ['values holding HTML markup show as text', async (page, site) => {

@@ -143,6 +143,22 @@ class HistQueryFaults(unittest.TestCase):
         status, page, _ = site.run(REPORT, demote)
         self.assertIn(b"<br><hr>12 " + FOUND, page)
 
+    def test_unreadable_store_is_a_failure_not_no_data(self):
+        demote, reason = faultkit.unprivileged()
+        if reason:
+            self.skipTest(reason)
+        site = Site(self)
+        faultkit.open_to_all(site.dir)
+        os.chmod(site.data, 0o755)
+        os.chmod(site.db, 0o000)  # the web server's user may not read it
+        self.addCleanup(os.chmod, site.db, 0o600)
+        for query, closing in ((REPORT, FAILED), (DELETE, NOT_DELETED)):
+            with self.subTest(query=query[:20]):
+                status, page, err = site.run(query, demote)
+                self.assertPage(status, page, closing)
+                self.assertIn(b"Permission denied", err)
+        self.assertEqual(site.row_count(), len(ROWS))
+
     def test_full_disk_keeps_the_selection_files(self):
         site = Site(self)
         site.run(REPORT)
