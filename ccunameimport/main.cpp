@@ -29,13 +29,14 @@
 //   255  no name list received (no answer, no header end, an empty body, no
 //        status line, chunks that do not read): both kept
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "ccunameimport/devicenamescript.h"
 #include "ccunameimport/httpclient.h"
 #include "ccunameimport/nameimport.h"
 #include "ccunameimport/texts.h"
+#include "common/programinfo.h"
+#include "programhelp.h"
 
 namespace {
 
@@ -49,10 +50,6 @@ struct NameImportRun {
 };
 
 NameImportRun Run;
-
-bool IsSoleArgument(int argc, char** argv, const char* option) {
-  return argc == 2 && std::strcmp(argv[1], option) == 0;
-}
 
 int NoAnswer() {
   // The client's own messages end without a line break.
@@ -78,12 +75,7 @@ int NotANameList(const AnswerCheck& check) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (IsSoleArgument(argc, argv, "--help")) {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
-  if (IsSoleArgument(argc, argv, "--version")) {
-    std::printf(kVersionFormat, CCUNAMEIMPORT_VERSION);
+  if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) {
     return kExitOk;
   }
   if (argc > 1) Run.host = argv[1];

@@ -48,12 +48,3 @@ constexpr char kMsgErrorStatus[] =
     "CcuNameImport: the service answered with status %d; CCUDevNames.txt and CCUDevNames.imp "
     "left unchanged\n";
 constexpr char kMsgCannotWrite[] = "CcuNameImport: cannot write %s\n";
-constexpr char kUsage[] =
-    "Usage: CcuNameImport [HOST]\n"
-    "Posts the device-name script to the script service on HOST (default 127.0.0.1),\n"
-    "port 8181, and writes CCUDevNames.txt and CCUDevNames.imp in the working directory.\n"
-    "Exit status: 0 done, 251 the service answered with an error status, 252 a names\n"
-    "file could not be written, 253 CCUDevNames.txt could not be read again, 254 the\n"
-    "answer was cut off, 255 no name list received. Except for 252, both files are\n"
-    "then left as they were.\n";
-constexpr char kVersionFormat[] = "CcuNameImport %s\n";

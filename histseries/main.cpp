@@ -21,30 +21,16 @@
 // HistPath.cfg; 3 the query failed; 4 a series file not written. Only 3 and
 // 4 leave earlier series files in place of fresh ones.
 #include <cstdio>
-#include <cstring>
 
 #include "common/datetime.h"
 #include "common/historystore.h"
+#include "common/programinfo.h"
 #include "histseries/request.h"
 #include "histseries/seriesfile.h"
 #include "histseries/texts.h"
+#include "programhelp.h"
 
 namespace {
-
-// --help and --version count only as the sole argument; anything else is a
-// request.
-bool AnswerAboutProgram(int argc, char** argv) {
-  if (argc != 2) return false;
-  if (std::strcmp(argv[1], HelpArgument) == 0) {
-    std::printf(UsageText, HISTPATH_CFG);
-    return true;
-  }
-  if (std::strcmp(argv[1], VersionArgument) == 0) {
-    std::printf(VersionText, HISTSERIES_VERSION);
-    return true;
-  }
-  return false;
-}
 
 // The period as time stamps; false, with a message, when an end reads as no
 // date or the start lies after the end: such a query would export another
@@ -69,7 +55,9 @@ bool ConvertReadablePeriod(int32_t& fromSeconds, int32_t& toSeconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (AnswerAboutProgram(argc, argv)) return ExitDone;
+  if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) {
+    return ExitDone;
+  }
   const char* request = argc > 1 ? argv[1] : nullptr;
 
   Selection selection;

@@ -50,20 +50,3 @@ constexpr int ExitNoDatabase = 2;        // HistPath.cfg missing or empty: no fi
 constexpr int ExitQueryFailed = 3;       // the query failed: series files kept as they were
 constexpr int ExitSeriesNotWritten = 4;  // some series file not written: that one kept
 
-// Sole arguments that ask about the program instead of running an export.
-constexpr const char* HelpArgument = "--help";
-constexpr const char* VersionArgument = "--version";
-constexpr const char* VersionText = "HistSeries %s\n";
-// A printf format: the argument is the configuration file's path.
-constexpr const char* UsageText =
-    "Usage: HistSeries [REQUEST]\n"
-    "Exports the history of up to 24 objects over a period into one series file\n"
-    "(object name + \".sqr\") per object in the working directory.\n"
-    "REQUEST: DFW=FILE&txDateFrom=YYYY-MM-DD&txTimeFrom=HH:MM[:SS]\n"
-    "         &txDateTo=YYYY-MM-DD&txTimeTo=HH:MM[:SS]\n"
-    "  (a colon may be written %%3A). FILE is the selection file, history.dat by default,\n"
-    "  history.vid when it cannot be opened; its period lines override the request's.\n"
-    "The history database is history.db in the directory named by the first line of\n"
-    "the configuration file %s.\n"
-    "Exit status: 0 done, 1 period refused, 2 no HistPath.cfg, 3 query failed,\n"
-    "4 a series file not written.\n";

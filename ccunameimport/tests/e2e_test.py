@@ -215,7 +215,8 @@ class Failures(ImportCase):
     def test_help_and_version(self):
         result = self.run_import('--help')
         self.assertEqual(result.returncode, 0)
-        self.assertTrue(result.stdout.startswith(b'Usage: CcuNameImport [HOST]\n'))
+        self.assertTrue(result.stdout.startswith(b'CcuNameImport: fetches the address'))
+        self.assertIn(b'\nUsage: CcuNameImport [HOST]', result.stdout)
         result = self.run_import('--version')
         self.assertEqual((result.returncode, result.stdout), (0, b'CcuNameImport 1.0.0\n'))
         self.assertEqual(os.listdir(self.work), [])

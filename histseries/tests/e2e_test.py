@@ -205,7 +205,8 @@ class RequestTest(Scratch):
 
     def test_help_and_version_only_as_sole_argument(self):
         help_run = self.run_export("--help")
-        self.assertTrue(help_run.stdout.startswith(b"Usage: HistSeries [REQUEST]\n"))
+        self.assertTrue(help_run.stdout.startswith(b"HistSeries: exports the history"))
+        self.assertIn(b"\nUsage: HistSeries [REQUEST]", help_run.stdout)
         version = self.run_export("--version")
         self.assertRegex(version.stdout, rb"^HistSeries \d+\.\d+\.\d+\n$")
         self.assertEqual(self.series_files(), [])
