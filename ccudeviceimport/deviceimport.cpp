@@ -1,6 +1,5 @@
 #include "deviceimport.h"
 
-
 #include "XmlRpc.h"
 #include "common/replacefile.h"
 #include "texts.h"
@@ -26,14 +25,45 @@ std::string ImportFileName(const std::string& port) {
   return texts::kImportFilePrefix + port + texts::kImportFileSuffix;
 }
 
+// A fault's text as one log line of bounded length: a service may send a
+// fault text of any length and with line breaks of its own.
+std::string LoggedFaultText(std::string text) {
+  if (text.size() > texts::kMaxLoggedFaultBytes) {
+    text.resize(texts::kMaxLoggedFaultBytes);
+    text += texts::kCutMark;
+  }
+  return LineSafe(std::move(text));
+}
+
 }  // namespace
+
+// The start of the next address marker at or after `from`: "ADDRESS:" right
+// behind the start of a struct or a member before it. npos when there is none.
+std::size_t FindAddressMarker(const std::string& text, std::size_t from) {
+  const std::size_t npos = std::string::npos;
+  // The name stands one character behind the start of its marker.
+  std::size_t name = text.find(texts::kAddressName, from + 1);
+  while (name != npos) {
+    char before = text[name - 1];
+    if (before == texts::kStructStart || before == texts::kMemberSeparator) return name - 1;
+    name = text.find(texts::kAddressName, name + 1);
+  }
+  return npos;
+}
+
+std::string LineSafe(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
 
 std::string DeviceImportLines(const std::string& resultText) {
   const std::size_t npos = std::string::npos;
-  const std::size_t markerLength = sizeof texts::kAddressMarker - 1;
+  const std::size_t markerLength = sizeof texts::kAddressName;  // with the '[' or ','
   const std::size_t typeMarkerLength = sizeof texts::kTypeMarker - 1;
   std::string lines;
-  std::size_t marker = resultText.find(texts::kAddressMarker);
+  std::size_t marker = FindAddressMarker(resultText, 0);
   while (marker != npos) {
     std::size_t addressStart = marker + markerLength + 1;  // behind the opening quote
     if (addressStart > resultText.size()) break;
@@ -47,44 +77,53 @@ std::string DeviceImportLines(const std::string& resultText) {
       std::size_t typeStart = typeMarker + typeMarkerLength;
       std::size_t typeEnd = resultText.find('"', typeStart);
       if (typeEnd == npos) break;
-      lines += address + ";" + resultText.substr(typeStart, typeEnd - typeStart) + "\n";
+      // One line a device: a line break inside a value must not start another.
+      lines += LineSafe(address) + ";" +
+               LineSafe(resultText.substr(typeStart, typeEnd - typeStart)) + "\n";
       next = typeEnd + 1;
     }
-    marker = resultText.find(texts::kAddressMarker, next);
+    marker = FindAddressMarker(resultText, next);
   }
   return lines;
 }
 
 bool WriteDeviceImportFile(const std::string& resultText, const std::string& host,
                            const std::string& port) {
-  std::string content = Formatted(texts::kImportFileHead, host, port);
+  std::string content = Formatted(texts::kImportFileHead, LineSafe(host), port);
   content += DeviceImportLines(resultText);
   return ReplaceFileContent(ImportFileName(port), content);
 }
 
 int ImportDevices(const std::string& host, const std::string& port) {
   const std::string hostPort = host + ":" + port;
-  XmlRpcValue params;
-  params.assertArray(1);
-  params[0] = XmlRpcValue(true);
-  XmlRpcValue result;
-  XmlRpcClient client(texts::kUrlScheme + hostPort);
-  if (!client.execute(texts::kListMethod, params, result)) {
-    Run.ResultLog += texts::kLogCallFailed + hostPort + "\n";
-    return kCallFailed;
+  const std::string loggedHostPort = LineSafe(hostPort);
+  std::string resultText;
+  {
+    // The reply's values are released before its text is scanned: for a
+    // long device list, both together are the largest part of a run.
+    XmlRpcValue params;
+    params.assertArray(1);
+    params[0] = XmlRpcValue(true);
+    XmlRpcValue result;
+    XmlRpcClient client(texts::kUrlScheme + hostPort);
+    if (!client.execute(texts::kListMethod, params, result)) {
+      Run.ResultLog += texts::kLogCallFailed + loggedHostPort + "\n";
+      return kCallFailed;
+    }
+    if (client.isFault()) {
+      Run.ResultLog += texts::kLogFaultStart + LoggedFaultText(result.toText()) +
+                       texts::kLogAtHost + loggedHostPort + "\n";
+      return kFaultReply;
+    }
+    resultText = result.toText();
   }
-  if (client.isFault()) {
-    Run.ResultLog +=
-        texts::kLogFaultStart + result.toText() + texts::kLogAtHost + hostPort + "\n";
-    return kFaultReply;
-  }
-  if (!WriteDeviceImportFile(result.toText(), host, port)) {
+  if (!WriteDeviceImportFile(resultText, host, port)) {
     Run.outputFailed = true;
     Run.ResultLog +=
-        texts::kLogFileFailed + ImportFileName(port) + texts::kLogAtHost + hostPort + "\n";
+        texts::kLogFileFailed + ImportFileName(port) + texts::kLogAtHost + loggedHostPort + "\n";
     return kFileNotWritten;
   }
-  Run.ResultLog += texts::kLogImported + hostPort + texts::kLogImportedEnd + "\n";
+  Run.ResultLog += texts::kLogImported + loggedHostPort + texts::kLogImportedEnd + "\n";
   return kImported;
 }
 

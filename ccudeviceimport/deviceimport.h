@@ -18,8 +18,12 @@ extern ImportRun Run;
 int ImportDevices(const std::string& host, const std::string& port);
 
 // The import file lines for the records found in `resultText`, without the
-// first line.
+// first line. A record is found whatever members stand before its ADDRESS;
+// CR and LF in an address or type become blanks.
 std::string DeviceImportLines(const std::string& resultText);
+
+// `text` with each CR and LF replaced by a blank, for a line-based file.
+std::string LineSafe(std::string text);
 
 // Writes "CCUDevices" + port + ".imp" for `resultText`. False when it could
 // not be written; an earlier file then stays as it was.

@@ -16,7 +16,7 @@
 // ("1", one log line per service, an empty line). Prints nothing otherwise.
 //
 // Exit status, the 8-bit form of the last call's result:
-//   main mode, the result for port 2010: 1 imported, 255 no reply, 254 fault reply;
+//   main mode, the result for port 2010: 1 imported, 255 no usable reply, 254 fault reply;
 //   usage report: 1 or 0 (the boolean answer), 255, 254, 252 answer not a boolean;
 //   either mode: 253 when an import file or XMLRPCResult.txt could not be written.
 #include <cstdio>

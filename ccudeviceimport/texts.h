@@ -1,6 +1,8 @@
 // Fixed texts, names and status values of CcuDeviceImport.
 #pragma once
 
+#include <cstddef>
+
 namespace texts {
 
 const char kDefaultHost[] = "127.0.0.1";
@@ -19,10 +21,19 @@ const char kImportFileHead[] = "##;IP=%s,Port=%s \n";
 const char kResultFileName[] = "XMLRPCResult.txt";
 const char kResultFileHead[] = "1\n";
 
-// Markers of the result text scan: the address starts one character (the
-// opening quote) after "[ADDRESS:"; the comma keeps e.g. PARENT_TYPE out.
-const char kAddressMarker[] = "[ADDRESS:";
+// Markers of the result text scan. A device struct prints its members
+// ordered by name, so its ADDRESS stands first ("[ADDRESS:") unless a member
+// sorts before it (ACTIVE, AES_KEY, a leading digit: ",ADDRESS:"); the address
+// starts one character (the opening quote) after either marker. The comma
+// keeps e.g. PARENT_ADDRESS and PARENT_TYPE out.
+const char kAddressName[] = "ADDRESS:";
+const char kStructStart = '[';
+const char kMemberSeparator = ',';
 const char kTypeMarker[] = ",TYPE:\"";
+
+// Fault texts go into one log line: longer ones are cut there.
+const std::size_t kMaxLoggedFaultBytes = 4096;
+const char kCutMark[] = "...";
 
 // Result log lines; host and port follow, "\n" ends each.
 const char kLogCallFailed[] = "Kein Inport von ";

@@ -48,10 +48,10 @@ class XmlRpcValue {
   XmlRpcValue(const void* data, std::size_t size);
   static XmlRpcValue Nil();
 
-  XmlRpcValue(const XmlRpcValue&) = default;
-  XmlRpcValue(XmlRpcValue&&) = default;
-  XmlRpcValue& operator=(const XmlRpcValue&) = default;
-  XmlRpcValue& operator=(XmlRpcValue&&) = default;
+  XmlRpcValue(const XmlRpcValue& other);
+  XmlRpcValue(XmlRpcValue&& other) noexcept;
+  XmlRpcValue& operator=(const XmlRpcValue& other);
+  XmlRpcValue& operator=(XmlRpcValue&& other) noexcept;
   ~XmlRpcValue() { invalidate(); }
 
   // Back to the empty value, releasing what it held.
@@ -94,8 +94,8 @@ class XmlRpcValue {
   bool getDateTime(std::tm& out) const;
   bool getBinary(BinaryData& out) const;
   // The array's elements / the struct's members (empty for other types).
-  const ValueArray& arrayValue() const { return array_; }
-  const ValueStruct& structValue() const { return members_; }
+  const ValueArray& arrayValue() const;
+  const ValueStruct& structValue() const;
 
   // One-line text of the value; docs/xmlrpc.md gives the full form. A struct
   // prints its members ordered by name: [ADDRESS:"KEQ0000001",...,TYPE:"KV-SW1"].
@@ -110,15 +110,26 @@ class XmlRpcValue {
   // toText's work: appends the text to `out`, so that nested values share
   // one growing string instead of returning a copy at every level.
   void appendText(std::string& out) const;
+  // The length of that text, so that toText allocates it once.
+  std::size_t textSize() const;
+  // The value takes `other`'s content; it is empty beforehand.
+  void copyFrom(const XmlRpcValue& other);
+  void takeFrom(XmlRpcValue& other) noexcept;
 
+  // Two words a value: a device list holds hundreds of thousands of them, and
+  // a hostile reply as many as it can fit. Scalars are held in place; a text,
+  // a time, an array or a struct on the heap, only once it is not empty (a
+  // null pointer is the empty one), so that an empty string costs nothing more.
   Type type_ = TypeInvalid;
-  bool bool_ = false;
-  int int_ = 0;
-  double double_ = 0.0;
-  std::tm time_{};
-  std::string text_;  // string or base64 bytes
-  ValueArray array_;
-  ValueStruct members_;
+  union {
+    bool bool_;
+    int int_;
+    double double_ = 0.0;
+    std::string* text_;      // string or base64 bytes
+    std::tm* time_;          // never null for a dateTime
+    ValueArray* array_;
+    ValueStruct* members_;
+  };
 };
 
 // The XML text of a call. An array `params` gives one parameter per element,
@@ -131,7 +142,8 @@ bool EncodeCall(const std::string& method, const XmlRpcValue& params, std::strin
 
 // Reads a methodResponse. True when it is well formed: `result` holds the one
 // returned value, or the fault value with `isFault` set. False with a reason
-// in `error` (and `result` empty) for anything else.
+// in `error` (and `result` empty) for anything else, also for a reply beyond
+// the client's default bounds of values and text (see XmlRpcClient).
 bool DecodeResponse(const std::string& xml, XmlRpcValue& result, bool& isFault, std::string& error);
 
 class XmlRpcClient {
@@ -140,6 +152,13 @@ class XmlRpcClient {
   static const long kDefaultTotalTimeoutSeconds = 30;
   static const std::size_t kDefaultMaxReplyBytes = 64u * 1024u * 1024u;
   static const int kDefaultPort = 2001;
+  // A reply's values and the bytes of its texts (strings, base64, member
+  // names) are bounded as its bytes are, so that no reply can make a caller
+  // take more than about 100 MiB, however its values are shaped. A device
+  // list needs about 56 values and 500 bytes of text for a device with three
+  // channels: room for more than 5000 such devices.
+  static const std::size_t kDefaultMaxReplyValues = 300000;
+  static const std::size_t kDefaultMaxReplyTextBytes = 8u * 1024u * 1024u;
 
   // `url` is "xmlrpc://host[:port][/path]" (plain HTTP), "http://host[:port][/path]",
   // or "host[:port][/path]" without a scheme (plain HTTP). Without a port,
@@ -163,6 +182,8 @@ class XmlRpcClient {
 
   void setTimeouts(long connectSeconds, long totalSeconds);
   void setMaxReplyBytes(std::size_t maxBytes);
+  void setMaxReplyValues(std::size_t maxValues);
+  void setMaxReplyTextBytes(std::size_t maxBytes);
 
  private:
   std::string httpUrl_;
@@ -171,6 +192,8 @@ class XmlRpcClient {
   long connectTimeout_ = kDefaultConnectTimeoutSeconds;
   long totalTimeout_ = kDefaultTotalTimeoutSeconds;
   std::size_t maxReplyBytes_ = kDefaultMaxReplyBytes;
+  std::size_t maxReplyValues_ = kDefaultMaxReplyValues;
+  std::size_t maxReplyTextBytes_ = kDefaultMaxReplyTextBytes;
 };
 
 }  // namespace XmlRpc

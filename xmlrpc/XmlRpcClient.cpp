@@ -77,6 +77,7 @@ struct Reply {
   std::size_t bytes = 0;
   std::size_t maxBytes = 0;
   bool tooLarge = false;
+  bool refused = false;  // the reader refused it: the rest is not read
 };
 
 std::size_t OnReplyData(char* data, std::size_t size, std::size_t count, void* userData) {
@@ -90,7 +91,13 @@ std::size_t OnReplyData(char* data, std::size_t size, std::size_t count, void* u
   // Another status fails the call whatever the body holds.
   long status = 0;
   curl_easy_getinfo(reply.curl, CURLINFO_RESPONSE_CODE, &status);
-  if (status == 200) FeedReply(reply.reader, data, length, false);
+  if (status == 200) {
+    FeedReply(reply.reader, data, length, false);
+    if (ReplyFailed(reply.reader)) {
+      reply.refused = true;
+      return 0;
+    }
+  }
   return length;
 }
 
@@ -112,6 +119,14 @@ void XmlRpcClient::setMaxReplyBytes(std::size_t maxBytes) {
   maxReplyBytes_ = maxBytes;
 }
 
+void XmlRpcClient::setMaxReplyValues(std::size_t maxValues) {
+  maxReplyValues_ = maxValues;
+}
+
+void XmlRpcClient::setMaxReplyTextBytes(std::size_t maxBytes) {
+  maxReplyTextBytes_ = maxBytes;
+}
+
 bool XmlRpcClient::execute(const std::string& method, const XmlRpcValue& params,
                            XmlRpcValue& result) {
   result.invalidate();
@@ -127,7 +142,7 @@ bool XmlRpcClient::execute(const std::string& method, const XmlRpcValue& params,
   }
   Reply reply;
   reply.curl = curl;
-  reply.reader = StartReply(result);
+  reply.reader = StartReply(result, maxReplyValues_, maxReplyTextBytes_);
   reply.maxBytes = maxReplyBytes_;
   curl_slist* headers = nullptr;
   headers = curl_slist_append(headers, "Content-Type: text/xml");
@@ -152,7 +167,11 @@ bool XmlRpcClient::execute(const std::string& method, const XmlRpcValue& params,
   curl_slist_free_all(headers);
   curl_easy_cleanup(curl);
 
-  if (reply.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+  if (reply.refused) {
+    bool fault = false;
+    FinishReply(reply.reader, fault, error_);  // false, with the reader's reason
+    return false;
+  } else if (reply.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
     error_ = "reply larger than " + std::to_string(maxReplyBytes_) + " bytes";
   } else if (code != CURLE_OK) {
     error_ = curl_easy_strerror(code);

@@ -11,7 +11,8 @@ namespace XmlRpc {
 
 // "YYYYMMDDTHH:MM:SS", the form dateTime.iso8601 values are sent in.
 std::string DateTimeText(const std::tm& time);
-// Reads "YYYYMMDDTHH:MM:SS" or "YYYY-MM-DDTHH:MM:SS"; false for anything else.
+// Reads "YYYYMMDDTHH:MM:SS" and the other ISO 8601 forms of a date and time
+// (dashes, no colons, a fraction, a zone); false for anything else.
 bool ParseDateTimeText(const std::string& text, std::tm& time);
 
 std::string Base64Encode(const std::string& bytes);
@@ -25,38 +26,66 @@ std::string PlainDoubleText(double value);
 
 // The reply reader fills values where they end up (an array element, a
 // member, the result) instead of building each one and copying it there.
-// Every value it fills is empty beforehand.
+// Every value it fills is empty beforehand; a setter of another type frees
+// what the value held, so a reply that gives one value two types leaks nothing.
 struct ValueAccess {
-  static void SetType(XmlRpcValue& value, XmlRpcValue::Type type) { value.type_ = type; }
-  static void SetBool(XmlRpcValue& value, bool b) {
-    value.type_ = XmlRpcValue::TypeBoolean;
-    value.bool_ = b;
+  // String and base64 share their bytes: one may become the other.
+  static void SetType(XmlRpcValue& value, XmlRpcValue::Type type) {
+    bool bytes = type == XmlRpcValue::TypeString || type == XmlRpcValue::TypeBase64;
+    bool hadBytes =
+        value.type_ == XmlRpcValue::TypeString || value.type_ == XmlRpcValue::TypeBase64;
+    if (value.type_ == type || (bytes && hadBytes)) {
+      value.type_ = type;
+      return;
+    }
+    value.invalidate();
+    value.assertTypeOrInvalid(type);
   }
-  static void SetInt(XmlRpcValue& value, int i) {
-    value.type_ = XmlRpcValue::TypeInt;
-    value.int_ = i;
-  }
-  static void SetDouble(XmlRpcValue& value, double d) {
-    value.type_ = XmlRpcValue::TypeDouble;
-    value.double_ = d;
-  }
+  static void SetBool(XmlRpcValue& value, bool b) { value = XmlRpcValue(b); }
+  static void SetInt(XmlRpcValue& value, int i) { value = XmlRpcValue(i); }
+  static void SetDouble(XmlRpcValue& value, double d) { value = XmlRpcValue(d); }
   static void SetDateTime(XmlRpcValue& value, const std::tm& time) { value = XmlRpcValue(time); }
-  // The bytes of a string or base64 value.
-  static std::string& Text(XmlRpcValue& value) { return value.text_; }
-  static XmlRpcValue::ValueArray& Array(XmlRpcValue& value) { return value.array_; }
-  static XmlRpcValue::ValueStruct& Members(XmlRpcValue& value) { return value.members_; }
+  // Makes `value` a string (unless it is base64) holding `text`; an empty
+  // text takes no memory of its own.
+  static void SetText(XmlRpcValue& value, std::string&& text) {
+    if (value.type_ != XmlRpcValue::TypeBase64) SetType(value, XmlRpcValue::TypeString);
+    if (text.empty()) {
+      delete value.text_;
+      value.text_ = nullptr;
+    } else if (value.text_) {
+      *value.text_ = std::move(text);
+    } else {
+      value.text_ = new std::string(std::move(text));
+    }
+  }
+  // The elements of an array value, made so when it is not one.
+  static XmlRpcValue::ValueArray& Array(XmlRpcValue& value) {
+    SetType(value, XmlRpcValue::TypeArray);
+    if (!value.array_) value.array_ = new XmlRpcValue::ValueArray;
+    return *value.array_;
+  }
+  static XmlRpcValue::ValueStruct& Members(XmlRpcValue& value) {
+    SetType(value, XmlRpcValue::TypeStruct);
+    if (!value.members_) value.members_ = new XmlRpcValue::ValueStruct;
+    return *value.members_;
+  }
 };
 
 // Reads a reply piece by piece as it arrives, building the values while
 // expat reads, so that neither the whole body nor a tree of its elements has
 // to be held. StartReply empties `result` and fills it as the reply is read;
 // FeedReply takes the next piece (`last` for the final one, which may be
-// empty); FinishReply (or DiscardReply, when the reply is not wanted after
+// empty); a reply of more values or text bytes than the bounds given is
+// refused as soon as it passes them. FinishReply (or DiscardReply, when the reply is not wanted after
 // all) ends the reading and frees the reader. FinishReply's outcome is
 // DecodeResponse's; on failure `result` is empty again.
 struct ReplyReader;
-ReplyReader* StartReply(XmlRpcValue& result);
+ReplyReader* StartReply(XmlRpcValue& result,
+                        std::size_t maxValues = XmlRpcClient::kDefaultMaxReplyValues,
+                        std::size_t maxTextBytes = XmlRpcClient::kDefaultMaxReplyTextBytes);
 void FeedReply(ReplyReader* reader, const char* data, std::size_t size, bool last);
+// The reply is refused already: the rest of it need not be read.
+bool ReplyFailed(const ReplyReader* reader);
 bool FinishReply(ReplyReader* reader, bool& isFault, std::string& error);
 void DiscardReply(ReplyReader* reader);
 

@@ -16,21 +16,27 @@ const XmlRpcValue& EmptyValue() {
 }  // namespace
 
 XmlRpcValue::XmlRpcValue() = default;
-XmlRpcValue::XmlRpcValue(bool value) : type_(TypeBoolean), bool_(value) {}
-XmlRpcValue::XmlRpcValue(int value) : type_(TypeInt), int_(value) {}
+XmlRpcValue::XmlRpcValue(bool value) : type_(TypeBoolean) { bool_ = value; }
+XmlRpcValue::XmlRpcValue(int value) : type_(TypeInt) { int_ = value; }
 XmlRpcValue::XmlRpcValue(double value) : type_(TypeDouble), double_(value) {}
-XmlRpcValue::XmlRpcValue(const std::string& value) : type_(TypeString), text_(value) {}
-XmlRpcValue::XmlRpcValue(const char* value) : type_(TypeString), text_(value ? value : "") {}
-XmlRpcValue::XmlRpcValue(const std::tm& value) : type_(TypeDateTime) {
-  time_.tm_year = value.tm_year;
-  time_.tm_mon = value.tm_mon;
-  time_.tm_mday = value.tm_mday;
-  time_.tm_hour = value.tm_hour;
-  time_.tm_min = value.tm_min;
-  time_.tm_sec = value.tm_sec;
+XmlRpcValue::XmlRpcValue(const std::string& value) : type_(TypeString) {
+  text_ = value.empty() ? nullptr : new std::string(value);
 }
-XmlRpcValue::XmlRpcValue(const void* data, std::size_t size)
-    : type_(TypeBase64), text_(static_cast<const char*>(data), size) {}
+XmlRpcValue::XmlRpcValue(const char* value) : type_(TypeString) {
+  text_ = value && *value ? new std::string(value) : nullptr;
+}
+XmlRpcValue::XmlRpcValue(const std::tm& value) : type_(TypeDateTime) {
+  time_ = new std::tm{};
+  time_->tm_year = value.tm_year;
+  time_->tm_mon = value.tm_mon;
+  time_->tm_mday = value.tm_mday;
+  time_->tm_hour = value.tm_hour;
+  time_->tm_min = value.tm_min;
+  time_->tm_sec = value.tm_sec;
+}
+XmlRpcValue::XmlRpcValue(const void* data, std::size_t size) : type_(TypeBase64) {
+  text_ = size > 0 ? new std::string(static_cast<const char*>(data), size) : nullptr;
+}
 
 XmlRpcValue XmlRpcValue::Nil() {
   XmlRpcValue nil;
@@ -38,27 +44,139 @@ XmlRpcValue XmlRpcValue::Nil() {
   return nil;
 }
 
+XmlRpcValue::XmlRpcValue(const XmlRpcValue& other) {
+  copyFrom(other);
+}
+
+XmlRpcValue::XmlRpcValue(XmlRpcValue&& other) noexcept {
+  takeFrom(other);
+}
+
+XmlRpcValue& XmlRpcValue::operator=(const XmlRpcValue& other) {
+  if (this != &other) {
+    // `other` may live inside this value (an element of it): copy it first.
+    XmlRpcValue copy(other);
+    invalidate();
+    takeFrom(copy);
+  }
+  return *this;
+}
+
+XmlRpcValue& XmlRpcValue::operator=(XmlRpcValue&& other) noexcept {
+  if (this != &other) {
+    XmlRpcValue taken(std::move(other));
+    invalidate();
+    takeFrom(taken);
+  }
+  return *this;
+}
+
+void XmlRpcValue::copyFrom(const XmlRpcValue& other) {
+  type_ = other.type_;
+  switch (type_) {
+    case TypeString:
+    case TypeBase64:
+      text_ = other.text_ ? new std::string(*other.text_) : nullptr;
+      break;
+    case TypeDateTime:
+      time_ = new std::tm(*other.time_);
+      break;
+    case TypeArray:
+      array_ = other.array_ ? new ValueArray(*other.array_) : nullptr;
+      break;
+    case TypeStruct:
+      members_ = other.members_ ? new ValueStruct(*other.members_) : nullptr;
+      break;
+    case TypeBoolean:
+      bool_ = other.bool_;
+      break;
+    case TypeInt:
+      int_ = other.int_;
+      break;
+    case TypeDouble:
+      double_ = other.double_;
+      break;
+    case TypeInvalid:
+    case TypeNil:
+      break;
+  }
+}
+
+void XmlRpcValue::takeFrom(XmlRpcValue& other) noexcept {
+  type_ = other.type_;
+  switch (type_) {
+    case TypeString:
+    case TypeBase64:
+      text_ = other.text_;
+      break;
+    case TypeDateTime:
+      time_ = other.time_;
+      break;
+    case TypeArray:
+      array_ = other.array_;
+      break;
+    case TypeStruct:
+      members_ = other.members_;
+      break;
+    case TypeBoolean:
+      bool_ = other.bool_;
+      break;
+    case TypeInt:
+      int_ = other.int_;
+      break;
+    case TypeDouble:
+      double_ = other.double_;
+      break;
+    case TypeInvalid:
+    case TypeNil:
+      break;
+  }
+  other.type_ = TypeInvalid;  // what it held belongs to this value now
+  other.double_ = 0.0;
+}
+
 void XmlRpcValue::invalidate() {
+  switch (type_) {
+    case TypeString:
+    case TypeBase64:
+      delete text_;
+      break;
+    case TypeDateTime:
+      delete time_;
+      break;
+    case TypeArray:
+      delete array_;
+      break;
+    case TypeStruct:
+      delete members_;
+      break;
+    default:
+      break;
+  }
   type_ = TypeInvalid;
-  bool_ = false;
-  int_ = 0;
   double_ = 0.0;
-  time_ = std::tm{};
-  text_.clear();
-  text_.shrink_to_fit();
-  array_.clear();
-  array_.shrink_to_fit();
-  members_.clear();
 }
 
 bool XmlRpcValue::assertTypeOrInvalid(Type type) {
-  if (type_ == TypeInvalid) type_ = type;
+  if (type_ == TypeInvalid && type != TypeInvalid) {
+    if (type == TypeDateTime) {
+      time_ = new std::tm{};
+    } else if (type == TypeString || type == TypeBase64 || type == TypeArray ||
+               type == TypeStruct) {
+      text_ = nullptr;  // the empty one
+    } else {
+      double_ = 0.0;
+    }
+    type_ = type;
+  }
   return type_ == type;
 }
 
 bool XmlRpcValue::assertArray(std::size_t size) {
   if (!assertTypeOrInvalid(TypeArray)) return false;
-  if (array_.size() < size) array_.resize(size);
+  if (size == 0) return true;
+  if (!array_) array_ = new ValueArray;
+  if (array_->size() < size) array_->resize(size);
   return true;
 }
 
@@ -70,41 +188,52 @@ std::size_t XmlRpcValue::size() const {
   switch (type_) {
     case TypeString:
     case TypeBase64:
-      return text_.size();
+      return text_ ? text_->size() : 0;
     case TypeArray:
-      return array_.size();
+      return array_ ? array_->size() : 0;
     case TypeStruct:
-      return members_.size();
+      return members_ ? members_->size() : 0;
     default:
       return 0;
   }
 }
 
+const XmlRpcValue::ValueArray& XmlRpcValue::arrayValue() const {
+  static const ValueArray empty;
+  return type_ == TypeArray && array_ ? *array_ : empty;
+}
+
+const XmlRpcValue::ValueStruct& XmlRpcValue::structValue() const {
+  static const ValueStruct empty;
+  return type_ == TypeStruct && members_ ? *members_ : empty;
+}
+
 XmlRpcValue& XmlRpcValue::operator[](std::size_t index) {
   if (type_ != TypeArray) invalidate();
   assertArray(index + 1);
-  return array_[index];
+  return (*array_)[index];
 }
 
 const XmlRpcValue& XmlRpcValue::operator[](std::size_t index) const {
-  if (type_ != TypeArray || index >= array_.size()) return EmptyValue();
-  return array_[index];
+  if (type_ != TypeArray || !array_ || index >= array_->size()) return EmptyValue();
+  return (*array_)[index];
 }
 
 XmlRpcValue& XmlRpcValue::operator[](const std::string& name) {
   if (type_ != TypeStruct) invalidate();
   assertStruct();
-  return members_[name];
+  if (!members_) members_ = new ValueStruct;
+  return (*members_)[name];
 }
 
 const XmlRpcValue& XmlRpcValue::operator[](const std::string& name) const {
-  if (type_ != TypeStruct) return EmptyValue();
-  auto found = members_.find(name);
-  return found == members_.end() ? EmptyValue() : found->second;
+  if (type_ != TypeStruct || !members_) return EmptyValue();
+  auto found = members_->find(name);
+  return found == members_->end() ? EmptyValue() : found->second;
 }
 
 bool XmlRpcValue::hasMember(const std::string& name) const {
-  return type_ == TypeStruct && members_.count(name) > 0;
+  return type_ == TypeStruct && members_ && members_->count(name) > 0;
 }
 
 bool XmlRpcValue::getBool(bool& out) const {
@@ -131,26 +260,65 @@ bool XmlRpcValue::getDouble(double& out) const {
 
 bool XmlRpcValue::getString(std::string& out) const {
   if (type_ != TypeString) return false;
-  out = text_;
+  out = text_ ? *text_ : std::string();
   return true;
 }
 
 bool XmlRpcValue::getDateTime(std::tm& out) const {
   if (type_ != TypeDateTime) return false;
-  out = time_;
+  out = *time_;
   return true;
 }
 
 bool XmlRpcValue::getBinary(BinaryData& out) const {
   if (type_ != TypeBase64) return false;
-  out = text_;
+  out = text_ ? *text_ : std::string();
   return true;
 }
 
 std::string XmlRpcValue::toText() const {
+  // Sized first: a text grown by doubling would take up to three times its
+  // length while it grows, and a device list's text is its largest piece.
   std::string text;
+  text.reserve(textSize());
   appendText(text);
   return text;
+}
+
+std::size_t XmlRpcValue::textSize() const {
+  switch (type_) {
+    case TypeInvalid:
+      return 0;
+    case TypeNil:
+      return 3;
+    case TypeBoolean:
+      return bool_ ? 4 : 5;
+    case TypeInt: {
+      char buffer[16];
+      return static_cast<std::size_t>(std::snprintf(buffer, sizeof buffer, "%d", int_));
+    }
+    case TypeDouble:
+      return DoubleText(double_).size();
+    case TypeString:
+      return (text_ ? text_->size() : 0) + 2;
+    case TypeDateTime:
+      return DateTimeText(*time_).size();
+    case TypeBase64:
+      return 4 * (((text_ ? text_->size() : 0) + 2) / 3) + 2;
+    case TypeArray: {
+      std::size_t size = 2;
+      for (const XmlRpcValue& element : arrayValue()) size += element.textSize() + 1;
+      return array_ && !array_->empty() ? size - 1 : size;
+    }
+    case TypeStruct: {
+      std::size_t size = 2;
+      for (const auto& member : structValue()) {
+        size += member.first.size() + 1 + member.second.textSize() + 1;
+      }
+      return members_ && !members_->empty() ? size - 1 : size;
+    }
+  }
+  return 0;
 }
 
 void XmlRpcValue::appendText(std::string& out) const {
@@ -174,30 +342,33 @@ void XmlRpcValue::appendText(std::string& out) const {
       return;
     case TypeString:
       out += '"';
-      out += text_;
+      if (text_) out += *text_;
       out += '"';
       return;
     case TypeDateTime:
-      out += DateTimeText(time_);
+      out += DateTimeText(*time_);
       return;
     case TypeBase64:
       out += '<';
-      out += Base64Encode(text_);
+      if (text_) out += Base64Encode(*text_);
       out += '>';
       return;
-    case TypeArray:
+    case TypeArray: {
       out += '{';
-      for (std::size_t i = 0; i < array_.size(); ++i) {
-        if (i > 0) out += ',';
-        array_[i].appendText(out);
+      bool first = true;
+      for (const XmlRpcValue& element : arrayValue()) {
+        if (!first) out += ',';
+        first = false;
+        element.appendText(out);
       }
       out += '}';
       return;
+    }
     case TypeStruct: {
       // std::map keeps the names in byte order.
       out += '[';
       bool first = true;
-      for (const auto& member : members_) {
+      for (const auto& member : structValue()) {
         if (!first) out += ',';
         first = false;
         out += member.first;
@@ -224,13 +395,13 @@ bool XmlRpcValue::operator==(const XmlRpcValue& other) const {
       return double_ == other.double_;
     case TypeString:
     case TypeBase64:
-      return text_ == other.text_;
+      return size() == other.size() && (size() == 0 || *text_ == *other.text_);
     case TypeDateTime:
-      return DateTimeText(time_) == DateTimeText(other.time_);
+      return DateTimeText(*time_) == DateTimeText(*other.time_);
     case TypeArray:
-      return array_ == other.array_;
+      return arrayValue() == other.arrayValue();
     case TypeStruct:
-      return members_ == other.members_;
+      return structValue() == other.structValue();
   }
   return false;
 }

@@ -21,8 +21,15 @@ namespace {
 // Deeper replies are refused: values and their texts are copied and freed
 // recursively.
 const int kMaxDepth = 200;
-// expat takes at most INT_MAX bytes per call.
-const std::size_t kMaxPiece = 1u << 30;
+// expat is fed at most this much at a time, so that the markup bound below
+// is checked often enough to hold.
+const std::size_t kMaxPiece = 64u * 1024u;
+// expat holds a tag, a comment or any other piece of markup whole until it
+// ends; text it hands out as it comes. A reply needs no markup near this long.
+const std::size_t kMaxMarkupBytes = 1024u * 1024u;
+// A frame's text buffer is kept for the next element at its depth only while
+// it is small: a long one would stay held for the rest of the reply.
+const std::size_t kKeptBufferBytes = 4096;
 
 const char kCallHead[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<methodCall><methodName>";
@@ -150,7 +157,17 @@ enum class Role : unsigned char {
   Leaf,  // a typed value that holds text only
 };
 
-enum class LeafType : unsigned char { Int, Double, String, Boolean, DateTime, Base64, Nil, Unknown };
+enum class LeafType : unsigned char {
+  Int,
+  I8,
+  Double,
+  String,
+  Boolean,
+  DateTime,
+  Base64,
+  Nil,
+  Unknown
+};
 
 // An element not yet closed. Its checks run when it closes; each element has
 // a place in the order in which the checks of a whole reply are made (the
@@ -168,7 +185,7 @@ struct Frame {
   std::size_t order = 0;  // place of the element's checks
   std::size_t children = 0;
   std::string badChild;    // the first child that does not belong (faulty replies only)
-  std::string text;        // Value, Leaf: the text as read
+  std::string text;        // Value (until its first child), Leaf: the text as read
   std::string* sink = nullptr;   // where the element's text goes; null: only its blankness counts
   XmlRpcValue* target = nullptr;  // the value the element fills (while building)
   std::string memberName;  // Member: the name, in ISO-8859-1 once read
@@ -180,6 +197,12 @@ struct Frame {
 struct ReplyReader {
   XML_Parser parser = nullptr;
   XmlRpcValue* result = nullptr;
+  std::size_t maxValues = 0;
+  std::size_t maxTextBytes = 0;
+  std::size_t values = 0;     // <value> elements so far
+  std::size_t textBytes = 0;  // text held: in values, member names and open elements
+  std::size_t fedBytes = 0;
+  std::size_t eventByte = 0;  // where expat last handed something out
   std::vector<Frame> frames;  // frames[0 .. depth) are open, root first
   std::size_t depth = 0;
   std::size_t nextOrder = 0;
@@ -224,6 +247,13 @@ void Fail(ReplyReader& reader, const std::string& error) {
   XML_StopParser(reader.parser, XML_FALSE);
 }
 
+// Text that is no longer held: read into a number, or not wanted after all.
+void Release(ReplyReader& reader, std::string& text) {
+  reader.textBytes -= text.size() < reader.textBytes ? text.size() : reader.textBytes;
+  text.clear();
+  if (text.capacity() > kKeptBufferBytes) text.shrink_to_fit();
+}
+
 // Notes a reason to refuse the reply; the earliest in check order stays.
 void Refuse(ReplyReader& reader, std::size_t order, const std::string& reason) {
   if (reader.refused && reader.refusedOrder <= order) return;
@@ -263,6 +293,8 @@ bool Is(const XML_Char* name, const char* wanted) {
 LeafType LeafTypeOf(const XML_Char* name) {
   if (Is(name, "string")) return LeafType::String;
   if (Is(name, "int") || Is(name, "i4")) return LeafType::Int;
+  // The common extensions of the format; many servers send them.
+  if (Is(name, "i8") || Is(name, "ex:i8")) return LeafType::I8;
   if (Is(name, "boolean")) return LeafType::Boolean;
   if (Is(name, "double")) return LeafType::Double;
   if (Is(name, "dateTime.iso8601")) return LeafType::DateTime;
@@ -286,13 +318,17 @@ Frame& PushFrame(ReplyReader& reader) {
   frame.order = reader.nextOrder++;
   frame.children = 0;
   frame.badChild.clear();
-  frame.text.clear();
+  Release(reader, frame.text);
   frame.sink = nullptr;
   frame.target = nullptr;
   return frame;
 }
 
 void StartValue(ReplyReader& reader, Frame& frame, XmlRpcValue* target) {
+  if (++reader.values > reader.maxValues) {
+    Fail(reader, "reply holds more than " + std::to_string(reader.maxValues) + " values");
+    return;
+  }
   frame.role = Role::Value;
   frame.sink = &frame.text;
   frame.target = Building(reader) ? target : nullptr;
@@ -301,6 +337,12 @@ void StartValue(ReplyReader& reader, Frame& frame, XmlRpcValue* target) {
 // Gives the new element `frame`, the child of `parent`, its role.
 void PlaceChild(ReplyReader& reader, Frame& parent, Frame& frame, const XML_Char* name) {
   bool first = parent.children == 0;
+  if (parent.role == Role::Value && first) {
+    // Beside a child only the blankness of a value's text counts.
+    if (!IsBlank(parent.text)) parent.nonBlank = true;
+    Release(reader, parent.text);
+    parent.sink = nullptr;
+  }
   switch (parent.role) {
     case Role::Ignored:
     case Role::Leaf:
@@ -343,10 +385,6 @@ void PlaceChild(ReplyReader& reader, Frame& parent, Frame& frame, const XML_Char
         frame.role = Role::Leaf;
         frame.leaf = LeafTypeOf(name);
         frame.sink = &frame.text;
-        // A string's text goes straight into its value.
-        if (frame.leaf == LeafType::String && parent.target) {
-          frame.sink = &ValueAccess::Text(*parent.target);
-        }
       }
       frame.target = parent.target;
       break;
@@ -372,7 +410,7 @@ void PlaceChild(ReplyReader& reader, Frame& parent, Frame& frame, const XML_Char
       if (Is(name, "member")) {
         frame.role = Role::Member;
         frame.target = parent.target;
-        frame.memberName.clear();
+        Release(reader, frame.memberName);
         frame.pending.invalidate();
       } else {
         Refuse(reader, frame.order, "<" + std::string(name) + "> inside <struct>");
@@ -394,8 +432,16 @@ void PlaceChild(ReplyReader& reader, Frame& parent, Frame& frame, const XML_Char
   ++parent.children;
 }
 
+// Where expat last handed something out: what it holds beyond that is
+// markup it has not finished reading.
+void Seen(ReplyReader& reader) {
+  XML_Index at = XML_GetCurrentByteIndex(reader.parser);
+  if (at > 0) reader.eventByte = static_cast<std::size_t>(at);
+}
+
 void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char**) {
   ReplyReader& reader = *static_cast<ReplyReader*>(data);
+  Seen(reader);
   if (reader.parseFailed) return;
   if (reader.depth >= static_cast<std::size_t>(kMaxDepth)) {
     Fail(reader, "reply nested too deeply");
@@ -413,15 +459,31 @@ void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char**) {
   PlaceChild(reader, reader.frames[reader.depth - 2], frame, name);
 }
 
-bool ReadInt(const std::string& raw, int& value, std::string& error) {
+// A text quoted in a reason, cut short: the reason is for a reader, and the
+// text may be as long as the reply.
+std::string Quoted(const std::string& text) {
+  const std::size_t kShown = 40;
+  if (text.size() <= kShown) return "\"" + text + "\"";
+  return "\"" + text.substr(0, kShown) + "\"...";
+}
+
+bool ReadWholeNumber(const std::string& raw, long long low, long long high, long long& value,
+                     const char* kind, std::string& error) {
   std::string text = Trimmed(raw);
   char* end = nullptr;
   errno = 0;
-  long number = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno == ERANGE || number < INT_MIN || number > INT_MAX) {
-    error = "bad int \"" + text + "\"";
+  long long number = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || number < low || number > high) {
+    error = std::string("bad ") + kind + " " + Quoted(text);
     return false;
   }
+  value = number;
+  return true;
+}
+
+bool ReadInt(const std::string& raw, int& value, std::string& error) {
+  long long number = 0;
+  if (!ReadWholeNumber(raw, INT_MIN, INT_MAX, number, "int", error)) return false;
   value = static_cast<int>(number);
   return true;
 }
@@ -431,7 +493,7 @@ bool ReadDouble(const std::string& raw, double& value, std::string& error) {
   char* end = nullptr;
   double number = std::strtod(text.c_str(), &end);
   if (text.empty() || *end != '\0') {
-    error = "bad double \"" + text + "\"";
+    error = "bad double " + Quoted(text);
     return false;
   }
   value = number;
@@ -444,8 +506,9 @@ bool ReadLeaf(LeafType type, const XML_Char* name, std::string& text, XmlRpcValu
   switch (type) {
     case LeafType::String:
       if (target) {
-        Latin1FromUtf8(ValueAccess::Text(*target));
-        ValueAccess::SetType(*target, XmlRpcValue::TypeString);
+        Latin1FromUtf8(text);
+        ValueAccess::SetText(*target, std::move(text));
+        text.clear();
       }
       return true;
     case LeafType::Int: {
@@ -453,6 +516,19 @@ bool ReadLeaf(LeafType type, const XML_Char* name, std::string& text, XmlRpcValu
       int number = 0;
       if (!ReadInt(text, number, error)) return false;
       if (target) ValueAccess::SetInt(*target, number);
+      return true;
+    }
+    case LeafType::I8: {
+      // The value type has 32-bit integers only: a larger one is kept as the
+      // nearest double (exact up to 2^53), as a reader of the text expects.
+      Latin1FromUtf8(text);
+      long long number = 0;
+      if (!ReadWholeNumber(text, LLONG_MIN, LLONG_MAX, number, "i8", error)) return false;
+      if (target && number >= INT_MIN && number <= INT_MAX) {
+        ValueAccess::SetInt(*target, static_cast<int>(number));
+      } else if (target) {
+        ValueAccess::SetDouble(*target, static_cast<double>(number));
+      }
       return true;
     }
     case LeafType::Double: {
@@ -466,7 +542,7 @@ bool ReadLeaf(LeafType type, const XML_Char* name, std::string& text, XmlRpcValu
       Latin1FromUtf8(text);
       std::string trimmed = Trimmed(text);
       if (trimmed != "0" && trimmed != "1") {
-        error = "bad boolean \"" + trimmed + "\"";
+        error = "bad boolean " + Quoted(trimmed);
         return false;
       }
       if (target) ValueAccess::SetBool(*target, trimmed == "1");
@@ -476,7 +552,7 @@ bool ReadLeaf(LeafType type, const XML_Char* name, std::string& text, XmlRpcValu
       Latin1FromUtf8(text);
       std::tm time{};
       if (!ParseDateTimeText(Trimmed(text), time)) {
-        error = "bad dateTime.iso8601 \"" + text + "\"";
+        error = "bad dateTime.iso8601 " + Quoted(text);
         return false;
       }
       if (target) ValueAccess::SetDateTime(*target, time);
@@ -491,7 +567,7 @@ bool ReadLeaf(LeafType type, const XML_Char* name, std::string& text, XmlRpcValu
       }
       if (target) {
         ValueAccess::SetType(*target, XmlRpcValue::TypeBase64);
-        ValueAccess::Text(*target) = std::move(bytes);
+        ValueAccess::SetText(*target, std::move(bytes));
       }
       return true;
     }
@@ -556,12 +632,14 @@ void CloseFrame(ReplyReader& reader, Frame& frame, const XML_Char* name) {
     case Role::Value:
       if (frame.children == 0) {  // an untagged value is a string
         if (frame.target && Building(reader)) {
+          // Its text stays counted: the value holds it now.
           Latin1FromUtf8(frame.text);
-          ValueAccess::SetType(*frame.target, XmlRpcValue::TypeString);
-          ValueAccess::Text(*frame.target) = std::move(frame.text);
+          ValueAccess::SetText(*frame.target, std::move(frame.text));
+          frame.text.clear();
         }
+        Release(reader, frame.text);
       } else if (check) {
-        if (!IsBlank(frame.text)) {
+        if (frame.nonBlank) {
           Refuse(reader, frame.order, "text inside <value>");
         } else if (frame.children != 1) {
           Refuse(reader, frame.order, "<value> with more than one type");
@@ -600,14 +678,19 @@ void CloseFrame(ReplyReader& reader, Frame& frame, const XML_Char* name) {
       break;
     }
     case Role::Leaf: {
-      if (!check) break;
+      XmlRpcValue* target = check && Building(reader) ? frame.target : nullptr;
       std::string error;
-      if (frame.children > 0) {
+      if (!check) {
+      } else if (frame.children > 0) {
         Refuse(reader, frame.order, "element inside <" + std::string(name) + ">");
-      } else if (!ReadLeaf(frame.leaf, name, frame.text,
-                           Building(reader) ? frame.target : nullptr, error)) {
+      } else if (!ReadLeaf(frame.leaf, name, frame.text, target, error)) {
         Refuse(reader, frame.order, error);
+      } else if (frame.leaf == LeafType::Base64 && target) {
+        frame.text.clear();  // stays counted for the bytes the value holds now
       }
+      // A string's text went into its value (and stays counted); a number's
+      // text is done with.
+      Release(reader, frame.text);
       break;
     }
   }
@@ -615,6 +698,7 @@ void CloseFrame(ReplyReader& reader, Frame& frame, const XML_Char* name) {
 
 void XMLCALL OnEnd(void* data, const XML_Char* name) {
   ReplyReader& reader = *static_cast<ReplyReader*>(data);
+  Seen(reader);
   if (reader.parseFailed || reader.depth == 0) return;
   CloseFrame(reader, reader.frames[reader.depth - 1], name);
   if (--reader.depth == 0) reader.haveRoot = true;
@@ -622,14 +706,27 @@ void XMLCALL OnEnd(void* data, const XML_Char* name) {
 
 void XMLCALL OnText(void* data, const XML_Char* text, int length) {
   ReplyReader& reader = *static_cast<ReplyReader*>(data);
+  Seen(reader);
   if (reader.parseFailed || reader.depth == 0) return;
   Frame& frame = reader.frames[reader.depth - 1];
   std::size_t size = static_cast<std::size_t>(length);
   if (frame.sink) {
+    if (size > reader.maxTextBytes - reader.textBytes) {
+      Fail(reader, "reply holds more than " + std::to_string(reader.maxTextBytes) +
+                       " bytes of text");
+      return;
+    }
+    reader.textBytes += size;
     frame.sink->append(text, size);
   } else if (!frame.nonBlank && !IsBlank(text, size)) {
     frame.nonBlank = true;
   }
+}
+
+// Comments, processing instructions, blanks outside the root: nothing to
+// read, but they show how far expat got.
+void XMLCALL OnOther(void* data, const XML_Char*, int) {
+  Seen(*static_cast<ReplyReader*>(data));
 }
 
 // Replies never need a document type; refusing it keeps entity tricks out.
@@ -666,20 +763,73 @@ std::string DateTimeText(const std::tm& time) {
   return buffer;
 }
 
-bool ParseDateTimeText(const std::string& text, std::tm& time) {
-  int year, month, day, hour, minute, second, used = 0;
-  const char* s = text.c_str();
-  bool basic = text.size() == 17 && std::sscanf(s, "%4d%2d%2dT%2d:%2d:%2d%n", &year, &month, &day,
-                                                &hour, &minute, &second, &used) == 6;
-  bool extended = !basic && text.size() == 19 &&
-                  std::sscanf(s, "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
-                              &second, &used) == 6;
-  if ((!basic && !extended) || used != static_cast<int>(text.size())) return false;
-  for (char c : text) {
-    if (c == '+' || c == ' ') return false;  // sscanf would let a sign or blank in
+namespace {
+
+// Reads `count` digits at `at` into `value`.
+bool Digits(const std::string& text, std::size_t& at, std::size_t count, int& value) {
+  if (text.size() - at < count) return false;
+  value = 0;
+  for (std::size_t end = at + count; at < end; ++at) {
+    if (text[at] < '0' || text[at] > '9') return false;
+    value = value * 10 + (text[at] - '0');
   }
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 ||
-      hour < 0 || minute < 0 || second < 0 || year < 0) {
+  return true;
+}
+
+// Reads `separator` at `at` when `extended` (the form with separators).
+bool Separator(const std::string& text, std::size_t& at, bool extended, char separator) {
+  if (!extended) return true;
+  if (at >= text.size() || text[at] != separator) return false;
+  ++at;
+  return true;
+}
+
+}  // namespace
+
+// The ISO 8601 forms servers send: the date as YYYYMMDD or YYYY-MM-DD, "T",
+// the time as HH:MM:SS or HHMMSS, then a fraction of a second (".5", ",5")
+// and a zone ("Z", "+01", "+01:00", "-0130") if any. A value holds the wall
+// time as written, year to second: the fraction and the zone are checked and
+// left out, as a reader that knows no zone takes the time.
+bool ParseDateTimeText(const std::string& text, std::tm& time) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  std::size_t at = 0;
+  if (!Digits(text, at, 4, year)) return false;
+  bool dashed = at < text.size() && text[at] == '-';
+  if (!Separator(text, at, dashed, '-') || !Digits(text, at, 2, month) ||
+      !Separator(text, at, dashed, '-') || !Digits(text, at, 2, day)) {
+    return false;
+  }
+  if (at >= text.size() || text[at] != 'T') return false;
+  ++at;
+  if (!Digits(text, at, 2, hour)) return false;
+  bool colons = at < text.size() && text[at] == ':';
+  if (!Separator(text, at, colons, ':') || !Digits(text, at, 2, minute) ||
+      !Separator(text, at, colons, ':') || !Digits(text, at, 2, second)) {
+    return false;
+  }
+  if (at < text.size() && (text[at] == '.' || text[at] == ',')) {
+    ++at;
+    std::size_t first = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    if (at == first) return false;
+  }
+  if (at < text.size() && text[at] == 'Z') {
+    ++at;
+  } else if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+    ++at;
+    int zoneHour = 0, zoneMinute = 0;
+    if (!Digits(text, at, 2, zoneHour) || zoneHour > 23) return false;
+    if (at < text.size()) {
+      bool zoneColon = text[at] == ':';
+      if (!Separator(text, at, zoneColon, ':') || !Digits(text, at, 2, zoneMinute) ||
+          zoneMinute > 59) {
+        return false;
+      }
+    }
+  }
+  if (at != text.size()) return false;
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
     return false;
   }
   time = std::tm{};
@@ -744,19 +894,22 @@ bool EncodeCall(const std::string& method, const XmlRpcValue& params, std::strin
   return true;
 }
 
-ReplyReader* StartReply(XmlRpcValue& result) {
+ReplyReader* StartReply(XmlRpcValue& result, std::size_t maxValues, std::size_t maxTextBytes) {
   result.invalidate();
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (!parser) return nullptr;
   ReplyReader* reader = new ReplyReader;
   reader->parser = parser;
   reader->result = &result;
+  reader->maxValues = maxValues;
+  reader->maxTextBytes = maxTextBytes;
   // Frames hold values and texts that deeper frames point into: they must not move.
   reader->frames.reserve(static_cast<std::size_t>(kMaxDepth));
   XML_SetUserData(parser, reader);
   XML_SetElementHandler(parser, OnStart, OnEnd);
   XML_SetCharacterDataHandler(parser, OnText);
   XML_SetStartDoctypeDeclHandler(parser, OnDoctype);
+  XML_SetDefaultHandlerExpand(parser, OnOther);
   return reader;
 }
 
@@ -775,10 +928,21 @@ void FeedReply(ReplyReader* reader, const char* data, std::size_t size, bool las
       reader->parseFailed = true;
       return;
     }
+    reader->fedBytes += piece;
+    if (reader->fedBytes - reader->eventByte > kMaxMarkupBytes) {
+      reader->parseError = "reply holds a tag, comment or other markup longer than " +
+                           std::to_string(kMaxMarkupBytes) + " bytes";
+      reader->parseFailed = true;
+      return;
+    }
     data += piece;
     size -= piece;
   } while (size > 0);
   reader->lastFed = last;
+}
+
+bool ReplyFailed(const ReplyReader* reader) {
+  return !reader || reader->parseFailed;
 }
 
 bool FinishReply(ReplyReader* reader, bool& isFault, std::string& error) {

@@ -59,6 +59,8 @@ TEST_F(InTempDir, ImportFileBytes) {
   EXPECT_EQ(Read("CCUDevices2001.imp"), "##;IP=ccu,Port=2001 \nKEQ1;KV-SW1\n");
   ASSERT_TRUE(WriteDeviceImportFile("no devices", "10.0.0.5", "2010"));
   EXPECT_EQ(Read("CCUDevices2010.imp"), "##;IP=10.0.0.5,Port=2010 \n");
+  ASSERT_TRUE(WriteDeviceImportFile("", "a\r\nb", "2010"));  // one first line, whatever the host
+  EXPECT_EQ(Read("CCUDevices2010.imp"), "##;IP=a  b,Port=2010 \n");
   EXPECT_EQ(Names(), (std::set<std::string>{"CCUDevices2001.imp", "CCUDevices2010.imp"}));
 }
 

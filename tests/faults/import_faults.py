@@ -9,6 +9,7 @@ TZ=Europe/Berlin. Peers listen on a free address of 127.0.4.10-254, one per
 case (the programs' ports are fixed).
 """
 import os
+import resource
 import subprocess
 import sys
 import threading
@@ -185,6 +186,52 @@ FULL_XML = (b"<?xml version='1.0'?>\n<methodResponse><params><param><value><arra
             b"</data></array></value></param></params></methodResponse>\n")
 
 
+def limited_memory():
+    """A preexec_fn: at most 128 MiB of address space, as on a small device."""
+    resource.setrlimit(resource.RLIMIT_AS, (128 << 20, 128 << 20))
+
+
+def member_xml(name, value):
+    if not value.startswith("<"):
+        value = "<string>%s</string>" % value.replace("&", "&amp;").replace("<", "&lt;")
+    return "<member><name>%s</name><value>%s</value></member>" % (name, value)
+
+
+def device_reply(devices):
+    """A listDevices reply; each device a list of (member name, value text
+    or value XML), sent in that order."""
+    body = "".join("<value><struct>%s</struct></value>" % "".join(member_xml(*m) for m in d)
+                   for d in devices)
+    return xml_reply(("<?xml version='1.0'?>\n<methodResponse><params><param><value><array><data>"
+                      "%s</data></array></value></param></params></methodResponse>\n"
+                      % body).encode("latin-1"))
+
+
+def fault_reply(text):
+    return xml_reply(("<methodResponse><fault><value><struct>"
+                      + member_xml("faultCode", "<int>-1</int>")
+                      + member_xml("faultString", text)
+                      + "</struct></value></fault></methodResponse>").encode("latin-1"))
+
+
+# Device structs whose member names sort before ADDRESS, and values of the
+# common extensions in members the import does not read.
+UNUSUAL_DEVICES = [
+    [("ADDRESS", "KEQ0000001"), ("ACTIVE", "<boolean>1</boolean>"), ("TYPE", "HM-LC-Sw1-FM"),
+     ("RSSI", "<i8>-5000000000</i8>"), ("ROAMING", "<nil/>")],
+    [("TYPE", "HM-ES-PMSw1"), ("AES_ACTIVE", "<i4>1</i4>"), ("AA", "<ex:nil/>"),
+     ("ADDRESS", "KEQ0000002"),
+     ("UPDATED", "<dateTime.iso8601>2024-03-05T14:30:00+01:00</dateTime.iso8601>")],
+    [("ADDRESS", "KEQ0000002:1"), ("PARENT", "KEQ0000002"), ("TYPE", "SWITCH"),
+     ("0FIRST", "<i8>7</i8>")],
+    [("1", "<dateTime.iso8601>2024-03-05T14:30:00.5Z</dateTime.iso8601>"),
+     ("ADDRESS", "0000D3C0001"), ("TYPE", "HmIP-SWDO")],
+    [("ADDRESS", "KEQ0000004"), ("TYPE", "HM-Sec-SC"),
+     ("SEEN", "<dateTime.iso8601>20240305T143000-0130</dateTime.iso8601>")],
+]
+FORGED = "no list\nImport von 10.0.0.1:2010 ok\r\n"
+
+
 class DeviceImportFaults(unittest.TestCase):
     def setUp(self):
         self.dir = faultkit.scratch(self, "faults_devices.")
@@ -226,6 +273,51 @@ class DeviceImportFaults(unittest.TestCase):
                     self.assertEqual(faultkit.read(self.path("CCUDevices%s.imp" % port)),
                                      expected_devices(host, port))
                 self.assertEqual(len(os.listdir(self.dir)), 4)
+
+    def test_hostile_and_unusual_device_lists(self):
+        # Each row: what the service on 2010 answers -> exit status, the line
+        # the log gets for 2010, and CCUDevices2010.imp (None: the last good
+        # file stays). Every run is held to 128 MiB of address space.
+        H = "{host}"
+        cases = (
+            ("members before ADDRESS, i8, nil, ISO 8601 dates", device_reply(UNUSUAL_DEVICES), 1,
+             "Import von %s:2010 ok" % H,
+             "##;IP=%s,Port=2010 \nKEQ0000001;HM-LC-Sw1-FM\nKEQ0000002;HM-ES-PMSw1\n"
+             "0000D3C0001;HmIP-SWDO\nKEQ0000004;HM-Sec-SC\n" % H),
+            ("an element the library does not know", device_reply(
+                [[("ADDRESS", "KEQ0000009"), ("TYPE", "T"), ("RSSI", "<i16>1</i16>")]]), 255,
+             "Kein Inport von %s:2010" % H, None),
+            ("line feeds in an address", device_reply(
+                [[("ADDRESS", "KEQ1\n##;IP=forged,Port=1 "), ("TYPE", "T\r\n")]]), 1,
+             "Import von %s:2010 ok" % H, "##;IP=%s,Port=2010 \nKEQ1 ##;IP=forged,Port=1 ;T \n" % H),
+            # XML reads CR LF as one LF; the text is cut to 4096 bytes in the log.
+            ("a long fault text with line feeds", fault_reply(FORGED + "x" * 100000), 254,
+             "Error " + ("[faultCode:-1,faultString:\"no list Import von 10.0.0.1:2010 ok " +
+                         "x" * 4096)[:4096] + "... bei %s:2010" % H, None),
+            ("64 MiB of empty values", xml_reply(
+                b"<methodResponse><params><param><value><array><data>" + b"<value/>" * 8388560 +
+                b"</data></array></value></param></params></methodResponse>"), 255,
+             "Kein Inport von %s:2010" % H, None),
+            ("a 63 MB fault text", fault_reply("x" * 63000000), 255,
+             "Kein Inport von %s:2010" % H, None),
+        )
+        for name, reply, status, line, imported in cases:
+            with self.subTest(name):
+                faultkit.write(self.path("CCUDevices2010.imp"),
+                               PREVIOUS_DEVICES.replace(b"2001", b"2010"))
+                host = faultkit.claim_address(SERVICE_PORTS)
+                Services(self, host, reply, "close")
+                self.assertEqual(self.run_import(host, limited_memory), status)
+                self.assertEqual(faultkit.read(self.path("XMLRPCResult.txt")).decode("latin-1"),
+                                 "1\nImport von {host}:2001 ok\nImport von {host}:2000 ok\n"
+                                 "{line}\n\n".format(host=host, line=line.format(host=host)))
+                if imported is None:
+                    self.assertPrevious("2010")
+                else:
+                    self.assertEqual(faultkit.read(self.path("CCUDevices2010.imp")),
+                                     imported.format(host=host).encode("latin-1"))
+                self.assertEqual(faultkit.read(self.path("CCUDevices2001.imp")),
+                                 expected_devices(host, "2001"))
 
     def test_service_that_stalls_in_the_middle_of_its_reply(self):
         # Waits for the library's overall time-out (30 s) once.

@@ -132,6 +132,19 @@ TEST(Value, CopyIsDeepAndInvalidateEmpties) {
   EXPECT_FALSE(a.valid());
   EXPECT_EQ(a.size(), 0u);
   EXPECT_EQ(a.toText(), "");
+
+  // A value takes one of its own elements; a moved value is left empty.
+  b = b["list"];
+  EXPECT_EQ(b.toText(), "{\"y\"}");
+  b = b[0];
+  EXPECT_EQ(b.toText(), "\"y\"");
+  XmlRpcValue c(std::move(b));
+  EXPECT_EQ(c.toText(), "\"y\"");
+  EXPECT_FALSE(b.valid());
+  c = std::move(c);
+  EXPECT_EQ(c.toText(), "\"y\"");
+  // Two words a value, whatever it holds: device lists are made of many.
+  EXPECT_EQ(sizeof(XmlRpcValue), 2 * sizeof(void*));
 }
 
 TEST(Value, TypedReadsOfDateTimeAndBinary) {

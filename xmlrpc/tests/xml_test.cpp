@@ -113,6 +113,10 @@ TEST(DecodeResponse, EveryType) {
       {"<value><int>42</int></value>", "42"},
       {"<value><i4> -2147483648 </i4></value>", "-2147483648"},
       {"<value><int>+5</int></value>", "5"},
+      {"<value><i8>-7</i8></value>", "-7"},
+      {"<value><ex:i8>2147483647</ex:i8></value>", "2147483647"},
+      {"<value><i8>5000000000</i8></value>", "5e+09"},
+      {"<value><i8>-9223372036854775808</i8></value>", "-9.223372036854776e+18"},
       {"<value><boolean>1</boolean></value>", "true"},
       {"<value><boolean>0</boolean></value>", "false"},
       {"<value><string>a &amp; &lt;b&gt; &#228;</string></value>", "\"a & <b> \xE4\""},
@@ -125,6 +129,14 @@ TEST(DecodeResponse, EveryType) {
       {"<value><dateTime.iso8601>20240305T14:30:00</dateTime.iso8601></value>",
        "20240305T14:30:00"},
       {"<value><dateTime.iso8601>2024-03-05T14:30:00</dateTime.iso8601></value>",
+       "20240305T14:30:00"},
+      {"<value><dateTime.iso8601>2024-03-05T14:30:00+01:00</dateTime.iso8601></value>",
+       "20240305T14:30:00"},
+      {"<value><dateTime.iso8601> 20240305T14:30:00Z </dateTime.iso8601></value>",
+       "20240305T14:30:00"},
+      {"<value><dateTime.iso8601>2024-03-05T14:30:00.250-0130</dateTime.iso8601></value>",
+       "20240305T14:30:00"},
+      {"<value><dateTime.iso8601>20240305T143000,5+05</dateTime.iso8601></value>",
        "20240305T14:30:00"},
       {"<value><base64>AP9h\nYg==</base64></value>", "<AP9hYg==>"},
       {"<value><base64></base64></value>", "<>"},
@@ -187,7 +199,16 @@ TEST(DecodeResponse, MalformedRepliesFail) {
       "<value><dateTime.iso8601>20240305 14:30:00</dateTime.iso8601></value>",
       "<value><base64>A$==</base64></value>",
       "<value><base64>AAA</base64></value>",
-      "<value><i8>1</i8></value>",
+      "<value><i8>9223372036854775808</i8></value>",
+      "<value><i8>1.0</i8></value>",
+      "<value><i16>1</i16></value>",
+      "<value><dateTime.iso8601>2024-0305T14:30:00</dateTime.iso8601></value>",
+      "<value><dateTime.iso8601>20240305T14:3000</dateTime.iso8601></value>",
+      "<value><dateTime.iso8601>2024-03-05T14:30:00+1</dateTime.iso8601></value>",
+      "<value><dateTime.iso8601>2024-03-05T14:30:00+24:00</dateTime.iso8601></value>",
+      "<value><dateTime.iso8601>2024-03-05T14:30:00.Z</dateTime.iso8601></value>",
+      "<value><dateTime.iso8601>2024-03-05T14:30:00Zx</dateTime.iso8601></value>",
+      "<value><dateTime.iso8601>2024-03-05</dateTime.iso8601></value>",
       "<value><int>1</int><int>2</int></value>",
       "<value>text<int>1</int></value>",
       "<value><string><b>x</b></string></value>",
@@ -340,6 +361,11 @@ TEST(DecodeResponse, ReasonIsTheOutermostFault) {
       {Reply("<value><dateTime.iso8601> 2024 </dateTime.iso8601></value>"),
        "bad dateTime.iso8601 \" 2024 \""},
       {Reply("<value><ex:nil>x</ex:nil></value>"), "text inside <nil>"},
+      {Reply("<value><struct><member><name>A</name><value><i16>1</i16></value></member>"
+             "</struct></value>"),
+       "unknown value type <i16>"},
+      {Reply("<value><int>" + std::string(100, '7') + "</int></value>"),
+       "bad int \"7777777777777777777777777777777777777777\"..."},
       {"<methodCall><x><int>1</int></x></methodCall>", "reply is no methodResponse"},
   };
   for (const Case& c : cases) {
@@ -348,4 +374,55 @@ TEST(DecodeResponse, ReasonIsTheOutermostFault) {
       EXPECT_EQ(DecodedInPieces(c.xml, piece), std::string("error: ") + c.reason) << c.xml;
     }
   }
+}
+
+// The bounds of a reply: its values, the bytes of its texts, the length of a
+// piece of markup. Past one, the reply is refused at once, whatever follows.
+TEST(DecodeResponse, RepliesAreBounded) {
+  std::string manyEmpty = "<value><array><data>";
+  for (int i = 0; i < 9; ++i) manyEmpty += "<value/>";
+  manyEmpty += "</data></array></value>";
+  struct Case {
+    std::string xml;
+    std::size_t maxValues;
+    std::size_t maxText;
+    const char* outcome;
+  } cases[] = {
+      {Reply(manyEmpty), 10, 100, "{\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"}"},
+      {Reply(manyEmpty), 9, 100, "error: reply holds more than 9 values"},
+      {Reply("<value>0123456789</value>"), 1, 10, "\"0123456789\""},
+      {Reply("<value>0123456789x</value>"), 1, 10, "error: reply holds more than 10 bytes of text"},
+      // Names count; the text of a number or of blanks counts only while it is read.
+      {Reply("<value><struct><member><name>ABCD</name><value><int> 1 </int></value></member>"
+             "<member><name>EFGH</name><value> <int>2</int> </value></member></struct></value>"),
+       3, 10, "[ABCD:1,EFGH:2]"},
+      {Reply("<value><struct><member><name>ABCDEF</name><value>x</value></member>"
+             "<member><name>EFGH</name><value>y</value></member></struct></value>"),
+       3, 10, "error: reply holds more than 10 bytes of text"},
+      {"<methodResponse><fault><value><string>" + std::string(200, 'x') +
+           "</string></value></fault></methodResponse>",
+       1, 100, "error: reply holds more than 100 bytes of text"},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t piece : {c.xml.size(), std::size_t{3}}) {
+      XmlRpcValue result;
+      XmlRpc::ReplyReader* reader = XmlRpc::StartReply(result, c.maxValues, c.maxText);
+      for (std::size_t at = 0; at < c.xml.size(); at += piece) {
+        XmlRpc::FeedReply(reader, c.xml.data() + at, std::min(piece, c.xml.size() - at), false);
+      }
+      bool fault = false;
+      std::string error;
+      std::string outcome = XmlRpc::FinishReply(reader, fault, error)
+                                ? result.toText()
+                                : "error: " + error;
+      EXPECT_EQ(outcome, c.outcome) << c.xml << " in pieces of " << piece;
+    }
+  }
+  // A tag or comment that does not end within 1 MiB, while text may be long.
+  EXPECT_EQ(ReasonOf(Reply("<value><!--" + std::string(1 << 21, 'x') + "--></value>")),
+            "error: reply holds a tag, comment or other markup longer than 1048576 bytes");
+  EXPECT_EQ(ReasonOf(Reply("<value a='" + std::string(1 << 21, 'x') + "'/>")),
+            "error: reply holds a tag, comment or other markup longer than 1048576 bytes");
+  EXPECT_EQ(Decoded(Reply("<value>" + std::string(1 << 21, 'x') + "</value>")).size(),
+            (1u << 21) + 2);
 }
