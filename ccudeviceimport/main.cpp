@@ -19,22 +19,15 @@
 //   main mode, the result for port 2010: 1 imported, 255 no usable reply, 254 fault reply;
 //   usage report: 1 or 0 (the boolean answer), 255, 254, 252 answer not a boolean;
 //   either mode: 253 when an import file or XMLRPCResult.txt could not be written.
-#include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "common/programinfo.h"
 #include "deviceimport.h"
+#include "programhelp.h"
 #include "texts.h"
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(texts::kHelp, stdout);
-    return 0;
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("%s%s\n", texts::kVersionPrefix, CCUDEVICEIMPORT_VERSION);
-    return 0;
-  }
+  if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) return 0;
   const std::string host = argc > 1 ? argv[1] : texts::kDefaultHost;
   int result = 0;
   if (argc < 3) {

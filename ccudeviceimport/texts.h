@@ -43,13 +43,6 @@ const char kLogImported[] = "Import von ";
 const char kLogImportedEnd[] = " ok";
 const char kLogFileFailed[] = "Importdatei nicht geschrieben: ";
 
-const char kHelp[] =
-    "usage: CcuDeviceImport [HOST]         import the device lists of HOST's ports 2001, 2000, "
-    "2010\n"
-    "       CcuDeviceImport HOST TARGET    report one value usage of TARGET to HOST\n"
-    "HOST defaults to 127.0.0.1. Writes CCUDevices<port>.imp and XMLRPCResult.txt\n"
-    "in the working directory.\n";
-const char kVersionPrefix[] = "CcuDeviceImport ";
 
 }  // namespace texts
 

@@ -201,7 +201,7 @@ class DeviceImportTest(unittest.TestCase):
                          b"Kein Inport von 127.0.2.14:2010\n\n")
 
     def test_help_and_version(self):
-        for option, start in (("--help", b"usage: CcuDeviceImport"),
+        for option, start in (("--help", b"CcuDeviceImport: imports the device lists"),
                               ("--version", b"CcuDeviceImport 1.")):
             done = subprocess.run([PROGRAM, option], cwd=self.dir, env=ENV,
                                   capture_output=True, timeout=30)
