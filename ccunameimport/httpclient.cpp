@@ -12,7 +12,7 @@
 #include <ctime>
 
 #include "ccunameimport/texts.h"
-#include "common/strings.h"
+#include "common/textops.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "ccunameimport/texts.h"
 #include "common/replacefile.h"
-#include "common/strings.h"
+#include "common/textops.h"
 
 namespace {
 

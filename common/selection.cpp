@@ -1,6 +1,14 @@
 #include "common/selection.h"
 
-#include "common/strings.h"
+#include "common/period.h"
+#include "common/textops.h"
+
+namespace {
+
+constexpr int kLineRead = 255;  // fgets size: 254 characters per read
+constexpr size_t kMinLine = 4;
+
+}  // namespace
 
 SelectionEntry ParseSelectionEntry(const std::string& text) {
   SelectionEntry entry;
@@ -11,14 +19,30 @@ SelectionEntry ParseSelectionEntry(const std::string& text) {
   return entry;
 }
 
-std::string NormalizeRequestTime(std::string time) {
-  ReplaceAll(time, "%3A", ":");
-  if (time.size() <= 7) time += ":00";
-  if (time.size() <= 7) time = "00:00:00";
-  return time;
+void ReadSelectionLines(FILE* file, const SelectionLayout& layout, SelectionFileValues& values) {
+  char buffer[kLineRead + 1];
+  while (values.objects.size() < layout.maxObjects &&
+         std::fgets(buffer, kLineRead, file) != nullptr) {
+    std::string line = buffer;
+    if (line.size() < kMinLine) continue;
+    if (line.back() == '\n') line.pop_back();
+    if (StartsWith(line, layout.objectPrefix)) {
+      values.objects.push_back(
+          ParseSelectionEntry(TextPiece(line, layout.valueOffset, kSelectionValueLimit)));
+    } else if (StartsWith(line, "txDateFrom=")) {
+      values.dateFrom = TextPiece(line, 11, 10);
+    } else if (StartsWith(line, "txTimeFrom=")) {
+      values.timeFrom = TextPiece(line, 11, 8);
+    } else if (StartsWith(line, "txDateTo=")) {
+      values.dateTo = TextPiece(line, 9, 10);
+    } else if (StartsWith(line, "txTimeTo=")) {
+      values.timeTo = TextPiece(line, 9, 8);
+    }
+  }
 }
 
-std::string DisplayPeriodText(const std::string& period) {
-  return TextPiece(period, 8, 2) + "." + TextPiece(period, 5, 2) + "." + TextPiece(period, 0, 4) +
-         " " + TextPiece(period, 11, 8);
+void TakeFilePeriod(const SelectionFileValues& values, std::string& periodFrom,
+                    std::string& periodTo) {
+  JoinFilePeriod(values.dateFrom, values.timeFrom, values.dateTo, values.timeTo, periodFrom,
+                 periodTo);
 }

@@ -1,8 +1,10 @@
-// The chosen objects and the period texts of a selection, shared by the
-// history report and the series export.
+// The chosen objects and the period values of a selection file, shared by
+// the history report and the series export.
 #pragma once
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 // One chosen history object, from a text "name;label;kind".
 struct SelectionEntry {
@@ -13,10 +15,34 @@ struct SelectionEntry {
 
 SelectionEntry ParseSelectionEntry(const std::string& text);
 
-// A request's time value ("HH:MM" or "HH:MM:SS", each ":" possibly sent as
-// "%3A") as HH:MM:SS; a value still too short after padding is midnight.
-std::string NormalizeRequestTime(std::string time);
+// Characters of an object line's value that a selection file read keeps.
+constexpr size_t kSelectionValueLimit = 128;
 
-// "YYYY-MM-DD HH:MM:SS" re-ordered by position to "DD.MM.YYYY HH:MM:SS";
-// a text cut short gives what is there.
-std::string DisplayPeriodText(const std::string& period);
+// How a program's selection file writes its object lines: the report's
+// "obj=name;..." (value at 4, 8 entries), the export's "txobs=name;..."
+// (value at 6 whatever the sixth character is, 24 entries).
+struct SelectionLayout {
+  const char* objectPrefix;
+  size_t valueOffset;
+  size_t maxObjects;  // reading stops after this many object lines
+};
+
+// What a selection file holds. The period texts stay empty until a line sets
+// them; a later line of the same key replaces an earlier one.
+struct SelectionFileValues {
+  std::vector<SelectionEntry> objects;  // at most the layout's maxObjects
+  std::string dateFrom;
+  std::string timeFrom;
+  std::string dateTo;
+  std::string timeTo;
+};
+
+// Reads the open selection file up to its end or its last object line the
+// layout allows. Reads of 254 characters (the rest of a longer line is read
+// as a line of its own), reads under 4 characters skipped, the line end
+// dropped; object values cut at 128 characters, dates at 10, times at 8.
+void ReadSelectionLines(FILE* file, const SelectionLayout& layout, SelectionFileValues& values);
+
+// The file's period values as period texts (see JoinFilePeriod).
+void TakeFilePeriod(const SelectionFileValues& values, std::string& periodFrom,
+                    std::string& periodTo);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/datetime.h"
+#include "common/period.h"
 #include "fuzzsupport.h"
 #include "histquery/page.h"
 #include "histquery/reportstate.h"

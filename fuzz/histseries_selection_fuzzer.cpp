@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/datetime.h"
-#include "common/strings.h"
+#include "common/textops.h"
 #include "fuzzsupport.h"
 #include "histseries/request.h"
 #include "histseries/seriesfile.h"
@@ -26,13 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadSelectionFile(file, selection);
     std::fclose(file);
   }
-  Require(selection.objects.size() <= static_cast<size_t>(MaxSeriesObjects),
+  Require(selection.objects.size() <= MaxSeriesObjects,
           "ReadSelectionFile: too many objects");
   Require(selection.dateFrom.size() <= 10 && selection.dateTo.size() <= 10 &&
               selection.timeFrom.size() <= 8 && selection.timeTo.size() <= 8,
           "ReadSelectionFile: period part too long");
   for (const SelectionEntry& entry : selection.objects) {
-    Require(entry.name.size() + entry.label.size() <= ObjectValueLimit,
+    Require(entry.name.size() + entry.label.size() <= kSelectionValueLimit,
             "ReadSelectionFile: object value too long");
     if (IsPlainFileName(entry.name)) {
       Require(entry.name.find('/') == std::string::npos, "IsPlainFileName: a path");

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/strings.h"
+#include "common/textops.h"
 #include "fuzzsupport.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "common/strings.h"
+#include "common/textops.h"
 #include "histquery/pagetexts.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/strings.h"
+#include "common/textops.h"
 
 std::string ReadRequest() {
   const char* method = std::getenv("REQUEST_METHOD");

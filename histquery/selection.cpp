@@ -4,26 +4,15 @@
 #include <cstring>
 
 #include "common/datetime.h"
+#include "common/period.h"
 #include "common/replacefile.h"
 #include "common/selection.h"
-#include "common/strings.h"
+#include "common/textops.h"
 #include "histquery/request.h"
 
 namespace {
 
-constexpr size_t kMinSqlText = 8;     // a shorter SQL value keeps object mode
-constexpr size_t kMinDate = 7;        // a shorter date value is no date
-constexpr size_t kMinTime = 4;        // a shorter time value is no time
-constexpr int kLineBuffer = 255;      // selection file lines: at most 254 characters
-constexpr size_t kMaxEntryText = 128;
-
-// Decodes the ":" of a time value and pads HH:MM to HH:MM:SS; anything still
-// too short is midnight. False for a value too short to be a time at all.
-bool TakeTime(std::string& time) {
-  if (time.size() < kMinTime) return false;
-  time = NormalizeRequestTime(time);
-  return true;
-}
+constexpr size_t kMinSqlText = 8;  // a shorter SQL value keeps object mode
 
 }  // namespace
 
@@ -95,29 +84,11 @@ void LoadSelectionFile(ReportState& state, const std::string& fileName) {
   if (fileName.empty()) return;
   FILE* file = std::fopen(fileName.c_str(), "r");
   if (file == nullptr) return;
-  std::string dateFrom, timeFrom, dateTo, timeTo;
-  int index = 0;
-  char buffer[256];
-  while (index < kMaxObjectNames && std::fgets(buffer, kLineBuffer, file) != nullptr) {
-    std::string line = buffer;
-    if (line.size() < 4) continue;
-    if (line.back() == '\n') line.pop_back();
-    if (StartsWith(line, "obj=")) {
-      state.entries[index++] = ParseSelectionEntry(TextPiece(line, 4, kMaxEntryText));
-    } else if (StartsWith(line, "txDateFrom=")) {
-      dateFrom = TextPiece(line, 11, 10);
-    } else if (StartsWith(line, "txTimeFrom=")) {
-      timeFrom = TextPiece(line, 11, 8);
-    } else if (StartsWith(line, "txDateTo=")) {
-      dateTo = TextPiece(line, 9, 10);
-    } else if (StartsWith(line, "txTimeTo=")) {
-      timeTo = TextPiece(line, 9, 8);
-    }
-  }
+  SelectionFileValues values;
+  ReadSelectionLines(file, {"obj=", 4, kMaxObjectNames}, values);
   std::fclose(file);
-  if (dateFrom.size() >= kMinDate) state.periodFrom = dateFrom + " " + timeFrom;
-  if (dateTo.size() >= kMinDate) state.periodTo = dateTo + " " + timeTo;
-  state.entryCount = index;
+  TakeFilePeriod(values, state.periodFrom, state.periodTo);
+  for (const SelectionEntry& entry : values.objects) state.entries[state.entryCount++] = entry;
 }
 
 std::string TakeRequestValues(ReportState& state, bool& periodFromRequest) {
@@ -125,26 +96,19 @@ std::string TakeRequestValues(ReportState& state, bool& periodFromRequest) {
   std::string request = state.request;
   ReplaceAll(request, "%3B", ";");
   periodFromRequest = false;
-  bool startTaken = false;
   std::string content;
-  std::string date = GetKeyValue("txDateFrom=", request, '&');
-  content += "txDateFrom=" + date + "\n";
-  if (date.size() >= kMinDate) {
-    std::string time = GetKeyValue("txTimeFrom=", request, '&');
-    if (TakeTime(time)) {
-      content += "txTimeFrom=" + time + "\n";
-      state.periodFrom = date + " " + time;
-      startTaken = true;
+  RequestPeriod period = ReadRequestPeriod(request);
+  content += "txDateFrom=" + period.dateFrom + "\n";
+  if (period.startDated) {
+    if (period.fromGiven) {
+      content += "txTimeFrom=" + period.timeFrom + "\n";
+      state.periodFrom = period.dateFrom + " " + period.timeFrom;
     }
-    date = GetKeyValue("txDateTo=", request, '&');
-    content += "txDateTo=" + date + "\n";
-    if (date.size() >= kMinDate) {
-      time = GetKeyValue("txTimeTo=", request, '&');
-      if (TakeTime(time)) {
-        content += "txTimeTo=" + time + "\n";
-        state.periodTo = date + " " + time;
-        periodFromRequest = startTaken;
-      }
+    content += "txDateTo=" + period.dateTo + "\n";
+    if (period.toGiven) {
+      content += "txTimeTo=" + period.timeTo + "\n";
+      state.periodTo = period.dateTo + " " + period.timeTo;
+      periodFromRequest = period.fromGiven;
     }
   }
   if (state.sqlMode) {

@@ -1,16 +1,11 @@
 #include "histquery/statement.h"
 
-#include "common/strings.h"
+#include <algorithm>
+#include <vector>
+
+#include "common/historystatement.h"
+#include "common/textops.h"
 #include "histquery/request.h"
-
-namespace {
-
-std::string PeriodCondition(const ReportState& state) {
-  return "(TimeStamp >= " + IntToString(state.fromStamp) +
-         " and TimeStamp <= " + IntToString(state.toStamp) + ")";
-}
-
-}  // namespace
 
 std::string BuildObjectStatement(ReportState& state) {
   for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
@@ -24,24 +19,19 @@ std::string BuildObjectStatement(ReportState& state) {
     state.objectNames[k] = UpperCase(name);
   }
   state.deleteFlag = GetKeyValue("ACTION=", state.request, '&') == "DEL";
+  std::vector<std::string> names(state.objectNames,
+                                 state.objectNames + std::min<int>(state.entryCount, kMaxObjectNames));
   // The deletion has no State condition: it also removes the rows that the
   // report leaves out.
-  std::string sql = state.deleteFlag ? "delete from HISTORY where " + PeriodCondition(state)
-                                     : "select * from HISTORY where " + PeriodCondition(state) +
-                                           " and State <> \"X\"";
-  if (state.entryCount > 0) {
-    sql += " and (";
-    for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
-      if (k > 0) sql += " or ";
-      sql += "ObjName = '" + SqlQuoted(state.objectNames[k]) + "'";
-    }
-    sql += state.deleteFlag ? ")" : ") order by TimeStamp";
-  }
+  std::string sql = state.deleteFlag ? "delete from HISTORY where " +
+                                           PeriodCondition(state.fromStamp, state.toStamp) +
+                                           ObjectCondition(names)
+                                     : ReportStatement(state.fromStamp, state.toStamp, names);
   return sql;
 }
 
 std::string BuildSqlStatement(const ReportState& state) {
   std::string sql = state.sqlText;
-  ReplaceAll(sql, "where", "where " + PeriodCondition(state) + " and");
+  ReplaceAll(sql, "where", "where " + PeriodCondition(state.fromStamp, state.toStamp) + " and");
   return sql;
 }

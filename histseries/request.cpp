@@ -5,31 +5,15 @@
 #include <cstring>
 
 #include "common/datetime.h"
-#include "common/strings.h"
+#include "common/historystatement.h"
+#include "common/period.h"
+#include "common/textops.h"
 #include "histseries/texts.h"
 
 void ReadSelectionFile(FILE* file, Selection& selection) {
-  char buffer[SelectionLineRead + 1];
-  while (selection.objects.size() < static_cast<size_t>(MaxSeriesObjects) &&
-         std::fgets(buffer, SelectionLineRead, file) != nullptr) {
-    std::string line = buffer;
-    if (line.size() <= 3) continue;
-    if (line.back() == '\n') line.pop_back();
-
-    // The sixth character of an object line ("=") is skipped whatever it is;
-    // a line of only "txobs" has no value.
-    if (StartsWith(line, ObjectLinePrefix)) {
-      selection.objects.push_back(ParseSelectionEntry(TextPiece(line, 6, ObjectValueLimit)));
-    } else if (StartsWith(line, KeyDateFrom)) {
-      selection.dateFrom = TextPiece(line, std::strlen(KeyDateFrom), 10);
-    } else if (StartsWith(line, KeyTimeFrom)) {
-      selection.timeFrom = TextPiece(line, std::strlen(KeyTimeFrom), 8);
-    } else if (StartsWith(line, KeyDateTo)) {
-      selection.dateTo = TextPiece(line, std::strlen(KeyDateTo), 10);
-    } else if (StartsWith(line, KeyTimeTo)) {
-      selection.timeTo = TextPiece(line, std::strlen(KeyTimeTo), 8);
-    }
-  }
+  // The sixth character of an object line ("=") is skipped whatever it is;
+  // a line of only "txobs" has no value.
+  ReadSelectionLines(file, {ObjectLinePrefix, 6, MaxSeriesObjects}, selection);
 }
 
 std::string SelectionFileName(const char* request) {
@@ -43,26 +27,6 @@ void LoadSelection(const std::string& fileName, Selection& selection) {
   if (file == nullptr) return;
   ReadSelectionFile(file, selection);
   std::fclose(file);
-}
-
-void TakeRequestPeriod(const std::string& request, std::string& periodFrom,
-                       std::string& periodTo) {
-  // Without a usable start date the request's end is not read either.
-  std::string date = GetKeyValue(KeyDateFrom, request, '&');
-  if (date.size() <= 6) return;
-  std::string time = GetKeyValue(KeyTimeFrom, request, '&');
-  if (time.size() > 3) periodFrom = date + " " + NormalizeRequestTime(time);
-
-  date = GetKeyValue(KeyDateTo, request, '&');
-  if (date.size() <= 6) return;
-  time = GetKeyValue(KeyTimeTo, request, '&');
-  if (time.size() > 3) periodTo = date + " " + NormalizeRequestTime(time);
-}
-
-void TakeFilePeriod(const Selection& selection, std::string& periodFrom, std::string& periodTo) {
-  // The file's times are taken as read: no decoding, no completion.
-  if (selection.dateFrom.size() > 6) periodFrom = selection.dateFrom + " " + selection.timeFrom;
-  if (selection.dateTo.size() > 6) periodTo = selection.dateTo + " " + selection.timeTo;
 }
 
 bool PeriodTextUsable(const std::string& periodText) { return periodText.size() >= 11; }
@@ -111,14 +75,7 @@ void DropRepeatedObjects(std::vector<SelectionEntry>& objects) {
 
 std::string BuildSeriesQuery(int32_t fromSeconds, int32_t toSeconds,
                              const std::vector<SelectionEntry>& objects) {
-  std::string query = "select * from HISTORY where (TimeStamp >= " + IntToString(fromSeconds) +
-                      " and TimeStamp <= " + IntToString(toSeconds) + ") and State <> \"X\"";
-  if (objects.empty()) return query;
-  query += " and (";
-  for (size_t i = 0; i < objects.size(); ++i) {
-    if (i > 0) query += " or ";
-    // Names go into a string literal: a quote in a name must not end it.
-    query += "ObjName = '" + SqlQuoted(UpperCase(objects[i].name)) + "'";
-  }
-  return query + ") order by TimeStamp";
+  std::vector<std::string> names;
+  for (const SelectionEntry& entry : objects) names.push_back(UpperCase(entry.name));
+  return ReportStatement(fromSeconds, toSeconds, names);
 }

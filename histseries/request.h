@@ -6,22 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "common/period.h"
 #include "common/selection.h"
 
 // Build-time sizes of the selection.
-constexpr int MaxSeriesObjects = 24;
-constexpr int SelectionLineRead = 255;   // fgets size: 254 characters per read
-constexpr size_t ObjectValueLimit = 128;  // characters of an object line's value
+constexpr size_t MaxSeriesObjects = 24;
 
-// What a selection file holds. The period texts stay empty until a line sets
-// them; a later line of the same key replaces an earlier one.
-struct Selection {
-  std::vector<SelectionEntry> objects;  // at most MaxSeriesObjects
-  std::string dateFrom;
-  std::string timeFrom;
-  std::string dateTo;
-  std::string timeTo;
-};
+// What a selection file holds (objects at most MaxSeriesObjects).
+using Selection = SelectionFileValues;
 
 // Reads the open selection file up to its end or its 24th object line.
 void ReadSelectionFile(FILE* file, Selection& selection);
@@ -33,14 +25,6 @@ std::string SelectionFileName(const char* request);
 // Opens the named selection file, or "history.vid" when that fails, and reads
 // it. Neither file: the selection stays empty.
 void LoadSelection(const std::string& fileName, Selection& selection);
-
-// The period of the request, YYYY-MM-DD HH:MM:SS. Ends that the request does
-// not give leave the texts as they were.
-void TakeRequestPeriod(const std::string& request, std::string& periodFrom,
-                       std::string& periodTo);
-
-// The selection file's period, which takes precedence over the request's.
-void TakeFilePeriod(const Selection& selection, std::string& periodFrom, std::string& periodTo);
 
 // A period text that holds at least a date, a blank and the start of a time.
 bool PeriodTextUsable(const std::string& periodText);

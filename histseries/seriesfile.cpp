@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "common/datetime.h"
-#include "common/strings.h"
+#include "common/textops.h"
 #include "histseries/texts.h"
 
 ExportState Export;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/period.h"
 #include "common/replacefile.h"
 
 namespace {

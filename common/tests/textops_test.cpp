@@ -1,4 +1,4 @@
-#include "common/strings.h"
+#include "common/textops.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "strings.h"
+#include "common/textops.h"
 
 #include <cstdio>
 #include <cstring>
