@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "common/period.h"
 #include "common/replacefile.h"
 
 namespace {
@@ -231,12 +230,6 @@ TEST_F(SelectionTest, SavedFileGetsTheUsualPermissions) {
   struct stat st;
   ASSERT_EQ(stat("histobj.dat", &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
-}
-
-TEST(DisplayPeriodText, TakesThePartsByPosition) {
-  EXPECT_EQ(DisplayPeriodText("2024-03-05 07:30:00"), "05.03.2024 07:30:00");
-  EXPECT_EQ(DisplayPeriodText("2024-03-05 07:30"), "05.03.2024 07:30");
-  EXPECT_EQ(DisplayPeriodText(""), ".. ");
 }
 
 // A period is usable by meaning: both ends are dates ParseDateTime reads and
