@@ -1,7 +1,6 @@
 #include "histquery/selection.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "common/datetime.h"
 #include "common/period.h"

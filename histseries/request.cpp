@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <cstring>
 
 #include "common/datetime.h"
 #include "common/historystatement.h"

@@ -7,12 +7,9 @@
 constexpr const char* DefaultSelectionFile = "history.dat";
 constexpr const char* FallbackSelectionFile = "history.vid";
 
-// Keys of the request argument (items joined by '&').
+// Key of the request argument (items joined by '&') that names the
+// selection file; the period keys are read by common/period.
 constexpr const char* KeySelectionFile = "DFW=";
-constexpr const char* KeyDateFrom = "txDateFrom=";
-constexpr const char* KeyTimeFrom = "txTimeFrom=";
-constexpr const char* KeyDateTo = "txDateTo=";
-constexpr const char* KeyTimeTo = "txTimeTo=";
 
 // Prefix of an object line of the selection file ("txobs=name;label;kind").
 constexpr const char* ObjectLinePrefix = "txobs";
