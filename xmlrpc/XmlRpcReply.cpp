@@ -73,12 +73,12 @@ struct Frame {
   bool nameHasElement = false;
   std::size_t order = 0;  // place of the element's checks
   std::size_t children = 0;
-  std::string badChild;    // the first child that does not belong (faulty replies only)
-  std::string text;        // Value (until its first child), Leaf: the text as read
-  std::string* sink = nullptr;   // where the element's text goes; null: only its blankness counts
+  std::string badChild;           // the first child that does not belong (faulty replies only)
+  std::string text;               // Value (until its first child), Leaf: the text as read
+  std::string* sink = nullptr;    // where the element's text goes; null: only its blankness counts
   XmlRpcValue* target = nullptr;  // the value the element fills (while building)
-  std::string memberName;  // Member: the name, in ISO-8859-1 once read
-  XmlRpcValue pending;     // Member: its value until the member closes
+  std::string memberName;         // Member: the name, in ISO-8859-1 once read
+  XmlRpcValue pending;            // Member: its value until the member closes
 };
 
 }  // namespace
@@ -601,8 +601,8 @@ void XMLCALL OnText(void* data, const XML_Char* text, int length) {
   std::size_t size = static_cast<std::size_t>(length);
   if (frame.sink) {
     if (size > reader.maxTextBytes - reader.textBytes) {
-      Fail(reader, "reply holds more than " + std::to_string(reader.maxTextBytes) +
-                       " bytes of text");
+      Fail(reader,
+           "reply holds more than " + std::to_string(reader.maxTextBytes) + " bytes of text");
       return;
     }
     reader.textBytes += size;
