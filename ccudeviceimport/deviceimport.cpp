@@ -72,6 +72,7 @@ std::string DeviceImportLines(const std::string& resultText) {
     std::string address = resultText.substr(addressStart, addressEnd - addressStart);
     std::size_t next = addressEnd + 1;
     if (address.find(':') == npos) {
+      // Even a later record's TYPE, kept for compatibility: import files stay as they were written.
       std::size_t typeMarker = resultText.find(texts::kTypeMarker, addressEnd + 1);
       if (typeMarker == npos) break;
       std::size_t typeStart = typeMarker + typeMarkerLength;

@@ -3,6 +3,17 @@
 
 #include <string>
 
+// Results of one call. Ordinary ints, as ImportDevices and SendValueUsage
+// return them; main turns them into exit statuses.
+enum CallResult {
+  kAnswerFalse = 0,
+  kImported = 1,  // also: the usage report was answered true
+  kCallFailed = -1,
+  kFaultReply = -2,
+  kFileNotWritten = -3,
+  kAnswerNotBoolean = -4,
+};
+
 // The one record of state of a run.
 struct ImportRun {
   // One line per service query; ends up in XMLRPCResult.txt.

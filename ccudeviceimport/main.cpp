@@ -26,16 +26,49 @@
 #include "programhelp.h"
 #include "texts.h"
 
+namespace {
+
+// The exit statuses: the 8-bit forms of the call results, as callers of
+// earlier versions read them.
+constexpr int kExitAnswerFalse = 0;         // usage report answered false
+constexpr int kExitImported = 1;            // imported, or usage report answered true
+constexpr int kExitCallFailed = 255;        // -1: no usable reply
+constexpr int kExitFaultReply = 254;        // -2: fault reply
+constexpr int kExitFileNotWritten = 253;    // -3: an import file or XMLRPCResult.txt not written
+constexpr int kExitAnswerNotBoolean = 252;  // -4: usage answer not a boolean
+
+int ExitStatusFor(int result) {
+  switch (result) {
+    case kAnswerFalse:
+      return kExitAnswerFalse;
+    case kImported:
+      return kExitImported;
+    case kCallFailed:
+      return kExitCallFailed;
+    case kFaultReply:
+      return kExitFaultReply;
+    case kFileNotWritten:
+      return kExitFileNotWritten;
+    case kAnswerNotBoolean:
+      return kExitAnswerNotBoolean;
+  }
+  return kExitCallFailed;  // no other result is ever returned
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) return 0;
   const std::string host = argc > 1 ? argv[1] : texts::kDefaultHost;
   int result = 0;
   if (argc < 3) {
+    // Last result is the exit status, kept for compatibility: callers read the port 2010 outcome.
     for (const char* port : texts::kServicePorts) result = ImportDevices(host, port);
   } else {
+    // Host text alone as URL, kept for compatibility: callers pass a bare host (port 2001).
     result = SendValueUsage(argv[2], texts::kUsageValueKind, texts::kUsageReferences, host);
   }
   if (!WriteResultFile()) Run.outputFailed = true;
   if (Run.outputFailed) result = kFileNotWritten;
-  return result & 0xFF;
+  return ExitStatusFor(result);
 }

@@ -1,4 +1,4 @@
-// Fixed texts, names and status values of CcuDeviceImport.
+// Fixed texts and names of CcuDeviceImport.
 #pragma once
 
 #include <cstddef>
@@ -17,8 +17,10 @@ const int kUsageReferences = 1;
 
 const char kImportFilePrefix[] = "CCUDevices";
 const char kImportFileSuffix[] = ".imp";
+// The blank before the line feed kept for compatibility: imports read the head as written.
 const char kImportFileHead[] = "##;IP=%s,Port=%s \n";
 const char kResultFileName[] = "XMLRPCResult.txt";
+// "1" whatever the outcome, kept for compatibility: readers of the file expect it first.
 const char kResultFileHead[] = "1\n";
 
 // Markers of the result text scan. A device struct prints its members
@@ -36,6 +38,7 @@ const std::size_t kMaxLoggedFaultBytes = 4096;
 const char kCutMark[] = "...";
 
 // Result log lines; host and port follow, "\n" ends each.
+// "Inport" kept for compatibility: readers of XMLRPCResult.txt match this line.
 const char kLogCallFailed[] = "Kein Inport von ";
 const char kLogFaultStart[] = "Error ";
 const char kLogAtHost[] = " bei ";
@@ -43,15 +46,4 @@ const char kLogImported[] = "Import von ";
 const char kLogImportedEnd[] = " ok";
 const char kLogFileFailed[] = "Importdatei nicht geschrieben: ";
 
-
 }  // namespace texts
-
-// Results of one call; the exit status is their 8-bit form (-1 is 255 ...).
-enum CallResult {
-  kAnswerFalse = 0,
-  kImported = 1,  // also: the usage report was answered true
-  kCallFailed = -1,
-  kFaultReply = -2,
-  kFileNotWritten = -3,
-  kAnswerNotBoolean = -4,
-};

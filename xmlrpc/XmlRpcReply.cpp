@@ -1,13 +1,12 @@
-// The XML of calls (written here) and of replies (read with expat).
+// Reads the XML of a reply with expat, building its values as the pieces
+// arrive.
 #include <expat.h>
-#include <openssl/evp.h>
 
 #include <cerrno>
 #include <climits>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -30,116 +29,6 @@ const std::size_t kMaxMarkupBytes = 1024u * 1024u;
 // A frame's text buffer is kept for the next element at its depth only while
 // it is small: a long one would stay held for the rest of the reply.
 const std::size_t kKeptBufferBytes = 4096;
-
-const char kCallHead[] =
-    "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<methodCall><methodName>";
-
-// Appends `text` with the markup characters escaped. A carriage return is
-// written as a reference because a parser turns a literal one into a line
-// feed. False for control characters, which XML 1.0 cannot carry at all.
-bool AppendEscaped(std::string& xml, const std::string& text) {
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '&':
-        xml += "&amp;";
-        break;
-      case '<':
-        xml += "&lt;";
-        break;
-      case '>':
-        xml += "&gt;";
-        break;
-      case '\r':
-        xml += "&#13;";
-        break;
-      default:
-        if (byte < 0x20 && c != '\t' && c != '\n') return false;
-        xml += c;
-    }
-  }
-  return true;
-}
-
-bool AppendValue(std::string& xml, const XmlRpcValue& value, std::string& error) {
-  xml += "<value>";
-  switch (value.getType()) {
-    case XmlRpcValue::TypeInvalid:
-      error = "a parameter has no value";
-      return false;
-    case XmlRpcValue::TypeNil:
-      xml += "<nil/>";
-      break;
-    case XmlRpcValue::TypeBoolean: {
-      bool b = false;
-      value.getBool(b);
-      xml += b ? "<boolean>1</boolean>" : "<boolean>0</boolean>";
-      break;
-    }
-    case XmlRpcValue::TypeInt: {
-      int i = 0;
-      value.getInt(i);
-      xml += "<int>" + std::to_string(i) + "</int>";
-      break;
-    }
-    case XmlRpcValue::TypeDouble: {
-      double d = 0;
-      value.getDouble(d);
-      if (!std::isfinite(d)) {
-        error = "a double parameter is not a finite number";
-        return false;
-      }
-      xml += "<double>" + PlainDoubleText(d) + "</double>";
-      break;
-    }
-    case XmlRpcValue::TypeString: {
-      std::string s;
-      value.getString(s);
-      xml += "<string>";
-      if (!AppendEscaped(xml, s)) {
-        error = "a string parameter holds a control character";
-        return false;
-      }
-      xml += "</string>";
-      break;
-    }
-    case XmlRpcValue::TypeDateTime: {
-      std::tm t{};
-      value.getDateTime(t);
-      xml += "<dateTime.iso8601>" + DateTimeText(t) + "</dateTime.iso8601>";
-      break;
-    }
-    case XmlRpcValue::TypeBase64: {
-      std::string bytes;
-      value.getBinary(bytes);
-      xml += "<base64>" + Base64Encode(bytes) + "</base64>";
-      break;
-    }
-    case XmlRpcValue::TypeArray:
-      xml += "<array><data>";
-      for (const XmlRpcValue& element : value.arrayValue()) {
-        if (!AppendValue(xml, element, error)) return false;
-      }
-      xml += "</data></array>";
-      break;
-    case XmlRpcValue::TypeStruct:
-      xml += "<struct>";
-      for (const auto& member : value.structValue()) {
-        xml += "<member><name>";
-        if (!AppendEscaped(xml, member.first)) {
-          error = "a member name holds a control character";
-          return false;
-        }
-        xml += "</name>";
-        if (!AppendValue(xml, member.second, error)) return false;
-        xml += "</member>";
-      }
-      xml += "</struct>";
-      break;
-  }
-  xml += "</value>";
-  return true;
-}
 
 // How the reader takes an element, from its name and where it stands.
 enum class Role : unsigned char {
@@ -184,12 +73,12 @@ struct Frame {
   bool nameHasElement = false;
   std::size_t order = 0;  // place of the element's checks
   std::size_t children = 0;
-  std::string badChild;    // the first child that does not belong (faulty replies only)
-  std::string text;        // Value (until its first child), Leaf: the text as read
-  std::string* sink = nullptr;   // where the element's text goes; null: only its blankness counts
+  std::string badChild;           // the first child that does not belong (faulty replies only)
+  std::string text;               // Value (until its first child), Leaf: the text as read
+  std::string* sink = nullptr;    // where the element's text goes; null: only its blankness counts
   XmlRpcValue* target = nullptr;  // the value the element fills (while building)
-  std::string memberName;  // Member: the name, in ISO-8859-1 once read
-  XmlRpcValue pending;     // Member: its value until the member closes
+  std::string memberName;         // Member: the name, in ISO-8859-1 once read
+  XmlRpcValue pending;            // Member: its value until the member closes
 };
 
 }  // namespace
@@ -712,8 +601,8 @@ void XMLCALL OnText(void* data, const XML_Char* text, int length) {
   std::size_t size = static_cast<std::size_t>(length);
   if (frame.sink) {
     if (size > reader.maxTextBytes - reader.textBytes) {
-      Fail(reader, "reply holds more than " + std::to_string(reader.maxTextBytes) +
-                       " bytes of text");
+      Fail(reader,
+           "reply holds more than " + std::to_string(reader.maxTextBytes) + " bytes of text");
       return;
     }
     reader.textBytes += size;
@@ -735,164 +624,6 @@ void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_C
 }
 
 }  // namespace
-
-std::string DoubleText(double value) {
-  char buffer[40];
-  for (int precision = 1; precision <= 17; ++precision) {
-    std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
-    if (std::strtod(buffer, nullptr) == value) break;
-  }
-  return buffer;
-}
-
-// Without an exponent, which the XML-RPC double does not allow; as short as
-// reading it back to the same double permits.
-std::string PlainDoubleText(double value) {
-  std::vector<char> buffer(400);
-  for (int precision = 0; precision <= 340; ++precision) {
-    std::snprintf(buffer.data(), buffer.size(), "%.*f", precision, value);
-    if (std::strtod(buffer.data(), nullptr) == value) break;
-  }
-  return buffer.data();
-}
-
-std::string DateTimeText(const std::tm& time) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%04d%02d%02dT%02d:%02d:%02d", time.tm_year + 1900,
-                time.tm_mon + 1, time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
-  return buffer;
-}
-
-namespace {
-
-// Reads `count` digits at `at` into `value`.
-bool Digits(const std::string& text, std::size_t& at, std::size_t count, int& value) {
-  if (text.size() - at < count) return false;
-  value = 0;
-  for (std::size_t end = at + count; at < end; ++at) {
-    if (text[at] < '0' || text[at] > '9') return false;
-    value = value * 10 + (text[at] - '0');
-  }
-  return true;
-}
-
-// Reads `separator` at `at` when `extended` (the form with separators).
-bool Separator(const std::string& text, std::size_t& at, bool extended, char separator) {
-  if (!extended) return true;
-  if (at >= text.size() || text[at] != separator) return false;
-  ++at;
-  return true;
-}
-
-}  // namespace
-
-// The ISO 8601 forms servers send: the date as YYYYMMDD or YYYY-MM-DD, "T",
-// the time as HH:MM:SS or HHMMSS, then a fraction of a second (".5", ",5")
-// and a zone ("Z", "+01", "+01:00", "-0130") if any. A value holds the wall
-// time as written, year to second: the fraction and the zone are checked and
-// left out, as a reader that knows no zone takes the time.
-bool ParseDateTimeText(const std::string& text, std::tm& time) {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  std::size_t at = 0;
-  if (!Digits(text, at, 4, year)) return false;
-  bool dashed = at < text.size() && text[at] == '-';
-  if (!Separator(text, at, dashed, '-') || !Digits(text, at, 2, month) ||
-      !Separator(text, at, dashed, '-') || !Digits(text, at, 2, day)) {
-    return false;
-  }
-  if (at >= text.size() || text[at] != 'T') return false;
-  ++at;
-  if (!Digits(text, at, 2, hour)) return false;
-  bool colons = at < text.size() && text[at] == ':';
-  if (!Separator(text, at, colons, ':') || !Digits(text, at, 2, minute) ||
-      !Separator(text, at, colons, ':') || !Digits(text, at, 2, second)) {
-    return false;
-  }
-  if (at < text.size() && (text[at] == '.' || text[at] == ',')) {
-    ++at;
-    std::size_t first = at;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
-    if (at == first) return false;
-  }
-  if (at < text.size() && text[at] == 'Z') {
-    ++at;
-  } else if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-    ++at;
-    int zoneHour = 0, zoneMinute = 0;
-    if (!Digits(text, at, 2, zoneHour) || zoneHour > 23) return false;
-    if (at < text.size()) {
-      bool zoneColon = text[at] == ':';
-      if (!Separator(text, at, zoneColon, ':') || !Digits(text, at, 2, zoneMinute) ||
-          zoneMinute > 59) {
-        return false;
-      }
-    }
-  }
-  if (at != text.size()) return false;
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
-    return false;
-  }
-  time = std::tm{};
-  time.tm_year = year - 1900;
-  time.tm_mon = month - 1;
-  time.tm_mday = day;
-  time.tm_hour = hour;
-  time.tm_min = minute;
-  time.tm_sec = second;
-  return true;
-}
-
-std::string Base64Encode(const std::string& bytes) {
-  std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]),
-                               reinterpret_cast<const unsigned char*>(bytes.data()),
-                               static_cast<int>(bytes.size()));
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-}
-
-bool Base64Decode(const std::string& text, std::string& bytes) {
-  std::string compact;
-  for (char c : text) {
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') compact += c;
-  }
-  if (compact.size() % 4 != 0) return false;
-  std::string out(compact.size() / 4 * 3 + 1, '\0');
-  int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
-                               reinterpret_cast<const unsigned char*>(compact.data()),
-                               static_cast<int>(compact.size()));
-  if (length < 0) return false;
-  // The block decoder counts the padding as zero bytes.
-  std::size_t padding = 0;
-  if (!compact.empty() && compact.back() == '=') ++padding;
-  if (compact.size() > 1 && compact[compact.size() - 2] == '=') ++padding;
-  out.resize(static_cast<std::size_t>(length) - padding);
-  bytes = std::move(out);
-  return true;
-}
-
-bool EncodeCall(const std::string& method, const XmlRpcValue& params, std::string& xml,
-                std::string& error) {
-  xml = kCallHead;
-  if (method.empty() || !AppendEscaped(xml, method)) {
-    error = "unusable method name";
-    return false;
-  }
-  xml += "</methodName>\n<params>";
-  if (params.getType() == XmlRpcValue::TypeArray) {
-    for (const XmlRpcValue& param : params.arrayValue()) {
-      xml += "<param>";
-      if (!AppendValue(xml, param, error)) return false;
-      xml += "</param>";
-    }
-  } else if (params.valid()) {
-    xml += "<param>";
-    if (!AppendValue(xml, params, error)) return false;
-    xml += "</param>";
-  }
-  xml += "</params></methodCall>\n";
-  return true;
-}
 
 ReplyReader* StartReply(XmlRpcValue& result, std::size_t maxValues, std::size_t maxTextBytes) {
   result.invalidate();
