@@ -41,9 +41,9 @@ constexpr const char* MessageRepeatedObject =
 
 // Exit statuses. Callers that only ran the program keep working; callers
 // that look can tell fresh series from ones that stayed from an earlier run.
-constexpr int ExitDone = 0;              // every chosen series file written
-constexpr int ExitPeriodRefused = 1;     // no usable or readable period: no file touched
-constexpr int ExitNoDatabase = 2;        // HistPath.cfg missing or empty: no file touched
-constexpr int ExitQueryFailed = 3;       // the query failed: series files kept as they were
-constexpr int ExitSeriesNotWritten = 4;  // some series file not written: that one kept
+constexpr int kExitDone = 0;              // every chosen series file written
+constexpr int kExitPeriodRefused = 1;     // no usable or readable period: no file touched
+constexpr int kExitNoDatabase = 2;        // HistPath.cfg missing or empty: no file touched
+constexpr int kExitQueryFailed = 3;       // the query failed: series files kept as they were
+constexpr int kExitSeriesNotWritten = 4;  // some series file not written: that one kept
 
