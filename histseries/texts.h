@@ -22,7 +22,8 @@ constexpr const char* SeriesValueLine = "%s,%s\n";
 constexpr const char* SeriesHighLine = "%s,1\n";
 constexpr const char* SeriesLowLine = "%s,0\n";
 
-// Messages on standard error for runs that cannot write every series.
+// Messages on standard error: a refused period, an object chosen twice, a
+// series file not written.
 constexpr const char* MessageNoPeriod =
     "HistSeries: no usable period (from \"%s\", to \"%s\"); no series file written\n";
 constexpr const char* MessageNotPlainName =
