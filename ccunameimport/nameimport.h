@@ -51,10 +51,10 @@ bool WriteImportLines(FILE* names, FILE* import);
 
 // How writing the two names files went.
 enum class NameFilesOutcome {
-  Written,          // both files in place
-  TextNotWritten,   // CCUDevNames.txt could not be written: both previous files kept
-  ImportNotWritten, // CCUDevNames.imp could not be written (CCUDevNames.txt may be new)
-  TextNotReadBack,  // CCUDevNames.txt not readable again: both previous files kept
+  Written,           // both files in place
+  TextNotWritten,    // CCUDevNames.txt could not be written: both previous files kept
+  ImportNotWritten,  // CCUDevNames.imp could not be written (CCUDevNames.txt may be new)
+  TextNotReadBack,   // CCUDevNames.txt not readable again: both previous files kept
 };
 
 // Writes CCUDevNames.txt from `nameList` and CCUDevNames.imp from what it

@@ -41,7 +41,8 @@ using HistoryConnectionSetup = bool (*)(sqlite3* connection, void* context);
 // RunHistoryStatement with `setup` applied to the connection first. Only a
 // store file that does not exist counts as Missing here: one that exists but
 // cannot be opened (permission denied) is OpenFailed, reported on standard
-// error, so that a caller never shows it as an empty history.
+// error, so that a caller never shows it as an empty history. Reports its
+// errors itself, as RunHistoryStatement does: HistQuery relies on it.
 StoreOutcome RunLimitedHistoryStatement(const std::string& storePath, const std::string& sql,
                                         HistoryRowHandler handler, HistoryConnectionSetup setup,
                                         void* context);

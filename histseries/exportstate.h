@@ -32,7 +32,7 @@ struct SeriesObject {
   // Holds a lock on the temporary file while it is written, so that the
   // leftover sweep of another run never takes it for one of a killed run.
   int tempLock = -1;
-  std::string name;      // upper-cased, compared with each row's ObjName
+  std::string name;  // upper-cased, compared with each row's ObjName
   std::string label;
   char lastText[ValueTextSize] = " ";  // value last written (N) or handled (C, U)
   bool headerPending = true;
@@ -48,7 +48,7 @@ struct ExportState {
   float deadband = DefaultDeadband;
   int32_t maxGap = DefaultMaxGap;
   SeriesObject series[MaxSeriesObjects];
-  int seriesCount = 0;  // entries in use
+  int seriesCount = 0;        // entries in use
   bool seriesFailed = false;  // a series file was not created or not written
 };
 

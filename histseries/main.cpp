@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
   if (!ConvertReadablePeriod(fromSeconds, toSeconds)) return kExitPeriodRefused;
 
   std::string storePath;
+  // Kept for compatibility: its "<br>" messages on standard output here too, as callers match them.
   if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return kExitNoDatabase;
 
   RemoveLeftoverSeries(selection.objects);

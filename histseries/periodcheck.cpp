@@ -6,7 +6,9 @@
 
 #include "common/datetime.h"
 
-bool PeriodTextUsable(const std::string& periodText) { return periodText.size() >= 11; }
+bool PeriodTextUsable(const std::string& periodText) {
+  return periodText.size() >= 11;
+}
 
 bool PeriodEndReadable(const std::string& displayText) {
   // The fields as the date conversion finds them: split at the first two
