@@ -4,8 +4,8 @@
 #include "histseries/texts.h"
 
 void ReadSelectionFile(FILE* file, Selection& selection) {
-  // The sixth character of an object line ("=") is skipped whatever it is;
-  // a line of only "txobs" has no value.
+  // Kept for compatibility: char 6 skipped whatever it is; older selection files rely on it.
+  // A line of only "txobs" has no value.
   ReadSelectionLines(file, {ObjectLinePrefix, 6, MaxSeriesObjects}, selection);
 }
 
