@@ -30,6 +30,7 @@ namespace {
 
 // The exit statuses: the 8-bit forms of the call results, as callers of
 // earlier versions read them.
+constexpr int kExitOk = 0;                  // --help or --version answered
 constexpr int kExitAnswerFalse = 0;         // usage report answered false
 constexpr int kExitImported = 1;            // imported, or usage report answered true
 constexpr int kExitCallFailed = 255;        // -1: no usable reply
@@ -58,7 +59,7 @@ int ExitStatusFor(int result) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) return 0;
+  if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) return kExitOk;
   const std::string host = argc > 1 ? argv[1] : texts::kDefaultHost;
   int result = 0;
   if (argc < 3) {

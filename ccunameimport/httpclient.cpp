@@ -33,6 +33,7 @@ void SplitUrl(const std::string& url, std::string* host, std::string* path) {
   std::string rest = url;
   const size_t prefixLength = std::strlen(kHttpSchemePrefix);
   if (rest.compare(0, prefixLength, kHttpSchemePrefix) == 0) rest.erase(0, prefixLength);
+  // Kept for compatibility: split from index 9, so callers' URLs go on the wire as before.
   int slash = FindCharFrom(rest.c_str(), '/', kHostPathSplitStart);
   if (slash >= 0) {
     *host = rest.substr(0, static_cast<size_t>(slash));
@@ -107,6 +108,7 @@ std::string HttpRequest(const char* method, const char* url, const char* content
 
   int socketFd = ConnectToHost(host.c_str(), port);
   if (socketFd <= 0) {
+    // Printed here on purpose: CcuNameImport relies on it and only adds a line break.
     std::printf(kMsgHostNotFound, host.c_str());
     outcome->requestFailed = true;
     return "";
@@ -118,6 +120,7 @@ std::string HttpRequest(const char* method, const char* url, const char* content
 
   std::string request = BuildRequestText(method, path, host, contentType, body, withLength);
   if (SendText(socketFd, request.c_str()) <= 0) {
+    // Printed here on purpose, as above.
     std::printf(kMsgNoConnection, host.c_str());
     close(socketFd);
     outcome->requestFailed = true;

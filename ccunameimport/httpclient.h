@@ -23,6 +23,7 @@ struct HttpOutcome {
 // Posts `body` with `method` to `url` on `port` (0 means 80) and returns the
 // raw response, NUL bytes included, or the empty text when the request failed
 // or nothing arrived.
+// On a failed request it prints its message itself; CcuNameImport relies on it.
 // A Content-Length header is sent only when `withLength` is set. `outcome`
 // may be null.
 std::string HttpRequest(const char* method, const char* url, const char* contentType,

@@ -72,6 +72,23 @@ int NotANameList(const AnswerCheck& check) {
   }
 }
 
+// Exit status, and the message, for how writing the names files went.
+int ReportNameFiles(NameFilesOutcome outcome) {
+  switch (outcome) {
+    case NameFilesOutcome::Written:
+      return kExitOk;
+    case NameFilesOutcome::TextNotWritten:
+      std::printf(kMsgCannotWrite, kNamesTextFile);
+      return kExitCannotWrite;
+    case NameFilesOutcome::ImportNotWritten:
+      std::printf(kMsgCannotWrite, kNamesImportFile);
+      return kExitCannotWrite;
+    case NameFilesOutcome::TextNotReadBack:
+      return kExitCannotReadBack;
+  }
+  return kExitCannotWrite;  // no other outcome is ever returned
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,5 +108,5 @@ int main(int argc, char** argv) {
     Run.check.verdict = AnswerVerdict::CutShort;
   }
   if (Run.check.verdict != AnswerVerdict::NameList) return NotANameList(Run.check);
-  return WriteNameFiles(Run.nameList);
+  return ReportNameFiles(WriteNameFiles(Run.nameList));
 }

@@ -36,11 +36,6 @@ const Transliteration kTransliterations[] = {
     {"\xD6", "Oe"}, {"\xDC", "Ue"}, {"\xDF", "sz"},
 };
 
-int CannotWrite(const char* fileName) {
-  std::printf(kMsgCannotWrite, fileName);
-  return kExitCannotWrite;
-}
-
 }  // namespace
 
 bool CutNameList(const std::string& response, std::string* nameList) {
@@ -189,36 +184,36 @@ bool WriteImportLines(FILE* names, FILE* import) {
   return std::ferror(import) == 0;
 }
 
-int WriteNameFiles(const std::string& nameList) {
+NameFilesOutcome WriteNameFiles(const std::string& nameList) {
   FileReplacement text;
   if (!BeginReplacement(text, kNamesTextFile) ||
       std::fprintf(text.stream, "%s\n", nameList.c_str()) < 0 || !FinishReplacement(text)) {
     AbandonReplacement(text);
-    return CannotWrite(kNamesTextFile);
+    return NameFilesOutcome::TextNotWritten;
   }
   FileReplacement import;
   if (!BeginReplacement(import, kNamesImportFile)) {
     AbandonReplacement(text);
-    return CannotWrite(kNamesImportFile);
+    return NameFilesOutcome::ImportNotWritten;
   }
   // The import file is made from the names file as written.
   FILE* names = std::fopen(text.tempPath.c_str(), "r");
   if (names == nullptr) {
     AbandonReplacement(import);
     AbandonReplacement(text);
-    return kExitCannotReadBack;
+    return NameFilesOutcome::TextNotReadBack;
   }
   bool written = WriteImportLines(names, import.stream);
   std::fclose(names);
   if (!written || !FinishReplacement(import)) {
     AbandonReplacement(import);
     AbandonReplacement(text);
-    return CannotWrite(kNamesImportFile);
+    return NameFilesOutcome::ImportNotWritten;
   }
   if (!CommitReplacement(text)) {
     AbandonReplacement(import);
-    return CannotWrite(kNamesTextFile);
+    return NameFilesOutcome::TextNotWritten;
   }
-  if (!CommitReplacement(import)) return CannotWrite(kNamesImportFile);
-  return kExitOk;
+  if (!CommitReplacement(import)) return NameFilesOutcome::ImportNotWritten;
+  return NameFilesOutcome::Written;
 }

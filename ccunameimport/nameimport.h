@@ -49,8 +49,15 @@ bool CleanNameLine(std::string& line);
 // writes each kept, cleaned line to `import`. False when writing failed.
 bool WriteImportLines(FILE* names, FILE* import);
 
+// How writing the two names files went.
+enum class NameFilesOutcome {
+  Written,           // both files in place
+  TextNotWritten,    // CCUDevNames.txt could not be written: both previous files kept
+  ImportNotWritten,  // CCUDevNames.imp could not be written (CCUDevNames.txt may be new)
+  TextNotReadBack,   // CCUDevNames.txt not readable again: both previous files kept
+};
+
 // Writes CCUDevNames.txt from `nameList` and CCUDevNames.imp from what it
 // reads back. Both go under temporary names first: on failure the previous
-// files stay. Returns an exit status (kExitOk, kExitCannotWrite with a
-// message, kExitCannotReadBack).
-int WriteNameFiles(const std::string& nameList);
+// files stay. Prints nothing.
+NameFilesOutcome WriteNameFiles(const std::string& nameList);

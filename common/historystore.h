@@ -13,6 +13,7 @@ using HistoryRowHandler = int (*)(void*, int, char**, char**);
 // the directory with trailing line feeds and blanks removed, "/" and
 // "history.db" appended. On failure the message has been printed to standard
 // output ("Error opening HistPath.cfg<br>" or "Datei HistPath.cfg ist leer<br>").
+// Prints its message itself: both programs rely on it and only end their run.
 bool ResolveHistoryDb(const char* cfgPath, std::string& storePath);
 
 // How one statement went.
@@ -26,6 +27,8 @@ enum class StoreOutcome {
 // Opens the store and runs `sql`, calling `handler` once per row with a null
 // user pointer. Waits up to HistoryBusyTimeoutMs for a writer that holds the
 // database. A successful connection stays open until the process ends.
+// Reports open and statement errors on standard error itself: both programs
+// rely on it and only look at the outcome.
 StoreOutcome RunHistoryStatement(const std::string& storePath, const std::string& sql,
                                  HistoryRowHandler handler);
 
@@ -38,7 +41,8 @@ using HistoryConnectionSetup = bool (*)(sqlite3* connection, void* context);
 // RunHistoryStatement with `setup` applied to the connection first. Only a
 // store file that does not exist counts as Missing here: one that exists but
 // cannot be opened (permission denied) is OpenFailed, reported on standard
-// error, so that a caller never shows it as an empty history.
+// error, so that a caller never shows it as an empty history. Reports its
+// errors itself, as RunHistoryStatement does: HistQuery relies on it.
 StoreOutcome RunLimitedHistoryStatement(const std::string& storePath, const std::string& sql,
                                         HistoryRowHandler handler, HistoryConnectionSetup setup,
                                         void* context);

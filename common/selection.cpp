@@ -5,7 +5,8 @@
 
 namespace {
 
-constexpr int kLineRead = 255;  // fgets size: 254 characters per read
+// Kept for compatibility: 254 characters a read; saved selection files rely on it.
+constexpr int kLineRead = 255;
 constexpr size_t kMinLine = 4;
 
 }  // namespace

@@ -30,6 +30,9 @@
 
 namespace {
 
+// The one exit status: the page says what happened, also after an error.
+constexpr int kExitOk = 0;
+
 // The limits of a run. Only the test build of the limits (HistQuery-testlimits)
 // lets its environment lower them, so that a test need not wait a minute or
 // fill 64 MiB; the programs that are installed or served never read it.
@@ -65,7 +68,7 @@ int main() {
     outcome = RunOutcome::Refused;
   } else if (Report.periodUsable) {
     std::string storePath;
-    if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return 0;  // the message ends the page
+    if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return kExitOk;  // the message ends the page
     if (Report.sqlMode) statement = BuildSqlStatement(Report);
     StatementGuard guard;
     guard.limits = RunLimits();
@@ -75,5 +78,5 @@ int main() {
   }
   PrintClosingSection(stdout, Report, outcome);
   PrintPageEnd(stdout);
-  return 0;
+  return kExitOk;
 }

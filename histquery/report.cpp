@@ -45,7 +45,7 @@ int ReportRow(void*, int columnCount, char** values, char** names) {
 void PrintRow(FILE* out, ReportState& state, int columnCount, char** values, char** names) {
   if (columnCount < 1 || values[0] == nullptr || std::strcmp(values[0], "NULL") == 0) return;
   ++state.rowCount;
-  // The first column is read as a time stamp whatever it holds, as atoi reads it.
+  // Kept for compatibility: column 1 read as a stamp whatever it holds; SQL-mode pages rely on it.
   int32_t stamp = static_cast<int32_t>(std::strtol(values[0], nullptr, 10));
   char time[TimestampTextSize];
   FormatTimestampInto(time, stamp, TimestampForm::Report);

@@ -24,9 +24,14 @@
 
 #include "common/datetime.h"
 #include "common/historystore.h"
+#include "common/period.h"
 #include "common/programinfo.h"
-#include "histseries/request.h"
+#include "histseries/exportstate.h"
+#include "histseries/periodcheck.h"
+#include "histseries/repeatedobjects.h"
+#include "histseries/selectionfile.h"
 #include "histseries/seriesfile.h"
+#include "histseries/seriesquery.h"
 #include "histseries/texts.h"
 #include "programhelp.h"
 
@@ -56,7 +61,7 @@ bool ConvertReadablePeriod(int32_t& fromSeconds, int32_t& toSeconds) {
 
 int main(int argc, char** argv) {
   if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) {
-    return ExitDone;
+    return kExitDone;
   }
   const char* request = argc > 1 ? argv[1] : nullptr;
 
@@ -67,14 +72,15 @@ int main(int argc, char** argv) {
   TakeFilePeriod(selection, Export.periodFrom, Export.periodTo);
   if (!PeriodTextUsable(Export.periodFrom) || !PeriodTextUsable(Export.periodTo)) {
     std::fprintf(stderr, MessageNoPeriod, Export.periodFrom.c_str(), Export.periodTo.c_str());
-    return ExitPeriodRefused;
+    return kExitPeriodRefused;
   }
   int32_t fromSeconds = 0;
   int32_t toSeconds = 0;
-  if (!ConvertReadablePeriod(fromSeconds, toSeconds)) return ExitPeriodRefused;
+  if (!ConvertReadablePeriod(fromSeconds, toSeconds)) return kExitPeriodRefused;
 
   std::string storePath;
-  if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return ExitNoDatabase;
+  // Kept for compatibility: its "<br>" messages on standard output here too, as callers match them.
+  if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return kExitNoDatabase;
 
   RemoveLeftoverSeries(selection.objects);
   int count = static_cast<int>(selection.objects.size());
@@ -93,6 +99,6 @@ int main(int argc, char** argv) {
     else
       AbandonSeries(i);
   }
-  if (!queryRan) return ExitQueryFailed;
-  return Export.seriesFailed ? ExitSeriesNotWritten : ExitDone;
+  if (!queryRan) return kExitQueryFailed;
+  return Export.seriesFailed ? kExitSeriesNotWritten : kExitDone;
 }

@@ -22,7 +22,8 @@ constexpr const char* SeriesValueLine = "%s,%s\n";
 constexpr const char* SeriesHighLine = "%s,1\n";
 constexpr const char* SeriesLowLine = "%s,0\n";
 
-// Messages on standard error for runs that cannot write every series.
+// Messages on standard error: a refused period, an object chosen twice, a
+// series file not written.
 constexpr const char* MessageNoPeriod =
     "HistSeries: no usable period (from \"%s\", to \"%s\"); no series file written\n";
 constexpr const char* MessageNotPlainName =
@@ -41,9 +42,9 @@ constexpr const char* MessageRepeatedObject =
 
 // Exit statuses. Callers that only ran the program keep working; callers
 // that look can tell fresh series from ones that stayed from an earlier run.
-constexpr int ExitDone = 0;              // every chosen series file written
-constexpr int ExitPeriodRefused = 1;     // no usable or readable period: no file touched
-constexpr int ExitNoDatabase = 2;        // HistPath.cfg missing or empty: no file touched
-constexpr int ExitQueryFailed = 3;       // the query failed: series files kept as they were
-constexpr int ExitSeriesNotWritten = 4;  // some series file not written: that one kept
+constexpr int kExitDone = 0;              // every chosen series file written
+constexpr int kExitPeriodRefused = 1;     // no usable or readable period: no file touched
+constexpr int kExitNoDatabase = 2;        // HistPath.cfg missing or empty: no file touched
+constexpr int kExitQueryFailed = 3;       // the query failed: series files kept as they were
+constexpr int kExitSeriesNotWritten = 4;  // some series file not written: that one kept
 
