@@ -4,7 +4,7 @@ that stalls or closes in the middle of its reply, and a full disk for the
 names and import files. Each run must end with a clear status and keep the
 last good files unless it has a complete new list.
 
-Needs CCUNAMEIMPORT and CCUDEVICEIMPORT (the built programs) and
+Needs PROGRAM_CCUNAMEIMPORT and PROGRAM_CCUDEVICEIMPORT and
 TZ=Europe/Berlin. Peers listen on a free address of 127.0.4.10-254, one per
 case (the programs' ports are fixed).
 """
@@ -19,8 +19,8 @@ import xmlrpc.server
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import faultkit  # noqa: E402
 
-NAME_IMPORT = faultkit.program("CCUNAMEIMPORT")
-DEVICE_IMPORT = faultkit.program("CCUDEVICEIMPORT")
+NAME_IMPORT = faultkit.program("CcuNameImport")
+DEVICE_IMPORT = faultkit.program("CcuDeviceImport")
 
 NAMES = b"".join(b"KEQ%07d=Ger\xe4t %d\nKEQ%07d_1=Kanal %d\n" % (i, i, i, i) for i in range(40))
 NEW_NAMES = b"".join(b"LEQ%07d=Neu %d\nLEQ%07d_1=Kanal %d\n" % (i, i, i, i) for i in range(40))
