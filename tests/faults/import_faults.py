@@ -63,8 +63,7 @@ class NameImportFaults(unittest.TestCase):
         self.addCleanup(peer.stop)
 
     def run_import(self, address, preexec_fn=None):
-        return subprocess.run([NAME_IMPORT, address], cwd=self.dir, env=faultkit.ENV,
-                              capture_output=True, timeout=60, preexec_fn=preexec_fn)
+        return faultkit.run([NAME_IMPORT, address], cwd=self.dir, preexec_fn=preexec_fn)
 
     def files(self):
         return (faultkit.read(os.path.join(self.dir, "CCUDevNames.txt")),
@@ -243,8 +242,8 @@ class DeviceImportFaults(unittest.TestCase):
         return os.path.join(self.dir, name)
 
     def run_import(self, host, preexec_fn=None):
-        done = subprocess.run([DEVICE_IMPORT, host], cwd=self.dir, env=faultkit.ENV,
-                              capture_output=True, timeout=120, preexec_fn=preexec_fn)
+        done = faultkit.run([DEVICE_IMPORT, host], cwd=self.dir, timeout=120,
+                            preexec_fn=preexec_fn)
         self.assertEqual((done.stdout, done.stderr), (b"", b""))
         return done.returncode
 
