@@ -23,6 +23,10 @@ ENV = dict(os.environ, TZ="Europe/Berlin")
 
 class DeviceImportTest(unittest.TestCase):
     def setUp(self):
+        self.new_directory()
+
+    def new_directory(self):
+        """A working directory of its own, for the test or one row of a table."""
         self.dir = testkit.scratch(self, "ccudeviceimport_e2e_")
         self.log = os.path.join(self.dir, "calls.jsonl")
 
@@ -143,17 +147,17 @@ class DeviceImportTest(unittest.TestCase):
         self.assertEqual(self.calls(), [{"port": "2001", "method": "reportValueUsage",
                                          "params": ["KEQ1000000:1", "PRESS", 1]}])
 
-    def test_usage_report_false(self):
-        self.usage_report("127.0.2.7", ["--usage-answer", "false"], 0)
-
-    def test_usage_report_answer_not_boolean(self):
-        self.usage_report("127.0.2.8", ["--usage-answer", "text"], 252)
-
-    def test_usage_report_fault(self):
-        self.usage_report("127.0.2.9", ["--fault", "2001"], 254)
-
-    def test_usage_report_service_down(self):
-        self.usage_report("127.0.2.10", ["--down", "2001"], 255)
+    def test_usage_report_outcomes(self):
+        cases = [  # host, how the service answers, exit status
+            ("127.0.2.7", ["--usage-answer", "false"], 0),
+            ("127.0.2.8", ["--usage-answer", "text"], 252),  # not a boolean
+            ("127.0.2.9", ["--fault", "2001"], 254),
+            ("127.0.2.10", ["--down", "2001"], 255),
+        ]
+        for host, answer_options, status in cases:
+            with self.subTest(host=host, answer=answer_options):
+                self.new_directory()
+                self.usage_report(host, answer_options, status)
 
     def test_import_file_that_cannot_be_written(self):
         host = "127.0.2.11"
