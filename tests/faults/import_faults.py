@@ -10,7 +10,6 @@ case (the programs' ports are fixed).
 """
 import os
 import resource
-import subprocess
 import sys
 import threading
 import unittest
