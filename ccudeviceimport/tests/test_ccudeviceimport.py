@@ -1,30 +1,33 @@
 """End-to-end tests: the built CcuDeviceImport against the simulated services.
 
 Every test case has a loopback address of its own (127.0.2.N) and a working
-directory of its own; CCUDEVICEIMPORT names the program.
+directory of its own; tests/testkit.py's program() finds the program.
 """
 
 import json
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import ccu_services  # noqa: E402
 
-PROGRAM = os.environ.get("CCUDEVICEIMPORT", "")
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests"))
+import testkit  # noqa: E402
+
+PROGRAM = testkit.program("CcuDeviceImport")
 ENV = dict(os.environ, TZ="Europe/Berlin")
 
 
 class DeviceImportTest(unittest.TestCase):
     def setUp(self):
-        self.assertTrue(os.path.isfile(PROGRAM), "CCUDEVICEIMPORT must name the program")
-        self.dir = tempfile.mkdtemp(prefix="ccudeviceimport_e2e_")
-        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.new_directory()
+
+    def new_directory(self):
+        """A working directory of its own, for the test or one row of a table."""
+        self.dir = testkit.scratch(self, "ccudeviceimport_e2e_")
         self.log = os.path.join(self.dir, "calls.jsonl")
 
     def start_services(self, address, *options):
@@ -38,8 +41,7 @@ class DeviceImportTest(unittest.TestCase):
         services.stdout.close()
 
     def run_program(self, *args):
-        done = subprocess.run([PROGRAM, *args], cwd=self.dir, env=ENV,
-                              capture_output=True, timeout=120)
+        done = testkit.run([PROGRAM, *args], ENV, b"", self.dir, timeout=120)
         self.assertEqual(done.stdout, b"")  # the program itself prints nothing
         self.assertEqual(done.stderr, b"")
         return done.returncode
@@ -145,17 +147,17 @@ class DeviceImportTest(unittest.TestCase):
         self.assertEqual(self.calls(), [{"port": "2001", "method": "reportValueUsage",
                                          "params": ["KEQ1000000:1", "PRESS", 1]}])
 
-    def test_usage_report_false(self):
-        self.usage_report("127.0.2.7", ["--usage-answer", "false"], 0)
-
-    def test_usage_report_answer_not_boolean(self):
-        self.usage_report("127.0.2.8", ["--usage-answer", "text"], 252)
-
-    def test_usage_report_fault(self):
-        self.usage_report("127.0.2.9", ["--fault", "2001"], 254)
-
-    def test_usage_report_service_down(self):
-        self.usage_report("127.0.2.10", ["--down", "2001"], 255)
+    def test_usage_report_outcomes(self):
+        cases = [  # host, how the service answers, exit status
+            ("127.0.2.7", ["--usage-answer", "false"], 0),
+            ("127.0.2.8", ["--usage-answer", "text"], 252),  # not a boolean
+            ("127.0.2.9", ["--fault", "2001"], 254),
+            ("127.0.2.10", ["--down", "2001"], 255),
+        ]
+        for host, answer_options, status in cases:
+            with self.subTest(host=host, answer=answer_options):
+                self.new_directory()
+                self.usage_report(host, answer_options, status)
 
     def test_import_file_that_cannot_be_written(self):
         host = "127.0.2.11"
@@ -203,8 +205,7 @@ class DeviceImportTest(unittest.TestCase):
     def test_help_and_version(self):
         for option, start in (("--help", b"CcuDeviceImport: imports the device lists"),
                               ("--version", b"CcuDeviceImport 1.")):
-            done = subprocess.run([PROGRAM, option], cwd=self.dir, env=ENV,
-                                  capture_output=True, timeout=30)
+            done = testkit.run([PROGRAM, option], ENV, b"", self.dir, timeout=30)
             self.assertEqual(done.returncode, 0)
             self.assertTrue(done.stdout.startswith(start), done.stdout)
             self.assertEqual(done.stderr, b"")

@@ -1,24 +1,27 @@
 """End-to-end tests of the built CcuNameImport against the simulated script
 service (script_service.py) on loopback addresses 127.0.1.x, port 8181.
 
-    python3 e2e_test.py PATH/TO/CcuNameImport [TestClass ...]
+    python3 e2e_test.py [TestClass ...]
+
+The program is found by tests/testkit.py's program("CcuNameImport").
 
 Each case has its own address and its own temporary working directory.
 These cases wait for the client's fixed sleeps and time-outs by nature.
 """
 
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import script_service  # noqa: E402
 
-PROGRAM = None
+sys.path.insert(0, os.path.join(HERE, '..', '..', 'tests'))
+import testkit  # noqa: E402
+
+PROGRAM = testkit.program('CcuNameImport')
 
 MSG_NO_ANSWER = (b'CcuNameImport: no name list received; '
                  b'CCUDevNames.txt and CCUDevNames.imp left unchanged\n')
@@ -67,7 +70,7 @@ def expected_request(host):
 
 class ImportCase(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix='ccunameimport-e2e-')
+        self.dir = testkit.scratch(self, 'ccunameimport-e2e-')
         self.service = None
 
     def tearDown(self):
@@ -75,7 +78,6 @@ class ImportCase(unittest.TestCase):
             self.service.terminate()
             _, err = self.service.communicate(timeout=30)
             self.assertNotIn(b'request rejected', err)
-        shutil.rmtree(self.dir)
 
     def start_service(self, address, mode, *options):
         self.record = os.path.join(self.dir, 'request.bin')
@@ -91,8 +93,8 @@ class ImportCase(unittest.TestCase):
         return env
 
     def run_import(self, *args, workdir=None, preexec_fn=None):
-        return subprocess.run([PROGRAM] + list(args), cwd=workdir or self.work, capture_output=True,
-                              env=self.environment(), timeout=60, preexec_fn=preexec_fn)
+        return testkit.run([PROGRAM] + list(args), self.environment(), b'', workdir or self.work,
+                           preexec_fn=preexec_fn)
 
     @property
     def work(self):
@@ -235,5 +237,4 @@ class CutAnswers(ImportCase):
 
 
 if __name__ == '__main__':
-    PROGRAM = os.path.abspath(sys.argv[1])
-    unittest.main(argv=[sys.argv[0], '-v'] + sys.argv[2:])
+    unittest.main(argv=[sys.argv[0], '-v'] + sys.argv[1:])

@@ -1,9 +1,8 @@
 """End-to-end tests of HistQuery: the built program runs as a CGI process (and
 behind a real lighttpd) against real SQLite files in a temporary directory.
 
-Needs HISTQUERY_BIN (the HistQuery-localcfg program) and TZ=Europe/Berlin.
+Finds its programs with tests/testkit.py's program(); sets TZ=Europe/Berlin.
 """
-import calendar
 import os
 import re
 import shutil
@@ -11,7 +10,6 @@ import socket
 import sqlite3
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
@@ -19,13 +17,15 @@ import urllib.error
 import urllib.parse
 import urllib.request
 
-BIN = os.environ.get("HISTQUERY_BIN", "")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
+import testkit  # noqa: E402
+from testkit import stamp  # noqa: E402
+
+BIN = testkit.program("HistQuery-localcfg")
 # The same program whose time and heap limits the environment may lower.
-LIMITS_BIN = os.environ.get("HISTQUERY_LIMITS_BIN", "")
+LIMITS_BIN = testkit.program("HistQuery-testlimits")
 DEMO_CONF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "demo",
                          "lighttpd.conf.in")
-os.environ["TZ"] = "Europe/Berlin"
-time.tzset()
 
 # The page texts, written out independently of the program's sources.
 STYLE_PIECES = [
@@ -64,11 +64,6 @@ SAVED = ("txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
 # The delete link of a report whose values came from SAVED carries them.
 SAVED_LINK = ("txDateFrom=2024-03-05&txTimeFrom=07%3A30%3A00&txDateTo=2024-03-05"
               "&txTimeTo=23%3A59%3A00&obj=Licht1;Kueche;N")
-
-
-def stamp(text):
-    """Wall-clock seconds of a local 'YYYY-MM-DD HH:MM:SS', as HISTORY counts them."""
-    return calendar.timegm(time.strptime(text, "%Y-%m-%d %H:%M:%S"))
 
 
 def latin(text):
@@ -110,29 +105,19 @@ REPORTED = [
 class Site:
     """A working directory with HistPath.cfg and a data directory for history.db."""
 
-    def __init__(self, rows=ROWS, with_db=True):
-        self.dir = tempfile.mkdtemp(prefix="histquery_e2e.")
+    def __init__(self, case, rows=ROWS, with_db=True):
+        self.dir = testkit.scratch(case, "histquery_e2e.")
         self.data = os.path.join(self.dir, "data")
         os.mkdir(self.data)
         self.db = os.path.join(self.data, "history.db")
         with open(os.path.join(self.dir, "HistPath.cfg"), "w") as cfg:
             cfg.write(self.data + "  \n")
         if with_db:
-            con = sqlite3.connect(self.db)
-            con.execute("create table HISTORY (TimeStamp integer, ObjName text, ObjKind text, "
-                        "Value text, ValueText text, Source text, State text)")
-            con.executemany("insert into HISTORY values (?,?,?,?,?,?,?)",
-                            [(stamp(r[0]),) + tuple(r[1:]) for r in rows])
-            con.commit()
-            con.close()
-
-    def remove(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
+            testkit.make_history(self.db, [(stamp(r[0]),) + tuple(r[1:]) for r in rows])
 
     def run(self, method="GET", query=None, body=None, content_length=None, timeout=30,
             headers=None, program=None):
-        env = {"PATH": "/usr/bin:/bin", "TZ": "Europe/Berlin"}
-        env.update(headers or {})
+        env = dict(headers or {})
         if method is not None:
             env["REQUEST_METHOD"] = method
         if query is not None:
@@ -141,8 +126,7 @@ class Site:
             content_length = str(len(body))
         if content_length is not None:
             env["CONTENT_LENGTH"] = content_length
-        proc = subprocess.run([program or BIN], cwd=self.dir, env=env, input=body or b"",
-                              capture_output=True, timeout=timeout)
+        proc = testkit.run([program or BIN], env, body or b"", self.dir, timeout=timeout)
         self.stderr = proc.stderr.decode("latin-1")
         if proc.returncode != 0:
             raise AssertionError("exit status %d" % proc.returncode)
@@ -175,8 +159,7 @@ class Site:
 
 class CgiTests(unittest.TestCase):
     def setUp(self):
-        self.site = Site()
-        self.addCleanup(self.site.remove)
+        self.site = Site(self)
 
     def test_object_report_page_and_selection_file(self):
         page = self.site.run(query=REQUEST)
@@ -337,8 +320,7 @@ class CgiTests(unittest.TestCase):
         names = ["O%d" % i for i in range(1, 11)]
         rows = [("2024-03-05 10:00:%02d" % i, n, "N", "1", "1", "S", "") for i, n in
                 enumerate(names)]
-        site = Site(rows)
-        self.addCleanup(site.remove)
+        site = Site(self, rows)
         query = ("txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-05&txTimeTo=23%3A59" +
                  "".join("&obj=%s%%3B%%3BN" % n for n in names))
         page = site.run(query=query).decode("latin-1")
@@ -356,8 +338,7 @@ class CgiTests(unittest.TestCase):
 
     def test_injection_attempts(self):
         rows = ROWS + [("2024-03-05 09:00:00", "<B>'X\"", "N", "<script>", "a&b", "'src'", "")]
-        site = Site(rows)
-        self.addCleanup(site.remove)
+        site = Site(self, rows)
         period = "txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
         # A quote in an object name stays inside its literal: nothing is deleted.
         site.run(query="ACTION=DEL&" + period + "&obj=x' or '1'='1%3B%3BN")
@@ -385,8 +366,7 @@ class ChangeTests(unittest.TestCase):
     text only changes rows, within bounds; deletions cover what was shown."""
 
     def setUp(self):
-        self.site = Site()
-        self.addCleanup(self.site.remove)
+        self.site = Site(self)
 
     def test_pages_of_other_sites_change_nothing(self):
         sql_delete = "SQL=delete+from+HISTORY+where+1&DFW=histsql.dat&" + PERIOD
@@ -410,8 +390,7 @@ class ChangeTests(unittest.TestCase):
         ]
         for query, headers, closing, left in cases:
             with self.subTest(query=query[:30], headers=headers):
-                site = Site()
-                self.addCleanup(site.remove)
+                site = Site(self)
                 page = site.run(query=query, headers=headers)
                 if closing is None:
                     self.assertTrue(page.endswith(latin(SQL_DONE + END)) or
@@ -461,8 +440,6 @@ class ChangeTests(unittest.TestCase):
         self.assertNotIn("HEIZUNG", [r[1] for r in self.site.rows()])
 
     def test_runaway_statements_stop_and_release_the_lock(self):
-        if not LIMITS_BIN:
-            self.skipTest("HISTQUERY_LIMITS_BIN is not set")
         forever = ("with recursive c(x) as (select 1 union all select x+1 from c) "
                    "select count(*) from c")
         five = ("select length(a)+length(b)+length(c)+length(d)+length(e) from (select "
@@ -506,8 +483,7 @@ class ChangeTests(unittest.TestCase):
         ]
         for query, name, saved, left in cases:
             with self.subTest(query=query):
-                site = Site()
-                self.addCleanup(site.remove)
+                site = Site(self)
                 with open(os.path.join(site.dir, name), "w") as f:
                     f.write(saved)
                 page = site.run(query=query)
@@ -574,8 +550,7 @@ class LighttpdTests(unittest.TestCase):
         lighttpd = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
         if not os.path.exists(lighttpd):
             self.skipTest("lighttpd is not installed")
-        self.site = Site()
-        self.addCleanup(self.site.remove)
+        self.site = Site(self)
         root = self.site.dir
         shutil.copy(BIN, os.path.join(root, "HistQuery.ksq"))
         self.port = free_port()
@@ -646,6 +621,4 @@ class LighttpdTests(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if not BIN or not os.path.exists(BIN):
-        sys.exit("HISTQUERY_BIN must name the built HistQuery-localcfg")
     unittest.main()

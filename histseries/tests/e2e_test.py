@@ -2,31 +2,23 @@
 own scratch working directory over a real SQLite history file, and every
 series file is compared byte for byte.
 
-Run by CTest with HISTSERIES naming the HistSeries-localcfg program (which
-reads HistPath.cfg in its working directory) and one test class as argument.
+Run by CTest with one test class as argument; runs the HistSeries-localcfg
+program (which reads HistPath.cfg in its working directory) as
+tests/testkit.py's program() finds it.
 """
-import calendar
 import os
 import random
-import shutil
 import sqlite3
 import struct
-import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-PROGRAM = os.environ.get("HISTSERIES", "")
-ENV = dict(os.environ, TZ="Europe/Berlin")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
+import testkit  # noqa: E402
+from testkit import stamp  # noqa: E402
 
-SCHEMA = ("create table HISTORY (TimeStamp integer, ObjName text, ObjKind text, Value text, "
-          "ValueText text, Source text, State text)")
-
-
-def stamp(text):
-    """Store time stamp (wall clock counted as UTC) of 'YYYY-MM-DD HH:MM:SS'."""
-    return calendar.timegm(time.strptime(text, "%Y-%m-%d %H:%M:%S"))
+PROGRAM = testkit.program("HistSeries-localcfg")
 
 
 def shown(t):
@@ -42,9 +34,7 @@ class Scratch(unittest.TestCase):
     selection file, all made per test."""
 
     def setUp(self):
-        self.assertTrue(PROGRAM, "HISTSERIES names no program")
-        self.dir = tempfile.mkdtemp(prefix="histseries_e2e.")
-        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.dir = testkit.scratch(self, "histseries_e2e.")
         self.write("HistPath.cfg", (self.dir + "\n").encode())
 
     def path(self, name):
@@ -60,15 +50,12 @@ class Scratch(unittest.TestCase):
 
     def make_db(self, rows, name="history.db"):
         """rows: (TimeStamp, ObjName, Value, State)."""
-        db = sqlite3.connect(self.path(name))
-        db.execute(SCHEMA)
-        db.executemany("insert into HISTORY values (?, ?, 'N', ?, '1', 'Taster', ?)", rows)
-        db.commit()
-        db.close()
+        testkit.make_history(self.path(name),
+                             [(t, obj, "N", value, "1", "Taster", state)
+                              for t, obj, value, state in rows])
 
     def run_export(self, *args, status=0):
-        result = subprocess.run([PROGRAM, *args], cwd=self.dir, env=ENV, capture_output=True,
-                                timeout=120)
+        result = testkit.run([PROGRAM, *args], cwd=self.dir, timeout=120)
         self.assertEqual(result.returncode, status)
         return result
 

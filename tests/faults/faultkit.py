@@ -1,69 +1,23 @@
-"""Shared pieces of the load and fault tests: scratch directories, a history
-database, runs under a small file-size limit or as an unprivileged user, and
-small raw-socket peers that stall or close in the middle of a reply.
+"""Shared pieces of the load and fault tests beyond tests/testkit.py: runs
+under a small file-size limit or as an unprivileged user, and small raw-socket
+peers that stall or close in the middle of a reply.
 
 Every peer listens on a loopback address of 127.0.4.x; every test makes its
 own temporary directory. Only the Python standard library is used.
 """
-import calendar
 import os
 import pwd
 import random
 import resource
-import shutil
 import signal
 import socket
-import sqlite3
 import struct
-import subprocess
-import tempfile
+import sys
 import threading
-import time
 
-os.environ["TZ"] = "Europe/Berlin"
-time.tzset()
-ENV = {"PATH": "/usr/bin:/bin", "TZ": "Europe/Berlin"}
-
-SCHEMA = ("create table HISTORY (TimeStamp integer, ObjName text, ObjKind text, Value text, "
-          "ValueText text, Source text, State text)")
-
-
-def program(variable):
-    path = os.environ.get(variable, "")
-    if not path or not os.path.exists(path):
-        raise SystemExit("%s must name the built program" % variable)
-    return path
-
-
-def stamp(text):
-    """Wall-clock seconds of a local 'YYYY-MM-DD HH:MM:SS', as HISTORY counts them."""
-    return calendar.timegm(time.strptime(text, "%Y-%m-%d %H:%M:%S"))
-
-
-def scratch(case, prefix):
-    """A fresh directory for `case`, removed when it ends."""
-    path = tempfile.mkdtemp(prefix=prefix)
-    case.addCleanup(shutil.rmtree, path, True)
-    return path
-
-
-def make_history(path, rows):
-    """rows: (TimeStamp, ObjName, ObjKind, Value, ValueText, Source, State)."""
-    con = sqlite3.connect(path)
-    con.execute(SCHEMA)
-    con.executemany("insert into HISTORY values (?,?,?,?,?,?,?)", rows)
-    con.commit()
-    con.close()
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from testkit import (ENV, SCHEMA, files_in, make_history, program, read, run,  # noqa: E402,F401
+                     scratch, stamp, write)
 
 
 def limited_writes(max_bytes):
@@ -234,7 +188,3 @@ class RawPeer:
         for conn in self.held:
             conn.close()
         self.sock.close()
-
-
-def files_in(directory):
-    return sorted(os.listdir(directory))

@@ -4,7 +4,7 @@ directory, a full disk for the selection files and a web client that goes
 away. Each run must end its page, claim nothing that did not happen and keep
 the last good files.
 
-Needs HISTQUERY_BIN (HistQuery-localcfg) and TZ=Europe/Berlin.
+Needs PROGRAM_HISTQUERY_LOCALCFG and TZ=Europe/Berlin.
 """
 import os
 import sqlite3
@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import faultkit  # noqa: E402
 from faultkit import stamp  # noqa: E402
 
-BIN = faultkit.program("HISTQUERY_BIN")
+BIN = faultkit.program("HistQuery-localcfg")
 
 END = b"</body></html>\n"
 FOUND = "Datens\xe4tze gefunden".encode("latin-1")

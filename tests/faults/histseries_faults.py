@@ -4,7 +4,7 @@ object chosen twice, leftovers of a killed run and a read-only working
 directory. The last good series files must stay in place, the exit status
 must tell, and standard error must say why.
 
-Needs HISTSERIES (HistSeries-localcfg) and TZ=Europe/Berlin.
+Needs PROGRAM_HISTSERIES_LOCALCFG and TZ=Europe/Berlin.
 """
 import fcntl
 import os
@@ -18,7 +18,7 @@ import faultkit  # noqa: E402
 from faultkit import stamp  # noqa: E402
 import time  # noqa: E402
 
-BIN = faultkit.program("HISTSERIES")
+BIN = faultkit.program("HistSeries-localcfg")
 
 SELECTION = (b"txDateFrom=2024-03-05\ntxTimeFrom=00:00:00\ntxDateTo=2024-03-06\n"
              b"txTimeTo=00:00:00\ntxobs=small;S;C\ntxobs=big;B;N\n")

@@ -4,13 +4,12 @@ that stalls or closes in the middle of its reply, and a full disk for the
 names and import files. Each run must end with a clear status and keep the
 last good files unless it has a complete new list.
 
-Needs CCUNAMEIMPORT and CCUDEVICEIMPORT (the built programs) and
+Needs PROGRAM_CCUNAMEIMPORT and PROGRAM_CCUDEVICEIMPORT and
 TZ=Europe/Berlin. Peers listen on a free address of 127.0.4.10-254, one per
 case (the programs' ports are fixed).
 """
 import os
 import resource
-import subprocess
 import sys
 import threading
 import unittest
@@ -19,8 +18,8 @@ import xmlrpc.server
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import faultkit  # noqa: E402
 
-NAME_IMPORT = faultkit.program("CCUNAMEIMPORT")
-DEVICE_IMPORT = faultkit.program("CCUDEVICEIMPORT")
+NAME_IMPORT = faultkit.program("CcuNameImport")
+DEVICE_IMPORT = faultkit.program("CcuDeviceImport")
 
 NAMES = b"".join(b"KEQ%07d=Ger\xe4t %d\nKEQ%07d_1=Kanal %d\n" % (i, i, i, i) for i in range(40))
 NEW_NAMES = b"".join(b"LEQ%07d=Neu %d\nLEQ%07d_1=Kanal %d\n" % (i, i, i, i) for i in range(40))
@@ -63,8 +62,7 @@ class NameImportFaults(unittest.TestCase):
         self.addCleanup(peer.stop)
 
     def run_import(self, address, preexec_fn=None):
-        return subprocess.run([NAME_IMPORT, address], cwd=self.dir, env=faultkit.ENV,
-                              capture_output=True, timeout=60, preexec_fn=preexec_fn)
+        return faultkit.run([NAME_IMPORT, address], cwd=self.dir, preexec_fn=preexec_fn)
 
     def files(self):
         return (faultkit.read(os.path.join(self.dir, "CCUDevNames.txt")),
@@ -243,8 +241,8 @@ class DeviceImportFaults(unittest.TestCase):
         return os.path.join(self.dir, name)
 
     def run_import(self, host, preexec_fn=None):
-        done = subprocess.run([DEVICE_IMPORT, host], cwd=self.dir, env=faultkit.ENV,
-                              capture_output=True, timeout=120, preexec_fn=preexec_fn)
+        done = faultkit.run([DEVICE_IMPORT, host], cwd=self.dir, timeout=120,
+                            preexec_fn=preexec_fn)
         self.assertEqual((done.stdout, done.stderr), (b"", b""))
         return done.returncode
 

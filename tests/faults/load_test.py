@@ -7,7 +7,7 @@ never "erfolgreich", a deletion confirmed only once done), every inserted row
 must be in the database afterwards, and the selection files are always one of
 the complete versions the requests write.
 
-Needs HISTQUERY_BIN (HistQuery-localcfg) and TZ=Europe/Berlin. The server
+Needs PROGRAM_HISTQUERY_LOCALCFG and TZ=Europe/Berlin. The server
 listens on 127.0.4.1 at a free port.
 """
 import os
@@ -26,7 +26,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import faultkit  # noqa: E402
 from faultkit import stamp  # noqa: E402
 
-BIN = faultkit.program("HISTQUERY_BIN")
+BIN = faultkit.program("HistQuery-localcfg")
 ADDRESS = "127.0.4.1"
 REQUESTS = 40
 WORKERS = 8

@@ -2,25 +2,29 @@
 
 Python's own xmlrpc.server produces the replies, an implementation independent
 of ours; a raw HTTP server misbehaves on purpose. Each case uses a loopback
-address of its own (127.0.2.20 and up). XMLRPC_PROBE names the probe program.
+address of its own (127.0.2.20 and up). tests/testkit.py's program() finds the
+probe program.
 """
 
 import datetime
 import http.server
 import os
 import socket
-import subprocess
+import sys
 import threading
 import unittest
 import xmlrpc.client
 import xmlrpc.server
 
-PROBE = os.environ.get("XMLRPC_PROBE", "")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
+import testkit  # noqa: E402
+
+PROBE = testkit.program("xmlrpc_probe")
 ENV = dict(os.environ, TZ="Europe/Berlin")
 
 
 def probe(*args):
-    done = subprocess.run([PROBE, *args], capture_output=True, env=ENV, timeout=60)
+    done = testkit.run([PROBE, *args], ENV)
     return done.returncode, done.stdout
 
 
@@ -69,9 +73,6 @@ class PythonServerTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.shutdown()
         cls.server.server_close()
-
-    def setUp(self):
-        self.assertTrue(os.path.isfile(PROBE), "XMLRPC_PROBE must name the probe")
 
     def test_every_type_from_python(self):
         self.assertEqual(probe("xmlrpc://127.0.2.20:2001", "sample"), (0, (
