@@ -113,6 +113,7 @@ class XmlRpcValue {
   // The length of that text, so that toText allocates it once.
   std::size_t textSize() const;
   // The value takes `other`'s content; it is empty beforehand.
+  void shareFrom(const XmlRpcValue& other) noexcept;
   void copyFrom(const XmlRpcValue& other);
   void takeFrom(XmlRpcValue& other) noexcept;
 

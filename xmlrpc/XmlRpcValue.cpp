@@ -71,38 +71,10 @@ XmlRpcValue& XmlRpcValue::operator=(XmlRpcValue&& other) noexcept {
   return *this;
 }
 
-void XmlRpcValue::copyFrom(const XmlRpcValue& other) {
-  type_ = other.type_;
-  switch (type_) {
-    case TypeString:
-    case TypeBase64:
-      text_ = other.text_ ? new std::string(*other.text_) : nullptr;
-      break;
-    case TypeDateTime:
-      time_ = new std::tm(*other.time_);
-      break;
-    case TypeArray:
-      array_ = other.array_ ? new ValueArray(*other.array_) : nullptr;
-      break;
-    case TypeStruct:
-      members_ = other.members_ ? new ValueStruct(*other.members_) : nullptr;
-      break;
-    case TypeBoolean:
-      bool_ = other.bool_;
-      break;
-    case TypeInt:
-      int_ = other.int_;
-      break;
-    case TypeDouble:
-      double_ = other.double_;
-      break;
-    case TypeInvalid:
-    case TypeNil:
-      break;
-  }
-}
-
-void XmlRpcValue::takeFrom(XmlRpcValue& other) noexcept {
+// The type and the storage as they stand: for the kinds kept on the heap that
+// is the pointer, which the caller then owns (takeFrom) or replaces with a
+// copy of what it points to (copyFrom).
+void XmlRpcValue::shareFrom(const XmlRpcValue& other) noexcept {
   type_ = other.type_;
   switch (type_) {
     case TypeString:
@@ -131,6 +103,31 @@ void XmlRpcValue::takeFrom(XmlRpcValue& other) noexcept {
     case TypeNil:
       break;
   }
+}
+
+void XmlRpcValue::copyFrom(const XmlRpcValue& other) {
+  shareFrom(other);
+  switch (type_) {
+    case TypeString:
+    case TypeBase64:
+      if (text_ != nullptr) text_ = new std::string(*text_);
+      break;
+    case TypeDateTime:
+      time_ = new std::tm(*time_);
+      break;
+    case TypeArray:
+      if (array_ != nullptr) array_ = new ValueArray(*array_);
+      break;
+    case TypeStruct:
+      if (members_ != nullptr) members_ = new ValueStruct(*members_);
+      break;
+    default:
+      break;
+  }
+}
+
+void XmlRpcValue::takeFrom(XmlRpcValue& other) noexcept {
+  shareFrom(other);
   other.type_ = TypeInvalid;  // what it held belongs to this value now
   other.double_ = 0.0;
 }
