@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test:
-#   1. host build: unit, end-to-end, load and fault tests, the report in a real browser
+#   1. host build: the format check, unit, end-to-end, load and fault tests, the report in a
+#      real browser
 #   2. sanitizer build (address, undefined behaviour): the whole suite again
 #   3. armhf cross-build: the whole suite under qemu-arm, the release archive
 #   4. fuzzers, each for a short bounded time
@@ -27,6 +28,8 @@ trap summary EXIT
 
 step "host build and tests"
 ./scripts/install-deps.sh base
+if ./scripts/format-check.sh; then echo "format 1 0 0" >>"$TEST_TALLY"
+else echo "format 0 1 0" >>"$TEST_TALLY"; exit 1; fi
 browser=OFF
 if [ -z "${QUICK:-}" ]; then
   ./tests/browser/setup.sh
