@@ -16,7 +16,7 @@ constexpr int kConnectFailed = -109;
 // cut one.
 struct HttpOutcome {
   bool requestFailed = false;  // no connection or nothing sent (message printed)
-  bool cut = false;  // stopped at the size bound or at the time window while data was arriving
+  bool cut = false;     // stopped at the size bound or at the time window while data was arriving
   bool broken = false;  // receiving ended in an error (a reset), not a close or a time-out
 };
 

@@ -18,10 +18,10 @@ bool ResolveHistoryDb(const char* cfgPath, std::string& storePath);
 
 // How one statement went.
 enum class StoreOutcome {
-  Ran,          // the statement ran to its end
-  Missing,      // no store file: nothing created, nothing reported
-  OpenFailed,   // SQLite could not open the store (reported on standard error)
-  Failed,       // the statement failed (reported on standard error)
+  Ran,         // the statement ran to its end
+  Missing,     // no store file: nothing created, nothing reported
+  OpenFailed,  // SQLite could not open the store (reported on standard error)
+  Failed,      // the statement failed (reported on standard error)
 };
 
 // Opens the store and runs `sql`, calling `handler` once per row with a null

@@ -28,8 +28,7 @@ RequestPeriod ReadRequestPeriod(const std::string& request) {
   return period;
 }
 
-void TakeRequestPeriod(const std::string& request, std::string& periodFrom,
-                       std::string& periodTo) {
+void TakeRequestPeriod(const std::string& request, std::string& periodFrom, std::string& periodTo) {
   RequestPeriod period = ReadRequestPeriod(request);
   if (period.fromGiven) periodFrom = period.dateFrom + " " + period.timeFrom;
   if (period.toGiven) periodTo = period.dateTo + " " + period.timeTo;

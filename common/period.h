@@ -11,21 +11,20 @@ constexpr size_t kMinPeriodDate = 7;
 // The period values of a request ("txDateFrom=...&txTimeFrom=..." items).
 // Without a start date long enough the end is not read either.
 struct RequestPeriod {
-  std::string dateFrom;       // as sent, also when too short
-  std::string timeFrom;       // HH:MM:SS; only when fromGiven
-  std::string dateTo;         // read only when startDated
-  std::string timeTo;         // HH:MM:SS; only when toGiven
-  bool startDated = false;    // dateFrom is long enough: the rest was read
-  bool fromGiven = false;     // start date and time both usable
-  bool toGiven = false;       // end date and time both usable
+  std::string dateFrom;     // as sent, also when too short
+  std::string timeFrom;     // HH:MM:SS; only when fromGiven
+  std::string dateTo;       // read only when startDated
+  std::string timeTo;       // HH:MM:SS; only when toGiven
+  bool startDated = false;  // dateFrom is long enough: the rest was read
+  bool fromGiven = false;   // start date and time both usable
+  bool toGiven = false;     // end date and time both usable
 };
 
 RequestPeriod ReadRequestPeriod(const std::string& request);
 
 // The period of the request, YYYY-MM-DD HH:MM:SS. Ends that the request does
 // not give leave the texts as they were.
-void TakeRequestPeriod(const std::string& request, std::string& periodFrom,
-                       std::string& periodTo);
+void TakeRequestPeriod(const std::string& request, std::string& periodFrom, std::string& periodTo);
 
 // The period of a selection file's values: each end that has a date becomes
 // "date time", its time taken as read (no decoding, no completion); an end

@@ -41,8 +41,8 @@ void Require(bool condition, const char* what) {
 const std::string& PrivateDirectory() {
   if (Directory.empty()) {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/korvane-fuzz-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/korvane-fuzz-XXXXXX";
     Require(mkdtemp(&pattern[0]) != nullptr, "cannot create a private directory");
     Directory = pattern;
     std::atexit(RemoveDirectory);
@@ -81,8 +81,7 @@ bool IsOneHistoryStatement(const std::string& sql) {
   }();
   sqlite3_stmt* statement = nullptr;
   const char* tail = nullptr;
-  int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement,
-                              &tail);
+  int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, &tail);
   sqlite3_finalize(statement);
   if (rc != SQLITE_OK || statement == nullptr) return false;
   while (tail != nullptr && *tail != '\0') {

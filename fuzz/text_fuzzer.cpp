@@ -92,10 +92,9 @@ void CheckSqlQuoted(const std::string& text) {
   std::string back = quoted;
   ReplaceAll(back, "''", "'");
   Require(back == text, "SqlQuoted: undoubling does not give the text back");
-  Require(IsOneHistoryStatement("select * from HISTORY where ObjName = '" +
-                                SqlQuoted(UpToNul(reinterpret_cast<const uint8_t*>(text.data()),
-                                                  text.size())) +
-                                "'"),
+  Require(IsOneHistoryStatement(
+              "select * from HISTORY where ObjName = '" +
+              SqlQuoted(UpToNul(reinterpret_cast<const uint8_t*>(text.data()), text.size())) + "'"),
           "SqlQuoted: the literal does not hold the text");
 }
 

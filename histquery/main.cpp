@@ -39,8 +39,10 @@ constexpr int kExitOk = 0;
 StatementLimits RunLimits() {
   StatementLimits limits;
 #ifdef HISTQUERY_TEST_LIMITS
-  if (const char* ms = std::getenv("HISTQUERY_TEST_DEADLINE_MS")) limits.deadlineMs = std::atoll(ms);
-  if (const char* heap = std::getenv("HISTQUERY_TEST_HEAP_LIMIT")) limits.heapLimit = std::atoll(heap);
+  if (const char* ms = std::getenv("HISTQUERY_TEST_DEADLINE_MS"))
+    limits.deadlineMs = std::atoll(ms);
+  if (const char* heap = std::getenv("HISTQUERY_TEST_HEAP_LIMIT"))
+    limits.heapLimit = std::atoll(heap);
 #endif
   return limits;
 }

@@ -7,7 +7,6 @@
 
 #include "common/selection.h"
 
-
 constexpr int kMaxEntries = 12;
 constexpr int kMaxObjectNames = 8;  // also the most entries a request or a selection file gives
 
@@ -22,10 +21,10 @@ enum class RunOutcome {
 };
 
 struct ReportState {
-  std::string request;     // raw request text, as it arrived
-  std::string deleteLink;  // what follows "ACTION=DEL&" in the delete link
+  std::string request;         // raw request text, as it arrived
+  std::string deleteLink;      // what follows "ACTION=DEL&" in the delete link
   bool fromOtherSite = false;  // the browser says another site's page sent the request
-  std::string sqlText;  // decoded free SQL text (SQL mode)
+  std::string sqlText;         // decoded free SQL text (SQL mode)
   bool sqlMode = false;
   bool deleteFlag = false;
   int32_t rowCount = 0;

@@ -18,8 +18,8 @@ bool IsStatementTable(const char* table, const char* database) {
          strncasecmp(table, "pragma_", 7) != 0;
 }
 
-int Authorize(void* guard, int action, const char* first, const char* second,
-              const char* database, const char*) {
+int Authorize(void* guard, int action, const char* first, const char* second, const char* database,
+              const char*) {
   return AuthorizeAction(*static_cast<StatementGuard*>(guard), action, first, second, database);
 }
 
@@ -43,10 +43,10 @@ int AuthorizeAction(StatementGuard& guard, int action, const char* first, const 
     case SQLITE_READ:
       // Only the rows of HISTORY: not the schema, not a pragma's table.
       return IsHistory(first, database) || IsStatementTable(first, database) ? SQLITE_OK
-                                                                              : SQLITE_DENY;
+                                                                             : SQLITE_DENY;
     case SQLITE_FUNCTION:
       return second != nullptr && strcasecmp(second, "load_extension") == 0 ? SQLITE_DENY
-                                                                              : SQLITE_OK;
+                                                                            : SQLITE_OK;
     case SQLITE_INSERT:
     case SQLITE_UPDATE:
     case SQLITE_DELETE:

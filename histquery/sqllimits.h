@@ -31,8 +31,8 @@ struct StatementLimits {
 // The state of one run's guard, passed to SQLite's callbacks.
 struct StatementGuard {
   StatementLimits limits;
-  bool freeText = false;   // the free SQL text: authorizer and deadline apply
-  bool readOnly = false;   // rows may not be changed either (a request from another site)
+  bool freeText = false;      // the free SQL text: authorizer and deadline apply
+  bool readOnly = false;      // rows may not be changed either (a request from another site)
   bool writeRefused = false;  // a change of rows was refused because of readOnly
   std::chrono::steady_clock::time_point deadline;
 };

@@ -19,8 +19,8 @@ std::string BuildObjectStatement(ReportState& state) {
     state.objectNames[k] = UpperCase(name);
   }
   state.deleteFlag = GetKeyValue("ACTION=", state.request, '&') == "DEL";
-  std::vector<std::string> names(state.objectNames,
-                                 state.objectNames + std::min<int>(state.entryCount, kMaxObjectNames));
+  std::vector<std::string> names(
+      state.objectNames, state.objectNames + std::min<int>(state.entryCount, kMaxObjectNames));
   // The deletion has no State condition: it also removes the rows that the
   // report leaves out.
   std::string sql = state.deleteFlag ? "delete from HISTORY where " +

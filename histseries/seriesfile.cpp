@@ -43,11 +43,12 @@ SeriesObject* FindSeries(const char* objName) {
   return nullptr;
 }
 
-void WriteHeader(SeriesObject& s) { std::fprintf(s.output.stream, SeriesHeaderLine, s.label.c_str()); }
+void WriteHeader(SeriesObject& s) {
+  std::fprintf(s.output.stream, SeriesHeaderLine, s.label.c_str());
+}
 
 // Kind N: a value curve, thinned by change and by time.
-void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char* value,
-                   float x) {
+void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char* value, float x) {
   bool firstRow = s.headerPending;
   if (s.headerPending) {
     WriteHeader(s);
@@ -211,10 +212,17 @@ int OnHistoryRow(void*, int columnCount, char** columns, char**) {
   float x = static_cast<float>(std::atof(value));
 
   switch (s->kind) {
-    case 'N': WriteValueRow(*s, t, timeText, value, x); break;
-    case 'C': WriteStepRow(*s, t, timeText, value); break;
-    case 'U': WriteTwoLevelRow(*s, t, timeText, value); break;
-    default: break;  // other kinds write nothing
+    case 'N':
+      WriteValueRow(*s, t, timeText, value, x);
+      break;
+    case 'C':
+      WriteStepRow(*s, t, timeText, value);
+      break;
+    case 'U':
+      WriteTwoLevelRow(*s, t, timeText, value);
+      break;
+    default:
+      break;  // other kinds write nothing
   }
   return 0;
 }

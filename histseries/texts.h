@@ -47,4 +47,3 @@ constexpr int kExitPeriodRefused = 1;     // no usable or readable period: no fi
 constexpr int kExitNoDatabase = 2;        // HistPath.cfg missing or empty: no file touched
 constexpr int kExitQueryFailed = 3;       // the query failed: series files kept as they were
 constexpr int kExitSeriesNotWritten = 4;  // some series file not written: that one kept
-

@@ -76,9 +76,9 @@ struct ValueAccess {
 // to be held. StartReply empties `result` and fills it as the reply is read;
 // FeedReply takes the next piece (`last` for the final one, which may be
 // empty); a reply of more values or text bytes than the bounds given is
-// refused as soon as it passes them. FinishReply (or DiscardReply, when the reply is not wanted after
-// all) ends the reading and frees the reader. FinishReply's outcome is
-// DecodeResponse's; on failure `result` is empty again.
+// refused as soon as it passes them. FinishReply (or DiscardReply, when the reply is not wanted
+// after all) ends the reading and frees the reader. FinishReply's outcome is DecodeResponse's; on
+// failure `result` is empty again.
 struct ReplyReader;
 ReplyReader* StartReply(XmlRpcValue& result,
                         std::size_t maxValues = XmlRpcClient::kDefaultMaxReplyValues,

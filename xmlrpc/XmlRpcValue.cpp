@@ -16,8 +16,12 @@ const XmlRpcValue& EmptyValue() {
 }  // namespace
 
 XmlRpcValue::XmlRpcValue() = default;
-XmlRpcValue::XmlRpcValue(bool value) : type_(TypeBoolean) { bool_ = value; }
-XmlRpcValue::XmlRpcValue(int value) : type_(TypeInt) { int_ = value; }
+XmlRpcValue::XmlRpcValue(bool value) : type_(TypeBoolean) {
+  bool_ = value;
+}
+XmlRpcValue::XmlRpcValue(int value) : type_(TypeInt) {
+  int_ = value;
+}
 XmlRpcValue::XmlRpcValue(double value) : type_(TypeDouble), double_(value) {}
 XmlRpcValue::XmlRpcValue(const std::string& value) : type_(TypeString) {
   text_ = value.empty() ? nullptr : new std::string(value);

@@ -8,8 +8,8 @@
 #include <set>
 #include <sstream>
 
-#include "deviceimport.h"
 #include "common/replacefile.h"
+#include "deviceimport.h"
 
 namespace {
 

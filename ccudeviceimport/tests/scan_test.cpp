@@ -36,8 +36,8 @@ TEST(DeviceImportLines, ScanCases) {
        "[0X:\"\",ADDRESS:\"C:1\",TYPE:\"V\"],[1:nil,ADDRESS:\"D\",AES_ACTIVE:0,TYPE:\"W\"]}",
        "A;T\nB;U\nD;W\n"},
       {"PARENT_ADDRESS is no ADDRESS", "[ADDRESS:\"A:1\",PARENT_ADDRESS:\"A\",TYPE:\"T\"]", ""},
-      {"line breaks in address and type become blanks",
-       "[ADDRESS:\"A\n##;IP=x\",TYPE:\"T\r\n\"]", "A ##;IP=x;T  \n"},
+      {"line breaks in address and type become blanks", "[ADDRESS:\"A\n##;IP=x\",TYPE:\"T\r\n\"]",
+       "A ##;IP=x;T  \n"},
       {"bytes are copied", "[ADDRESS:\"\xE4\",TYPE:\"a&b <c>\"]", "\xE4;a&b <c>\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(DeviceImportLines(c.text), c.lines) << c.name;

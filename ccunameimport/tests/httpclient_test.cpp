@@ -50,8 +50,9 @@ TEST(BuildRequestText, BytesOnTheWire) {
             "GET  HTTP/1.1\r\nHost: ccu/Test.exe\r\nContent-Type: text/plain\r\n"
             "Content-Length:0\r\n\r\n");
   // The length counts bytes: Latin-1 umlauts are one byte each.
-  EXPECT_EQ(BuildRequestText("POST", "/", "h", "t", "\xE4\xF6\xFC", true),
-            "POST / HTTP/1.1\r\nHost: h\r\nContent-Type: t\r\nContent-Length:3\r\n\r\n\xE4\xF6\xFC");
+  EXPECT_EQ(
+      BuildRequestText("POST", "/", "h", "t", "\xE4\xF6\xFC", true),
+      "POST / HTTP/1.1\r\nHost: h\r\nContent-Type: t\r\nContent-Length:3\r\n\r\n\xE4\xF6\xFC");
 }
 
 TEST(ReceiveChunk, TerminatesBehindTheBytesAndEmptiesOnError) {

@@ -33,12 +33,18 @@ TEST(CleanNameLine, Table) {
     bool kept;
     const char* cleaned;
   } cases[] = {
-      {"ABC0001234:1=Licht K\xFC" "che (Flur)\n", true, "ABC0001234_1=Licht_Kueche__Flur_\n"},
-      {"ABC0001234=Stra\xDF" "e\n", true, "ABC0001234=Strasze\n"},
+      {"ABC0001234:1=Licht K\xFC"
+       "che (Flur)\n",
+       true, "ABC0001234_1=Licht_Kueche__Flur_\n"},
+      {"ABC0001234=Stra\xDF"
+       "e\n",
+       true, "ABC0001234=Strasze\n"},
       {"ABC0001234=\xC4\xD6\xDC\xE4\xF6\xFC\xDF\n", true, "ABC0001234=AeOeUeaeoeuesz\n"},
       {"A=\xFC.\xFC-\xFC/\xFC\n", true, "A=ue_ue_ue_ue\n"},
       {"ABC0001234:2=Bad/WC-Licht 1.OG\n", true, "ABC0001234_2=Bad_WC_Licht_1_OG\n"},
-      {"ABC0001234=K\xFC" "che\r\n", true, "ABC0001234=Kueche\r\n"},  // CR kept
+      {"ABC0001234=K\xFC"
+       "che\r\n",
+       true, "ABC0001234=Kueche\r\n"},                                   // CR kept
       {"ABC0001234=Caf\xE9 \xA4\n", true, "ABC0001234=Caf\xE9_\xA4\n"},  // other bytes stay
       {"ABC0001234=a=b\n", true, "ABC0001234=a=b\n"},
       {"BidCoS-RF=BidCoS-RF\n", false, ""},
@@ -47,11 +53,11 @@ TEST(CleanNameLine, Table) {
       {"bidcos-rf:1=Taste 1\n", true, "bidcos_rf_1=Taste_1\n"},  // case-sensitive
       {"xBidCoS:1=x\n", true, "xBidCoS_1=x\n"},
       {"=Ohne Adresse\n", false, ""},
-      {"A=b\n", false, ""},     // 4 bytes
+      {"A=b\n", false, ""},        // 4 bytes
       {"A=bc\n", true, "A=bc\n"},  // 5 bytes
-      {"A=bcd", true, "A=bcd"},  // last piece without line feed
+      {"A=bcd", true, "A=bcd"},    // last piece without line feed
       {"A=bc", false, ""},
-      {"\r\n", false, ""},         // the empty line left by the cut
+      {"\r\n", false, ""},  // the empty line left by the cut
       {"\n", false, ""},
   };
   for (const Case& c : cases) {
@@ -151,8 +157,10 @@ TEST(CheckAnswer, Cases) {
 
 TEST(WriteImportLines, LinesInOrder) {
   const std::string text =
-      "\r\nABC0001234=Licht K\xFC" "che\nABC0001234:1=Taste\nBidCoS-RF=BidCoS-RF\nA=b\n"
-      "ABC0001235:2=Stra\xDF" "e\n";
+      "\r\nABC0001234=Licht K\xFC"
+      "che\nABC0001234:1=Taste\nBidCoS-RF=BidCoS-RF\nA=b\n"
+      "ABC0001235:2=Stra\xDF"
+      "e\n";
   EXPECT_EQ(ImportOf(text), "ABC0001234=Licht_Kueche\nABC0001234_1=Taste\nABC0001235_2=Strasze\n");
   EXPECT_EQ(ImportOf(""), "");
 }

@@ -52,8 +52,13 @@ TEST(ParseDateTime, TextForms) {
   EXPECT_EQ(wall("00.01.2026 00:00:00"), "31.12.2025 00:00:00");
   EXPECT_EQ(wall("15.00.2026 00:00:00"), "15.12.2025 00:00:00");
 
-  const char* zero[] = {"01.02.24 10:00:00", "32.01.2026 00:00:00", "31.13.2026 00:00:00",
-                        "07-12-2026 08:42:33", "", ".12.2026 00:00:00", "07.12"};
+  const char* zero[] = {"01.02.24 10:00:00",
+                        "32.01.2026 00:00:00",
+                        "31.13.2026 00:00:00",
+                        "07-12-2026 08:42:33",
+                        "",
+                        ".12.2026 00:00:00",
+                        "07.12"};
   for (const char* text : zero) EXPECT_EQ(ParseDateTime(text, '.'), 0) << text;
 }
 
@@ -80,15 +85,27 @@ TEST(FormatTimestamp, SameAsGmtimeOverTheWholeRange) {
     std::snprintf(text, sizeof text,
                   form == TimestampForm::Report ? "%02d.%02d.%d %02d:%02d:%02d"
                                                 : "%d-%02d-%02d %02d:%02d:%02d",
-                  form == TimestampForm::Report ? utc.tm_mday : utc.tm_year + 1900,
-                  utc.tm_mon + 1,
-                  form == TimestampForm::Report ? utc.tm_year + 1900 : utc.tm_mday,
-                  utc.tm_hour, utc.tm_min, utc.tm_sec);
+                  form == TimestampForm::Report ? utc.tm_mday : utc.tm_year + 1900, utc.tm_mon + 1,
+                  form == TimestampForm::Report ? utc.tm_year + 1900 : utc.tm_mday, utc.tm_hour,
+                  utc.tm_min, utc.tm_sec);
     return std::string(text);
   };
-  std::vector<int32_t> stamps = {INT32_MIN, INT32_MIN + 1, -86401, -86400, -86399, -1, 0, 1,
-                                 86399, 86400, 951782400 - 1, 951782400, 951868800,
-                                 1709623800, INT32_MAX - 1, INT32_MAX};
+  std::vector<int32_t> stamps = {INT32_MIN,
+                                 INT32_MIN + 1,
+                                 -86401,
+                                 -86400,
+                                 -86399,
+                                 -1,
+                                 0,
+                                 1,
+                                 86399,
+                                 86400,
+                                 951782400 - 1,
+                                 951782400,
+                                 951868800,
+                                 1709623800,
+                                 INT32_MAX - 1,
+                                 INT32_MAX};
   for (int64_t t = INT32_MIN; t <= INT32_MAX; t += 86400 * 7 + 3599) {
     stamps.push_back(static_cast<int32_t>(t));
   }
@@ -144,7 +161,7 @@ TEST(DateTimeReadable, TellsTheTextsParseDateTimeCannotRead) {
     bool readable;
   } cases[] = {
       {"07.12.2026 08:42:33", true},
-      {"07.12.2026 08:42", true},     // HH:MM, as a hand-written selection file may hold
+      {"07.12.2026 08:42", true},  // HH:MM, as a hand-written selection file may hold
       {"07.12.2026", true},
       {"00.01.2026 00:00:00", true},  // carried into the month before, as ParseDateTime does
       {"01.01.1970 00:00:00", true},  // its stamp may be 0 and still be a date

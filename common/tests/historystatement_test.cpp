@@ -14,11 +14,18 @@ TEST(ReportStatement, PeriodStateAndObjects) {
     std::vector<std::string> names;
     const char* statement;
   } cases[] = {
-      {1709280000, 1709366400, {"A1", "B2"},
+      {1709280000,
+       1709366400,
+       {"A1", "B2"},
        "select * from HISTORY where (TimeStamp >= 1709280000 and TimeStamp <= 1709366400) "
        "and State <> \"X\" and (ObjName = 'A1' or ObjName = 'B2') order by TimeStamp"},
-      {-5, 0, {}, "select * from HISTORY where (TimeStamp >= -5 and TimeStamp <= 0) and State <> \"X\""},
-      {1, 2, {"K\xc4LTE'X"},
+      {-5,
+       0,
+       {},
+       "select * from HISTORY where (TimeStamp >= -5 and TimeStamp <= 0) and State <> \"X\""},
+      {1,
+       2,
+       {"K\xc4LTE'X"},
        "select * from HISTORY where (TimeStamp >= 1 and TimeStamp <= 2) and State <> \"X\" "
        "and (ObjName = 'K\xc4LTE''X') order by TimeStamp"},
   };

@@ -53,8 +53,8 @@ TEST(ReadSelectionLines, ReadsObjectAndPeriodLines) {
        "[a1|Temperatur|N][b2|Schalter|U] from=2024-03-01/08:00:00 to=2024-03-02/09:30:00"},
       {"short lines and unknown lines are ignored", kSeries, "ab\nx\n\nfoo=1\ntxobs=c;L;C\n",
        "[c|L|C] from=/ to=/"},
-      {"the other program's object lines are unknown lines", kReport,
-       "txobs=a;L;N\nobj=b;M;U\n", "[b|M|U] from=/ to=/"},
+      {"the other program's object lines are unknown lines", kReport, "txobs=a;L;N\nobj=b;M;U\n",
+       "[b|M|U] from=/ to=/"},
       {"carriage return stays, values cut to their width", kSeries,
        "txDateFrom=2024-03-01XYZ\r\ntxTimeFrom=08:00\r\ntxDateTo=2024-03-02\ntxTimeTo=1\n",
        " from=2024-03-01/08:00\r to=2024-03-02/1"},
@@ -62,8 +62,7 @@ TEST(ReadSelectionLines, ReadsObjectAndPeriodLines) {
        "txDateFrom=2024-03-05EXTRA\ntxTimeFrom=07:30:00EXTRA\n", " from=2024-03-05/07:30:00 to=/"},
       {"sixth character skipped whatever it is; first kind character only", kSeries,
        "txobsXa1;L;NC\ntxobs=b;;\n", "[a1|L|N][b||] from=/ to=/"},
-      {"object line of only the prefix has an empty value", kSeries, "txobs\n",
-       "[||] from=/ to=/"},
+      {"object line of only the prefix has an empty value", kSeries, "txobs\n", "[||] from=/ to=/"},
       {"report object line of only the prefix", kReport, "obj=\n", "[||] from=/ to=/"},
       {"later period line replaces earlier", kSeries,
        "txDateFrom=2024-01-01\ntxDateFrom=2024-02-02\n", " from=2024-02-02/ to=/"},
@@ -106,8 +105,8 @@ TEST(ReadSelectionLines, StopsAfterTheLastObjectLineTheLayoutAllows) {
   } cases[] = {{kSeries, "txobs=o", 24}, {kReport, "obj=o", 8}};
   for (const Case& c : cases) {
     int limit = static_cast<int>(c.limit);
-    SelectionFileValues s = ReadText(ObjectLines(c.prefix, limit + 1) + "txDateFrom=2024-05-05\n",
-                                     c.layout);
+    SelectionFileValues s =
+        ReadText(ObjectLines(c.prefix, limit + 1) + "txDateFrom=2024-05-05\n", c.layout);
     ASSERT_EQ(s.objects.size(), c.limit) << c.prefix;
     EXPECT_EQ(s.objects[c.limit - 1].name, "o" + std::to_string(limit)) << c.prefix;
     EXPECT_EQ(s.dateFrom, "") << c.prefix;

@@ -14,8 +14,12 @@ TEST(IntToString, PrintsLikePercentI) {
 
 TEST(UpperCase, AsciiAndTheThreeUmlauts) {
   // "oel ueber aepfel strasse" with Latin-1 umlauts and sharp s.
-  EXPECT_EQ(UpperCase("\xF6l \xFC" "ber \xE4pfel stra\xDF" "e"),
-            "\xD6L \xDC" "BER \xC4PFEL STRA\xDF" "E");
+  EXPECT_EQ(UpperCase("\xF6l \xFC"
+                      "ber \xE4pfel stra\xDF"
+                      "e"),
+            "\xD6L \xDC"
+            "BER \xC4PFEL STRA\xDF"
+            "E");
   for (int b = 0x80; b <= 0xFF; ++b) {
     if (b == 0xE4 || b == 0xF6 || b == 0xFC) continue;
     std::string one(1, static_cast<char>(b));
@@ -30,14 +34,10 @@ TEST(GetKeyValue, Cases) {
     const char* source;
     const char* expected;
   } cases[] = {
-      {"SQL=", "SQL=abc&DFW=x", "abc"},
-      {"DFW=", "SQL=abc&DFW=x", "x"},
-      {"obj=", "xobj=1&obj=2", "2"},
-      {"obj=", "xobj=1", ""},
-      {"DFW=", "SQL=abc&DFW=", ""},
-      {"ACTION=", "SQL=abc&DFW=x", ""},
-      {"obj=", "obj=a%3Bb&obj=c", "a%3Bb"},
-      {"SQL=", "", ""},
+      {"SQL=", "SQL=abc&DFW=x", "abc"},     {"DFW=", "SQL=abc&DFW=x", "x"},
+      {"obj=", "xobj=1&obj=2", "2"},        {"obj=", "xobj=1", ""},
+      {"DFW=", "SQL=abc&DFW=", ""},         {"ACTION=", "SQL=abc&DFW=x", ""},
+      {"obj=", "obj=a%3Bb&obj=c", "a%3Bb"}, {"SQL=", "", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(GetKeyValue(c.key, c.source, '&'), c.expected) << c.key << " in " << c.source;

@@ -92,7 +92,9 @@ TEST(DecodeSqlText, DecodesTheFormEncodingInOnePass) {
       {"%%2020", "% 20"},
       {"%22%3E%3C%2C%28%29%21", "\"><,()!"},
       {"%3B%26%2F%3A", ";&/:"},
-      {"K%FCche+%fc", "K\xFC" "che \xFC"},
+      {"K%FCche+%fc",
+       "K\xFC"
+       "che \xFC"},
       {"a%0Ab%0d%0Ac%09d%00e%7F", "a b  c d e "},
       {"100%", "100%"},
       {"%4", "%4"},
@@ -107,7 +109,9 @@ TEST(DecodeSqlText, DecodesTheFormEncodingInOnePass) {
 }
 
 TEST(FormDecoded, KeepsControlBytesOfNames) {
-  EXPECT_EQ(FormDecoded("K%FCche+Licht"), "K\xFC" "che Licht");
+  EXPECT_EQ(FormDecoded("K%FCche+Licht"),
+            "K\xFC"
+            "che Licht");
   EXPECT_EQ(FormDecoded("a%09b"), "a\tb");
 }
 

@@ -78,9 +78,9 @@ TEST_F(SelectionTest, RequestGivesPeriodEntriesAndSelectionFile) {
   EXPECT_EQ(s.entries[0].label, "Kueche");
   EXPECT_EQ(s.entries[0].kind, 'N');
   // The request carried period and objects: the link repeats it, fields decoded.
-  EXPECT_EQ(s.deleteLink, std::string(kExampleRequest).replace(
-                              std::string(kExampleRequest).find("obj="), std::string::npos,
-                              "obj=Licht1;Kueche;N"));
+  EXPECT_EQ(s.deleteLink, std::string(kExampleRequest)
+                              .replace(std::string(kExampleRequest).find("obj="), std::string::npos,
+                                       "obj=Licht1;Kueche;N"));
   EXPECT_EQ(s.request, kExampleRequest);
   EXPECT_EQ(Read("histobj.dat"),
             "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"

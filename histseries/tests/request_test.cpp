@@ -84,16 +84,13 @@ TEST(RequestPeriod, EndsThatReadAsNoDate) {
     const char* displayText;
     bool readable;
   } cases[] = {
-      {"05.03.2024 08:00:00", true},
-      {"05.03.2024 ", true},           // a file date without time: midnight
+      {"05.03.2024 08:00:00", true},  {"05.03.2024 ", true},  // a file date without time: midnight
       {"00.03.2024 25:75:00", true},   // carried into the next units, as always
       {"05.00.2024 00:00:00", true},   // December of the year before
       {"05.13.2024 00:00:00", false},  // month 13
-      {"32.03.2024 00:00:00", false},
-      {"05.03.1899 00:00:00", false},
+      {"32.03.2024 00:00:00", false}, {"05.03.1899 00:00:00", false},
       {"05.03.2040 00:00:00", false},  // beyond the 32-bit stamps
-      {"xx.03.2024 00:00:00", false},
-      {"05.-3.2024 00:00:00", false},
+      {"xx.03.2024 00:00:00", false}, {"05.-3.2024 00:00:00", false},
       {"05.03.24 1 00:00:00", false},  // two-digit year
       {"2024-03-05 08:00", false},     // not re-ordered: no point
   };
@@ -104,9 +101,11 @@ TEST(RequestPeriod, EndsThatReadAsNoDate) {
 }
 
 TEST(SelectionObjects, LaterEntriesOfAChosenNameAreDropped) {
-  std::vector<SelectionEntry> objects = {
-      {"a1", "A", 'N'},     {"b2", "B", 'C'}, {"a1", "again", 'C'},
-      {"A1", "upper", 'U'}, {"c3", "C", 'N'}};
+  std::vector<SelectionEntry> objects = {{"a1", "A", 'N'},
+                                         {"b2", "B", 'C'},
+                                         {"a1", "again", 'C'},
+                                         {"A1", "upper", 'U'},
+                                         {"c3", "C", 'N'}};
   testing::internal::CaptureStderr();
   DropRepeatedObjects(objects);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),

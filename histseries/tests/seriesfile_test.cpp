@@ -126,9 +126,9 @@ TEST_F(SeriesTest, KindNUsesTheSelectedLimits) {
   SelectThinning(WeekSeconds + 1);
   Open({{"a", "L", 'N'}});
   Row(Day, "A", "1.0");
-  Row(Day + 10, "A", "1.15");        // 0.15 < 0.19
-  Row(Day + 3600, "A", "1.0");       // exactly one hour
-  Row(Day + 3610, "A", "1.25");      // 0.25 > 0.19
+  Row(Day + 10, "A", "1.15");    // 0.15 < 0.19
+  Row(Day + 3600, "A", "1.0");   // exactly one hour
+  Row(Day + 3610, "A", "1.25");  // 0.25 > 0.19
   Close();
   EXPECT_EQ(FileText("a.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,1.0\n2026-12-07 00:00:00,1.0\n"
@@ -199,8 +199,11 @@ TEST_F(SeriesTest, LongValuesAreCarriedUpToThirtyOneBytes) {
   EXPECT_EQ(FileText("c.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,abcdefgh-1\n"
             "2026-12-07 00:00:02,abcdefgh-1\n2026-12-07 00:00:02,abcdefgh-2\n"
-            "2026-12-07 00:00:03,abcdefgh-2\n2026-12-07 00:00:03," + v31 + "\n"
-            "2026-12-08 00:00:00," + v31 + "\n");
+            "2026-12-07 00:00:03,abcdefgh-2\n2026-12-07 00:00:03," +
+                v31 +
+                "\n"
+                "2026-12-08 00:00:00," +
+                v31 + "\n");
   EXPECT_EQ(FileText("n.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,1234.56789012\n2026-12-07 00:00:01,1234.56789012\n"
             "2026-12-08 00:00:00,1234.56789012\n");
@@ -222,13 +225,13 @@ TEST_F(SeriesTest, NullValueReadsAsEmptyText) {
 
 TEST_F(SeriesTest, RowsThatServeNoSeriesAreIgnored) {
   Open({{"a1", "L", 'C'}, {"A1", "second", 'C'}, {"q", "L", '\0'}});
-  Row(nullptr, "A1", "1");         // no time stamp
+  Row(nullptr, "A1", "1");  // no time stamp
   Row("NULL", "A1", "2");
-  Row(Day + 1, "a1", "3");         // stored names are upper-case
+  Row(Day + 1, "a1", "3");  // stored names are upper-case
   Row(Day + 2, nullptr, "4");
   Row(Day + 3, "B", "5");
-  Row(Day + 4, "A1", "6");         // only the first entry of a name is served
-  Row(Day + 5, "Q", "7");          // a kind without rules writes nothing
+  Row(Day + 4, "A1", "6");  // only the first entry of a name is served
+  Row(Day + 5, "Q", "7");   // a kind without rules writes nothing
   const char* shortRow[2] = {"1796601606", "A1"};
   OnHistoryRow(nullptr, 2, const_cast<char**>(shortRow), nullptr);  // no value column
   Close();
@@ -242,7 +245,10 @@ TEST_F(SeriesTest, RowsThatServeNoSeriesAreIgnored) {
 TEST_F(SeriesTest, NamesThatAreNoPlainFileNamesGetNoSeries) {
   ASSERT_EQ(mkdir("sub", 0700), 0);
   testing::internal::CaptureStderr();
-  Open({{"sub/x", "L", 'C'}, {"../up", "L", 'C'}, {".", "L", 'C'}, {"..", "L", 'C'},
+  Open({{"sub/x", "L", 'C'},
+        {"../up", "L", 'C'},
+        {".", "L", 'C'},
+        {"..", "L", 'C'},
         {"ok", "L", 'C'}});
   Row(Day + 1, "SUB/X", "1");
   Row(Day + 1, "OK", "2");
@@ -269,8 +275,9 @@ TEST_F(SeriesTest, SeriesFileThatCannotBeCreatedIsSkipped) {
   Close();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "HistSeries: cannot create series file busy.sqr: Is a directory\n");
-  EXPECT_EQ(FileText("ok.sqr"), "Zeit, L\n2026-12-07 00:00:00,2\n2026-12-07 00:00:01,2\n"
-                                "2026-12-08 00:00:00,2\n");
+  EXPECT_EQ(FileText("ok.sqr"),
+            "Zeit, L\n2026-12-07 00:00:00,2\n2026-12-07 00:00:01,2\n"
+            "2026-12-08 00:00:00,2\n");
 }
 
 // Names of the scratch directory's entries, sorted.
@@ -340,8 +347,8 @@ TEST(SelectThinning, ChoosesLimitsByPeriodLength) {
     float deadband;
     int32_t maxGap;
   } cases[] = {
-      {0, 0.09f, 1800},           {604800, 0.09f, 1800},       {604801, 0.19f, 3600},
-      {2419200, 0.19f, 3600},     {2419201, 0.29f, 10800},     {-100, 0.09f, 1800},
+      {0, 0.09f, 1800},       {604800, 0.09f, 1800},   {604801, 0.19f, 3600},
+      {2419200, 0.19f, 3600}, {2419201, 0.29f, 10800}, {-100, 0.09f, 1800},
   };
   for (const Case& c : cases) {
     SelectThinning(c.length);

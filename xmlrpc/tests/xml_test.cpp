@@ -412,9 +412,8 @@ TEST(DecodeResponse, RepliesAreBounded) {
       }
       bool fault = false;
       std::string error;
-      std::string outcome = XmlRpc::FinishReply(reader, fault, error)
-                                ? result.toText()
-                                : "error: " + error;
+      std::string outcome =
+          XmlRpc::FinishReply(reader, fault, error) ? result.toText() : "error: " + error;
       EXPECT_EQ(outcome, c.outcome) << c.xml << " in pieces of " << piece;
     }
   }
