@@ -21,6 +21,7 @@
 // HistPath.cfg; 3 the query failed; 4 a series file not written. Only 3 and
 // 4 leave earlier series files in place of fresh ones.
 #include <cstdio>
+#include <string>
 
 #include "common/datetime.h"
 #include "common/historystore.h"
@@ -67,7 +68,9 @@ int main(int argc, char** argv) {
 
   Selection selection;
   LoadSelection(SelectionFileName(request), selection);
-  DropRepeatedObjects(selection.objects);
+  for (const std::string& name : DropRepeatedObjects(selection.objects)) {
+    std::fprintf(stderr, MessageRepeatedObject, name.c_str());
+  }
   if (request != nullptr) TakeRequestPeriod(request, Export.periodFrom, Export.periodTo);
   TakeFilePeriod(selection, Export.periodFrom, Export.periodTo);
   if (!PeriodTextUsable(Export.periodFrom) || !PeriodTextUsable(Export.periodTo)) {

@@ -1,12 +1,11 @@
 #include "histseries/repeatedobjects.h"
 
-#include <cstdio>
 #include <string>
 
 #include "common/textops.h"
-#include "histseries/texts.h"
 
-void DropRepeatedObjects(std::vector<SelectionEntry>& objects) {
+std::vector<std::string> DropRepeatedObjects(std::vector<SelectionEntry>& objects) {
+  std::vector<std::string> dropped;
   std::vector<SelectionEntry> kept;
   std::vector<std::string> keptNames;
   for (const SelectionEntry& entry : objects) {
@@ -14,11 +13,12 @@ void DropRepeatedObjects(std::vector<SelectionEntry>& objects) {
     bool repeated = false;
     for (const std::string& earlier : keptNames) repeated = repeated || earlier == name;
     if (repeated) {
-      std::fprintf(stderr, MessageRepeatedObject, entry.name.c_str());
+      dropped.push_back(entry.name);
       continue;
     }
     kept.push_back(entry);
     keptNames.push_back(name);
   }
   objects.swap(kept);
+  return dropped;
 }

@@ -106,11 +106,7 @@ TEST(SelectionObjects, LaterEntriesOfAChosenNameAreDropped) {
                                          {"a1", "again", 'C'},
                                          {"A1", "upper", 'U'},
                                          {"c3", "C", 'N'}};
-  testing::internal::CaptureStderr();
-  DropRepeatedObjects(objects);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "HistSeries: object \"a1\" is chosen again; that later entry is ignored\n"
-            "HistSeries: object \"A1\" is chosen again; that later entry is ignored\n");
+  EXPECT_EQ(DropRepeatedObjects(objects), (std::vector<std::string>{"a1", "A1"}));
   ASSERT_EQ(objects.size(), 3u);
   EXPECT_EQ(objects[0].label, "A");
   EXPECT_EQ(objects[1].name, "b2");
