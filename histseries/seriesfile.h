@@ -28,7 +28,8 @@ void RemoveLeftoverSeries(const std::vector<SelectionEntry>& objects);
 // Prepares entry `index` for `entry` and creates its series file, under a
 // temporary name beside it. An object whose name is not a plain file name, or
 // whose file cannot be created, gets no series file; a message on standard
-// error says so.
+// error says so. The writer reports its own failures because its calls have
+// no failure path: a failed series only marks Export.seriesFailed.
 void OpenSeries(int index, const SelectionEntry& entry);
 
 // Sets the thinning limits for a period of `periodLength` seconds.
