@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Checks every C++ file that git tracks against .clang-format; with --fix,
-# formats them in place instead. Prints the files that differ.
+# Checks every C++ file of the project against .clang-format; with --fix,
+# formats them in place instead. Prints the files that differ. Build trees
+# (build*/) and npm's node_modules are not the project's sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t files < <(git ls-files '*.cpp' '*.h')
+mapfile -t files < <(find . -path './build*' -prune -o -name node_modules -prune -o -name demo-run -prune -o \
+                          -type f \( -name '*.cpp' -o -name '*.h' \) -print | sed 's|^\./||' | sort)
+if [ ${#files[@]} -eq 0 ]; then
+  echo "format: no C++ files found" >&2
+  exit 1
+fi
 if [ "${1:-}" = "--fix" ]; then
   clang-format -i "${files[@]}"
   exit 0
