@@ -449,7 +449,7 @@ class ChangeTests(unittest.TestCase):
             (forever, {"HISTQUERY_TEST_DEADLINE_MS": "300"}, True, "interrupted"),
             (five, {"HISTQUERY_TEST_HEAP_LIMIT": str(4 * 1024 * 1024)}, True, "out of memory"),
             (five, {}, False, ""),  # the same within the built-in 64 MiB
-            ("select replace(printf('%.*c', 900000, 'x'), 'x', 'xx')", {}, True, "too big"),
+            ("select replace(hex(zeroblob(300000)), '0', '00')", {}, True, "too big"),
         ]
         for text, env, failed, said in cases:
             with self.subTest(text=text[:30], env=env):
@@ -465,7 +465,10 @@ class ChangeTests(unittest.TestCase):
                 con.execute("rollback")
                 con.close()
         # printf gives NULL past the length bound, as SQLite defines it: no
-        # 300 MB value, and no row, as for any NULL first column.
+        # 300 MB value, and no row, as for any NULL first column. Under the
+        # sanitizers SQLite's printf takes minutes to get there.
+        if os.environ.get("TESTS_SANITIZED"):
+            return
         page = self.site.run(query="SQL=" + urllib.parse.quote_plus(
             "select printf('%.*c', 300000000, 'x')") + "&" + PERIOD)
         self.assertTrue(page.endswith(latin(SQL_DONE + END)), page[-200:])
