@@ -16,7 +16,7 @@ set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD:-$repo/build-bench}
 log=$(mktemp)
-if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release &&
+if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRELEASE_STATIC=ON &&
        cmake --build "$build" -j2 --target HistQuery-localcfg HistSeries-localcfg \
              CcuDeviceImport; } >"$log" 2>&1; then
   cat "$log"; rm -f "$log"; exit 1

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/readahead.h"
+
 namespace {
 
 sqlite3* StoreHandle = nullptr;
@@ -54,7 +56,7 @@ StoreOutcome RunStatement(const std::string& storePath, const std::string& sql,
     sqlite3_close(StoreHandle);
     StoreHandle = nullptr;
   }
-  if (sqlite3_open_v2(storePath.c_str(), &StoreHandle, SQLITE_OPEN_READWRITE, nullptr) !=
+  if (sqlite3_open_v2(storePath.c_str(), &StoreHandle, SQLITE_OPEN_READWRITE, ReadAheadVfsName()) !=
       SQLITE_OK) {
     std::fprintf(stderr, "Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
     sqlite3_close(StoreHandle);
