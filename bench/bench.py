@@ -4,7 +4,7 @@ could run instead: the sqlite3 shell on the same statement, Python's
 xmlrpc.client on the same replies.
 
 Usage: bench.py [--build DIR] [--dir SCRATCH] [--rows 1000000,10000000]
-                [--reps 5] [--large 3000] [--only history|import]
+                [--reps 5] [--large 250,3000] [--only history|import]
                 [--json FILE]
 
 Every database goes to SCRATCH (default $BENCH_DIR or /tmp/bench), never into
@@ -297,46 +297,53 @@ def stop(proc):
 def bench_import(args, deviceimport, results, notes):
     sys.path.insert(0, os.path.dirname(SERVICES))
     import ccu_services
-    services = start([sys.executable, SERVICES, "--address", "127.0.3.1",
-                      "--large", str(args.large)])
-    replay = None
-    try:
-        replay = start([sys.executable, os.path.join(HERE, "replay_services.py"),
-                        "--from", "127.0.3.1", "--address", "127.0.3.2"])
-        for host, label in (("127.0.3.1", "live ccu_services.py"),
-                            ("127.0.3.2", "replayed reply bytes")):
-            work = tempfile.mkdtemp(prefix="import-", dir=args.dir)
-            py_calls = []
+    for large in args.large:
+        services = start([sys.executable, SERVICES, "--address", "127.0.3.1",
+                          "--large", str(large)])
+        replay = None
+        try:
+            replay = start([sys.executable, os.path.join(HERE, "replay_services.py"),
+                            "--from", "127.0.3.1", "--address", "127.0.3.2"])
+            for host, label in (("127.0.3.1", "live ccu_services.py"),
+                                ("127.0.3.2", "replayed reply bytes")):
+                import_case(args, deviceimport, results, notes, ccu_services, large, host,
+                            label)
+        finally:
+            if replay:
+                stop(replay)
+            stop(services)
 
-            def run_import():
-                return timed([deviceimport, host], work)
 
-            def run_python():
-                with tempfile.TemporaryFile("w+") as out:
-                    run = timed([sys.executable, "-c", PY_CLIENT, host], work, stdout=out)
-                    out.seek(0)
-                    py_calls.append(float(out.read().split()[1]))
-                return run
+def import_case(args, deviceimport, results, notes, ccu_services, large, host, label):
+    work = tempfile.mkdtemp(prefix="import-", dir=args.dir)
+    py_calls = []
 
-            result = pair(Result("import, %d dev./port" % args.large,
-                                 "3 x listDevices, " + label), args.reps, run_import, run_python)
-            summary = result.summary()
-            summary["python_calls_s"] = statistics.median(py_calls)
-            results.append(summary)
-            print(format_row(summary), flush=True)
-            for port in PORTS:
-                with open(os.path.join(work, "CCUDevices%s.imp" % port), "rb") as f:
-                    if f.read() != ccu_services.expected_import_file(host, port, args.large):
-                        sys.exit("import file of port %s differs from the device list" % port)
-            size = os.path.getsize(os.path.join(work, "CCUDevices2001.imp"))
-            notes.append("%s: import files checked (%d bytes for port 2001); Python's three "
-                         "calls alone took %.3f s (median, without interpreter start)"
-                         % (label, size, summary["python_calls_s"]))
-            shutil.rmtree(work)
-    finally:
-        if replay:
-            stop(replay)
-        stop(services)
+    def run_import():
+        return timed([deviceimport, host], work)
+
+    def run_python():
+        with tempfile.TemporaryFile("w+") as out:
+            run = timed([sys.executable, "-c", PY_CLIENT, host], work, stdout=out)
+            out.seek(0)
+            py_calls.append(float(out.read().split()[1]))
+        return run
+
+    records = len(ccu_services.device_list(PORTS[0], large))
+    result = pair(Result("import, %d records/port" % records, "3 x listDevices, " + label),
+                  args.reps, run_import, run_python)
+    summary = result.summary()
+    summary["python_calls_s"] = statistics.median(py_calls)
+    results.append(summary)
+    print(format_row(summary), flush=True)
+    for port in PORTS:
+        with open(os.path.join(work, "CCUDevices%s.imp" % port), "rb") as f:
+            if f.read() != ccu_services.expected_import_file(host, port, large):
+                sys.exit("import file of port %s differs from the device list" % port)
+    size = os.path.getsize(os.path.join(work, "CCUDevices2001.imp"))
+    notes.append("%d records, %s: import files checked (%d bytes for port 2001); Python's three "
+                 "calls alone took %.3f s (median, without interpreter start)"
+                 % (records, label, size, summary["python_calls_s"]))
+    shutil.rmtree(work)
 
 
 # --- output ----------------------------------------------------------------
@@ -361,9 +368,12 @@ def growth(results):
     lines = []
     by_key = {}
     for r in results:
-        if " rows, " not in r["group"]:
+        if " rows, " in r["group"]:
+            size, variant = r["group"].split(" rows, ")
+        elif r["group"].startswith("import, "):
+            size, variant = r["group"][len("import, "):].split(" ")[0], "import"
+        else:
             continue
-        size, variant = r["group"].split(" rows, ")
         by_key.setdefault((variant, r["case"]), []).append((size, r))
     for (variant, case), entries in sorted(by_key.items()):
         if len(entries) < 2:
@@ -374,8 +384,8 @@ def growth(results):
             b["prog_mb"] / a["prog_mb"], b["shell_mb"] / a["shell_mb"]))
     if not lines:
         return ""
-    return ("| variant   | case                           | rows     | ours t | shell t | ours M"
-            " | shell M |\n|---|---|---|---|---|---|---|\n" + "\n".join(lines))
+    return ("| variant   | case                           | size     | ours t | other t | ours M"
+            " | other M |\n|---|---|---|---|---|---|---|\n" + "\n".join(lines))
 
 
 def main():
@@ -384,11 +394,12 @@ def main():
     parser.add_argument("--dir", default=os.environ.get("BENCH_DIR", "/tmp/bench"))
     parser.add_argument("--rows", default="1000000,10000000")
     parser.add_argument("--reps", type=int, default=5)
-    parser.add_argument("--large", type=int, default=3000)
+    parser.add_argument("--large", default="250,3000")
     parser.add_argument("--only", choices=["history", "import"])
     parser.add_argument("--json")
     args = parser.parse_args()
     args.rows = [int(r) for r in args.rows.split(",") if r]
+    args.large = [int(n) for n in args.large.split(",") if n]
     args.dir = os.path.abspath(args.dir)
     if args.dir == REPO or args.dir.startswith(REPO + os.sep):
         sys.exit("the scratch directory must lie outside the repository")

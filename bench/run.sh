@@ -8,10 +8,12 @@
 #
 # Environment: BENCH_ROWS (comma-separated row counts, default
 # 1000000,10000000), BENCH_REPS (repetitions, default 5), BENCH_LARGE
-# (devices per import service, default 3000), BENCH_DIR (scratch directory
+# (devices per import service, comma-separated, default 250,3000: 1,000 and
+# 12,000 records per port), BENCH_DIR (scratch directory
 # for the databases, default /tmp/bench; never inside the repository),
 # BENCH_BUILD (build directory, default build-bench of the repository, built
-# here as a Release build). Extra arguments go to bench.py (e.g. --only import).
+# here as a Release build linked like the shipped release: C++ runtime and
+# SQLite inside the programs). Extra arguments go to bench.py (e.g. --only import).
 set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD:-$repo/build-bench}
@@ -28,5 +30,5 @@ exec python3 "$repo/bench/bench.py" --build "$build" \
     --dir "${BENCH_DIR:-/tmp/bench}" \
     --rows "${BENCH_ROWS:-1000000,10000000}" \
     --reps "${BENCH_REPS:-5}" \
-    --large "${BENCH_LARGE:-3000}" \
+    --large "${BENCH_LARGE:-250,3000}" \
     --json "${BENCH_DIR:-/tmp/bench}/results.json" "$@"

@@ -38,6 +38,14 @@ bool ResolveHistoryDb(const char* cfgPath, std::string& storePath) {
 
 namespace {
 
+// One thread per process: SQLite need not lock its own structures. Must come
+// before SQLite starts; a process in which it already runs (the tests) keeps
+// its setting.
+void UseOneThread() {
+  static const bool done = sqlite3_config(SQLITE_CONFIG_SINGLETHREAD) == SQLITE_OK;
+  (void)done;
+}
+
 StoreOutcome RunStatement(const std::string& storePath, const std::string& sql,
                           HistoryRowHandler handler, HistoryConnectionSetup setup, void* context,
                           bool onlyAbsentIsMissing) {
@@ -50,6 +58,7 @@ StoreOutcome RunStatement(const std::string& storePath, const std::string& sql,
   }
   std::fclose(probe);
 
+  UseOneThread();
   // One statement per run; a second call in the same process (the tests)
   // closes the connection the first one left open.
   if (StoreHandle != nullptr) {

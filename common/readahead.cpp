@@ -13,6 +13,11 @@ const char kVfsName[] = "history-readahead";
 // that continues the run doubles it, up to kReadAheadMaxBytes.
 constexpr sqlite3_int64 kFirstWindow = 16 * 1024;
 
+// Reads that follow each other in file order before the first fill: the
+// lookups through an index jump between parts of the file and now and then
+// touch neighbouring pages; a fill there would read the card for nothing.
+constexpr int kRunBeforeFill = 3;
+
 sqlite3_vfs* Base = nullptr;
 
 struct File {
@@ -23,6 +28,8 @@ struct File {
   sqlite3_int64 length;   // bytes valid in the buffer, 0 when empty
   sqlite3_int64 window;   // bytes the next fill takes in
   sqlite3_int64 runEnd;   // where a read continuing the run would start
+  int runLength;          // reads in file order so far, up to kRunBeforeFill
+  sqlite3_int64 size;     // the file's size as last asked, -1 when unknown
   int lockLevel;          // what the file holds: the buffer needs SHARED
 };
 
@@ -34,6 +41,7 @@ File* Of(sqlite3_file* file) {
 // the buffer's validity.
 void Forget(File* f) {
   f->length = 0;
+  f->size = -1;
 }
 
 int Close(sqlite3_file* file) {
@@ -46,11 +54,15 @@ int Close(sqlite3_file* file) {
 
 // Fills the buffer from `offset` with up to the window's size, never past the
 // file's end. False when nothing could be taken in (the caller reads itself).
+// The size is asked once per run: should the file have changed in between
+// after all, a read past its end fails as short and the caller reads itself.
 bool Fill(File* f, sqlite3_int64 offset, int amount) {
-  sqlite3_int64 size = 0;
-  if (f->real->pMethods->xFileSize(f->real, &size) != SQLITE_OK) return false;
+  if (f->size < 0 && f->real->pMethods->xFileSize(f->real, &f->size) != SQLITE_OK) {
+    f->size = -1;
+    return false;
+  }
   sqlite3_int64 take = f->window;
-  if (take > size - offset) take = size - offset;
+  if (take > f->size - offset) take = f->size - offset;
   if (take < amount) return false;
   if (f->real->pMethods->xRead(f->real, f->buffer, static_cast<int>(take), offset) != SQLITE_OK) {
     return false;
@@ -77,6 +89,10 @@ int Read(sqlite3_file* file, void* out, int amount, sqlite3_int64 offset) {
   f->runEnd = offset + amount;
   if (!continues) {
     f->window = kFirstWindow;
+    f->runLength = 0;
+  }
+  if (f->runLength < kRunBeforeFill) {
+    ++f->runLength;
     return f->real->pMethods->xRead(f->real, out, amount, offset);
   }
   if (Fill(f, offset, amount)) {
@@ -201,6 +217,8 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   f->real = reinterpret_cast<sqlite3_file*>(f + 1);
   f->buffer = nullptr;
   f->start = f->length = f->runEnd = 0;
+  f->runLength = 0;
+  f->size = -1;
   f->window = kFirstWindow;
   f->lockLevel = SQLITE_LOCK_NONE;
   file->pMethods = nullptr;

@@ -15,6 +15,7 @@
 //
 // Exit status: always 0, also after an error; the page says what happened.
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -54,6 +55,9 @@ int main() {
   // ends its statement (above all a deletion) and exits 0; what it writes
   // then is lost, nothing else.
   std::signal(SIGPIPE, SIG_IGN);
+  // A long page goes out in large writes, not in one per few rows.
+  static char pageBuffer[64 * 1024];
+  std::setvbuf(stdout, pageBuffer, _IOFBF, sizeof pageBuffer);
   Report.request = ReadRequest();
   Report.fromOtherSite = FromOtherSite(CgiRequestOrigin());
   PrintPageHead(stdout);

@@ -12,6 +12,8 @@
 // Room of a value text: 31 characters and the terminator. Longer texts are
 // cut there.
 constexpr size_t ValueTextSize = 32;
+// Stream buffer of each series file being written.
+constexpr size_t SeriesBufferBytes = 32 * 1024;
 
 // Thinning of kind N curves: a row is written when its value moved by more
 // than the deadband or when more than maxGap seconds passed since the last

@@ -177,6 +177,8 @@ void OpenSeries(int index, const SelectionEntry& entry) {
     Export.seriesFailed = true;
     return;
   }
+  // Months of rows go out in large writes, not in one per few rows.
+  std::setvbuf(s.output.stream, nullptr, _IOFBF, SeriesBufferBytes);
   // A lock of its own open file: closing the series stream leaves it held
   // until the file is renamed into place or removed.
   s.tempLock = open(s.output.tempPath.c_str(), O_RDONLY | O_CLOEXEC);
