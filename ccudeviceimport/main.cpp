@@ -19,6 +19,8 @@
 //   main mode, the result for port 2010: 1 imported, 255 no usable reply, 254 fault reply;
 //   usage report: 1 or 0 (the boolean answer), 255, 254, 252 answer not a boolean;
 //   either mode: 253 when an import file or XMLRPCResult.txt could not be written.
+#include <malloc.h>
+
 #include <string>
 
 #include "common/programinfo.h"
@@ -56,10 +58,21 @@ int ExitStatusFor(int result) {
   return kExitCallFailed;  // no other result is ever returned
 }
 
+// The device lists are read one after another, each into some 200,000 small
+// values that are freed before the next list comes: the heap is kept for the
+// next list (no trimming, no fast bins merged on the way) instead of being
+// given back and faulted in again. The peak stays that of one list.
+void KeepHeapBetweenLists() {
+  mallopt(M_MXFAST, 0);
+  mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+  mallopt(M_TOP_PAD, 16 * 1024 * 1024);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) return kExitOk;
+  KeepHeapBetweenLists();
   const std::string host = argc > 1 ? argv[1] : texts::kDefaultHost;
   int result = 0;
   if (argc < 3) {
