@@ -126,8 +126,8 @@ class XmlRpcValue {
     bool bool_;
     int int_;
     double double_ = 0.0;
-    std::string* text_;  // string or base64 bytes
-    std::tm* time_;      // never null for a dateTime
+    char* text_;     // string or base64 bytes: a text block, null when empty
+    std::tm* time_;  // never null for a dateTime
     ValueArray* array_;
     ValueStruct* members_;
   };

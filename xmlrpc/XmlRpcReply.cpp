@@ -396,7 +396,7 @@ bool ReadLeaf(LeafType type, const XML_Char* name, std::string& text, XmlRpcValu
     case LeafType::String:
       if (target) {
         Latin1FromUtf8(text);
-        ValueAccess::SetText(*target, std::move(text));
+        ValueAccess::SetText(*target, text);
         text.clear();
       }
       return true;
@@ -456,7 +456,7 @@ bool ReadLeaf(LeafType type, const XML_Char* name, std::string& text, XmlRpcValu
       }
       if (target) {
         ValueAccess::SetType(*target, XmlRpcValue::TypeBase64);
-        ValueAccess::SetText(*target, std::move(bytes));
+        ValueAccess::SetText(*target, bytes);
       }
       return true;
     }
@@ -523,7 +523,7 @@ void CloseFrame(ReplyReader& reader, Frame& frame, const XML_Char* name) {
         if (frame.target && Building(reader)) {
           // Its text stays counted: the value holds it now.
           Latin1FromUtf8(frame.text);
-          ValueAccess::SetText(*frame.target, std::move(frame.text));
+          ValueAccess::SetText(*frame.target, frame.text);
           frame.text.clear();
         }
         Release(reader, frame.text);

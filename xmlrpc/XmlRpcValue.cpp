@@ -1,5 +1,8 @@
 // The value model and its one-line text form.
-#include <cstdio>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 #include "XmlRpc.h"
 #include "XmlRpcInternal.h"
@@ -13,7 +16,36 @@ const XmlRpcValue& EmptyValue() {
   return empty;
 }
 
+// The decimal form of an int, as "%d" writes it; returns its length.
+std::size_t IntText(int value, char (&buffer)[16]) {
+  return static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr -
+                                  buffer);
+}
+
 }  // namespace
+
+char* NewText(const char* bytes, std::size_t size) {
+  if (size == 0) return nullptr;
+  char* text = static_cast<char*>(std::malloc(sizeof(std::size_t) + size));
+  if (text == nullptr) throw std::bad_alloc();
+  std::memcpy(text, &size, sizeof size);
+  std::memcpy(text + sizeof size, bytes, size);
+  return text;
+}
+
+void FreeText(char* text) {
+  std::free(text);
+}
+
+std::size_t TextSize(const char* text) {
+  std::size_t size = 0;
+  if (text != nullptr) std::memcpy(&size, text, sizeof size);
+  return size;
+}
+
+const char* TextBytes(const char* text) {
+  return text == nullptr ? "" : text + sizeof(std::size_t);
+}
 
 XmlRpcValue::XmlRpcValue() = default;
 XmlRpcValue::XmlRpcValue(bool value) : type_(TypeBoolean) {
@@ -24,10 +56,10 @@ XmlRpcValue::XmlRpcValue(int value) : type_(TypeInt) {
 }
 XmlRpcValue::XmlRpcValue(double value) : type_(TypeDouble), double_(value) {}
 XmlRpcValue::XmlRpcValue(const std::string& value) : type_(TypeString) {
-  text_ = value.empty() ? nullptr : new std::string(value);
+  text_ = NewText(value.data(), value.size());
 }
 XmlRpcValue::XmlRpcValue(const char* value) : type_(TypeString) {
-  text_ = value && *value ? new std::string(value) : nullptr;
+  text_ = value ? NewText(value, std::strlen(value)) : nullptr;
 }
 XmlRpcValue::XmlRpcValue(const std::tm& value) : type_(TypeDateTime) {
   time_ = new std::tm{};
@@ -39,7 +71,7 @@ XmlRpcValue::XmlRpcValue(const std::tm& value) : type_(TypeDateTime) {
   time_->tm_sec = value.tm_sec;
 }
 XmlRpcValue::XmlRpcValue(const void* data, std::size_t size) : type_(TypeBase64) {
-  text_ = size > 0 ? new std::string(static_cast<const char*>(data), size) : nullptr;
+  text_ = data ? NewText(static_cast<const char*>(data), size) : nullptr;
 }
 
 XmlRpcValue XmlRpcValue::Nil() {
@@ -114,7 +146,7 @@ void XmlRpcValue::copyFrom(const XmlRpcValue& other) {
   switch (type_) {
     case TypeString:
     case TypeBase64:
-      if (text_ != nullptr) text_ = new std::string(*text_);
+      text_ = NewText(TextBytes(text_), TextSize(text_));
       break;
     case TypeDateTime:
       time_ = new std::tm(*time_);
@@ -140,7 +172,7 @@ void XmlRpcValue::invalidate() {
   switch (type_) {
     case TypeString:
     case TypeBase64:
-      delete text_;
+      FreeText(text_);
       break;
     case TypeDateTime:
       delete time_;
@@ -189,7 +221,7 @@ std::size_t XmlRpcValue::size() const {
   switch (type_) {
     case TypeString:
     case TypeBase64:
-      return text_ ? text_->size() : 0;
+      return TextSize(text_);
     case TypeArray:
       return array_ ? array_->size() : 0;
     case TypeStruct:
@@ -261,7 +293,7 @@ bool XmlRpcValue::getDouble(double& out) const {
 
 bool XmlRpcValue::getString(std::string& out) const {
   if (type_ != TypeString) return false;
-  out = text_ ? *text_ : std::string();
+  out.assign(TextBytes(text_), TextSize(text_));
   return true;
 }
 
@@ -273,7 +305,7 @@ bool XmlRpcValue::getDateTime(std::tm& out) const {
 
 bool XmlRpcValue::getBinary(BinaryData& out) const {
   if (type_ != TypeBase64) return false;
-  out = text_ ? *text_ : std::string();
+  out.assign(TextBytes(text_), TextSize(text_));
   return true;
 }
 
@@ -296,16 +328,16 @@ std::size_t XmlRpcValue::textSize() const {
       return bool_ ? 4 : 5;
     case TypeInt: {
       char buffer[16];
-      return static_cast<std::size_t>(std::snprintf(buffer, sizeof buffer, "%d", int_));
+      return IntText(int_, buffer);
     }
     case TypeDouble:
       return DoubleText(double_).size();
     case TypeString:
-      return (text_ ? text_->size() : 0) + 2;
+      return TextSize(text_) + 2;
     case TypeDateTime:
       return DateTimeText(*time_).size();
     case TypeBase64:
-      return 4 * (((text_ ? text_->size() : 0) + 2) / 3) + 2;
+      return 4 * ((TextSize(text_) + 2) / 3) + 2;
     case TypeArray: {
       std::size_t size = 2;
       for (const XmlRpcValue& element : arrayValue()) size += element.textSize() + 1;
@@ -334,8 +366,7 @@ void XmlRpcValue::appendText(std::string& out) const {
       return;
     case TypeInt: {
       char buffer[16];
-      int length = std::snprintf(buffer, sizeof buffer, "%d", int_);
-      out.append(buffer, static_cast<std::size_t>(length));
+      out.append(buffer, IntText(int_, buffer));
       return;
     }
     case TypeDouble:
@@ -343,7 +374,7 @@ void XmlRpcValue::appendText(std::string& out) const {
       return;
     case TypeString:
       out += '"';
-      if (text_) out += *text_;
+      out.append(TextBytes(text_), TextSize(text_));
       out += '"';
       return;
     case TypeDateTime:
@@ -351,7 +382,7 @@ void XmlRpcValue::appendText(std::string& out) const {
       return;
     case TypeBase64:
       out += '<';
-      if (text_) out += Base64Encode(*text_);
+      if (text_) out += Base64Encode(std::string(TextBytes(text_), TextSize(text_)));
       out += '>';
       return;
     case TypeArray: {
@@ -396,7 +427,8 @@ bool XmlRpcValue::operator==(const XmlRpcValue& other) const {
       return double_ == other.double_;
     case TypeString:
     case TypeBase64:
-      return size() == other.size() && (size() == 0 || *text_ == *other.text_);
+      return size() == other.size() &&
+             std::memcmp(TextBytes(text_), TextBytes(other.text_), size()) == 0;
     case TypeDateTime:
       return DateTimeText(*time_) == DateTimeText(*other.time_);
     case TypeArray:
