@@ -158,12 +158,12 @@ int DeviceCharacteristics(sqlite3_file* file) {
   return Of(file)->real->pMethods->xDeviceCharacteristics(Of(file)->real);
 }
 
-// Write-ahead logging: a reader takes a new snapshot with a lock of the
-// shared index, so every such lock ends the buffer's validity too.
 int ShmMap(sqlite3_file* file, int region, int size, int extend, void volatile** at) {
   return Of(file)->real->pMethods->xShmMap(Of(file)->real, region, size, extend, at);
 }
 
+// Write-ahead logging: a reader takes a new snapshot with a lock of the
+// shared index, so every such lock ends the buffer's validity too.
 int ShmLock(sqlite3_file* file, int offset, int count, int flags) {
   File* f = Of(file);
   Forget(f);
@@ -224,8 +224,8 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   file->pMethods = nullptr;
   int rc = Base->xOpen(Base, name, f->real, flags, outFlags);
   if (f->real->pMethods == nullptr) return rc;
-  // The methods above call every one the default file system has; an older
-  // one without them is wrapped only in what it offers.
+  // The methods above call all of version 3, which the default file system
+  // of every SQLite this builds with offers; an older one is refused.
   if (f->real->pMethods->iVersion < 3) {
     f->real->pMethods->xClose(f->real);
     return SQLITE_CANTOPEN;
@@ -244,7 +244,6 @@ bool Register() {
   Base = sqlite3_vfs_find(nullptr);
   if (Base == nullptr) return false;
   Vfs = *Base;
-  Vfs.iVersion = Base->iVersion;
   Vfs.szOsFile = static_cast<int>(sizeof(File)) + Base->szOsFile;
   Vfs.pNext = nullptr;
   Vfs.zName = kVfsName;

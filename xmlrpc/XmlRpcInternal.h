@@ -24,10 +24,6 @@ std::string DoubleText(double value);
 // The same without an exponent, as calls carry it.
 std::string PlainDoubleText(double value);
 
-// The reply reader fills values where they end up (an array element, a
-// member, the result) instead of building each one and copying it there.
-// Every value it fills is empty beforehand; a setter of another type frees
-// what the value held, so a reply that gives one value two types leaks nothing.
 // The bytes of a string or base64 value: one block holding the length and
 // the bytes, null for none (a device list has some 80,000 strings; a
 // std::string on the heap would take two blocks for each longer one).
@@ -36,6 +32,10 @@ void FreeText(char* text);
 std::size_t TextSize(const char* text);
 const char* TextBytes(const char* text);
 
+// The reply reader fills values where they end up (an array element, a
+// member, the result) instead of building each one and copying it there.
+// Every value it fills is empty beforehand; a setter of another type frees
+// what the value held, so a reply that gives one value two types leaks nothing.
 struct ValueAccess {
   // String and base64 share their bytes: one may become the other.
   static void SetType(XmlRpcValue& value, XmlRpcValue::Type type) {

@@ -55,6 +55,16 @@ std::string Digest(sqlite3* db) {
   return digest;
 }
 
+// A directory of its own for each test, removed with everything in it.
+struct ScratchDir {
+  ScratchDir() {
+    char pattern[] = "/tmp/readahead_test.XXXXXX";
+    path = mkdtemp(pattern);
+  }
+  ~ScratchDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+  std::string path;
+};
+
 }  // namespace
 
 // The buffer must never show a page as it was before another connection
@@ -75,11 +85,10 @@ TEST(ReadAheadVfs, ReadsSeeEveryChangeOfAnotherWriter) {
       {"wal",
        "delete from HISTORY where TimeStamp > 2000; vacuum; pragma wal_checkpoint(truncate)"},
   };
-  char pattern[] = "/tmp/readahead_test.XXXXXX";
-  std::string dir = mkdtemp(pattern);
+  ScratchDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.journal) + ": " + c.change);
-    std::string path = dir + "/history.db";
+    std::string path = dir.path + "/history.db";
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) unlink((path + suffix).c_str());
     sqlite3* writer = Open(path, nullptr);
     Exec(writer, std::string("pragma journal_mode=") + c.journal);
@@ -96,15 +105,13 @@ TEST(ReadAheadVfs, ReadsSeeEveryChangeOfAnotherWriter) {
     sqlite3_close(reader);
     sqlite3_close(writer);
   }
-  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 // Under write-ahead logging a reader keeps its snapshot while the writer goes
 // on, and sees the new rows with its next transaction.
 TEST(ReadAheadVfs, OpenReadTransactionKeepsItsSnapshot) {
-  char pattern[] = "/tmp/readahead_test.XXXXXX";
-  std::string dir = mkdtemp(pattern);
-  std::string path = dir + "/history.db";
+  ScratchDir dir;
+  std::string path = dir.path + "/history.db";
   sqlite3* writer = Open(path, nullptr);
   Exec(writer, "pragma journal_mode=wal");
   Exec(writer, kFill);
@@ -119,5 +126,4 @@ TEST(ReadAheadVfs, OpenReadTransactionKeepsItsSnapshot) {
   EXPECT_NE(Digest(reader), before);
   sqlite3_close(reader);
   sqlite3_close(writer);
-  std::system(("rm -rf '" + dir + "'").c_str());
 }
