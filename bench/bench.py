@@ -12,7 +12,8 @@ the repository; a database already there with the same rows is reused. Each
 case runs the program and the shell alternately REPS times on the same file
 with the output to the same sink; the table shows the medians, the median of
 the per-repetition ratios, and the peak resident memory as /usr/bin/time
-reports it (Maximum resident set size). All servers listen on 127.0.3.x.
+reports it (Maximum resident set size). All servers listen on loopback
+addresses of this run (tests/testkit.py's loopback_address).
 Needs: a build of HistQuery-localcfg, HistSeries-localcfg and CcuDeviceImport
 in DIR, the sqlite3 shell, /usr/bin/time.
 """
@@ -297,15 +298,17 @@ def stop(proc):
 def bench_import(args, deviceimport, results, notes):
     sys.path.insert(0, os.path.dirname(SERVICES))
     import ccu_services
+    sys.path.insert(0, os.path.join(REPO, "tests"))
+    from testkit import loopback_address
     for large in args.large:
-        services = start([sys.executable, SERVICES, "--address", "127.0.3.1",
-                          "--large", str(large)])
+        live, replayed = loopback_address(PORTS), loopback_address(PORTS)
+        services = start([sys.executable, SERVICES, "--address", live, "--large", str(large)])
         replay = None
         try:
             replay = start([sys.executable, os.path.join(HERE, "replay_services.py"),
-                            "--from", "127.0.3.1", "--address", "127.0.3.2"])
-            for host, label in (("127.0.3.1", "live ccu_services.py"),
-                                ("127.0.3.2", "replayed reply bytes")):
+                            "--from", live, "--address", replayed])
+            for host, label in ((live, "live ccu_services.py"),
+                                (replayed, "replayed reply bytes")):
                 import_case(args, deviceimport, results, notes, ccu_services, large, host,
                             label)
         finally:

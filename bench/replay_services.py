@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Replays the listDevices replies of running services from memory.
 
-Usage: replay_services.py --from 127.0.3.1 --address 127.0.3.2
+Usage: replay_services.py --from LIVE_ADDRESS --address REPLAY_ADDRESS
 
 Asks the services on the ports 2001, 2000 and 2010 of the --from address once
 for listDevices(true), keeps each reply body, and then answers every POST on

@@ -8,8 +8,9 @@ faster path):
     scripts/compare-builds.py OLD_BUILD NEW_BUILD
 
 Each build needs HistQuery-localcfg, HistSeries-localcfg, CcuNameImport and
-CcuDeviceImport. The simulated services listen on 127.0.9.x. Exits 1 when a
-case differs. Only Python's standard library is used.
+CcuDeviceImport. The simulated services listen on loopback addresses of this
+run (tests/testkit.py's loopback_address), the same for both builds. Exits 1
+when a case differs. Only Python's standard library is used.
 """
 import calendar
 import os
@@ -22,6 +23,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(TOP, "tests"))
+from testkit import loopback_address  # noqa: E402
+
 SCHEMA = ("create table HISTORY (TimeStamp integer, ObjName text, ObjKind text, Value text, "
           "ValueText text, Source text, State text)")
 ENV = {"PATH": "/usr/bin:/bin", "TZ": "Europe/Berlin"}
@@ -104,16 +108,19 @@ def start(command):
 def compare(builds, scratch):
     differ = 0
     cases = [(p, a, f, q, None) for p, a, f, q in HISTORY_CASES]
+    names, devices, faulty = (loopback_address([8181]),
+                              loopback_address([2001, 2000, 2010]),
+                              loopback_address([2001, 2000, 2010]))
     cases += [
-        ("CcuNameImport", ["127.0.9.1"], {}, None,
+        ("CcuNameImport", [names], {}, None,
          [sys.executable, os.path.join(TOP, "ccunameimport/tests/script_service.py"),
-          "--host", "127.0.9.1"]),
-        ("CcuDeviceImport", ["127.0.9.2"], {}, None,
+          "--host", names]),
+        ("CcuDeviceImport", [devices], {}, None,
          [sys.executable, os.path.join(TOP, "ccudeviceimport/tests/ccu_services.py"),
-          "--address", "127.0.9.2", "--large", "300"]),
-        ("CcuDeviceImport", ["127.0.9.3"], {}, None,
+          "--address", devices, "--large", "300"]),
+        ("CcuDeviceImport", [faulty], {}, None,
          [sys.executable, os.path.join(TOP, "ccudeviceimport/tests/ccu_services.py"),
-          "--address", "127.0.9.3", "--fault", "2000", "--down", "2010"]),
+          "--address", faulty, "--fault", "2000", "--down", "2010"]),
     ]
     for number, (program, args, files, query, service_command) in enumerate(cases):
         seen = {}

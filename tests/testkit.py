@@ -13,11 +13,14 @@ library is used.
     run(args, env, stdin, cwd)   the finished process (stdout, stderr bytes)
     scratch(case, prefix)        a directory removed when the test ends
     make_history(path, rows)     a history database with these HISTORY rows
+    loopback_address(ports)      an address of 127.0.0.0/8 of this run alone
 """
 import calendar
 import os
+import random
 import re
 import shutil
+import socket
 import sqlite3
 import subprocess
 import tempfile
@@ -87,3 +90,29 @@ def write(path, data):
 
 def files_in(directory):
     return sorted(os.listdir(directory))
+
+
+def loopback_address(ports=()):
+    """A loopback address 127.a.b.c on which every port of `ports` binds now,
+    different for every call. The programs' ports are built in, so two test
+    runs on one machine (or a run and the demo on 127.0.0.1) are told apart by
+    the address: a comes from the process id, b and c are drawn at random,
+    127.0.x.x is never taken. Nothing listens on `ports` of the address until
+    the caller starts it there: with nothing started, nobody answers."""
+    draw = random.SystemRandom()
+    for _ in range(100):
+        address = "127.%d.%d.%d" % (1 + os.getpid() % 254, draw.randint(1, 254),
+                                    draw.randint(1, 254))
+        probes = []
+        try:
+            for port in ports or (0,):
+                probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                probes.append(probe)
+                probe.bind((address, int(port)))
+            return address
+        except OSError:
+            continue
+        finally:
+            for probe in probes:
+                probe.close()
+    raise OSError("no free loopback address for the ports %s" % (ports,))

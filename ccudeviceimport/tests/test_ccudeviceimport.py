@@ -1,7 +1,8 @@
 """End-to-end tests: the built CcuDeviceImport against the simulated services.
 
-Every test case has a loopback address of its own (127.0.2.N) and a working
-directory of its own; tests/testkit.py's program() finds the program.
+Every test case has a loopback address of its own (testkit's loopback_address:
+another test run on the machine uses others) and a working directory of its
+own; tests/testkit.py's program() finds the program.
 """
 
 import json
@@ -30,6 +31,11 @@ class DeviceImportTest(unittest.TestCase):
         self.dir = testkit.scratch(self, "ccudeviceimport_e2e_")
         self.log = os.path.join(self.dir, "calls.jsonl")
 
+    @staticmethod
+    def new_host():
+        """An address of this case alone, its three service ports free."""
+        return testkit.loopback_address(ccu_services.PORTS)
+
     def start_services(self, address, *options):
         services = subprocess.Popen(
             [sys.executable, os.path.join(HERE, "ccu_services.py"), "--address", address,
@@ -46,9 +52,11 @@ class DeviceImportTest(unittest.TestCase):
         self.assertEqual(done.stderr, b"")
         return done.returncode
 
-    def read(self, name):
+    def read(self, name, host=None):
+        """The file's bytes; with `host`, that address written HOST."""
         with open(os.path.join(self.dir, name), "rb") as f:
-            return f.read()
+            data = f.read()
+        return data.replace(host.encode(), b"HOST") if host else data
 
     def write(self, name, data):
         with open(os.path.join(self.dir, name), "wb") as f:
@@ -68,20 +76,20 @@ class DeviceImportTest(unittest.TestCase):
                          ccu_services.expected_import_file(host, port, large))
 
     def test_all_services_down(self):
-        host = "127.0.2.1"
+        host = self.new_host()
         self.assertEqual(self.run_program(host), 255)
-        self.assertEqual(self.read("XMLRPCResult.txt"),
-                         b"1\nKein Inport von 127.0.2.1:2001\nKein Inport von 127.0.2.1:2000\n"
-                         b"Kein Inport von 127.0.2.1:2010\n\n")
+        self.assertEqual(self.read("XMLRPCResult.txt", host),
+                         b"1\nKein Inport von HOST:2001\nKein Inport von HOST:2000\n"
+                         b"Kein Inport von HOST:2010\n\n")
         self.assertEqual(self.files(), ["XMLRPCResult.txt"])
 
     def test_only_2010_down(self):
-        host = "127.0.2.2"
+        host = self.new_host()
         self.start_services(host, "--down", "2010")
         self.assertEqual(self.run_program(host), 255)
-        self.assertEqual(self.read("XMLRPCResult.txt"),
-                         b"1\nImport von 127.0.2.2:2001 ok\nImport von 127.0.2.2:2000 ok\n"
-                         b"Kein Inport von 127.0.2.2:2010\n\n")
+        self.assertEqual(self.read("XMLRPCResult.txt", host),
+                         b"1\nImport von HOST:2001 ok\nImport von HOST:2000 ok\n"
+                         b"Kein Inport von HOST:2010\n\n")
         self.assert_import_file(host, "2001")
         self.assert_import_file(host, "2000")
         self.assertEqual(self.files(),
@@ -91,34 +99,34 @@ class DeviceImportTest(unittest.TestCase):
                          [("2000", "listDevices", [True]), ("2001", "listDevices", [True])])
 
     def test_2000_down(self):
-        host = "127.0.2.3"
+        host = self.new_host()
         self.start_services(host, "--down", "2000")
         self.assertEqual(self.run_program(host), 1)
-        self.assertEqual(self.read("XMLRPCResult.txt"),
-                         b"1\nImport von 127.0.2.3:2001 ok\nKein Inport von 127.0.2.3:2000\n"
-                         b"Import von 127.0.2.3:2010 ok\n\n")
+        self.assertEqual(self.read("XMLRPCResult.txt", host),
+                         b"1\nImport von HOST:2001 ok\nKein Inport von HOST:2000\n"
+                         b"Import von HOST:2010 ok\n\n")
         self.assert_import_file(host, "2001")
         self.assert_import_file(host, "2010")
         self.assertEqual(self.files(),
                          ["CCUDevices2001.imp", "CCUDevices2010.imp", "XMLRPCResult.txt"])
         # A literal check of the start of one file, beside the computed one.
-        self.assertTrue(self.read("CCUDevices2001.imp").startswith(
-            b"##;IP=127.0.2.3,Port=2001 \nKEQ1000000;KV-SW1-FM\nKEQ1007919;KV-SEC-SC\n"))
+        self.assertTrue(self.read("CCUDevices2001.imp", host).startswith(
+            b"##;IP=HOST,Port=2001 \nKEQ1000000;KV-SW1-FM\nKEQ1007919;KV-SEC-SC\n"))
 
     def test_fault_reply(self):
-        host = "127.0.2.4"
+        host = self.new_host()
         self.start_services(host, "--fault", "2001")
         self.assertEqual(self.run_program(host), 1)
-        self.assertEqual(self.read("XMLRPCResult.txt"),
+        self.assertEqual(self.read("XMLRPCResult.txt", host),
                          b"1\nError [faultCode:-1,faultString:\"Failure & <no list>\"] bei "
-                         b"127.0.2.4:2001\nImport von 127.0.2.4:2000 ok\n"
-                         b"Import von 127.0.2.4:2010 ok\n\n")
+                         b"HOST:2001\nImport von HOST:2000 ok\n"
+                         b"Import von HOST:2010 ok\n\n")
         self.assertFalse(os.path.exists(os.path.join(self.dir, "CCUDevices2001.imp")))
         self.assert_import_file(host, "2000")
         self.assert_import_file(host, "2010")
 
     def test_earlier_import_files_left_untouched(self):
-        host = "127.0.2.5"
+        host = self.new_host()
         self.start_services(host, "--down", "2000", "--fault", "2010")
         old = b"##;IP=10.0.0.1,Port=%s \nKEQ0000001;OLD\n"
         for port in ("2001", "2000", "2010"):
@@ -130,10 +138,10 @@ class DeviceImportTest(unittest.TestCase):
             name = "CCUDevices%s.imp" % port
             self.assertEqual(self.read(name), old % port.encode())
             self.assertEqual(os.stat(os.path.join(self.dir, name)).st_mtime, 1000000)
-        self.assertEqual(self.read("XMLRPCResult.txt"),
-                         b"1\nImport von 127.0.2.5:2001 ok\nKein Inport von 127.0.2.5:2000\n"
+        self.assertEqual(self.read("XMLRPCResult.txt", host),
+                         b"1\nImport von HOST:2001 ok\nKein Inport von HOST:2000\n"
                          b"Error [faultCode:-1,faultString:\"Failure & <no list>\"] bei "
-                         b"127.0.2.5:2010\n\n")
+                         b"HOST:2010\n\n")
 
     def usage_report(self, host, answer_options, expected_status):
         self.start_services(host, *answer_options)
@@ -142,32 +150,32 @@ class DeviceImportTest(unittest.TestCase):
         self.assertEqual(self.files(), ["XMLRPCResult.txt"])
 
     def test_usage_report_true(self):
-        self.usage_report("127.0.2.6", ["--usage-answer", "true"], 1)
+        self.usage_report(self.new_host(), ["--usage-answer", "true"], 1)
         # The bare host means port 2001; the call carries target, "PRESS" and 1.
         self.assertEqual(self.calls(), [{"port": "2001", "method": "reportValueUsage",
                                          "params": ["KEQ1000000:1", "PRESS", 1]}])
 
     def test_usage_report_outcomes(self):
-        cases = [  # host, how the service answers, exit status
-            ("127.0.2.7", ["--usage-answer", "false"], 0),
-            ("127.0.2.8", ["--usage-answer", "text"], 252),  # not a boolean
-            ("127.0.2.9", ["--fault", "2001"], 254),
-            ("127.0.2.10", ["--down", "2001"], 255),
+        cases = [  # how the service answers, exit status
+            (["--usage-answer", "false"], 0),
+            (["--usage-answer", "text"], 252),  # not a boolean
+            (["--fault", "2001"], 254),
+            (["--down", "2001"], 255),
         ]
-        for host, answer_options, status in cases:
-            with self.subTest(host=host, answer=answer_options):
+        for answer_options, status in cases:
+            with self.subTest(answer=answer_options):
                 self.new_directory()
-                self.usage_report(host, answer_options, status)
+                self.usage_report(self.new_host(), answer_options, status)
 
     def test_import_file_that_cannot_be_written(self):
-        host = "127.0.2.11"
+        host = self.new_host()
         self.start_services(host)
         os.mkdir(os.path.join(self.dir, "CCUDevices2001.imp"))  # no file can take its place
         self.assertEqual(self.run_program(host), 253)
-        self.assertEqual(self.read("XMLRPCResult.txt"),
+        self.assertEqual(self.read("XMLRPCResult.txt", host),
                          b"1\nImportdatei nicht geschrieben: CCUDevices2001.imp bei "
-                         b"127.0.2.11:2001\nImport von 127.0.2.11:2000 ok\n"
-                         b"Import von 127.0.2.11:2010 ok\n\n")
+                         b"HOST:2001\nImport von HOST:2000 ok\n"
+                         b"Import von HOST:2010 ok\n\n")
         self.assert_import_file(host, "2000")
         self.assert_import_file(host, "2010")
         self.assertEqual(os.listdir(os.path.join(self.dir, "CCUDevices2001.imp")), [])
@@ -175,7 +183,7 @@ class DeviceImportTest(unittest.TestCase):
                                         "CCUDevices2010.imp", "XMLRPCResult.txt"])
 
     def test_result_file_that_cannot_be_written(self):
-        host = "127.0.2.12"
+        host = self.new_host()
         self.start_services(host)
         os.mkdir(os.path.join(self.dir, "XMLRPCResult.txt"))
         self.assertEqual(self.run_program(host), 253)
@@ -185,7 +193,7 @@ class DeviceImportTest(unittest.TestCase):
                                         "CCUDevices2010.imp", "XMLRPCResult.txt"])
 
     def test_large_device_lists(self):
-        host = "127.0.2.13"
+        host = self.new_host()
         self.start_services(host, "--large", "1500")
         self.assertEqual(self.run_program(host), 1)
         for port in ("2001", "2000", "2010"):
@@ -195,12 +203,12 @@ class DeviceImportTest(unittest.TestCase):
     def test_silent_service_ends_with_the_time_out(self):
         # The service on 2010 accepts the connection and never answers: the
         # call gives up after the library's overall time-out (30 s).
-        host = "127.0.2.14"
+        host = self.new_host()
         self.start_services(host, "--silent", "2010")
         self.assertEqual(self.run_program(host), 255)
-        self.assertEqual(self.read("XMLRPCResult.txt"),
-                         b"1\nImport von 127.0.2.14:2001 ok\nImport von 127.0.2.14:2000 ok\n"
-                         b"Kein Inport von 127.0.2.14:2010\n\n")
+        self.assertEqual(self.read("XMLRPCResult.txt", host),
+                         b"1\nImport von HOST:2001 ok\nImport von HOST:2000 ok\n"
+                         b"Kein Inport von HOST:2010\n\n")
 
     def test_help_and_version(self):
         for option, start in (("--help", b"CcuDeviceImport: imports the device lists"),

@@ -1,5 +1,6 @@
 """End-to-end tests of the built CcuNameImport against the simulated script
-service (script_service.py) on loopback addresses 127.0.1.x, port 8181.
+service (script_service.py) on port 8181 of loopback addresses of this run
+(testkit's loopback_address: another test run on the machine uses others).
 
     python3 e2e_test.py [TestClass ...]
 
@@ -22,6 +23,7 @@ sys.path.insert(0, os.path.join(HERE, '..', '..', 'tests'))
 import testkit  # noqa: E402
 
 PROGRAM = testkit.program('CcuNameImport')
+SERVICE_PORT = 8181  # built into the program
 
 MSG_NO_ANSWER = (b'CcuNameImport: no name list received; '
                  b'CCUDevNames.txt and CCUDevNames.imp left unchanged\n')
@@ -79,13 +81,16 @@ class ImportCase(unittest.TestCase):
             _, err = self.service.communicate(timeout=30)
             self.assertNotIn(b'request rejected', err)
 
-    def start_service(self, address, mode, *options):
+    def start_service(self, mode, *options):
+        """Starts the service on an address of this case alone; returns it."""
+        address = testkit.loopback_address([SERVICE_PORT])
         self.record = os.path.join(self.dir, 'request.bin')
         self.service = subprocess.Popen(
             [sys.executable, os.path.join(HERE, 'script_service.py'), '--host', address,
              '--mode', mode, '--record', self.record] + list(options),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.environment())
         self.assertEqual(self.service.stdout.readline(), b'ready\n')
+        return address
 
     def environment(self):
         env = dict(os.environ)
@@ -135,20 +140,20 @@ class ImportCase(unittest.TestCase):
 class Answers(ImportCase):
     def test_request_on_the_wire_and_both_files(self):
         self.seed_previous()
-        self.start_service('127.0.1.1', 'normal')
-        self.assert_complete_answer(self.run_import('127.0.1.1'), '127.0.1.1')
+        address = self.start_service('normal')
+        self.assert_complete_answer(self.run_import(address), address)
 
     def test_server_keeps_the_connection_open(self):
-        self.start_service('127.0.1.2', 'keep-open')
-        self.assert_complete_answer(self.run_import('127.0.1.2'), '127.0.1.2')
+        address = self.start_service('keep-open')
+        self.assert_complete_answer(self.run_import(address), address)
 
     def test_answer_in_many_small_chunks(self):
-        self.start_service('127.0.1.3', 'slow', '--chunk-size', '16', '--chunk-delay', '0.01')
-        self.assert_complete_answer(self.run_import('127.0.1.3'), '127.0.1.3')
+        address = self.start_service('slow', '--chunk-size', '16', '--chunk-delay', '0.01')
+        self.assert_complete_answer(self.run_import(address), address)
 
     def test_body_without_closing_crlf_keeps_the_last_name_whole(self):
-        self.start_service('127.0.1.4', 'bare')
-        self.assert_complete_answer(self.run_import('127.0.1.4'), '127.0.1.4')
+        address = self.start_service('bare')
+        self.assert_complete_answer(self.run_import(address), address)
 
 
 class Failures(ImportCase):
@@ -157,17 +162,18 @@ class Failures(ImportCase):
 
     def test_server_answers_nothing(self):
         self.seed_previous()
-        self.start_service('127.0.1.5', 'silent')
-        result = self.run_import('127.0.1.5')
+        address = self.start_service('silent')
+        result = self.run_import(address)
         self.assertEqual((result.returncode, result.stdout), (255, MSG_NO_ANSWER))
         self.assert_previous_untouched()
 
     def test_no_connection(self):
         self.seed_previous()
+        unused = testkit.loopback_address([SERVICE_PORT])
         cases = [
-            ('127.0.1.6', b'127.0.1.6'),  # nobody listens: refused
+            (unused, unused.encode()),  # nobody listens: refused
             ('127.1', b'127.1/Test.exe'),  # short host: the path stays in it
-            ('127.0.1.6:8181', b'127.0.1.6:8181'),  # a port stays in the host
+            (unused + ':8181', unused.encode() + b':8181'),  # a port stays in the host
             ('--help', b'--help/Test.exe'),  # not the sole argument: a host
         ]
         for argument, host in cases:
@@ -181,18 +187,18 @@ class Failures(ImportCase):
 
     def test_answer_without_header_end(self):
         self.seed_previous()
-        self.start_service('127.0.1.7', 'no-separator')
-        result = self.run_import('127.0.1.7')
+        address = self.start_service('no-separator')
+        result = self.run_import(address)
         self.assertEqual((result.returncode, result.stdout), (255, MSG_NO_ANSWER))
         self.assert_previous_untouched()
 
     def test_names_file_cannot_be_written(self):
-        self.start_service('127.0.1.8', 'normal')
+        address = self.start_service('normal')
         # The text file's place is taken: nothing changes.
         self.seed_previous()
         os.remove(os.path.join(self.work, 'CCUDevNames.txt'))
         os.mkdir(os.path.join(self.work, 'CCUDevNames.txt'))
-        result = self.run_import('127.0.1.8')
+        result = self.run_import(address)
         self.assertEqual((result.returncode, result.stdout),
                          (252, b'CcuNameImport: cannot write CCUDevNames.txt\n'))
         self.assertEqual(self.read('CCUDevNames.imp'), PREVIOUS_IMP)
@@ -200,7 +206,7 @@ class Failures(ImportCase):
         # The import file's place is taken: the text file is the new one.
         os.remove(os.path.join(self.work, 'CCUDevNames.imp'))
         os.mkdir(os.path.join(self.work, 'CCUDevNames.imp'))
-        result = self.run_import('127.0.1.8')
+        result = self.run_import(address)
         self.assertEqual((result.returncode, result.stdout),
                          (252, b'CcuNameImport: cannot write CCUDevNames.imp\n'))
         self.assertEqual(self.read('CCUDevNames.txt'), EXPECTED_TEXT)
@@ -209,8 +215,8 @@ class Failures(ImportCase):
     @unittest.skipIf(os.geteuid() == 0, 'root reads files whatever their mode')
     def test_text_file_cannot_be_read_again(self):
         self.seed_previous()
-        self.start_service('127.0.1.11', 'normal')
-        result = self.run_import('127.0.1.11', preexec_fn=lambda: os.umask(0o777))
+        address = self.start_service('normal')
+        result = self.run_import(address, preexec_fn=lambda: os.umask(0o777))
         self.assertEqual((result.returncode, result.stdout), (253, b''))
         self.assert_previous_untouched()
 
@@ -227,13 +233,13 @@ class Failures(ImportCase):
 class CutAnswers(ImportCase):
     def test_answer_beyond_the_size_bound(self):
         self.seed_previous()
-        self.start_service('127.0.1.9', 'huge')
-        self.assert_cut_answer(self.run_import('127.0.1.9'))
+        address = self.start_service('huge')
+        self.assert_cut_answer(self.run_import(address))
 
     def test_answer_still_arriving_when_the_window_closes(self):
         self.seed_previous()
-        self.start_service('127.0.1.10', 'slow', '--chunk-size', '40', '--chunk-delay', '0.4')
-        self.assert_cut_answer(self.run_import('127.0.1.10'))
+        address = self.start_service('slow', '--chunk-size', '40', '--chunk-delay', '0.4')
+        self.assert_cut_answer(self.run_import(address))
 
 
 if __name__ == '__main__':

@@ -2,12 +2,12 @@
 under a small file-size limit or as an unprivileged user, and small raw-socket
 peers that stall or close in the middle of a reply.
 
-Every peer listens on a loopback address of 127.0.4.x; every test makes its
-own temporary directory. Only the Python standard library is used.
+Every peer listens on a loopback address of its own (testkit's
+loopback_address); every test makes its own temporary directory. Only the
+Python standard library is used.
 """
 import os
 import pwd
-import random
 import resource
 import signal
 import socket
@@ -16,8 +16,8 @@ import sys
 import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from testkit import (ENV, SCHEMA, files_in, make_history, program, read, run,  # noqa: E402,F401
-                     scratch, stamp, write)
+from testkit import (ENV, SCHEMA, files_in, loopback_address, make_history,  # noqa: E402,F401
+                     program, read, run, scratch, stamp, write)
 
 
 def limited_writes(max_bytes):
@@ -52,29 +52,6 @@ def open_to_all(*paths):
     """Lets an unprivileged child reach the scratch paths (mkdtemp makes 0700)."""
     for path in paths:
         os.chmod(path, 0o777 if os.path.isdir(path) else 0o666)
-
-
-def claim_address(ports):
-    """A loopback address of 127.0.4.10-254 whose `ports` are all free now.
-    The programs' ports are fixed, so another run of these tests (another
-    build tree) must be told apart by the address."""
-    candidates = list(range(10, 255))
-    random.shuffle(candidates)
-    for last in candidates:
-        address = "127.0.4.%d" % last
-        probes = []
-        try:
-            for port in ports:
-                probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-                probes.append(probe)
-                probe.bind((address, port))
-            return address
-        except OSError:
-            continue
-        finally:
-            for probe in probes:
-                probe.close()
-    raise OSError("no free loopback address for ports %s" % (ports,))
 
 
 def free_port(address):

@@ -5,7 +5,7 @@ names and import files. Each run must end with a clear status and keep the
 last good files unless it has a complete new list.
 
 Needs PROGRAM_CCUNAMEIMPORT and PROGRAM_CCUDEVICEIMPORT and
-TZ=Europe/Berlin. Peers listen on a free address of 127.0.4.10-254, one per
+TZ=Europe/Berlin. Peers listen on a loopback address of their own, one per
 case (the programs' ports are fixed).
 """
 import os
@@ -115,7 +115,7 @@ class NameImportFaults(unittest.TestCase):
             with self.subTest(case=name):
                 faultkit.write(os.path.join(self.dir, "CCUDevNames.txt"), good[0])
                 faultkit.write(os.path.join(self.dir, "CCUDevNames.imp"), good[1])
-                address = faultkit.claim_address([8181])
+                address = faultkit.loopback_address([8181])
                 peer = faultkit.RawPeer(address, 8181, reply, then)
                 self.addCleanup(peer.stop)
                 done = self.run_import(address)
@@ -128,7 +128,7 @@ class NameImportFaults(unittest.TestCase):
                 self.assertEqual(len(peer.requests[0]), len(head) + 682)
 
     def test_full_disk_keeps_both_files(self):
-        address = faultkit.claim_address([8181])
+        address = faultkit.loopback_address([8181])
         self.serve(address, script_reply(NAMES), "close")
         # No room for the text file at all, or room for it but not the import file.
         for limit, name in ((100, b"CCUDevNames.txt"), (len(NAMES) + 3, b"CCUDevNames.imp")):
@@ -267,7 +267,7 @@ class DeviceImportFaults(unittest.TestCase):
                  (4, b"HTTP/1.1 200 OK\r\nContent-"))
         for number, reply in cases:
             with self.subTest(case=number):
-                host = faultkit.claim_address(SERVICE_PORTS)
+                host = faultkit.loopback_address(SERVICE_PORTS)
                 Services(self, host, reply, "close")
                 self.assertEqual(self.run_import(host), 255)
                 self.assertEqual(faultkit.read(self.path("XMLRPCResult.txt")), (
@@ -310,7 +310,7 @@ class DeviceImportFaults(unittest.TestCase):
             with self.subTest(name):
                 faultkit.write(self.path("CCUDevices2010.imp"),
                                PREVIOUS_DEVICES.replace(b"2001", b"2010"))
-                host = faultkit.claim_address(SERVICE_PORTS)
+                host = faultkit.loopback_address(SERVICE_PORTS)
                 Services(self, host, reply, "close")
                 self.assertEqual(self.run_import(host, limited_memory), status)
                 self.assertEqual(faultkit.read(self.path("XMLRPCResult.txt")).decode("latin-1"),
@@ -326,7 +326,7 @@ class DeviceImportFaults(unittest.TestCase):
 
     def test_service_that_stalls_in_the_middle_of_its_reply(self):
         # Waits for the library's overall time-out (30 s) once.
-        host = faultkit.claim_address(SERVICE_PORTS)
+        host = faultkit.loopback_address(SERVICE_PORTS)
         Services(self, host, xml_reply(FULL_XML[:1000], len(FULL_XML)), "stall")
         self.assertEqual(self.run_import(host), 255)
         self.assertIn(b"Kein Inport von %s:2010\n" % host.encode(),
@@ -334,7 +334,7 @@ class DeviceImportFaults(unittest.TestCase):
         self.assertPrevious("2010")
 
     def test_full_disk_keeps_the_import_files(self):
-        host = faultkit.claim_address(SERVICE_PORTS)
+        host = faultkit.loopback_address(SERVICE_PORTS)
         Services(self, host)
         # Room for the result file (about 100 bytes), not for an import file.
         self.assertEqual(self.run_import(host, faultkit.limited_writes(400)), 253)

@@ -8,7 +8,7 @@ must be in the database afterwards, and the selection files are always one of
 the complete versions the requests write.
 
 Needs PROGRAM_HISTQUERY_LOCALCFG and TZ=Europe/Berlin. The server
-listens on 127.0.4.1 at a free port.
+listens on a loopback address of this run at a free port.
 """
 import os
 import shutil
@@ -27,7 +27,6 @@ import faultkit  # noqa: E402
 from faultkit import stamp  # noqa: E402
 
 BIN = faultkit.program("HistQuery-localcfg")
-ADDRESS = "127.0.4.1"
 REQUESTS = 40
 WORKERS = 8
 MAX_INSERTS = 3000
@@ -89,7 +88,8 @@ class LoadTest(unittest.TestCase):
         faultkit.make_history(self.db, BASE)
         faultkit.write(os.path.join(self.root, "HistPath.cfg"), (self.data + "\n").encode())
         shutil.copy(BIN, os.path.join(self.root, "HistQuery.ksq"))
-        self.port = faultkit.free_port(ADDRESS)
+        self.address = faultkit.loopback_address()
+        self.port = faultkit.free_port(self.address)
         conf = os.path.join(self.dir, "lighttpd.conf")
         with open(conf, "w") as f:
             f.write('server.modules = ("mod_cgi")\n'
@@ -99,7 +99,7 @@ class LoadTest(unittest.TestCase):
                     'server.errorlog = "%s/error.log"\n'
                     'server.max-worker = 0\n'
                     'cgi.assign = (".ksq" => "")\n'
-                    % (self.root, ADDRESS, self.port, self.dir))
+                    % (self.root, self.address, self.port, self.dir))
             if os.geteuid() == 0:
                 f.write('server.username = "nobody"\nserver.groupname = "nogroup"\n')
         if os.geteuid() == 0:
@@ -109,7 +109,7 @@ class LoadTest(unittest.TestCase):
         self.addCleanup(self.stop_server)
         for _ in range(100):
             try:
-                socket.create_connection((ADDRESS, self.port), timeout=1).close()
+                socket.create_connection((self.address, self.port), timeout=1).close()
                 break
             except OSError:
                 if self.server.poll() is not None:
@@ -122,7 +122,7 @@ class LoadTest(unittest.TestCase):
         self.server.stderr.close()
 
     def get(self, query):
-        url = "http://%s:%d/HistQuery.ksq?%s" % (ADDRESS, self.port, query)
+        url = "http://%s:%d/HistQuery.ksq?%s" % (self.address, self.port, query)
         with urllib.request.urlopen(url, timeout=60) as response:
             return response.status, response.read()
 

@@ -2,8 +2,8 @@
 
 Python's own xmlrpc.server produces the replies, an implementation independent
 of ours; a raw HTTP server misbehaves on purpose. Each case uses a loopback
-address of its own (127.0.2.20 and up). tests/testkit.py's program() finds the
-probe program.
+address of its own (testkit's loopback_address: another test run on the machine
+uses others). tests/testkit.py's program() finds the probe program.
 """
 
 import datetime
@@ -60,8 +60,9 @@ class PythonServerTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        cls.host = testkit.loopback_address([2001])
         cls.server = xmlrpc.server.SimpleXMLRPCServer(
-            ("127.0.2.20", 2001), requestHandler=_RecordingHandler, logRequests=False,
+            (cls.host, 2001), requestHandler=_RecordingHandler, logRequests=False,
             allow_none=True)
         cls.server.requests = []
         cls.server.register_function(sample)
@@ -75,12 +76,12 @@ class PythonServerTest(unittest.TestCase):
         cls.server.server_close()
 
     def test_every_type_from_python(self):
-        self.assertEqual(probe("xmlrpc://127.0.2.20:2001", "sample"), (0, (
+        self.assertEqual(probe("xmlrpc://%s:2001" % self.host, "sample"), (0, (
             b"ok [bytes:<AP9hYg==>,double:0.1,euro:\"?\",int:-2147483648,list:{1,\"x\",{},[]},"
             b"no:false,none:nil,text:\"a & <b> \xe4\",when:20240305T14:30:00,yes:true]\n")))
 
     def test_every_type_to_python_and_back(self):
-        status, out = probe("127.0.2.20:2001", "echo", "s:a<b & c>d\xe4".encode("latin-1"),
+        status, out = probe("%s:2001" % self.host, "echo", "s:a<b & c>d\xe4".encode("latin-1"),
                             "s:", "i:-7", "b:1", "b:0", "d:-0.00025", "d:1e300",
                             "t:19991231T23:59:58", "x:\x01\x02", "n:")
         self.assertEqual(status, 0)
@@ -88,23 +89,23 @@ class PythonServerTest(unittest.TestCase):
                               b"19991231T23:59:58,<AQI=>,nil}\n")
 
     def test_fault(self):
-        self.assertEqual(probe("http://127.0.2.20:2001/RPC2", "fail", "i:-3"), (2, (
+        self.assertEqual(probe("http://%s:2001/RPC2" % self.host, "fail", "i:-3"), (2, (
             b"fault [faultCode:-3,faultString:\"Unknown <method> & more\"]\n")))
 
     def test_unknown_method_is_a_fault(self):
-        status, out = probe("xmlrpc://127.0.2.20:2001", "noSuchMethod")
+        status, out = probe("xmlrpc://%s:2001" % self.host, "noSuchMethod")
         self.assertEqual(status, 2)
         self.assertTrue(out.startswith(b"fault [faultCode:1,faultString:"), out)
 
     def test_url_forms_reach_path_and_port(self):
         self.server.requests.clear()
-        for url in ("127.0.2.20", "xmlrpc://127.0.2.20", "xmlrpc://127.0.2.20:2001/",
-                    "http://127.0.2.20:2001/RPC2"):
+        for form in ("%s", "xmlrpc://%s", "xmlrpc://%s:2001/", "http://%s:2001/RPC2"):
+            url = form % self.host
             self.assertEqual(probe(url, "echo", "i:1"), (0, b"ok {1}\n"), url)
         self.assertEqual([path for path, _ in self.server.requests], ["/", "/", "/", "/RPC2"])
         headers = self.server.requests[0][1]
         self.assertEqual(headers["Content-Type"], "text/xml")
-        self.assertEqual(probe("http://127.0.2.20:2001/other", "echo"),
+        self.assertEqual(probe("http://%s:2001/other" % self.host, "echo"),
                          (1, b"failed HTTP status 404\n"))
 
 
@@ -159,13 +160,15 @@ class MisbehavingServerTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.server = http.server.ThreadingHTTPServer(("127.0.2.21", 2001), _BadHandler)
+        cls.host = testkit.loopback_address([2001])
+        cls.server = http.server.ThreadingHTTPServer((cls.host, 2001), _BadHandler)
         cls.server.daemon_threads = True
         cls.server.stop = threading.Event()
         threading.Thread(target=cls.server.serve_forever, daemon=True).start()
         # Accepts connections (backlog) and never answers.
+        cls.silent_host = testkit.loopback_address([2001])
         cls.silent = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        cls.silent.bind(("127.0.2.22", 2001))
+        cls.silent.bind((cls.silent_host, 2001))
         cls.silent.listen(4)
 
     @classmethod
@@ -176,7 +179,7 @@ class MisbehavingServerTest(unittest.TestCase):
         cls.silent.close()
 
     def test_good_reply_first(self):
-        self.assertEqual(probe("http://127.0.2.21:2001/good", "m"), (0, b"ok 1\n"))
+        self.assertEqual(probe("http://%s:2001/good" % self.host, "m"), (0, b"ok 1\n"))
 
     def test_unusable_replies(self):
         cases = [
@@ -190,20 +193,20 @@ class MisbehavingServerTest(unittest.TestCase):
         ]
         for path, options, start in cases:
             with self.subTest(path=path):
-                status, out = probe(*options, "http://127.0.2.21:2001" + path, "m")
+                status, out = probe(*options, "http://%s:2001%s" % (self.host, path), "m")
                 self.assertEqual(status, 1, out)
                 self.assertTrue(out.startswith(start), out)
 
     def test_silent_and_refused(self):
-        self.assertEqual(probe("--timeout", "2", "127.0.2.22", "m"),
+        self.assertEqual(probe("--timeout", "2", self.silent_host, "m"),
                          (1, b"failed Timeout was reached\n"))
-        status, out = probe("127.0.2.23", "m")
+        status, out = probe(testkit.loopback_address([2001]), "m")
         self.assertEqual(status, 1)
         self.assertTrue(out.startswith(b"failed Couldn't connect"), out)
 
     def test_unusable_url(self):
-        self.assertEqual(probe("ftp://127.0.2.21:2001", "m"),
-                         (1, b"failed unusable URL \"ftp://127.0.2.21:2001\"\n"))
+        url = "ftp://%s:2001" % self.host
+        self.assertEqual(probe(url, "m"), (1, b"failed unusable URL \"%s\"\n" % url.encode()))
 
 
 if __name__ == "__main__":
