@@ -121,6 +121,13 @@ class LoadTest(unittest.TestCase):
         self.server.wait(timeout=10)
         self.server.stderr.close()
 
+    def live_rows(self):
+        con = sqlite3.connect(self.db, timeout=30)
+        try:
+            return con.execute("select count(*) from HISTORY where ObjName = 'LIVE'").fetchone()[0]
+        finally:
+            con.close()
+
     def get(self, query):
         url = "http://%s:%d/HistQuery.ksq?%s" % (self.address, self.port, query)
         with urllib.request.urlopen(url, timeout=60) as response:
@@ -171,7 +178,11 @@ class LoadTest(unittest.TestCase):
         reader = threading.Thread(target=read_selection_files)
         reader.start()
         try:
-            time.sleep(0.2)  # the inserter is under way
+            # The inserter is under way: its first row is in (an SQL page
+            # without rows has no count to check).
+            deadline = time.monotonic() + 30
+            while not self.live_rows() and time.monotonic() < deadline:
+                time.sleep(0.01)
             with ThreadPoolExecutor(WORKERS) as pool:
                 pages = list(pool.map(lambda kq: self.get(kq[1]), kinds))
         finally:
