@@ -56,17 +56,30 @@ TEST_F(ReplaceFileTest, ReplacesAWholeFileWithItsUsualPermissions) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
-TEST_F(ReplaceFileTest, AFailedWriteKeepsTheOldFile) {
-  ASSERT_TRUE(ReplaceFileContent(Path("a.txt"), "old\n"));
-  FileReplacement file;
-  ASSERT_TRUE(BeginReplacement(file, Path("a.txt")));
-  // A stream that fails every write, as on a full disk.
-  std::fclose(file.stream);
-  file.stream = std::fopen("/dev/full", "w");
-  std::fputs("new\n", file.stream);
-  EXPECT_FALSE(CommitReplacement(file));
-  EXPECT_EQ(Text("a.txt"), "old\n");
-  EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
+TEST_F(ReplaceFileTest, AFailedWriteOrSyncKeepsTheOldFile) {
+  // In place of the temporary's stream: /dev/full fails every write, as a
+  // full disk does; a pipe takes the writes but cannot be synced.
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  struct {
+    const char* kind;
+    FILE* stream;
+  } cases[] = {{"full disk", std::fopen("/dev/full", "w")},
+               {"sync fails", fdopen(pipeEnds[1], "w")}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    ASSERT_TRUE(ReplaceFileContent(Path("a.txt"), "old\n"));
+    FileReplacement file;
+    ASSERT_TRUE(BeginReplacement(file, Path("a.txt")));
+    std::fclose(file.stream);
+    file.stream = c.stream;
+    ASSERT_NE(file.stream, nullptr);
+    std::fputs("new\n", file.stream);
+    EXPECT_FALSE(CommitReplacement(file));
+    EXPECT_EQ(Text("a.txt"), "old\n");
+    EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
+  }
+  close(pipeEnds[0]);
 }
 
 TEST_F(ReplaceFileTest, AbandonedOrUnplaceableFilesLeaveNothingBehind) {
