@@ -24,6 +24,7 @@
 #include <string>
 
 #include "common/programinfo.h"
+#include "common/replacefile.h"
 #include "deviceimport.h"
 #include "programhelp.h"
 #include "texts.h"
@@ -83,6 +84,8 @@ int main(int argc, char** argv) {
     result = SendValueUsage(argv[2], texts::kUsageValueKind, texts::kUsageReferences, host);
   }
   if (!WriteResultFile()) Run.outputFailed = true;
+  // One sync of the directory after the last file: all of them survive a power cut.
+  if (!SyncDirectoryOf(texts::kResultFileName)) Run.outputFailed = true;
   if (Run.outputFailed) result = kFileNotWritten;
   return ExitStatusFor(result);
 }

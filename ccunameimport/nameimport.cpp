@@ -214,6 +214,8 @@ NameFilesOutcome WriteNameFiles(const std::string& nameList) {
     AbandonReplacement(import);
     return NameFilesOutcome::TextNotWritten;
   }
-  if (!CommitReplacement(import)) return NameFilesOutcome::ImportNotWritten;
+  bool imported = CommitReplacement(import);
+  // One sync of the directory for both renames: the new files survive a power cut.
+  if (!SyncDirectoryOf(kNamesImportFile) || !imported) return NameFilesOutcome::ImportNotWritten;
   return NameFilesOutcome::Written;
 }

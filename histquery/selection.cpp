@@ -27,9 +27,12 @@ void TakeSelection(ReportState& state) {
     std::string content = TakeRequestValues(state, periodFromRequest);
     // A page of another site that asks for a change leaves no trace, the
     // selection file included (a free SQL text may change rows). Without a
-    // writable working directory the report still runs, unsaved.
+    // writable working directory the report still runs, unsaved. A last
+    // selection lost with the power costs only its choice again: the file is
+    // not synced, and a report never waits for the SD card.
     if (!(state.fromOtherSite && AsksForChange(state)))
-      ReplaceFileContent(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content);
+      ReplaceFileContent(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content,
+                         Durability::Unsynced);
   }
   // The delete link repeats a request that carried its period and objects;
   // for values that came from a selection file it carries them itself, so

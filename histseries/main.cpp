@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
     else
       AbandonSeries(i);
   }
+  SyncSeriesDirectory();
   if (!queryRan) return kExitQueryFailed;
   return Export.seriesFailed ? kExitSeriesNotWritten : kExitDone;
 }

@@ -251,3 +251,15 @@ void AbandonSeries(int index) {
   ReleaseTempLock(s);
   std::fprintf(stderr, MessageQueryFailed, s.output.path.c_str());
 }
+
+void SyncSeriesDirectory() {
+  for (int i = 0; i < Export.seriesCount; ++i) {
+    const std::string& path = Export.series[i].output.path;
+    if (path.empty()) continue;
+    if (!SyncDirectoryOf(path)) {
+      std::fprintf(stderr, MessageCannotSync, std::strerror(errno));
+      Export.seriesFailed = true;
+    }
+    return;
+  }
+}

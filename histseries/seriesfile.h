@@ -49,3 +49,8 @@ void CloseSeries(int index);
 // stays as it was (a message on standard error says so); where there is none
 // yet, the series is closed as usual, so the caller still finds a file.
 void AbandonSeries(int index);
+
+// Syncs the directory of the series files once, after the last one was
+// closed, so that their renames survive a power cut. A failure marks
+// Export.seriesFailed, with a message on standard error.
+void SyncSeriesDirectory();

@@ -23,7 +23,7 @@ constexpr const char* SeriesHighLine = "%s,1\n";
 constexpr const char* SeriesLowLine = "%s,0\n";
 
 // Messages on standard error: a refused period, an object chosen twice, a
-// series file not written.
+// series file not written or not synced.
 constexpr const char* MessageNoPeriod =
     "HistSeries: no usable period (from \"%s\", to \"%s\"); no series file written\n";
 constexpr const char* MessageNotPlainName =
@@ -31,6 +31,8 @@ constexpr const char* MessageNotPlainName =
 constexpr const char* MessageCannotCreate = "HistSeries: cannot create series file %s: %s\n";
 constexpr const char* MessageCannotWrite =
     "HistSeries: cannot write series file %s: %s; the previous file is kept\n";
+constexpr const char* MessageCannotSync =
+    "HistSeries: cannot sync the directory of the series files: %s; a power cut may lose them\n";
 constexpr const char* MessageQueryFailed =
     "HistSeries: the history query failed; %s is kept as it was\n";
 constexpr const char* MessageUnreadablePeriod =

@@ -13,7 +13,7 @@ for group in "${groups[@]}"; do
     base)
       packages+=(build-essential cmake pkg-config libgtest-dev libgmock-dev
                  libsqlite3-dev sqlite3 libexpat1-dev libcurl4-openssl-dev libssl-dev
-                 lighttpd python3 tzdata time clang-format) ;;
+                 lighttpd python3 tzdata time clang-format strace) ;;
     cross)  # 32-bit ARM build, run under qemu with the armhf libraries
       packages+=(crossbuild-essential-armhf qemu-user
                  libsqlite3-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
