@@ -31,8 +31,9 @@ struct SeriesObject {
   // The series file, name + ".sqr", written beside its place until
   // CloseSeries renames it there. A null stream: no series file (OpenSeries).
   FileReplacement output;
-  // Holds a lock on the temporary file while it is written, so that the
-  // leftover sweep of another run never takes it for one of a killed run.
+  // Holds a lock on the temporary file while it is written: besides the
+  // process id in its name, what keeps the leftover sweep of another run from
+  // taking it for one of a killed run.
   int tempLock = -1;
   std::string name;  // upper-cased, compared with each row's ObjName
   std::string label;

@@ -2,10 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -100,18 +102,34 @@ void WriteTwoLevelRow(SeriesObject& s, int32_t t, const char* timeText, char* va
   s.lastTime = t;
 }
 
-// A temporary of `series` (name + ".sqr") as the replacement makes it: the
-// name, a point and six letters or digits.
-bool IsTemporaryOf(const std::string& fileName, const std::string& series) {
+// The writer of a temporary of `series` (name + ".sqr") as the replacement
+// makes it: name, ".", the writer's process id, ".", six letters or digits.
+// 0 for the form of earlier versions, without the process id; -1 for a file
+// that is no temporary of `series`.
+pid_t TemporaryWriter(const std::string& fileName, const std::string& series) {
   const size_t uniqueLength = 6;
-  if (fileName.size() != series.size() + 1 + uniqueLength) return false;
-  if (fileName.compare(0, series.size(), series) != 0 || fileName[series.size()] != '.') {
-    return false;
+  const size_t maxPidDigits = 9;  // more than any pid_max, and within an int
+  if (fileName.size() < series.size() + 1 + uniqueLength ||
+      fileName.compare(0, series.size(), series) != 0 || fileName[series.size()] != '.') {
+    return -1;
   }
-  for (size_t i = series.size() + 1; i < fileName.size(); ++i) {
-    if (!std::isalnum(static_cast<unsigned char>(fileName[i]))) return false;
+  std::string rest = fileName.substr(series.size() + 1);
+  std::string unique = rest.substr(rest.size() - uniqueLength);
+  if (!std::all_of(unique.begin(), unique.end(), [](char c) { return std::isalnum(c & 0xFF); })) {
+    return -1;
   }
-  return true;
+  if (rest.size() == uniqueLength) return 0;
+  std::string pid = rest.substr(0, rest.size() - uniqueLength);
+  if (pid.size() < 2 || pid.size() > maxPidDigits + 1 || pid.back() != '.') return -1;
+  pid.pop_back();
+  if (pid.find_first_not_of("0123456789") != std::string::npos) return -1;
+  int writer = std::atoi(pid.c_str());
+  return writer > 0 ? writer : -1;
+}
+
+// A process of that id still runs (or runs under another user).
+bool ProcessRuns(pid_t pid) {
+  return kill(pid, 0) == 0 || errno == EPERM;
 }
 
 void ReleaseTempLock(SeriesObject& s) {
@@ -126,16 +144,20 @@ void RemoveLeftoverSeries(const std::vector<SelectionEntry>& objects) {
   if (directory == nullptr) return;
   while (dirent* entry = readdir(directory)) {
     std::string fileName = entry->d_name;
-    bool ours = false;
+    pid_t writer = -1;
     for (const SelectionEntry& object : objects) {
-      ours = ours || (IsPlainFileName(object.name) &&
-                      IsTemporaryOf(fileName, object.name + SeriesFileSuffix));
+      if (writer < 0 && IsPlainFileName(object.name)) {
+        writer = TemporaryWriter(fileName, object.name + SeriesFileSuffix);
+      }
     }
-    if (!ours) continue;
+    // A run that has just created its temporary has not locked it yet: as
+    // long as the writer runs, the file is its own.
+    if (writer < 0 || (writer > 0 && ProcessRuns(writer))) continue;
     int fd = open(fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) continue;
     struct stat status;
-    // Unlocked: its writer has ended without renaming it into place.
+    // Unlocked: its writer has ended without renaming it into place (a
+    // writer of another process namespace keeps it locked).
     if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
       unlink(fileName.c_str());
     }

@@ -20,9 +20,11 @@
 // False for a name whose series file would not lie in the working directory.
 bool IsPlainFileName(const std::string& name);
 
-// Removes the temporary series files (name + ".sqr." + six letters or
-// digits) of the chosen objects that a run killed while writing left behind.
-// A temporary that a running export still holds is left alone.
+// Removes the temporary series files (name + ".sqr." + process id + "." +
+// six letters or digits, or without the process id as earlier versions named
+// them) of the chosen objects that a run killed while writing left behind.
+// A temporary whose writer still runs, or that a running export holds
+// locked, is left alone.
 void RemoveLeftoverSeries(const std::vector<SelectionEntry>& objects);
 
 // Prepares entry `index` for `entry` and creates its series file, under a

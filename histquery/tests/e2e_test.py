@@ -597,12 +597,12 @@ class LighttpdTests(unittest.TestCase):
 
     def test_private_files_are_not_served(self):
         self.get("HistQuery.ksq?" + REQUEST)  # writes histobj.dat
-        for name in ("histsql.dat.Ab12Cd", "data/history.db-journal"):
+        for name in ("histsql.dat.Ab12Cd", "histobj.dat.4711.Ab12Cd", "data/history.db-journal"):
             with open(os.path.join(self.site.dir, name), "w") as f:
                 f.write("x")
         for path in ("histobj.dat", "histobj.d%61t", "HistPath.cfg", "HistPath%2Ecfg",
                      "data/history.db", "data/history.db-journal", "histsql.dat.Ab12Cd",
-                     "data/../histobj.dat"):
+                     "histobj.dat.4711.Ab12Cd", "data/../histobj.dat"):
             with self.subTest(path=path):
                 with self.assertRaises(urllib.error.HTTPError) as refused:
                     self.get(path)

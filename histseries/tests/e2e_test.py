@@ -10,6 +10,7 @@ import os
 import random
 import sqlite3
 import struct
+import subprocess
 import sys
 import time
 import unittest
@@ -379,7 +380,9 @@ def expected_series(kind, label, rows, period_from, period_to, deadband, max_gap
 
 
 class BulkTest(Scratch):
-    def test_twenty_four_objects_and_thousands_of_rows(self):
+    def twenty_four_objects(self):
+        """Thousands of rows of 24 objects of every kind and their selection
+        file; returns the series files they give."""
         rng = random.Random(20240110)
         period_from, period_to = "2024-01-10 00:00:00", "2024-01-16 00:00:00"
         start, end = stamp(period_from), stamp(period_to)
@@ -405,15 +408,32 @@ class BulkTest(Scratch):
         self.write("history.dat", lines("txDateFrom=2024-01-10", "txTimeFrom=00:00:00",
                                         "txDateTo=2024-01-16", "txTimeTo=00:00:00")
                    + lines(*("txobs=obj%02d;Objekt %d;%s" % (i, i, kinds[i]) for i in range(24))))
-        result = self.run_export()
-        self.assertEqual((result.stdout, result.stderr), (b"", b""))
         expected = {}
         for i in range(24):
             series = sorted(kept[i])
             self.assertGreater(len(series), 400)
             expected["obj%02d.sqr" % i] = expected_series(
                 kinds[i], "Objekt %d" % i, series, period_from, period_to, f32(0.09), 1800)
+        return expected
+
+    def test_twenty_four_objects_and_thousands_of_rows(self):
+        expected = self.twenty_four_objects()
+        result = self.run_export()
+        self.assertEqual((result.stdout, result.stderr), (b"", b""))
         self.assertSeries(expected)
+
+    def test_exports_started_together(self):
+        # Neither run may take the other's temporaries for leftovers of a
+        # killed run: both end well, and the files are whole (the last
+        # writer's).
+        expected = self.twenty_four_objects()
+        for _ in range(50):
+            runs = [subprocess.Popen([PROGRAM], cwd=self.dir, env=testkit.ENV,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                    for _ in range(2)]
+            self.assertEqual([run.communicate(timeout=120) + (run.returncode,) for run in runs],
+                             [(b"", b"", 0)] * 2)
+            self.assertSeries(expected)
 
 
 if __name__ == "__main__":

@@ -1,8 +1,9 @@
 """Faults around the series export: a full disk, a database locked for longer
-than the busy time-out, a file that is no database, a refused period, an
-object chosen twice, leftovers of a killed run and a read-only working
-directory. The last good series files must stay in place, the exit status
-must tell, and standard error must say why.
+than the busy time-out, a file that is no database or cannot be opened, a
+refused period, an object chosen twice, leftovers of a killed run and of one
+just starting, and a read-only working directory. The last good series files
+must stay in place, the exit status must tell, and standard error must say
+why.
 
 Needs PROGRAM_HISTSERIES_LOCALCFG and TZ=Europe/Berlin.
 """
@@ -33,6 +34,9 @@ BIG = (b"Zeit, B\n2024-03-05 00:00:00,0\n"
                                                time.gmtime(stamp("2024-03-05 00:00:00") + 60 * i))
                                  .encode(), i) for i in range(200))
        + b"2024-03-06 00:00:00,199\n")
+# A process id that no process has: above the largest the kernel hands out.
+with open("/proc/sys/kernel/pid_max") as f:
+    NO_PROCESS = int(f.read()) + 1
 KEPT = (b"HistSeries: the history query failed; small.sqr is kept as it was\n"
         b"HistSeries: the history query failed; big.sqr is kept as it was\n")
 
@@ -104,7 +108,9 @@ class HistSeriesFaults(unittest.TestCase):
              {"small.sqr": SMALL, "big.sqr": BIG}),
             ("leftovers of a killed run", SELECTION, "leftovers", 0, "",
              {"small.sqr": SMALL, "big.sqr": BIG, "big.sqr.LiVe01": b"a running export\n",
-              "small.sqr.keep": b"not ours\n", "other.sqr.Ab12Cd": b"not chosen\n"}),
+              "small.sqr.keep": b"not ours\n", "other.sqr.Ab12Cd": b"not chosen\n",
+              # Just created by a running export that has not locked it yet.
+              "small.sqr.%d.LiVe02" % os.getpid(): b"a starting export\n"}),
         ]
         for name, selection, fault, status, stderr, files in cases:
             with self.subTest(case=name):
@@ -126,10 +132,12 @@ class HistSeriesFaults(unittest.TestCase):
                     holder = sqlite3.connect(self.db, isolation_level=None, timeout=0)
                     holder.execute("begin exclusive")
                 if fault == "leftovers":
-                    for leftover in ("small.sqr.Ab12Cd", "big.sqr.x9Y8z7", "big.sqr.000000"):
+                    for leftover in ("small.sqr.Ab12Cd", "big.sqr.x9Y8z7", "big.sqr.000000",
+                                     "big.sqr.%d.Ab12Cd" % NO_PROCESS):
                         faultkit.write(os.path.join(self.dir, leftover), b"cut short")
-                    for leftover in ("big.sqr.LiVe01", "small.sqr.keep", "other.sqr.Ab12Cd"):
-                        faultkit.write(os.path.join(self.dir, leftover), files[leftover])
+                    for leftover in files:
+                        if leftover not in ("small.sqr", "big.sqr"):
+                            faultkit.write(os.path.join(self.dir, leftover), files[leftover])
                     held = open(os.path.join(self.dir, "big.sqr.LiVe01"), "rb")
                     fcntl.flock(held, fcntl.LOCK_EX)
                 try:
