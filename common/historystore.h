@@ -38,7 +38,7 @@ struct sqlite3;
 // the statement runs; false stops the run as Failed.
 using HistoryConnectionSetup = bool (*)(sqlite3* connection, void* context);
 
-// RunHistoryStatement with `setup` applied to the connection first. Only a
+// RunHistoryStatement with `setup` (unless null) applied to the connection first. Only a
 // store file that does not exist counts as Missing here: one that exists but
 // cannot be opened (permission denied) is OpenFailed, reported on standard
 // error, so that a caller never shows it as an empty history. Reports its

@@ -18,8 +18,9 @@
 //         on standard output; store errors, objects without a series file,
 //         a refused period and objects chosen twice on standard error.
 // Exit status: 0 done; 1 period missing, unreadable or reversed; 2 no
-// HistPath.cfg; 3 the query failed; 4 a series file not written. Only 3 and
-// 4 leave earlier series files in place of fresh ones.
+// HistPath.cfg; 3 the query failed (also: history.db exists but cannot be
+// read); 4 a series file not written. Only 3 and 4 leave earlier series files
+// in place of fresh ones.
 #include <cstdio>
 #include <string>
 
@@ -92,8 +93,11 @@ int main(int argc, char** argv) {
 
   // Rows stream from SQLite into the open files. A query that failed (a
   // locked database, a file that is no database) replaces no good series.
-  StoreOutcome outcome = RunHistoryStatement(
-      storePath, BuildSeriesQuery(fromSeconds, toSeconds, selection.objects), OnHistoryRow);
+  // Only a history file that does not exist is no data: one that cannot be
+  // opened or read (its permissions) is a failed query, as in HistQuery.
+  StoreOutcome outcome = RunLimitedHistoryStatement(
+      storePath, BuildSeriesQuery(fromSeconds, toSeconds, selection.objects), OnHistoryRow, nullptr,
+      nullptr);
   bool queryRan = outcome == StoreOutcome::Ran || outcome == StoreOutcome::Missing;
 
   for (int i = 0; i < count; ++i) {

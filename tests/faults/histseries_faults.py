@@ -151,18 +151,28 @@ class HistSeriesFaults(unittest.TestCase):
                 self.assertEqual(err, stderr)
                 self.assertEqual(self.series(), files)
 
-    def test_read_only_working_directory(self):
+    def test_runs_without_the_rights_they_need(self):
+        """Each row: the mode of the working directory and of history.db, the
+        exit status, standard error. The last good series files stay."""
         demote, reason = faultkit.unprivileged()
         if reason:
             self.skipTest(reason)
         faultkit.make_history(self.db, ROWS)
-        faultkit.open_to_all(self.db)
-        os.chmod(self.dir, 0o555)
         self.addCleanup(os.chmod, self.dir, 0o700)
-        err = self.run_export(demote, status=4)
-        self.assertEqual(err, "HistSeries: cannot create series file small.sqr: Permission denied\n"
-                              "HistSeries: cannot create series file big.sqr: Permission denied\n")
-        self.assertEqual(self.series(), GOOD)
+        cases = [
+            ("read-only working directory", 0o555, 0o666, 4,
+             "HistSeries: cannot create series file small.sqr: Permission denied\n"
+             "HistSeries: cannot create series file big.sqr: Permission denied\n"),
+            # Only a missing history file is no data.
+            ("history.db that cannot be opened", 0o777, 0o000, 3,
+             "Error opening %s : Permission denied\n" % self.db + KEPT.decode()),
+        ]
+        for name, dir_mode, db_mode, status, stderr in cases:
+            with self.subTest(case=name):
+                os.chmod(self.dir, dir_mode)
+                os.chmod(self.db, db_mode)
+                self.assertEqual(self.run_export(demote, status=status), stderr)
+                self.assertEqual(self.series(), GOOD)
 
 
 if __name__ == "__main__":
