@@ -10,8 +10,8 @@
 // these points at that width covers the same pixels as the line through every
 // row: within a column both span the smallest to the largest value, and
 // between columns both run from one column's last row to the next one's
-// first. So a column holds at most 4 points, and a series at most 4 times the width,
-// however many rows there are.
+// first. So a column holds at most 4 points, and a series at most 4 times
+// the width, however many rows there are.
 //
 // A value text that does not read as a number (ReadValueNumber) is a null
 // point, a gap in the line, never 0. The smallest and the largest are taken
