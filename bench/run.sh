@@ -17,6 +17,7 @@
 set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD:-$repo/build-bench}
+"$repo/scripts/web-deps.sh"
 log=$(mktemp)
 if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRELEASE_STATIC=ON &&
        cmake --build "$build" -j2 --target HistQuery-localcfg HistSeries-localcfg \

@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh base cross
+./scripts/web-deps.sh
 build=build-armhf
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/armhf-toolchain.cmake \
       -DRELEASE_STATIC=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -32,7 +33,17 @@ if [[ "$page" != "$expected_start"* || "$page" != *"Error opening HistPath.cfg<b
   if [ -n "${TEST_TALLY:-}" ]; then echo "archive 0 1 0" >>"$TEST_TALLY"; fi
   exit 1
 fi
+# The chart's browser files, uPlot with its licence among them, ship in web/.
+for file in uPlot.iife.min.js uPlot.min.css uPlot-LICENSE.txt histchart.js histchart.css; do
+  if [ ! -s "$top/web/$file" ]; then
+    echo "release archive lacks web/$file" >&2
+    echo "archive: 0 passed, 1 failed, 0 skipped"
+    if [ -n "${TEST_TALLY:-}" ]; then echo "archive 0 1 0" >>"$TEST_TALLY"; fi
+    exit 1
+  fi
+done
 version=$(cd "$top" && qemu-arm -L /usr/arm-linux-gnueabihf bin/CcuDeviceImport --version)
-echo "release archive: $archive ($(stat -c %s "$archive") bytes); unpacked HistQuery answers; $version"
+echo "release archive: $archive ($(stat -c %s "$archive") bytes); unpacked HistQuery answers;" \
+     "web/ holds the chart's files; $version"
 echo "archive: 1 passed, 0 failed, 0 skipped"
 if [ -n "${TEST_TALLY:-}" ]; then echo "archive 1 0 0" >>"$TEST_TALLY"; fi

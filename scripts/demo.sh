@@ -12,6 +12,7 @@ port=${DEMO_PORT:-8080}
 build=${DEMO_BUILD_DIR:-build}
 
 ./scripts/install-deps.sh
+./scripts/web-deps.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)" --target HistQuery-localcfg
 
@@ -19,6 +20,11 @@ rm -rf "$run"
 mkdir -p "$run/docroot" "$run/data"
 cp "$build/histquery/HistQuery-localcfg" "$run/docroot/HistQuery.ksq"
 cp demo/index.html demo/MainMenu.htm demo/servmain.ksq "$run/docroot/"
+# The chart's browser files lie beside HistQuery.ksq, as on the device.
+for file in uPlot.iife.min.js uPlot.min.css uPlot-LICENSE.txt histchart.js histchart.css; do
+  cp "$build/histquery/web/$file" "$run/docroot/"
+done
+python3 demo/make_favicon.py "$run/docroot/favicon.ico"
 chmod +x "$run/docroot/servmain.ksq"
 # The report runs in the docroot and finds the database through this file.
 echo "$run/data" >"$run/docroot/HistPath.cfg"

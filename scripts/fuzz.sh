@@ -21,6 +21,7 @@ build=${FUZZ_BUILD:-$root/build-fuzz}
 [[ $build = /* ]] || build=$root/$build
 
 ./scripts/install-deps.sh base fuzz
+./scripts/web-deps.sh
 CC=clang CXX=clang++ cmake -S . -B "$build" -DFUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target fuzzers
 

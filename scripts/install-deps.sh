@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build, the tests and the demo need.
-# Usage: install-deps.sh [GROUP...]   groups: base (default), cross, browser, fuzz
+# Usage: install-deps.sh [GROUP...]   groups: base (default), cross, web, browser, fuzz
 # Safe to run again: only missing packages are installed.
 set -euo pipefail
 
@@ -18,6 +18,8 @@ for group in "${groups[@]}"; do
       packages+=(crossbuild-essential-armhf qemu-user
                  libsqlite3-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
                  libexpat1-dev:armhf libcurl4-openssl-dev:armhf libssl-dev:armhf) ;;
+    web)  # npm for the chart page's pinned browser files (scripts/web-deps.sh)
+      command -v npm >/dev/null || packages+=(nodejs npm) ;;
     browser)
       packages+=(chromium)
       command -v npm >/dev/null || packages+=(nodejs npm) ;;

@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh base
+./scripts/web-deps.sh
 build=build-asan
 cmake -S . -B "$build" -DSANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 cmake --build "$build" -j"$(nproc)"

@@ -28,6 +28,7 @@ trap summary EXIT
 
 step "host build and tests"
 ./scripts/install-deps.sh base
+./scripts/web-deps.sh
 if ./scripts/format-check.sh; then echo "format 1 0 0" >>"$TEST_TALLY"
 else echo "format 0 1 0" >>"$TEST_TALLY"; exit 1; fi
 browser=OFF

@@ -1,0 +1,122 @@
+// One object's series for the chart, decimated to the chart's width, and its
+// statistics, both in one pass over the rows in time order.
+//
+// The period [from, to] (the history's own seconds, both ends inclusive) is
+// cut into `width` pixel columns of equal length; a row at time t falls into
+// column (t - from) * width / (to - from + 1). Of every column the series
+// keeps the first, the smallest, the largest and the last row, in time order
+// and each row once (M4 aggregation: Jugel et al., "M4: A Visualization-
+// Oriented Time Series Data Aggregation", VLDB 2014). A line drawn through
+// these points at that width covers the same pixels as the line through every
+// row: within a column both span the smallest to the largest value, and
+// between columns both run from one column's last row to the next one's
+// first. So a column holds at most 4 points, and a series at most 4 times
+// the width, however many rows there are.
+//
+// A value text that does not read as a number (ReadValueNumber) is a null
+// point, a gap in the line, never 0. The smallest and the largest are taken
+// among the numbers; the first and the last row of a column are kept as they
+// are, null or not, so a gap that begins or ends in a column reaches its
+// neighbours exactly as it does between the rows. A null that lies strictly
+// inside a column (it is neither the first nor the last row there) is not
+// kept: the gap it makes is narrower than the column, and its place may
+// already be taken by the 4 points.
+//
+// Width 0 keeps every row as a point, up to a bound of points; past it the
+// series is cut (the statistics still count every row).
+//
+// Rows must come in time order; one that does not stays in the column of the
+// row before it, and adds no time to the mean.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+// The chart's width in pixel columns: a request may ask for 100 to 4000.
+constexpr int kChartWidthDefault = 1000;
+constexpr int kChartWidthMin = 100;
+constexpr int kChartWidthMax = 4000;
+// Width 0 keeps every row: at most this many points in one answer, shared by
+// its objects (each series gets its part as its own bound).
+constexpr size_t kRawPointLimit = 1000 * 1000;
+
+// What a null value is held as: no number reads as NaN.
+constexpr double kNullValue = std::numeric_limits<double>::quiet_NaN();
+
+// One point of the line; a NaN value is null.
+struct ChartPoint {
+  int32_t time;
+  double value;
+};
+
+// The statistics of every row of the series. `count` is the number of rows;
+// `first` and `last` their first and last time (when count > 0). The others
+// are of the rows whose value reads as a number; they are NaN (null) when
+// there is none:
+// - min and max with the time of the first row that holds them;
+// - mean: time-weighted over [first, last], each number holding from its row
+//   to the next row (a null row holds nothing). Where that covers no time at
+//   all (one row, all rows at one time) it is the plain mean of the numbers;
+// - lastValue: the value of the last row (null when that is no number).
+struct ChartStats {
+  int64_t count = 0;
+  int32_t first = 0;
+  int32_t last = 0;
+  double min = kNullValue;
+  int32_t minTime = 0;
+  double max = kNullValue;
+  int32_t maxTime = 0;
+  double mean = kNullValue;
+  double lastValue = kNullValue;
+};
+
+class ChartSeries {
+ public:
+  // Width 0 keeps every row up to `rawLimit` points. A period whose end lies
+  // before its start is taken as its start's second alone.
+  ChartSeries(int32_t from, int32_t to, int width, size_t rawLimit = kRawPointLimit);
+
+  // One row: its time and its value text (null for an SQL NULL).
+  void Add(int32_t time, const char* text, size_t length);
+
+  // Ends the last column; call once after the last row, before Points().
+  void Finish();
+
+  const std::vector<ChartPoint>& Points() const { return points_; }
+  // Width 0 only: rows were left out past the bound.
+  bool Cut() const { return cut_; }
+  ChartStats Stats() const;
+
+ private:
+  // A row kept for the open column, with its place in the column's order.
+  struct Kept {
+    int32_t time = 0;
+    double value = 0;
+    int64_t order = 0;
+  };
+
+  int ColumnOf(int32_t time) const;
+  void CloseColumn();
+
+  int64_t from_;
+  int64_t span_;  // seconds of the period, at least 1
+  int width_;
+  size_t rawLimit_;
+  std::vector<ChartPoint> points_;
+  bool cut_ = false;
+
+  // The open column: -1 before the first row.
+  int column_ = -1;
+  int64_t order_ = 0;
+  Kept first_, last_, min_, max_;
+  bool columnHasNumber_ = false;
+
+  // Statistics so far; the mean is made from the sums at the end.
+  ChartStats stats_;
+  int64_t numberCount_ = 0;
+  double numberSum_ = 0;
+  double weightedSum_ = 0;
+  int64_t weightSeconds_ = 0;
+};

@@ -1,0 +1,58 @@
+// Fixed texts of the views beside the report: the chart data, the chart page
+// and the download. The chart page is ISO-8859-15 like the report; the chart
+// data and the download are UTF-8.
+#pragma once
+
+// Request keys of the views.
+constexpr const char kViewKey[] = "VIEW=";
+constexpr const char kWidthKey[] = "WIDTH=";
+
+// The chart data.
+constexpr const char kJsonHead[] =
+    "Content-Type: application/json\n"
+    "X-Content-Type-Options: nosniff\n"
+    "\n";
+
+// The download: header, byte-order mark (so that a spreadsheet reads UTF-8)
+// and the head line. The file name's slots take the period's ends as
+// YYYY-MM-DD_HHMMSS.
+constexpr const char kCsvHeadFormat[] =
+    "Content-Type: text/csv; charset=utf-8\n"
+    "Content-Disposition: attachment; filename=\"Historie_%s_%s.csv\"\n"
+    "X-Content-Type-Options: nosniff\n"
+    "\n"
+    "\xEF\xBB\xBF"
+    "Zeit;Objekt;Bezeichnung;Wert;Werttext;Quelle\r\n";
+constexpr const char kCsvLineEnd[] = "\r\n";
+
+// The chart page. Its three slots take the selection as request keys, ready
+// for an attribute (see PrintChartPage); histchart.js reads the first and
+// draws the chart, the table and the links from it.
+constexpr const char kChartPageFormat[] =
+    "Content-type: text/html; charset=iso-8859-15\n"
+    "\n"
+    "<!DOCTYPE HTML>\n"
+    "<html><head><title>History-Diagramm</title>\n"
+    "<meta name='viewport' content='width=device-width, initial-scale=1.0'>\n"
+    "<meta charset='iso-8859-15'>\n"
+    "<link rel='stylesheet' href='uPlot.min.css'><link rel='stylesheet' href='histchart.css'>\n"
+    "</head>\n"
+    "<body>\n"
+    "<img src='favicon.ico' class='histchart-icon' alt=''>\n"
+    "<h1>History-Diagramm</h1>\n"
+    "<main id='histchart' data-query='%s'>\n"
+    "<p><button type='button' id='histchart-back' disabled>Zur\xFC"
+    "ck</button> <span id='histchart-status'>Daten werden geladen ...</span></p>\n"
+    "<div id='histchart-plot'></div>\n"
+    "<div class='histchart-scroll'><table id='histchart-stats'><thead><tr><th>Bezeichnung</th>"
+    "<th>Zeilen</th><th>Von</th><th>Bis</th><th>Minimum</th><th>am</th><th>Maximum</th>"
+    "<th>am</th><th>Mittelwert</th><th>Letzter Wert</th></tr></thead><tbody></tbody>"
+    "</table></div>\n"
+    "<p><a id='histchart-report' href='HistQuery.ksq?%s'>Liste</a> "
+    "<a id='histchart-csv' href='HistQuery.ksq?VIEW=CSV&amp;%s'>Download (CSV)</a></p>\n"
+    "</main>\n"
+    "<button type=\"button\" onclick=\"window.location.href = 'MainMenu.htm'\">Home</button>\n"
+    "<button type=\"button\" onclick=\"window.location.href = "
+    "'servmain.ksq?HTM=histobj.cls'\">Historyauswahl</button>\n"
+    "<script src='uPlot.iife.min.js'></script><script src='histchart.js'></script>\n"
+    "</body></html>\n";
