@@ -121,7 +121,7 @@ void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome
   // Rows that came before a failure stay on the page; their table is closed.
   if (state.sqlMode && state.rowCount > 0) std::fputs(kTableEnd, out);
   if (outcome == RunOutcome::Refused) {
-    std::fputs(kOtherSiteRefused, out);
+    std::fputs(state.sqlMode ? kOtherSiteSqlRefused : kOtherSiteRefused, out);
     return;
   }
   if (outcome == RunOutcome::NoPeriod) {
@@ -160,4 +160,9 @@ void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome
 
 void PrintPageEnd(FILE* out) {
   std::fputs(kPageEnd, out);
+}
+
+void PrintHostRefusal(FILE* out, const char* name) {
+  // The name only helps the reader find it; a long one is shown cut.
+  std::fprintf(out, kHostRefusedFormat, HtmlEscaped(std::string(name).substr(0, 255)).c_str());
 }

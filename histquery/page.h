@@ -25,3 +25,6 @@ void PrintModeHeader(FILE* out, const ReportState& state);
 void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome);
 
 void PrintPageEnd(FILE* out);
+
+// The short page that refuses a request to the host name `name`.
+void PrintHostRefusal(FILE* out, const char* name);

@@ -25,10 +25,10 @@ void TakeSelection(ReportState& state) {
   bool periodFromRequest = false;
   if (!state.request.empty()) {
     std::string content = TakeRequestValues(state, periodFromRequest);
-    // A page of another site that asks for a change leaves no trace, the
-    // selection file included (a free SQL text may change rows). Without a
-    // writable working directory the report still runs, unsaved.
-    if (!(state.fromOtherSite && AsksForChange(state)))
+    // A change that is not shown to come from our own page leaves no trace,
+    // the selection file included (a free SQL text may change rows). Without
+    // a writable working directory the report still runs, unsaved.
+    if (state.fromOwnPage || !AsksForChange(state))
       ReplaceFileContent(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content);
   }
   // The delete link repeats a request that carried its period and objects;

@@ -55,6 +55,17 @@ NOT_DELETED = "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xf6scht</
 FAILED = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n"
 NO_PERIOD = "<b>Es wurde kein Zeitraum ausgew\xe4hlt</b><hr>\n"
 OTHER_SITE = "<b>Fehler: Die Anfrage kam von einer fremden Seite, es wurde nichts ge\xe4ndert</b><hr>\n"
+OTHER_SITE_SQL = ("<b>Fehler: Die Anfrage kam von einer fremden Seite, die SQL-Abfrage wurde nicht "
+                  "ausgef\xfchrt</b><hr>\n")
+HOST_REFUSED = ("Status: 403 Forbidden\nContent-type: text/html\n\n<!DOCTYPE HTML>\n"
+                "<html><head><title>SQL-Ergebnis</title>\n<meta charset='iso-8859-15'></head>\n"
+                "<body>\n<b>Fehler: Der Name %s ist f\xfcr dieses Ger\xe4t nicht freigegeben</b><br>\n"
+                "Rufen Sie die Seite \xfcber die IP-Adresse des Ger\xe4ts auf, oder tragen Sie den "
+                "Namen in die Datei HistHosts.cfg neben dem Programm HistQuery ein (ein Name je "
+                "Zeile).\n</body></html>\n")
+# What a browser sends with a request from the report's own page: a run that
+# changes rows needs it, a report does not care.
+OWN_PAGE = {"HTTP_SEC_FETCH_SITE": "same-origin"}
 PERIOD = "txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
 
 REQUEST = ("txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
@@ -116,8 +127,8 @@ class Site:
             testkit.make_history(self.db, [(stamp(r[0]),) + tuple(r[1:]) for r in rows])
 
     def run(self, method="GET", query=None, body=None, content_length=None, timeout=30,
-            headers=None, program=None):
-        env = dict(headers or {})
+            headers=OWN_PAGE, program=None, **options):
+        env = dict(headers)
         if method is not None:
             env["REQUEST_METHOD"] = method
         if query is not None:
@@ -126,7 +137,7 @@ class Site:
             content_length = str(len(body))
         if content_length is not None:
             env["CONTENT_LENGTH"] = content_length
-        proc = testkit.run([program or BIN], env, body or b"", self.dir, timeout=timeout)
+        proc = testkit.run([program or BIN], env, body or b"", self.dir, timeout=timeout, **options)
         self.stderr = proc.stderr.decode("latin-1")
         if proc.returncode != 0:
             raise AssertionError("exit status %d" % proc.returncode)
@@ -368,39 +379,86 @@ class ChangeTests(unittest.TestCase):
     def setUp(self):
         self.site = Site(self)
 
-    def test_pages_of_other_sites_change_nothing(self):
+    def test_only_our_own_page_changes_rows(self):
         sql_delete = "SQL=delete+from+HISTORY+where+1&DFW=histsql.dat&" + PERIOD
         sql_select = "SQL=select+count(*)+from+HISTORY+where+1&" + PERIOD
-        other = {"HTTP_HOST": "box:8080", "HTTP_SEC_FETCH_SITE": "same-site"}
+        deletion = "ACTION=DEL&" + REQUEST
+        everything = ("ACTION=DEL&txDateFrom=1970-01-02&txTimeFrom=00%3A00&txDateTo=2037-12-31"
+                      "&txTimeTo=23%3A59")
+        host = {"HTTP_HOST": "box:8080"}
         cases = [  # query, headers, closing (None: it ran), rows left
-            ("ACTION=DEL&" + REQUEST, other, OTHER_SITE, len(ROWS)),
-            ("ACTION=DEL&" + REQUEST, {"HTTP_HOST": "box:8080", "HTTP_ORIGIN": "null"},
+            # Over plain http a foreign page's navigation or <img> sends no
+            # Sec-Fetch-Site nor Origin, and it can strip the Referer.
+            (everything, host, OTHER_SITE, len(ROWS)),
+            (sql_delete, host, OTHER_SITE_SQL, len(ROWS)),
+            (sql_select, {}, OTHER_SITE_SQL, len(ROWS)),
+            (deletion, dict(host, HTTP_SEC_FETCH_SITE="same-site"), OTHER_SITE, len(ROWS)),
+            (deletion, dict(host, HTTP_SEC_FETCH_SITE="none"), OTHER_SITE, len(ROWS)),
+            (everything, dict(host, HTTP_SEC_FETCH_SITE="cross-site"), OTHER_SITE, len(ROWS)),
+            (deletion, dict(host, HTTP_ORIGIN="null", HTTP_REFERER="http://box:8080/"),
              OTHER_SITE, len(ROWS)),
-            ("ACTION=DEL&" + REQUEST, {"HTTP_HOST": "box:8080",
-                                       "HTTP_REFERER": "http://evil/x.html"}, OTHER_SITE, len(ROWS)),
-            ("ACTION=DEL&txDateFrom=1970-01-02&txTimeFrom=00%3A00&txDateTo=2037-12-31"
-             "&txTimeTo=23%3A59", {"HTTP_HOST": "box", "HTTP_SEC_FETCH_SITE": "cross-site"},
-             OTHER_SITE, len(ROWS)),
-            (sql_delete, other, OTHER_SITE, len(ROWS)),
-            ("SQL=drop+table+HISTORY&" + PERIOD, other, FAILED, len(ROWS)),
-            (sql_select, other, None, len(ROWS)),
-            ("ACTION=DEL&" + REQUEST, {"HTTP_HOST": "box:8080", "HTTP_SEC_FETCH_SITE": "same-origin",
-                                       "HTTP_ORIGIN": "http://box:8080"}, DELETED, 3),
-            (sql_delete, {"HTTP_HOST": "box:8080", "HTTP_ORIGIN": "http://box:8080"}, None, 2),
+            (deletion, dict(host, HTTP_REFERER="http://evil/x.html"), OTHER_SITE, len(ROWS)),
+            (sql_delete, dict(host, HTTP_ORIGIN="http://evil:8080"), OTHER_SITE_SQL, len(ROWS)),
+            ("SQL=drop+table+HISTORY&" + PERIOD, dict(host, HTTP_SEC_FETCH_SITE="same-site"),
+             OTHER_SITE_SQL, len(ROWS)),
+            # Reports stay open to every request.
+            (REQUEST, dict(host, HTTP_SEC_FETCH_SITE="cross-site"), None, len(ROWS)),
+            # Our own page: the delete button navigates (Referer), the SQL
+            # form posts (Origin); a secure or loopback origin says so itself.
+            (deletion, dict(host, HTTP_REFERER="http://box:8080/HistQuery.ksq"), DELETED, 3),
+            (deletion, dict(HTTP_HOST="box", HTTP_REFERER="http://box:80/"), DELETED, 3),
+            (deletion, dict(host, HTTP_SEC_FETCH_SITE="same-origin",
+                            HTTP_ORIGIN="http://box:8080"), DELETED, 3),
+            (sql_delete, dict(host, HTTP_ORIGIN="http://box:8080"), None, 2),
         ]
         for query, headers, closing, left in cases:
             with self.subTest(query=query[:30], headers=headers):
                 site = Site(self)
+                with open(os.path.join(site.dir, "HistHosts.cfg"), "w") as f:
+                    f.write("box\n")
                 page = site.run(query=query, headers=headers)
                 if closing is None:
                     self.assertTrue(page.endswith(latin(SQL_DONE + END)) or
                                     latin("Datens\xe4tze gefunden") in page, page[-200:])
                 else:
                     self.assertTrue(page.endswith(latin(closing + END)), page[-200:])
-                    self.assertNotIn(latin(DELETED), page) if closing != DELETED else None
                 self.assertEqual(len(site.rows()), left)
-                if closing == OTHER_SITE:  # no trace at all: no selection file either
-                    self.assertEqual(sorted(site.listing()), ["HistPath.cfg", "data/history.db"])
+                if closing in (OTHER_SITE, OTHER_SITE_SQL):  # no trace: no selection file either
+                    self.assertEqual(sorted(site.listing()),
+                                     ["HistHosts.cfg", "HistPath.cfg", "data/history.db"])
+
+    def test_other_host_names_get_nothing(self):
+        own = socket.gethostname()
+        cases = [  # Host, allowed
+            ("evil.example:8091", False),
+            ("box.evil.example", False),
+            ("[::1", False),
+            ("192.168.178.20:8080", True),
+            ("[::1]:8080", True),
+            ("LOCALHOST", True),
+            ("Box:8080", True),  # listed in HistHosts.cfg
+            (own, True),
+        ]
+        for host, allowed in cases:
+            with self.subTest(host=host):
+                site = Site(self)
+                with open(os.path.join(site.dir, "HistHosts.cfg"), "w") as f:
+                    f.write("# this device\nbox\n")
+                before = site.listing()
+                # A rebound name is the page's own origin to the browser.
+                origin = "http://" + host
+                for query in ("ACTION=DEL&" + REQUEST, REQUEST,
+                              "SQL=delete+from+HISTORY+where+1&" + PERIOD):
+                    page = site.run(query=query, headers=dict(
+                        OWN_PAGE, HTTP_HOST=host, HTTP_ORIGIN=origin))
+                    if allowed:
+                        self.assertTrue(page.startswith(latin(HEAD)), page[:100])
+                    else:
+                        name = host.split(":")[0].lower() if host[0] != "[" else ""
+                        self.assertEqual(page, latin(HOST_REFUSED % name))
+                        self.assertEqual(site.listing(), before)
+                if allowed:
+                    self.assertLess(len(site.rows()), len(ROWS))
 
     def test_sql_texts_that_reach_beyond_the_rows_are_refused(self):
         before = self.site.listing()
@@ -454,7 +512,7 @@ class ChangeTests(unittest.TestCase):
         for text, env, failed, said in cases:
             with self.subTest(text=text[:30], env=env):
                 page = self.site.run(query="SQL=" + urllib.parse.quote_plus(text) + "&" + PERIOD,
-                                     headers=env, program=LIMITS_BIN)
+                                     headers=dict(OWN_PAGE, **env), program=LIMITS_BIN)
                 if failed:
                     self.assertTrue(page.endswith(latin(FAILED + END)), page[-200:])
                     self.assertIn(said, self.site.stderr)
@@ -588,9 +646,10 @@ class LighttpdTests(unittest.TestCase):
         self.server.wait(timeout=10)
         self.server.stderr.close()
 
-    def get(self, path, data=None):
+    def get(self, path, data=None, headers=None):
         url = "http://127.0.0.1:%d/%s" % (self.port, path)
-        with urllib.request.urlopen(url, data=data, timeout=30) as response:
+        request = urllib.request.Request(url, data=data, headers=headers or {})
+        with urllib.request.urlopen(request, timeout=30) as response:
             self.assertEqual(response.status, 200)
             self.assertEqual(response.headers["Content-Type"], "text/html")
             return response.read()
@@ -616,7 +675,9 @@ class LighttpdTests(unittest.TestCase):
         self.assertEqual(body, latin(expected.split("\n\n", 1)[1]))
         self.assertEqual(self.site.file("histobj.dat"), latin(SAVED.replace("Kueche", "K%FCche")))
         link = re.search(rb"window.location.href = '(HistQuery.ksq\?ACTION=DEL&[^']*)'", body)
-        body = self.get(link.group(1).decode("latin-1"))
+        # The button navigates from the report page, which the Referer names.
+        referer = "http://127.0.0.1:%d/HistQuery.ksq" % self.port
+        body = self.get(link.group(1).decode("latin-1"), headers={"Referer": referer})
         self.assertEqual(body, latin((HEAD + OBJ_BUTTON + DELETED + END).split("\n\n", 1)[1]))
         self.assertEqual(len(self.site.rows()), 3)
         self.assertEqual(self.get("HistQuery.ksq?" + request),
