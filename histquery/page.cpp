@@ -59,6 +59,18 @@ void AppendHtmlEscaped(std::string& out, const char* text) {
   out += run;
 }
 
+void PutHtmlEscaped(FILE* out, const char* text) {
+  const char* run = text;
+  for (const char* at = text; *at != '\0'; ++at) {
+    const char* reference = CharacterReference(*at);
+    if (reference == nullptr) continue;
+    std::fwrite(run, 1, static_cast<size_t>(at - run), out);
+    std::fputs(reference, out);
+    run = at + 1;
+  }
+  std::fputs(run, out);
+}
+
 std::string HtmlEscaped(const std::string& text) {
   std::string escaped;
   escaped.reserve(text.size());
