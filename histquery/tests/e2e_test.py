@@ -711,9 +711,15 @@ class LighttpdTests(unittest.TestCase):
         for name in ("histsql.dat.Ab12Cd", "data/history.db-journal"):
             with open(os.path.join(self.site.dir, name), "w") as f:
                 f.write("x")
+        with open(os.path.join(self.site.dir, "HistHosts.cfg"), "w") as f:
+            f.write("box\n")
         for path in ("histobj.dat", "histobj.d%61t", "HistPath.cfg", "HistPath%2Ecfg",
                      "data/history.db", "data/history.db-journal", "histsql.dat.Ab12Cd",
-                     "data/../histobj.dat"):
+                     "data/../histobj.dat", "HistHosts.cfg",
+                     # Whatever follows the name: the file would be served.
+                     "histobj.dat/", "histobj.dat%2f", "histobj.dat%2F", "HistPath.cfg/.",
+                     "data/history.db/", "histobj.dat/x.html", "HistPath.CFG%2F.",
+                     "histobj.dat%2e", "data%2fhistory.db"):
             with self.subTest(path=path):
                 with self.assertRaises(urllib.error.HTTPError) as refused:
                     self.get(path)
