@@ -174,7 +174,14 @@ class LoadTest(unittest.TestCase):
         reader = threading.Thread(target=read_selection_files)
         reader.start()
         try:
-            time.sleep(0.2)  # the inserter is under way
+            # The inserter is under way: every SQL page counts at least one
+            # LIVE row (on a loaded machine its start takes a while).
+            con = sqlite3.connect(self.db, timeout=30)
+            for _ in range(300):
+                if con.execute("select count(*) from HISTORY where ObjName='LIVE'").fetchone()[0]:
+                    break
+                time.sleep(0.02)
+            con.close()
             with ThreadPoolExecutor(WORKERS) as pool:
                 pages = list(pool.map(lambda kq: self.get(kq[1]), kinds))
         finally:
