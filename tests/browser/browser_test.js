@@ -688,11 +688,16 @@ const CASES = [
   }],
   ['an SQL update from our own page runs', async (page, site, db) => {
     const source = "select ObjName, Source from HISTORY where ObjName = 'TEMP_AUSSEN' order by TimeStamp";
+    const sent = recordReportRequests(page);
     await submitForm(page, site, 'sql', {
       from: ['2024-03-05', '00:00'], to: ['2024-03-05', '23:59'],
       sql: "update HISTORY set Source = 'Hand' where ObjName = 'TEMP_AUSSEN' or ObjName = 'NIEMAND'",
     });
     expectTrue((await visibleLines(page)).includes(SQL_DONE), `no line "${SQL_DONE}"`);
+    // The form's POST names our page twice, without any Sec-Fetch-* header.
+    const [headers] = await sent();
+    expectEqual([headers['sec-fetch-site'], headers.origin, headers.referer],
+        [undefined, site.slice(0, -1), site + 'auswahl.html'], 'what the SQL form sent');
     // Only the day of the period, though the condition has an "or".
     expectEqual(sqlite(db, source).split('\n').filter((l) => l !== ''),
         ['TEMP_AUSSEN|Hand', 'TEMP_AUSSEN|Sensor', 'TEMP_AUSSEN|Sensor'], 'rows after the update');
