@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "fuzzsupport.h"
+#include "histquery/crosssite.h"
+#include "histquery/hostrule.h"
 #include "histquery/page.h"
 #include "histquery/report.h"
 #include "histquery/reportstate.h"
@@ -88,7 +90,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // cannot hold one.
   ReportState state;
   state.request = UpToNul(data, size);
+  state.fromOwnPage = true;  // so that the selection files are written too
   std::string link = LinkEncoded(state.request);
+  // The request text stands in for the headers that decide about the host
+  // and the origin.
+  HostAllowed(state.request.c_str(), {"ccu", "ccu.lan"});
+  RequestOrigin origin;
+  origin.host = "ccu:8080";
+  origin.origin = state.request.c_str();
+  origin.referer = state.request.c_str();
+  FromOwnPage(origin);
 
   // The selection files go to the working directory: a private one. The next
   // input starts without them, as on a fresh device.

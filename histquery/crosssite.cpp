@@ -45,13 +45,10 @@ bool SameAuthority(const std::string& url, const char* host) {
 
 }  // namespace
 
-bool FromOtherSite(const RequestOrigin& request) {
-  if (Present(request.secFetchSite)) {
-    std::string site = request.secFetchSite;
-    return site != "same-origin" && site != "none";
-  }
-  if (Present(request.origin)) return !SameAuthority(request.origin, request.host);
-  if (Present(request.referer)) return !SameAuthority(request.referer, request.host);
+bool FromOwnPage(const RequestOrigin& request) {
+  if (Present(request.secFetchSite)) return std::string(request.secFetchSite) == "same-origin";
+  if (Present(request.origin)) return SameAuthority(request.origin, request.host);
+  if (Present(request.referer)) return SameAuthority(request.referer, request.host);
   return false;
 }
 

@@ -1,10 +1,11 @@
-// Whether a request that would change the history comes from another site.
+// Whether a request that would change the history comes from a page of this
+// host.
 //
 // The device has no login: any page that anyone on the home network opens can
-// make the browser send requests to it. Browsers say where a request comes
-// from; a request that would change data is refused when they name another
-// site. A request without any of these headers (a script, an old client)
-// is taken as before.
+// make the browser send requests to it. Over plain http at a LAN address or
+// name a browser sends no Sec-Fetch-* headers, and a foreign page can strip
+// its Referer, so the absence of a foreign header proves nothing: a change
+// runs only on positive proof that our own page sent it.
 #pragma once
 
 // The headers as the web server passes them (HTTP_SEC_FETCH_SITE,
@@ -16,13 +17,14 @@ struct RequestOrigin {
   const char* referer = nullptr;
 };
 
-// The rule, in this order:
-// 1. Sec-Fetch-Site present: only "same-origin" and "none" (typed by the
-//    user) are allowed; "same-site", "cross-site" and anything else are not.
-// 2. Else Origin present: "null", or a host:port other than Host, is refused.
-// 3. Else Referer present: a host:port other than Host is refused.
-// 4. None of them: allowed.
-bool FromOtherSite(const RequestOrigin& origin);
+// The proof, the first header present deciding:
+// 1. Sec-Fetch-Site is "same-origin" ("none", typed or bookmarked, is no
+//    proof: a link in a mail looks the same);
+// 2. else Origin names the host:port of Host (the port a scheme implies
+//    counts as given);
+// 3. else Referer names it.
+// Without any of them there is no proof.
+bool FromOwnPage(const RequestOrigin& origin);
 
 // The headers of this run, from the CGI environment.
 RequestOrigin CgiRequestOrigin();

@@ -7,7 +7,9 @@
 //
 // Reads: the request; HistPath.cfg (its first line names the directory of
 // history.db); history.db, table HISTORY; the selection file histobj.dat (for
-// an empty request) or the one named by DFW= in the working directory.
+// an empty request) or the one named by DFW= in the working directory;
+// HistHosts.cfg beside the program (host names besides IP addresses,
+// localhost and the machine's own name that the report answers to).
 // Writes: one ISO-8859-15 HTML page to standard output; histobj.dat or
 // histsql.dat (the last selection) in the working directory; deletes the
 // chosen objects' rows of the period from HISTORY after ACTION=DEL.
@@ -21,6 +23,7 @@
 
 #include "common/historystore.h"
 #include "histquery/crosssite.h"
+#include "histquery/hostrule.h"
 #include "histquery/page.h"
 #include "histquery/report.h"
 #include "histquery/reportstate.h"
@@ -48,6 +51,16 @@ StatementLimits RunLimits() {
   return limits;
 }
 
+// The allow file of host names: beside the installed program; the test and
+// demo builds read it from the working directory, as HistPath.cfg.
+std::string AllowedHostsFile() {
+#ifdef HISTHOSTS_CFG
+  return HISTHOSTS_CFG;
+#else
+  return AllowFileBesideProgram();
+#endif
+}
+
 }  // namespace
 
 int main() {
@@ -58,19 +71,25 @@ int main() {
   // A long page goes out in large writes, not in one per few rows.
   static char pageBuffer[64 * 1024];
   std::setvbuf(stdout, pageBuffer, _IOFBF, sizeof pageBuffer);
+  // A name that is not the device's own gets nothing at all: no selection
+  // file, no statement.
+  if (!CgiHostAllowed(AllowedHostsFile())) {
+    PrintHostRefusal(stdout, CgiHostName().c_str());
+    return kExitOk;
+  }
   Report.request = ReadRequest();
-  Report.fromOtherSite = FromOtherSite(CgiRequestOrigin());
+  Report.fromOwnPage = FromOwnPage(CgiRequestOrigin());
   PrintPageHead(stdout);
   TakeSelection(Report);
   PrintModeHeader(stdout, Report);
   std::string statement = Report.sqlMode ? "" : BuildObjectStatement(Report);
 
-  // A deletion that a page of another site asks for runs not at all; a free
-  // SQL text from there may only read. Without a usable period nothing runs:
-  // above all no deletion of everything a delete link without dates would
-  // otherwise ask for.
+  // A deletion or a free SQL text that is not shown to come from our own page
+  // runs not at all. Without a usable period nothing runs: above all no
+  // deletion of everything a delete link without dates would otherwise ask
+  // for.
   RunOutcome outcome = RunOutcome::NoPeriod;
-  if (!Report.sqlMode && Report.deleteFlag && Report.fromOtherSite) {
+  if (AsksForChange(Report) && !Report.fromOwnPage) {
     outcome = RunOutcome::Refused;
   } else if (Report.periodUsable) {
     std::string storePath;
@@ -79,7 +98,6 @@ int main() {
     StatementGuard guard;
     guard.limits = RunLimits();
     guard.freeText = Report.sqlMode;
-    guard.readOnly = Report.fromOtherSite;
     outcome = RunReportStatement(storePath, statement, guard);
   }
   PrintClosingSection(stdout, Report, outcome);

@@ -59,6 +59,18 @@ void AppendHtmlEscaped(std::string& out, const char* text) {
   out += run;
 }
 
+void PutHtmlEscaped(FILE* out, const char* text) {
+  const char* run = text;
+  for (const char* at = text; *at != '\0'; ++at) {
+    const char* reference = CharacterReference(*at);
+    if (reference == nullptr) continue;
+    std::fwrite(run, 1, static_cast<size_t>(at - run), out);
+    std::fputs(reference, out);
+    run = at + 1;
+  }
+  std::fputs(run, out);
+}
+
 std::string HtmlEscaped(const std::string& text) {
   std::string escaped;
   escaped.reserve(text.size());
@@ -121,7 +133,7 @@ void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome
   // Rows that came before a failure stay on the page; their table is closed.
   if (state.sqlMode && state.rowCount > 0) std::fputs(kTableEnd, out);
   if (outcome == RunOutcome::Refused) {
-    std::fputs(kOtherSiteRefused, out);
+    std::fputs(state.sqlMode ? kOtherSiteSqlRefused : kOtherSiteRefused, out);
     return;
   }
   if (outcome == RunOutcome::NoPeriod) {
@@ -160,4 +172,9 @@ void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome
 
 void PrintPageEnd(FILE* out) {
   std::fputs(kPageEnd, out);
+}
+
+void PrintHostRefusal(FILE* out, const char* name) {
+  // The name only helps the reader find it; a long one is shown cut.
+  std::fprintf(out, kHostRefusedFormat, HtmlEscaped(std::string(name).substr(0, 255)).c_str());
 }

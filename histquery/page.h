@@ -12,6 +12,11 @@ std::string HtmlEscaped(const std::string& text);
 // The same, appended to `out`: the row printer builds its lines in place.
 void AppendHtmlEscaped(std::string& out, const char* text);
 
+// The same, written to `out` piece by piece: a cell of a free SQL text may
+// be a megabyte of quotes, six times that escaped, and never needs to stand
+// whole in memory.
+void PutHtmlEscaped(FILE* out, const char* text);
+
 // The request text as it may stand in the delete link, inside a JavaScript
 // string inside an attribute: every byte a query string does not normally
 // hold is percent-encoded, so ordinary requests come out unchanged.
@@ -25,3 +30,6 @@ void PrintModeHeader(FILE* out, const ReportState& state);
 void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome);
 
 void PrintPageEnd(FILE* out);
+
+// The short page that refuses a request to the host name `name`.
+void PrintHostRefusal(FILE* out, const char* name);

@@ -80,7 +80,26 @@ constexpr const char kDeletionFailed[] =
     "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xF6scht</b><hr>\n";
 constexpr const char kOtherSiteRefused[] =
     "<b>Fehler: Die Anfrage kam von einer fremden Seite, es wurde nichts ge\xE4ndert</b><hr>\n";
+constexpr const char kOtherSiteSqlRefused[] =
+    "<b>Fehler: Die Anfrage kam von einer fremden Seite, die SQL-Abfrage wurde nicht "
+    "ausgef\xFChrt</b><hr>\n";
 constexpr const char kNoPeriod[] = "<b>Es wurde kein Zeitraum ausgew\xE4hlt</b><hr>\n";
 
 // Page end.
 constexpr const char kPageEnd[] = "</body></html>\n";
+
+// The whole page for a request to a host name that is not the device's own
+// (the name, HTML-escaped, goes into the first %s).
+constexpr const char kHostRefusedFormat[] =
+    "Status: 403 Forbidden\n"
+    "Content-type: text/html\n"
+    "\n"
+    "<!DOCTYPE HTML>\n"
+    "<html><head><title>SQL-Ergebnis</title>\n"
+    "<meta charset='iso-8859-15'></head>\n"
+    "<body>\n"
+    "<b>Fehler: Der Name %s ist f\xFCr dieses Ger\xE4t nicht freigegeben</b><br>\n"
+    "Rufen Sie die Seite \xFC"
+    "ber die IP-Adresse des Ger\xE4ts auf, oder tragen Sie den Namen in die Datei "
+    "HistHosts.cfg neben dem Programm HistQuery ein (ein Name je Zeile).\n"
+    "</body></html>\n";

@@ -13,9 +13,9 @@ ReportState Report;
 
 namespace {
 
-// The line of the row being printed. It lives as long as the run, so its room
-// is allocated for the first rows and reused by all others, and each row goes
-// to the stream in one write.
+// The line of the object report's row being printed. It lives as long as the
+// run, so its room is allocated for the first rows and reused by all others,
+// and each row goes to the stream in one write.
 std::string Line;
 
 // Appends `format` up to its next "%s", or all of it, and returns what
@@ -35,6 +35,28 @@ void AppendCell(std::string& out, int columnCount, char** values, int column) {
   AppendHtmlEscaped(out, values[column]);
 }
 
+// `format` with `text` HTML-escaped in its one "%s", written in pieces.
+void PutFormatted(FILE* out, const char* format, const char* text) {
+  const char* slot = std::strstr(format, "%s");
+  std::fwrite(format, 1, static_cast<size_t>(slot - format), out);
+  if (text != nullptr) PutHtmlEscaped(out, text);
+  std::fputs(slot + 2, out);
+}
+
+// A table row of a free SQL text: whatever it selects (columns of a megabyte
+// each), the cells go out in pieces and never stand whole in memory.
+void PutTableRow(FILE* out, const ReportState& state, const char* time, int columnCount,
+                 char** values, char** names) {
+  if (state.rowCount == 1) {
+    std::fputs(kTableStart, out);
+    for (int i = 0; i < columnCount; ++i) PutFormatted(out, kTableHeadCellFormat, names[i]);
+    std::fputs(kTableHeadEnd, out);
+  }
+  PutFormatted(out, kTableRowStartFormat, time);
+  for (int i = 1; i < columnCount; ++i) PutFormatted(out, kTableCellFormat, values[i]);
+  std::fputs(kTableRowEnd, out);
+}
+
 }  // namespace
 
 int ReportRow(void*, int columnCount, char** values, char** names) {
@@ -49,33 +71,18 @@ void PrintRow(FILE* out, ReportState& state, int columnCount, char** values, cha
   int32_t stamp = static_cast<int32_t>(std::strtol(values[0], nullptr, 10));
   char time[TimestampTextSize];
   FormatTimestampInto(time, stamp, TimestampForm::Report);
-  Line.clear();
   if (state.sqlMode) {
-    if (state.rowCount == 1) {
-      std::fputs(kTableStart, out);
-      for (int i = 0; i < columnCount; ++i) {
-        std::fprintf(out, kTableHeadCellFormat, HtmlEscaped(names[i] ? names[i] : "").c_str());
-      }
-      std::fputs(kTableHeadEnd, out);
-    }
-    const char* rest = AppendUpToSlot(Line, kTableRowStartFormat);
-    Line += time;
-    Line += rest;
-    for (int i = 1; i < columnCount; ++i) {
-      rest = AppendUpToSlot(Line, kTableCellFormat);
-      AppendCell(Line, columnCount, values, i);
-      Line += rest;
-    }
-    Line += kTableRowEnd;
-  } else {
-    const char* rest = AppendUpToSlot(Line, kReportLineFormat);
-    Line += time;
-    for (int column : {1, 4, 5}) {
-      rest = AppendUpToSlot(Line, rest);
-      AppendCell(Line, columnCount, values, column);
-    }
-    Line += rest;
+    PutTableRow(out, state, time, columnCount, values, names);
+    return;
   }
+  Line.clear();
+  const char* rest = AppendUpToSlot(Line, kReportLineFormat);
+  Line += time;
+  for (int column : {1, 4, 5}) {
+    rest = AppendUpToSlot(Line, rest);
+    AppendCell(Line, columnCount, values, column);
+  }
+  Line += rest;
   std::fwrite(Line.data(), 1, Line.size(), out);
 }
 
@@ -83,7 +90,6 @@ RunOutcome RunReportStatement(const std::string& storePath, const std::string& s
                               StatementGuard& guard) {
   StoreOutcome outcome =
       RunLimitedHistoryStatement(storePath, sql, ReportRow, SetUpConnection, &guard);
-  if (guard.writeRefused) return RunOutcome::Refused;
   switch (outcome) {
     case StoreOutcome::Ran:
       return RunOutcome::Ran;

@@ -17,7 +17,6 @@ void PrintRow(FILE* out, ReportState& state, int columnCount, char** values, cha
 
 struct StatementGuard;
 
-// Runs `sql` on the store with ReportRow, within `guard`: Refused when the
-// guard turned down a change of rows that readOnly forbids.
+// Runs `sql` on the store with ReportRow, within `guard`.
 RunOutcome RunReportStatement(const std::string& storePath, const std::string& sql,
                               StatementGuard& guard);

@@ -17,14 +17,14 @@ enum class RunOutcome {
   Missing,     // there is no history.db
   OpenFailed,  // SQLite could not open it
   Failed,      // the statement failed (locked, syntax error, missing table, a limit ...)
-  Refused,     // a change asked for by a page of another site: nothing was changed
+  Refused,     // a change not shown to come from our own page: nothing was run
 };
 
 struct ReportState {
-  std::string request;         // raw request text, as it arrived
-  std::string deleteLink;      // what follows "ACTION=DEL&" in the delete link
-  bool fromOtherSite = false;  // the browser says another site's page sent the request
-  std::string sqlText;         // decoded free SQL text (SQL mode)
+  std::string request;       // raw request text, as it arrived
+  std::string deleteLink;    // what follows "ACTION=DEL&" in the delete link
+  bool fromOwnPage = false;  // the browser shows that a page of this host sent the request
+  std::string sqlText;       // decoded free SQL text (SQL mode)
   bool sqlMode = false;
   bool deleteFlag = false;
   int32_t rowCount = 0;

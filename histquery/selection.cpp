@@ -25,12 +25,12 @@ void TakeSelection(ReportState& state) {
   bool periodFromRequest = false;
   if (!state.request.empty()) {
     std::string content = TakeRequestValues(state, periodFromRequest);
-    // A page of another site that asks for a change leaves no trace, the
-    // selection file included (a free SQL text may change rows). Without a
-    // writable working directory the report still runs, unsaved. A last
+    // A change that is not shown to come from our own page leaves no trace,
+    // the selection file included (a free SQL text may change rows). Without
+    // a writable working directory the report still runs, unsaved. A last
     // selection lost with the power costs only its choice again: the file is
     // not synced, and a report never waits for the SD card.
-    if (!(state.fromOtherSite && AsksForChange(state)))
+    if (state.fromOwnPage || !AsksForChange(state))
       ReplaceFileContent(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content,
                          Durability::Unsynced);
   }

@@ -5,6 +5,38 @@
 
 namespace {
 
+// SQLite's core functions that a history query may use. Left out on purpose:
+// load_extension, the sqlite_* build information, and everything that an
+// extension compiled into the library brings (fts3_tokenizer hands out and
+// takes process addresses, the FTS, R-tree and other helpers).
+constexpr const char* kAllowedFunctions[] = {
+    // scalar
+    "abs", "changes", "char", "coalesce", "concat", "concat_ws", "format", "glob", "hex", "if",
+    "ifnull", "iif", "instr", "last_insert_rowid", "length", "like", "likelihood", "likely",
+    "lower", "ltrim", "max", "min", "nullif", "octet_length", "printf", "quote", "random",
+    "randomblob", "replace", "round", "rtrim", "sign", "soundex", "substr", "substring",
+    "total_changes", "trim", "typeof", "unhex", "unicode", "unistr", "unistr_quote", "unlikely",
+    "upper", "zeroblob",
+    // aggregate
+    "avg", "count", "group_concat", "string_agg", "sum", "total",
+    // window
+    "cume_dist", "dense_rank", "first_value", "lag", "last_value", "lead", "nth_value", "ntile",
+    "percent_rank", "rank", "row_number",
+    // date and time
+    "current_date", "current_time", "current_timestamp", "date", "datetime", "julianday",
+    "strftime", "time", "timediff", "unixepoch",
+    // math
+    "acos", "acosh", "asin", "asinh", "atan", "atan2", "atanh", "ceil", "ceiling", "cos", "cosh",
+    "degrees", "exp", "floor", "ln", "log", "log10", "log2", "mod", "pi", "pow", "power", "radians",
+    "sin", "sinh", "sqrt", "tan", "tanh", "trunc",
+    // JSON (the operators -> and ->> are functions of these names)
+    "->", "->>", "json", "json_array", "json_array_length", "json_error_position", "json_extract",
+    "json_group_array", "json_group_object", "json_insert", "json_object", "json_patch",
+    "json_pretty", "json_quote", "json_remove", "json_replace", "json_set", "json_type",
+    "json_valid", "jsonb", "jsonb_array", "jsonb_extract", "jsonb_group_array",
+    "jsonb_group_object", "jsonb_insert", "jsonb_object", "jsonb_patch", "jsonb_remove",
+    "jsonb_replace", "jsonb_set"};
+
 bool IsHistory(const char* table, const char* database) {
   return table != nullptr && strcasecmp(table, "HISTORY") == 0 &&
          (database == nullptr || std::string(database) == "main");
@@ -18,9 +50,9 @@ bool IsStatementTable(const char* table, const char* database) {
          strncasecmp(table, "pragma_", 7) != 0;
 }
 
-int Authorize(void* guard, int action, const char* first, const char* second, const char* database,
+int Authorize(void*, int action, const char* first, const char* second, const char* database,
               const char*) {
-  return AuthorizeAction(*static_cast<StatementGuard*>(guard), action, first, second, database);
+  return AuthorizeAction(action, first, second, database);
 }
 
 // Called every few thousand steps of a free text: non-zero ends the statement.
@@ -30,10 +62,41 @@ int PastDeadline(void* guard) {
 
 constexpr int kProgressSteps = 10000;
 
+// The single integer a pragma answers; -1 when it fails.
+sqlite3_int64 PragmaValue(sqlite3* connection, const char* sql) {
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_int64 value = -1;
+  if (sqlite3_prepare_v2(connection, sql, -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW)
+    value = sqlite3_column_int64(statement, 0);
+  sqlite3_finalize(statement);
+  return value;
+}
+
+// The database may reach its present size plus `growth` on this connection;
+// past it a write fails with SQLITE_FULL.
+bool BoundGrowth(sqlite3* connection, int64_t growth) {
+  // Each failure returns at once, so that SQLite's message tells it (locked,
+  // not a database).
+  sqlite3_int64 pages = PragmaValue(connection, "pragma page_count");
+  if (pages < 0) return false;
+  sqlite3_int64 pageSize = PragmaValue(connection, "pragma page_size");
+  if (pageSize <= 0) return false;
+  std::string sql = "pragma max_page_count = " + std::to_string(pages + growth / pageSize);
+  return sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
 }  // namespace
 
-int AuthorizeAction(StatementGuard& guard, int action, const char* first, const char* second,
-                    const char* database) {
+bool IsAllowedFunction(const char* name) {
+  if (name == nullptr) return false;
+  for (const char* allowed : kAllowedFunctions) {
+    if (strcasecmp(name, allowed) == 0) return true;
+  }
+  return false;
+}
+
+int AuthorizeAction(int action, const char* first, const char* second, const char* database) {
   switch (action) {
     case SQLITE_SELECT:
     case SQLITE_RECURSIVE:
@@ -45,17 +108,11 @@ int AuthorizeAction(StatementGuard& guard, int action, const char* first, const 
       return IsHistory(first, database) || IsStatementTable(first, database) ? SQLITE_OK
                                                                              : SQLITE_DENY;
     case SQLITE_FUNCTION:
-      return second != nullptr && strcasecmp(second, "load_extension") == 0 ? SQLITE_DENY
-                                                                            : SQLITE_OK;
+      return IsAllowedFunction(second) ? SQLITE_OK : SQLITE_DENY;
     case SQLITE_INSERT:
     case SQLITE_UPDATE:
     case SQLITE_DELETE:
-      if (!IsHistory(first, database)) return SQLITE_DENY;
-      if (guard.readOnly) {
-        guard.writeRefused = true;
-        return SQLITE_DENY;
-      }
-      return SQLITE_OK;
+      return IsHistory(first, database) ? SQLITE_OK : SQLITE_DENY;
     default:
       // ATTACH (VACUUM and VACUUM INTO attach too), DETACH, PRAGMA, CREATE,
       // DROP, ALTER, REINDEX, ANALYZE and whatever later versions add.
@@ -69,6 +126,8 @@ bool SetUpConnection(sqlite3* connection, void* context) {
   if (sqlite3_db_config(connection, SQLITE_DBCONFIG_DEFENSIVE, on, nullptr) != SQLITE_OK ||
       sqlite3_db_config(connection, SQLITE_DBCONFIG_TRUSTED_SCHEMA, off, nullptr) != SQLITE_OK ||
       sqlite3_db_config(connection, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, off, nullptr) !=
+          SQLITE_OK ||
+      sqlite3_db_config(connection, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, off, nullptr) !=
           SQLITE_OK)
     return false;
   sqlite3_limit(connection, SQLITE_LIMIT_ATTACHED, 0);
@@ -76,6 +135,14 @@ bool SetUpConnection(sqlite3* connection, void* context) {
   // Process-wide in SQLite; a process runs one statement.
   sqlite3_hard_heap_limit64(guard.limits.heapLimit);
   if (!guard.freeText) return true;
+  // Sorts and temporary tables of a free text stay in the heap bound instead
+  // of filling /var/tmp (RAM on the device); the object report keeps its
+  // file-backed sort, which the bound must never cut. Both pragmas go before
+  // the authorizer, which refuses every pragma of the text.
+  if (sqlite3_exec(connection, "pragma temp_store = memory", nullptr, nullptr, nullptr) !=
+          SQLITE_OK ||
+      !BoundGrowth(connection, guard.limits.growthLimit))
+    return false;
   if (sqlite3_set_authorizer(connection, Authorize, &guard) != SQLITE_OK) return false;
   guard.deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(guard.limits.deadlineMs);

@@ -6,6 +6,7 @@
 #include "common/historystatement.h"
 #include "common/textops.h"
 #include "histquery/request.h"
+#include "histquery/sqlperiod.h"
 
 std::string BuildObjectStatement(ReportState& state) {
   for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
@@ -31,7 +32,5 @@ std::string BuildObjectStatement(ReportState& state) {
 }
 
 std::string BuildSqlStatement(const ReportState& state) {
-  std::string sql = state.sqlText;
-  ReplaceAll(sql, "where", "where " + PeriodCondition(state.fromStamp, state.toStamp) + " and");
-  return sql;
+  return BindPeriod(state.sqlText, PeriodCondition(state.fromStamp, state.toStamp));
 }

@@ -10,6 +10,6 @@
 // statement for the period and those objects (every object when none).
 std::string BuildObjectStatement(ReportState& state);
 
-// SQL mode: the free SQL text with the period condition behind every
-// "where" (case-sensitive, as the front end's SQL page writes it).
+// SQL mode: the free SQL text with the period bound to the condition of
+// every "where" (BindPeriod).
 std::string BuildSqlStatement(const ReportState& state);

@@ -5,6 +5,7 @@ Finds its programs with tests/testkit.py's program(); sets TZ=Europe/Berlin.
 """
 import os
 import re
+import resource
 import shutil
 import socket
 import sqlite3
@@ -55,6 +56,17 @@ NOT_DELETED = "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xf6scht</
 FAILED = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n"
 NO_PERIOD = "<b>Es wurde kein Zeitraum ausgew\xe4hlt</b><hr>\n"
 OTHER_SITE = "<b>Fehler: Die Anfrage kam von einer fremden Seite, es wurde nichts ge\xe4ndert</b><hr>\n"
+OTHER_SITE_SQL = ("<b>Fehler: Die Anfrage kam von einer fremden Seite, die SQL-Abfrage wurde nicht "
+                  "ausgef\xfchrt</b><hr>\n")
+HOST_REFUSED = ("Status: 403 Forbidden\nContent-type: text/html\n\n<!DOCTYPE HTML>\n"
+                "<html><head><title>SQL-Ergebnis</title>\n<meta charset='iso-8859-15'></head>\n"
+                "<body>\n<b>Fehler: Der Name %s ist f\xfcr dieses Ger\xe4t nicht freigegeben</b><br>\n"
+                "Rufen Sie die Seite \xfcber die IP-Adresse des Ger\xe4ts auf, oder tragen Sie den "
+                "Namen in die Datei HistHosts.cfg neben dem Programm HistQuery ein (ein Name je "
+                "Zeile).\n</body></html>\n")
+# What a browser sends with a request from the report's own page: a run that
+# changes rows needs it, a report does not care.
+OWN_PAGE = {"HTTP_SEC_FETCH_SITE": "same-origin"}
 PERIOD = "txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
 
 REQUEST = ("txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59"
@@ -116,8 +128,8 @@ class Site:
             testkit.make_history(self.db, [(stamp(r[0]),) + tuple(r[1:]) for r in rows])
 
     def run(self, method="GET", query=None, body=None, content_length=None, timeout=30,
-            headers=None, program=None):
-        env = dict(headers or {})
+            headers=OWN_PAGE, program=None, **options):
+        env = dict(headers)
         if method is not None:
             env["REQUEST_METHOD"] = method
         if query is not None:
@@ -126,7 +138,7 @@ class Site:
             content_length = str(len(body))
         if content_length is not None:
             env["CONTENT_LENGTH"] = content_length
-        proc = testkit.run([program or BIN], env, body or b"", self.dir, timeout=timeout)
+        proc = testkit.run([program or BIN], env, body or b"", self.dir, timeout=timeout, **options)
         self.stderr = proc.stderr.decode("latin-1")
         if proc.returncode != 0:
             raise AssertionError("exit status %d" % proc.returncode)
@@ -368,39 +380,86 @@ class ChangeTests(unittest.TestCase):
     def setUp(self):
         self.site = Site(self)
 
-    def test_pages_of_other_sites_change_nothing(self):
+    def test_only_our_own_page_changes_rows(self):
         sql_delete = "SQL=delete+from+HISTORY+where+1&DFW=histsql.dat&" + PERIOD
         sql_select = "SQL=select+count(*)+from+HISTORY+where+1&" + PERIOD
-        other = {"HTTP_HOST": "box:8080", "HTTP_SEC_FETCH_SITE": "same-site"}
+        deletion = "ACTION=DEL&" + REQUEST
+        everything = ("ACTION=DEL&txDateFrom=1970-01-02&txTimeFrom=00%3A00&txDateTo=2037-12-31"
+                      "&txTimeTo=23%3A59")
+        host = {"HTTP_HOST": "box:8080"}
         cases = [  # query, headers, closing (None: it ran), rows left
-            ("ACTION=DEL&" + REQUEST, other, OTHER_SITE, len(ROWS)),
-            ("ACTION=DEL&" + REQUEST, {"HTTP_HOST": "box:8080", "HTTP_ORIGIN": "null"},
+            # Over plain http a foreign page's navigation or <img> sends no
+            # Sec-Fetch-Site nor Origin, and it can strip the Referer.
+            (everything, host, OTHER_SITE, len(ROWS)),
+            (sql_delete, host, OTHER_SITE_SQL, len(ROWS)),
+            (sql_select, {}, OTHER_SITE_SQL, len(ROWS)),
+            (deletion, dict(host, HTTP_SEC_FETCH_SITE="same-site"), OTHER_SITE, len(ROWS)),
+            (deletion, dict(host, HTTP_SEC_FETCH_SITE="none"), OTHER_SITE, len(ROWS)),
+            (everything, dict(host, HTTP_SEC_FETCH_SITE="cross-site"), OTHER_SITE, len(ROWS)),
+            (deletion, dict(host, HTTP_ORIGIN="null", HTTP_REFERER="http://box:8080/"),
              OTHER_SITE, len(ROWS)),
-            ("ACTION=DEL&" + REQUEST, {"HTTP_HOST": "box:8080",
-                                       "HTTP_REFERER": "http://evil/x.html"}, OTHER_SITE, len(ROWS)),
-            ("ACTION=DEL&txDateFrom=1970-01-02&txTimeFrom=00%3A00&txDateTo=2037-12-31"
-             "&txTimeTo=23%3A59", {"HTTP_HOST": "box", "HTTP_SEC_FETCH_SITE": "cross-site"},
-             OTHER_SITE, len(ROWS)),
-            (sql_delete, other, OTHER_SITE, len(ROWS)),
-            ("SQL=drop+table+HISTORY&" + PERIOD, other, FAILED, len(ROWS)),
-            (sql_select, other, None, len(ROWS)),
-            ("ACTION=DEL&" + REQUEST, {"HTTP_HOST": "box:8080", "HTTP_SEC_FETCH_SITE": "same-origin",
-                                       "HTTP_ORIGIN": "http://box:8080"}, DELETED, 3),
-            (sql_delete, {"HTTP_HOST": "box:8080", "HTTP_ORIGIN": "http://box:8080"}, None, 2),
+            (deletion, dict(host, HTTP_REFERER="http://evil/x.html"), OTHER_SITE, len(ROWS)),
+            (sql_delete, dict(host, HTTP_ORIGIN="http://evil:8080"), OTHER_SITE_SQL, len(ROWS)),
+            ("SQL=drop+table+HISTORY&" + PERIOD, dict(host, HTTP_SEC_FETCH_SITE="same-site"),
+             OTHER_SITE_SQL, len(ROWS)),
+            # Reports stay open to every request.
+            (REQUEST, dict(host, HTTP_SEC_FETCH_SITE="cross-site"), None, len(ROWS)),
+            # Our own page: the delete button navigates (Referer), the SQL
+            # form posts (Origin); a secure or loopback origin says so itself.
+            (deletion, dict(host, HTTP_REFERER="http://box:8080/HistQuery.ksq"), DELETED, 3),
+            (deletion, dict(HTTP_HOST="box", HTTP_REFERER="http://box:80/"), DELETED, 3),
+            (deletion, dict(host, HTTP_SEC_FETCH_SITE="same-origin",
+                            HTTP_ORIGIN="http://box:8080"), DELETED, 3),
+            (sql_delete, dict(host, HTTP_ORIGIN="http://box:8080"), None, 2),
         ]
         for query, headers, closing, left in cases:
             with self.subTest(query=query[:30], headers=headers):
                 site = Site(self)
+                with open(os.path.join(site.dir, "HistHosts.cfg"), "w") as f:
+                    f.write("box\n")
                 page = site.run(query=query, headers=headers)
                 if closing is None:
                     self.assertTrue(page.endswith(latin(SQL_DONE + END)) or
                                     latin("Datens\xe4tze gefunden") in page, page[-200:])
                 else:
                     self.assertTrue(page.endswith(latin(closing + END)), page[-200:])
-                    self.assertNotIn(latin(DELETED), page) if closing != DELETED else None
                 self.assertEqual(len(site.rows()), left)
-                if closing == OTHER_SITE:  # no trace at all: no selection file either
-                    self.assertEqual(sorted(site.listing()), ["HistPath.cfg", "data/history.db"])
+                if closing in (OTHER_SITE, OTHER_SITE_SQL):  # no trace: no selection file either
+                    self.assertEqual(sorted(site.listing()),
+                                     ["HistHosts.cfg", "HistPath.cfg", "data/history.db"])
+
+    def test_other_host_names_get_nothing(self):
+        own = socket.gethostname()
+        cases = [  # Host, allowed
+            ("evil.example:8091", False),
+            ("box.evil.example", False),
+            ("[::1", False),
+            ("192.168.178.20:8080", True),
+            ("[::1]:8080", True),
+            ("LOCALHOST", True),
+            ("Box:8080", True),  # listed in HistHosts.cfg
+            (own, True),
+        ]
+        for host, allowed in cases:
+            with self.subTest(host=host):
+                site = Site(self)
+                with open(os.path.join(site.dir, "HistHosts.cfg"), "w") as f:
+                    f.write("# this device\nbox\n")
+                before = site.listing()
+                # A rebound name is the page's own origin to the browser.
+                origin = "http://" + host
+                for query in ("ACTION=DEL&" + REQUEST, REQUEST,
+                              "SQL=delete+from+HISTORY+where+1&" + PERIOD):
+                    page = site.run(query=query, headers=dict(
+                        OWN_PAGE, HTTP_HOST=host, HTTP_ORIGIN=origin))
+                    if allowed:
+                        self.assertTrue(page.startswith(latin(HEAD)), page[:100])
+                    else:
+                        name = host.split(":")[0].lower() if host[0] != "[" else ""
+                        self.assertEqual(page, latin(HOST_REFUSED % name))
+                        self.assertEqual(site.listing(), before)
+                if allowed:
+                    self.assertLess(len(site.rows()), len(ROWS))
 
     def test_sql_texts_that_reach_beyond_the_rows_are_refused(self):
         before = self.site.listing()
@@ -439,28 +498,71 @@ class ChangeTests(unittest.TestCase):
         self.assertIn((1709650000, "NEU", "X"), self.site.rows())
         self.assertNotIn("HEIZUNG", [r[1] for r in self.site.rows()])
 
-    def test_runaway_statements_stop_and_release_the_lock(self):
+    def test_sql_texts_stay_within_their_bounds(self):
         forever = ("with recursive c(x) as (select 1 union all select x+1 from c) "
                    "select count(*) from c")
         five = ("select length(a)+length(b)+length(c)+length(d)+length(e) from (select "
                 "randomblob(900000) a, randomblob(900000) b, randomblob(900000) c, "
                 "randomblob(900000) d, randomblob(900000) e)")
-        cases = [  # text, environment of the test build, failed, what SQLite said
-            (forever, {"HISTQUERY_TEST_DEADLINE_MS": "300"}, True, "interrupted"),
-            (five, {"HISTQUERY_TEST_HEAP_LIMIT": str(4 * 1024 * 1024)}, True, "out of memory"),
-            (five, {}, False, ""),  # the same within the built-in 64 MiB
-            ("select replace(hex(zeroblob(300000)), '0', '00')", {}, True, "too big"),
+        junk = ("insert into HISTORY (TimeStamp, ObjName, ValueText) with recursive c(x) as "
+                "(select 1 union all select x+1 from c limit 1000) select x, 'JUNK', "
+                "printf('%.*c', 900000, 'x') from c")
+        quotes = "select " + ", ".join(["printf('%.*c', 999999, char(34))"] * 32)
+        quote_cells = "<td>" + "&quot;" * 999999 + "</td>"
+        functions = ("select count(*), strftime('%Y', max(TimeStamp), 'unixepoch'), "
+                     "json_extract('{\"a\":2}', '$.a'), '{\"b\":3}' ->> 'b', round(2.5), abs(-4), "
+                     "row_number() over () from HISTORY where 1")
+        one_row = "</table><hr>1 Datens\xe4tze gefunden.<br><hr>\n"
+        both = [(stamp("2024-03-05 07:29:59"), "LICHT1", ""),
+                (stamp("2024-03-06 00:00:00"), "LICHT1", "")]
+        cases = [  # text, environment of the test build, end of the page or what SQLite said,
+                   # rows of LICHT1 and HEIZUNG left (None: all of them)
+            (forever, {"HISTQUERY_TEST_DEADLINE_MS": "300"}, "interrupted", None),
+            (five, {"HISTQUERY_TEST_HEAP_LIMIT": str(4 * 1024 * 1024)}, "out of memory", None),
+            (five, {}, one_row, None),  # within 64 MiB
+            ("select replace(hex(zeroblob(300000)), '0', '00')", {}, "too big", None),
+            # The database grows by 64 MiB at most; the statement fails whole.
+            (junk, {}, "database or disk is full", None),
+            # 31 cells of a megabyte of quotes each, 186 MB of page.
+            (quotes, {}, quote_cells * 31 + "</tr>\n" + one_row, None),
+            # A sort that a temporary file would hold runs into the heap bound.
+            ("select * from HISTORY a, HISTORY b, HISTORY c order by random()", {},
+             "out of memory", None),
+            ("select hex(fts3_tokenizer('simple'))", {}, "not authorized", None),
+            (functions, {}, "<tr><td>01.01.1970 00:00:06</td><td>2024</td><td>2</td><td>3</td>"
+             "<td>3.0</td><td>4</td><td>1</td></tr>\n" + one_row, None),
+            # The period binds the whole condition, in any case, never in quotes.
+            ("delete from HISTORY where ObjName = 'LICHT1' or ObjName = 'HEIZUNG'", {}, SQL_DONE,
+             both),
+            ("select count(*) from HISTORY WHERE ObjName = 'LICHT1'", {},
+             "<tr><td>01.01.1970 00:00:05</td></tr>\n" + one_row, None),
+            ("select count(*), 'nowhere' from HISTORY where 1", {},
+             "<tr><td>01.01.1970 00:00:06</td><td>nowhere</td></tr>\n" + one_row, None),
         ]
-        for text, env, failed, said in cases:
-            with self.subTest(text=text[:30], env=env):
-                page = self.site.run(query="SQL=" + urllib.parse.quote_plus(text) + "&" + PERIOD,
-                                     headers=env, program=LIMITS_BIN)
-                if failed:
-                    self.assertTrue(page.endswith(latin(FAILED + END)), page[-200:])
-                    self.assertIn(said, self.site.stderr)
+        # Enough rows that the three-way join sorts far more than 64 MiB.
+        filler = [("2024-02-01 00:%02d:%02d" % (i // 60, i % 60), "FILL", "N", "1", "1", "S", "")
+                  for i in range(100)]
+        for text, env, expected, left in cases:
+            # SQLite's printf takes seconds a megabyte under the sanitizers.
+            if os.environ.get("TESTS_SANITIZED") and "printf" in text:
+                continue
+            with self.subTest(text=text[:40], env=env):
+                site = Site(self, ROWS + filler)
+                size = os.path.getsize(site.db)
+                page = site.run(query="SQL=" + urllib.parse.quote_plus(text) + "&" + PERIOD,
+                                headers=dict(OWN_PAGE, **env), program=LIMITS_BIN,
+                                preexec_fn=limited_memory, timeout=120)
+                if expected.startswith("<") or expected == SQL_DONE:
+                    self.assertTrue(page.endswith(latin(expected + END)), page[-200:])
                 else:
-                    self.assertIn(b"<hr>1 Datens", page)
-                con = sqlite3.connect(self.site.db, timeout=0, isolation_level=None)
+                    self.assertTrue(page.endswith(latin(FAILED + END)), page[-200:])
+                    self.assertIn(expected, site.stderr)
+                rows = [r for r in site.rows() if r[1] != "FILL"]
+                self.assertEqual(rows, [(stamp(r[0]), r[1], r[6]) for r in ROWS]
+                                 if left is None else left)
+                self.assertEqual(os.path.getsize(site.db), size)
+                # Every way out releases the lock.
+                con = sqlite3.connect(site.db, timeout=0, isolation_level=None)
                 con.execute("begin exclusive")
                 con.execute("rollback")
                 con.close()
@@ -533,6 +635,17 @@ class ChangeTests(unittest.TestCase):
                 self.assertEqual(len(self.site.rows()), len(ROWS))
 
 
+def limited_memory():
+    """A preexec_fn: at most 128 MiB of address space, as on a small device."""
+    resource.setrlimit(resource.RLIMIT_AS, (128 << 20, 128 << 20))
+
+
+# AddressSanitizer's shadow memory and qemu's guest space take far more address
+# space than the bound: those builds run without it.
+if os.environ.get("TESTS_NO_ADDRESS_BOUND"):
+    limited_memory = None  # noqa: F811
+
+
 def _rows_while(self, holder):
     return holder.execute("select * from HISTORY").fetchall()
 
@@ -588,9 +701,10 @@ class LighttpdTests(unittest.TestCase):
         self.server.wait(timeout=10)
         self.server.stderr.close()
 
-    def get(self, path, data=None):
+    def get(self, path, data=None, headers=None):
         url = "http://127.0.0.1:%d/%s" % (self.port, path)
-        with urllib.request.urlopen(url, data=data, timeout=30) as response:
+        request = urllib.request.Request(url, data=data, headers=headers or {})
+        with urllib.request.urlopen(request, timeout=30) as response:
             self.assertEqual(response.status, 200)
             self.assertEqual(response.headers["Content-Type"], "text/html")
             return response.read()
@@ -600,9 +714,15 @@ class LighttpdTests(unittest.TestCase):
         for name in ("histsql.dat.Ab12Cd", "histobj.dat.4711.Ab12Cd", "data/history.db-journal"):
             with open(os.path.join(self.site.dir, name), "w") as f:
                 f.write("x")
+        with open(os.path.join(self.site.dir, "HistHosts.cfg"), "w") as f:
+            f.write("box\n")
         for path in ("histobj.dat", "histobj.d%61t", "HistPath.cfg", "HistPath%2Ecfg",
                      "data/history.db", "data/history.db-journal", "histsql.dat.Ab12Cd",
-                     "histobj.dat.4711.Ab12Cd", "data/../histobj.dat"):
+                     "histobj.dat.4711.Ab12Cd", "data/../histobj.dat", "HistHosts.cfg",
+                     # Whatever follows the name: the file would be served.
+                     "histobj.dat/", "histobj.dat%2f", "histobj.dat%2F", "HistPath.cfg/.",
+                     "data/history.db/", "histobj.dat/x.html", "HistPath.CFG%2F.",
+                     "histobj.dat%2e", "data%2fhistory.db"):
             with self.subTest(path=path):
                 with self.assertRaises(urllib.error.HTTPError) as refused:
                     self.get(path)
@@ -616,7 +736,9 @@ class LighttpdTests(unittest.TestCase):
         self.assertEqual(body, latin(expected.split("\n\n", 1)[1]))
         self.assertEqual(self.site.file("histobj.dat"), latin(SAVED.replace("Kueche", "K%FCche")))
         link = re.search(rb"window.location.href = '(HistQuery.ksq\?ACTION=DEL&[^']*)'", body)
-        body = self.get(link.group(1).decode("latin-1"))
+        # The button navigates from the report page, which the Referer names.
+        referer = "http://127.0.0.1:%d/HistQuery.ksq" % self.port
+        body = self.get(link.group(1).decode("latin-1"), headers={"Referer": referer})
         self.assertEqual(body, latin((HEAD + OBJ_BUTTON + DELETED + END).split("\n\n", 1)[1]))
         self.assertEqual(len(self.site.rows()), 3)
         self.assertEqual(self.get("HistQuery.ksq?" + request),

@@ -53,6 +53,7 @@ class SelectionTest : public testing::Test {
   static ReportState Take(const std::string& request) {
     ReportState state;
     state.request = request;
+    state.fromOwnPage = true;  // as sent by the front end's pages
     TakeSelection(state);
     return state;
   }

@@ -3,7 +3,10 @@
 // (mod_cgi, on a free 127.0.0.1 port) over a test history.db, driven in
 // Debian's headless Chromium through playwright-core. The requests are sent
 // the way a person sends them: a selection form in ISO-8859-15 is filled in
-// and submitted, and the delete button of the report is clicked.
+// and submitted, and the delete button of the report is clicked. The device
+// is reached as on a home network, over plain http by a name (ccu.test, which
+// Chromium resolves to 127.0.0.1 here): there the browser sends no
+// Sec-Fetch-* headers, and a foreign page (evil.test) can strip its Referer.
 //
 // Environment: HISTQUERY_BIN (the HistQuery-localcfg program, or the script
 // that runs it), SCREENSHOT_DIR (where the PNGs go); optional CHROMIUM
@@ -23,9 +26,15 @@ const path = require('path');
 
 const RUN_LIMIT_MS = 120000;
 const STEP_TIMEOUT_MS = 15000;
+// The device's name, listed in its HistHosts.cfg, and a foreign one; both lead
+// to this machine's loopback address, as a LAN name and a rebound name would
+// lead to the device.
+const DEVICE_NAME = 'ccu.test';
+const FOREIGN_NAME = 'evil.test';
 const CHROMIUM_FLAGS = [
   '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
+  `--host-resolver-rules=MAP ${DEVICE_NAME} 127.0.0.1, MAP ${FOREIGN_NAME} 127.0.0.1`,
 ];
 
 // The page's German texts, as the browser must show them.
@@ -33,6 +42,9 @@ const FOUND = (n) => n + ' Datens\u00e4tze gefunden.';
 const DELETE_BUTTON = 'Diese Daten aus der Datenbank l\u00f6schen';
 const WARNING = 'Die L\u00f6schung kann nicht r\u00fcckg\u00e4ngig gemacht werden!!';
 const DELETED = 'Die ausgew\u00e4hlten Daten wurden aus der Datenbank gel\u00f6scht';
+const OTHER_SITE = 'Fehler: Die Anfrage kam von einer fremden Seite';
+const SQL_DONE = 'Verarbeitung erfolgreich beendet';
+const HOST_REFUSED = `Fehler: Der Name ${FOREIGN_NAME} ist f\u00fcr dieses Ger\u00e4t nicht freigegeben`;
 const NO_DATA = 'Es gibt keine Daten f\u00fcr den ausgew\u00e4hlten Zeitraum';
 // What Latin-1 bytes read as UTF-8 (or the other way round) would show.
 const MOJIBAKE = /[\u00c3\u00c2\ufffd]/;
@@ -192,6 +204,7 @@ function buildSite(program) {
   const db = path.join(data, 'history.db');
   createStore(db);
   fs.writeFileSync(path.join(dir, 'HistPath.cfg'), data + '\n');
+  fs.writeFileSync(path.join(dir, 'HistHosts.cfg'), `# the device's name\n${DEVICE_NAME}\n`);
   fs.copyFileSync(program, path.join(dir, 'HistQuery.ksq'));
   fs.chmodSync(path.join(dir, 'HistQuery.ksq'), 0o755);
   fs.writeFileSync(path.join(dir, 'auswahl.html'), Buffer.from(SELECTION_PAGE, 'latin1'));
@@ -240,7 +253,7 @@ async function startServer(dir) {
     let ended = false;
     server.once('exit', () => { ended = true; });
     for (let i = 0; i < 100 && !ended; i++) {
-      if (await canConnect(port)) return `http://127.0.0.1:${port}/`;
+      if (await canConnect(port)) return port;
       await sleep(50);
     }
     stopServer();
@@ -380,15 +393,20 @@ async function screenshot(page, name) {
   await page.screenshot({ path: path.join(screenshotDir(), name), fullPage: true });
 }
 
-// A page of another origin (another port of the same host, so "same-site" to
-// the browser) that tries to change the history the moment it is opened:
-// an <img> GET deletion, a form POST with ACTION=DEL and an SQL-mode delete.
-// Its title becomes "done" when every request has had its answer.
-function attackPage(site) {
-  const period = 'txDateFrom=2024-03-08&txTimeFrom=00%3A00&txDateTo=2024-03-08&txTimeTo=23%3A59';
-  const everything = 'txDateFrom=1970-01-02&txTimeFrom=00%3A00&txDateTo=2037-12-31&txTimeTo=23%3A59';
+const ATTACKED_DAY = 'txDateFrom=2024-03-08&txTimeFrom=00%3A00&txDateTo=2024-03-08&txTimeTo=23%3A59';
+const EVERYTHING = 'txDateFrom=1970-01-02&txTimeFrom=00%3A00&txDateTo=2037-12-31&txTimeTo=23%3A59';
+// What a foreign page puts into its head to send no Referer.
+const NO_REFERRER = '<meta name="referrer" content="no-referrer">';
+
+// A page of another origin that tries to change the history the moment it is
+// opened: an <img> GET deletion, an <img> SQL-mode delete and a form POST
+// with ACTION=DEL. Its title becomes "done" when every request has had its
+// answer.
+function attackPage(site, head) {
+  const period = ATTACKED_DAY;
+  const everything = EVERYTHING;
   const target = site + 'HistQuery.ksq';
-  return '<!DOCTYPE HTML>\n<html><head><title>waiting</title></head><body>\n' +
+  return `<!DOCTYPE HTML>\n<html><head>${head}<title>waiting</title></head><body>\n` +
       '<script>let left = 4; function one() { if (--left === 0) document.title = "done"; }</script>\n' +
       `<img src="${target}?ACTION=DEL&${everything}" onload="one()" onerror="one()">\n` +
       `<img src="${target}?SQL=delete+from+HISTORY+where+1&${period}" onload="one()" onerror="one()">\n` +
@@ -403,18 +421,50 @@ function attackPage(site) {
       '<script>document.getElementById("f").submit(); one();</script>\n</body></html>\n';
 }
 
-// Serves the attack page on a free port of 127.0.0.1; resolves to its URL.
-function startOtherSite(site) {
+// The pages of the other site, by path, for the report reached as `site`
+// (by the device's name) or `loopback` (as http://127.0.0.1:port/).
+function otherSitePages(site, loopback) {
+  const target = site + 'HistQuery.ksq';
+  const page = (head, body) => '<!DOCTYPE HTML>\n<html><head>' + head +
+      '<title>other</title></head><body>\n' + body + '\n</body></html>\n';
+  return {
+    // Another port of 127.0.0.1: "same-site" to the browser, which says so.
+    '/same-site': attackPage(loopback, ''),
+    // Over plain http nothing tells the browser's requests apart but what
+    // the page leaves out.
+    '/plain': attackPage(site, NO_REFERRER),
+    '/navigate': page(NO_REFERRER,
+        `<script>location.href = "${target}?ACTION=DEL&${EVERYTHING}";</script>`),
+    '/link': page('', `<a id="go" rel="noreferrer" ` +
+        `href="${target}?SQL=delete+from+HISTORY+where+1&${ATTACKED_DAY}">Bilder</a>`),
+  };
+}
+
+// Serves `pages` on a free port of 127.0.0.1; resolves to the port.
+function startOtherSite(pages) {
   return new Promise((resolve, reject) => {
     const server = http.createServer((request, response) => {
-      response.writeHead(200, { 'Content-Type': 'text/html; charset=iso-8859-15' });
-      response.end(Buffer.from(attackPage(site), 'latin1'));
+      const body = pages[request.url.split('?')[0]];
+      response.writeHead(body ? 200 : 404, { 'Content-Type': 'text/html; charset=iso-8859-15' });
+      response.end(Buffer.from(body || '', 'latin1'));
     });
     run.otherSite = server;
     server.once('error', reject);
-    server.listen(0, '127.0.0.1', () => resolve(`http://127.0.0.1:${server.address().port}/`));
+    server.listen(0, '127.0.0.1', () => resolve(server.address().port));
   });
 }
+
+// The requests for HistQuery.ksq that `page` sends from now on, with their
+// headers as they went out.
+function recordReportRequests(page) {
+  const seen = [];
+  page.on('request', (request) => {
+    if (request.url().includes('/HistQuery.ksq')) seen.push(request.allHeaders());
+  });
+  return () => Promise.all(seen);
+}
+
+const rowCount = (db) => sqlite(db, 'select count(*) from HISTORY').trim();
 
 const TWO_OBJECTS = {
   from: ['2024-03-05', '07:30'], to: ['2024-03-05', '23:59'],
@@ -471,12 +521,17 @@ const CASES = [
       '07.03.2024 08:00:00 : TASTER_FLUR = kurz <-[Taster]',
       '07.03.2024 11:59:59 : TASTER_FLUR = lang <-[Taster]',
     ], 'report before the deletion');
+    const sent = recordReportRequests(page);
     await Promise.all([
       page.waitForURL((url) => url.search.startsWith('?ACTION=DEL&'), { waitUntil: 'load' }),
       page.getByRole('button', { name: DELETE_BUTTON }).click(),
     ]);
     // The link carries the label's Latin-1 byte as the form sent it.
     expectTrue(page.url().includes('Licht+K%FCche'), 'delete link ' + page.url());
+    // Over plain http the Referer is the button's only proof of our page.
+    const [headers] = await sent();
+    expectEqual([headers['sec-fetch-site'], headers.origin, (headers.referer || '').startsWith(site)],
+        [undefined, undefined, true], 'what the delete button sent: ' + JSON.stringify(headers));
     await expectCleanText(page);
     const lines = await visibleLines(page);
     expectTrue(lines.includes(DELETED), `no line "${DELETED}" in ${JSON.stringify(lines)}`);
@@ -515,14 +570,54 @@ const CASES = [
     await screenshot(page, '4-sql-table.png');
   }],
 
-  ['pages of another site cannot delete', async (page, site, db) => {
-    const before = sqlite(db, 'select count(*) from HISTORY').trim();
-    const other = await startOtherSite(site);
-    await page.goto(other);
+  ['a page of another port of 127.0.0.1 cannot delete', async (page, site, db, other) => {
+    const before = rowCount(db);
+    await page.goto(other.loopback + 'same-site');
     await page.waitForFunction(() => document.title === 'done', null, { timeout: STEP_TIMEOUT_MS });
-    expectEqual(sqlite(db, 'select count(*) from HISTORY').trim(), before, 'rows after the attack');
+    expectEqual(rowCount(db), before, 'rows after the attack');
     expectEqual(sqlite(db, UMLAUT_DAY).split('\n').filter((l) => l !== '').length, 5,
         'rows of the attacked day');
+  }],
+
+  ['pages of another site over plain http change nothing', async (page, site, db, other) => {
+    const before = rowCount(db);
+    const sent = recordReportRequests(page);
+    // <img> deletions, a form POST, an SQL-mode delete.
+    await page.goto(other.named + 'plain');
+    await page.waitForFunction(() => document.title === 'done', null, { timeout: STEP_TIMEOUT_MS });
+    // A navigation without a Referer, and a rel=noreferrer link.
+    await Promise.all([
+      page.waitForURL((url) => url.host === new URL(site).host, { waitUntil: 'load' }),
+      page.goto(other.named + 'navigate'),
+    ]);
+    expectTrue((await visibleLines(page)).some((l) => l.startsWith(OTHER_SITE)), 'navigation refused');
+    await page.goto(other.named + 'link');
+    await Promise.all([
+      page.waitForURL((url) => url.host === new URL(site).host, { waitUntil: 'load' }),
+      page.locator('#go').click(),
+    ]);
+    expectTrue((await visibleLines(page)).some((l) => l.startsWith(OTHER_SITE)), 'link refused');
+    expectEqual(rowCount(db), before, 'rows after the attack');
+    expectEqual(sqlite(db, UMLAUT_DAY).split('\n').filter((l) => l !== '').length, 5,
+        'rows of the attacked day');
+    // As on a home network: no Sec-Fetch-*, no Referer; the POST of a page
+    // without referrer says its origin is "null".
+    const headers = await sent();
+    expectEqual(headers.map((h) => [h['sec-fetch-site'] || '', h.referer || '', h.origin || '']).sort(),
+        [['', '', ''], ['', '', ''], ['', '', ''], ['', '', ''], ['', '', 'null']],
+        'headers of the requests to the report');
+  }],
+
+  ['a foreign name of the device gets nothing', async (page, site, db, other) => {
+    const before = rowCount(db);
+    const rebound = site.replace(DEVICE_NAME, FOREIGN_NAME) + 'HistQuery.ksq?';
+    for (const query of ['ACTION=DEL&' + EVERYTHING, EVERYTHING + '&obj=TEMP_AUSSEN%3Bx%3BN']) {
+      const response = await page.goto(rebound + query);
+      expectEqual(response.status(), 403, 'status for ' + query);
+      expectEqual((await visibleLines(page))[0], HOST_REFUSED, 'page for ' + query);
+      expectEqual(await reportLines(page), [], 'report lines');
+    }
+    expectEqual(rowCount(db), before, 'rows after the requests');
   }],
 
   ['an object with an umlaut and a blank is reported and deleted', async (page, site, db) => {
@@ -591,6 +686,22 @@ const CASES = [
         'the SQL text shows as typed');
     await screenshot(page, '6-markup-sql.png');
   }],
+  ['an SQL update from our own page runs', async (page, site, db) => {
+    const source = "select ObjName, Source from HISTORY where ObjName = 'TEMP_AUSSEN' order by TimeStamp";
+    const sent = recordReportRequests(page);
+    await submitForm(page, site, 'sql', {
+      from: ['2024-03-05', '00:00'], to: ['2024-03-05', '23:59'],
+      sql: "update HISTORY set Source = 'Hand' where ObjName = 'TEMP_AUSSEN' or ObjName = 'NIEMAND'",
+    });
+    expectTrue((await visibleLines(page)).includes(SQL_DONE), `no line "${SQL_DONE}"`);
+    // The form's POST names our page twice, without any Sec-Fetch-* header.
+    const [headers] = await sent();
+    expectEqual([headers['sec-fetch-site'], headers.origin, headers.referer],
+        [undefined, site.slice(0, -1), site + 'auswahl.html'], 'what the SQL form sent');
+    // Only the day of the period, though the condition has an "or".
+    expectEqual(sqlite(db, source).split('\n').filter((l) => l !== ''),
+        ['TEMP_AUSSEN|Hand', 'TEMP_AUSSEN|Sensor', 'TEMP_AUSSEN|Sensor'], 'rows after the update');
+  }],
 ];
 
 async function main() {
@@ -599,13 +710,18 @@ async function main() {
   prepareModules();
   clearScreenshots();
   const { dir, db } = buildSite(program);
-  const site = await startServer(dir);
+  const port = await startServer(dir);
+  const site = `http://${DEVICE_NAME}:${port}/`;
+  const otherPort = await startOtherSite(otherSitePages(site, `http://127.0.0.1:${port}/`));
+  const other = {
+    named: `http://${FOREIGN_NAME}:${otherPort}/`, loopback: `http://127.0.0.1:${otherPort}/`,
+  };
   const context = await startBrowser();
   for (const [name, body] of CASES) {
     const started = Date.now();
     const page = await context.newPage();
     try {
-      await body(page, site, db);
+      await body(page, site, db, other);
       run.passed++;
       console.log(`PASS ${name} (${Date.now() - started} ms)`);
     } catch (e) {

@@ -51,7 +51,9 @@ class Site:
             faultkit.make_history(self.db, ROWS)
 
     def start(self, query, preexec_fn=None, stdout=subprocess.PIPE):
-        env = dict(faultkit.ENV, REQUEST_METHOD="GET", QUERY_STRING=query)
+        # As sent by the report's own page, so that deletions and SQL texts run.
+        env = dict(faultkit.ENV, REQUEST_METHOD="GET", QUERY_STRING=query,
+                   HTTP_SEC_FETCH_SITE="same-origin")
         return subprocess.Popen([BIN], cwd=self.dir, env=env, stdout=stdout,
                                 stderr=subprocess.PIPE, preexec_fn=preexec_fn)
 
