@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "XmlRpc.h"
@@ -73,22 +74,34 @@ struct ValueAccess {
   }
 };
 
-// Reads a reply piece by piece as it arrives, building the values while
-// expat reads, so that neither the whole body nor a tree of its elements has
-// to be held. StartReply empties `result` and fills it as the reply is read;
-// FeedReply takes the next piece (`last` for the final one, which may be
-// empty); a reply of more values or text bytes than the bounds given is
-// refused as soon as it passes them. FinishReply (or DiscardReply, when the reply is not wanted
-// after all) ends the reading and frees the reader. FinishReply's outcome is DecodeResponse's; on
-// failure `result` is empty again.
-struct ReplyReader;
-ReplyReader* StartReply(XmlRpcValue& result,
-                        std::size_t maxValues = XmlRpcClient::kDefaultMaxReplyValues,
-                        std::size_t maxTextBytes = XmlRpcClient::kDefaultMaxReplyTextBytes);
-void FeedReply(ReplyReader* reader, const char* data, std::size_t size, bool last);
-// The reply is refused already: the rest of it need not be read.
-bool ReplyFailed(const ReplyReader* reader);
-bool FinishReply(ReplyReader* reader, bool& isFault, std::string& error);
-void DiscardReply(ReplyReader* reader);
+// Reads one reply and builds its values in `result` while expat reads, so
+// that no tree of its elements is kept. A reply whose length is known is
+// gathered whole (expect, then feed) and read in one final call by finish; any
+// other is read piece by piece as feed gets it. A reply of more values or text
+// bytes than the bounds given is refused as soon as it passes them. Until
+// finish accepts the reply, `result` stays empty. Nothing here throws: a reply
+// that finds no memory left is refused.
+class ReplyReader {
+ public:
+  explicit ReplyReader(XmlRpcValue& result,
+                       std::size_t maxValues = XmlRpcClient::kDefaultMaxReplyValues,
+                       std::size_t maxTextBytes = XmlRpcClient::kDefaultMaxReplyTextBytes);
+  ~ReplyReader();
+  ReplyReader(const ReplyReader&) = delete;
+  ReplyReader& operator=(const ReplyReader&) = delete;
+
+  // The reply is `size` bytes long: what feed gets is gathered for finish.
+  void expect(std::size_t size);
+  void feed(const char* data, std::size_t size);
+  // The reply is refused already: the rest of it need not be read.
+  bool failed() const;
+  // Reads the rest and ends the reading; DecodeResponse's outcome.
+  bool finish(bool& isFault, std::string& error);
+
+  struct State;  // the reader's own, in XmlRpcReply.cpp
+
+ private:
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace XmlRpc

@@ -273,13 +273,13 @@ namespace {
 // what arrives, in the form Decoded gives (a failure shows its reason).
 std::string DecodedInPieces(const std::string& xml, std::size_t piece) {
   XmlRpcValue result(42);
-  XmlRpc::ReplyReader* reader = XmlRpc::StartReply(result);
+  XmlRpc::ReplyReader reader(result);
   for (std::size_t at = 0; at < xml.size(); at += piece) {
-    XmlRpc::FeedReply(reader, xml.data() + at, std::min(piece, xml.size() - at), false);
+    reader.feed(xml.data() + at, std::min(piece, xml.size() - at));
   }
   bool fault = true;
   std::string error;
-  if (!XmlRpc::FinishReply(reader, fault, error)) {
+  if (!reader.finish(fault, error)) {
     EXPECT_FALSE(result.valid());
     EXPECT_FALSE(fault);
     return "error: " + error;
@@ -406,14 +406,13 @@ TEST(DecodeResponse, RepliesAreBounded) {
   for (const Case& c : cases) {
     for (std::size_t piece : {c.xml.size(), std::size_t{3}}) {
       XmlRpcValue result;
-      XmlRpc::ReplyReader* reader = XmlRpc::StartReply(result, c.maxValues, c.maxText);
+      XmlRpc::ReplyReader reader(result, c.maxValues, c.maxText);
       for (std::size_t at = 0; at < c.xml.size(); at += piece) {
-        XmlRpc::FeedReply(reader, c.xml.data() + at, std::min(piece, c.xml.size() - at), false);
+        reader.feed(c.xml.data() + at, std::min(piece, c.xml.size() - at));
       }
       bool fault = false;
       std::string error;
-      std::string outcome =
-          XmlRpc::FinishReply(reader, fault, error) ? result.toText() : "error: " + error;
+      std::string outcome = reader.finish(fault, error) ? result.toText() : "error: " + error;
       EXPECT_EQ(outcome, c.outcome) << c.xml << " in pieces of " << piece;
     }
   }
