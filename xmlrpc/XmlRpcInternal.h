@@ -25,14 +25,6 @@ std::string DoubleText(double value);
 // The same without an exponent, as calls carry it.
 std::string PlainDoubleText(double value);
 
-// The bytes of a string or base64 value: one block holding the length and
-// the bytes, null for none (a device list has some 80,000 strings; a
-// std::string on the heap would take two blocks for each longer one).
-char* NewText(const char* bytes, std::size_t size);
-void FreeText(char* text);
-std::size_t TextSize(const char* text);
-const char* TextBytes(const char* text);
-
 // The reply reader fills values where they end up (an array element, a
 // member, the result) instead of building each one and copying it there.
 // Every value it fills is empty beforehand; a setter of another type frees
@@ -50,16 +42,24 @@ struct ValueAccess {
     value.invalidate();
     value.assertTypeOrInvalid(type);
   }
-  static void SetBool(XmlRpcValue& value, bool b) { value = XmlRpcValue(b); }
-  static void SetInt(XmlRpcValue& value, int i) { value = XmlRpcValue(i); }
-  static void SetDouble(XmlRpcValue& value, double d) { value = XmlRpcValue(d); }
+  static void SetBool(XmlRpcValue& value, bool b) {
+    SetType(value, XmlRpcValue::TypeBoolean);
+    value.bool_ = b;
+  }
+  static void SetInt(XmlRpcValue& value, int i) {
+    SetType(value, XmlRpcValue::TypeInt);
+    value.int_ = i;
+  }
+  static void SetDouble(XmlRpcValue& value, double d) {
+    SetType(value, XmlRpcValue::TypeDouble);
+    value.double_ = d;
+  }
   static void SetDateTime(XmlRpcValue& value, const std::tm& time) { value = XmlRpcValue(time); }
   // Makes `value` a string (unless it is base64) holding `text`; an empty
   // text takes no memory of its own.
   static void SetText(XmlRpcValue& value, const std::string& text) {
     if (value.type_ != XmlRpcValue::TypeBase64) SetType(value, XmlRpcValue::TypeString);
-    FreeText(value.text_);
-    value.text_ = NewText(text.data(), text.size());
+    value.setBytes(text.data(), text.size());
   }
   // The elements of an array value, made so when it is not one.
   static XmlRpcValue::ValueArray& Array(XmlRpcValue& value) {
