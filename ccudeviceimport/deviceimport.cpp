@@ -7,8 +7,6 @@
 using XmlRpc::XmlRpcClient;
 using XmlRpc::XmlRpcValue;
 
-ImportRun Run;
-
 namespace {
 
 // printf of a format with two %s into a new text.
@@ -95,7 +93,7 @@ bool WriteDeviceImportFile(const std::string& resultText, const std::string& hos
   return ReplaceFileContent(ImportFileName(port), content);
 }
 
-int ImportDevices(const std::string& host, const std::string& port) {
+CallResult ImportDevices(const std::string& host, const std::string& port, std::string& resultLog) {
   const std::string hostPort = host + ":" + port;
   const std::string loggedHostPort = LineSafe(hostPort);
   std::string resultText;
@@ -108,28 +106,27 @@ int ImportDevices(const std::string& host, const std::string& port) {
     XmlRpcValue result;
     XmlRpcClient client(texts::kUrlScheme + hostPort);
     if (!client.execute(texts::kListMethod, params, result)) {
-      Run.ResultLog += texts::kLogCallFailed + loggedHostPort + "\n";
+      resultLog += texts::kLogCallFailed + loggedHostPort + "\n";
       return kCallFailed;
     }
     if (client.isFault()) {
-      Run.ResultLog += texts::kLogFaultStart + LoggedFaultText(result.toText()) +
-                       texts::kLogAtHost + loggedHostPort + "\n";
+      resultLog += texts::kLogFaultStart + LoggedFaultText(result.toText()) + texts::kLogAtHost +
+                   loggedHostPort + "\n";
       return kFaultReply;
     }
     resultText = result.toText();
   }
   if (!WriteDeviceImportFile(resultText, host, port)) {
-    Run.outputFailed = true;
-    Run.ResultLog +=
+    resultLog +=
         texts::kLogFileFailed + ImportFileName(port) + texts::kLogAtHost + loggedHostPort + "\n";
     return kFileNotWritten;
   }
-  Run.ResultLog += texts::kLogImported + loggedHostPort + texts::kLogImportedEnd + "\n";
+  resultLog += texts::kLogImported + loggedHostPort + texts::kLogImportedEnd + "\n";
   return kImported;
 }
 
-int SendValueUsage(const std::string& target, const std::string& valueKind, int references,
-                   const std::string& host) {
+CallResult SendValueUsage(const std::string& target, const std::string& valueKind, int references,
+                          const std::string& host) {
   XmlRpcValue params;
   params.assertArray(3);
   params[0] = XmlRpcValue(target);
@@ -145,9 +142,9 @@ int SendValueUsage(const std::string& target, const std::string& valueKind, int 
   return answer ? kImported : kAnswerFalse;
 }
 
-bool WriteResultFile() {
+bool WriteResultFile(const std::string& resultLog) {
   std::string content = texts::kResultFileHead;
-  content += Run.ResultLog;
+  content += resultLog;
   content += "\n";
   return ReplaceFileContent(texts::kResultFileName, content);
 }
