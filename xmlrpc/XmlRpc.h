@@ -4,7 +4,10 @@
 // Texts are byte strings in ISO-8859-1, the form the programs use: requests
 // declare that encoding, and reply strings are turned from the parser's
 // UTF-8 back into ISO-8859-1 (a character beyond U+00FF becomes '?').
-// Nothing here throws; failures come back as return values.
+// Calls and replies never throw: execute, EncodeCall and DecodeResponse
+// report every failure, running out of memory included, as a return value.
+// Values are made of the standard containers and, like them, throw
+// std::bad_alloc when memory runs out while one is built or copied.
 #pragma once
 
 #include <cstddef>

@@ -45,29 +45,12 @@ const std::size_t kQuotedBytes = 40;
 
 // Other: an element where its name is not allowed. Unknown: a value type this
 // reader does not know. The types of a value follow Name.
+// clang-format off
 enum class Kind : unsigned char {
-  Other,
-  Document,
-  Response,
-  Params,
-  Param,
-  Fault,
-  Value,
-  Array,
-  Data,
-  Struct,
-  Member,
-  Name,
-  String,
-  Int,
-  I8,
-  Double,
-  Boolean,
-  DateTime,
-  Base64,
-  Nil,
-  Unknown
+  Other, Document, Response, Params, Param, Fault, Value, Array, Data, Struct, Member, Name,
+  String, Int, I8, Double, Boolean, DateTime, Base64, Nil, Unknown
 };
+// clang-format on
 
 // How an element holds the children it allows.
 enum class Holds : unsigned char {
@@ -127,10 +110,10 @@ const Rule kRules[] = {
 };
 
 const Rule& RuleOf(Kind kind) {
-  const std::size_t last = sizeof kRules / sizeof *kRules - 1;
-  static_assert(last == static_cast<std::size_t>(Kind::Name), "one rule for each kind up to Name");
+  constexpr std::size_t kLast = sizeof kRules / sizeof *kRules - 1;
+  static_assert(kLast == static_cast<std::size_t>(Kind::Name), "one rule for each kind up to Name");
   std::size_t index = static_cast<std::size_t>(kind);
-  return kRules[index < last ? index : last];
+  return kRules[index < kLast ? index : kLast];
 }
 
 // An element not yet ended.
@@ -258,42 +241,28 @@ std::string Tag(const std::string& name) {
 // False, with the reason in `reason`, when it is no value of that type.
 bool ReadType(Kind kind, const char* name, std::string& text, XmlRpcValue* target,
               std::string& reason) {
-  if (kind == Kind::String) {
-    if (target) {
-      Latin1FromUtf8(text);
-      ValueAccess::SetText(*target, text);
-    }
+  if (kind == Kind::Unknown) reason = "unknown value type " + Tag(name);
+  if (kind == Kind::Nil && !IsBlank(text.data(), text.size())) reason = "text inside <nil>";
+  if (!reason.empty() || (kind == Kind::String && !target)) return reason.empty();
+  if (kind == Kind::Nil) {
+    if (target) ValueAccess::SetType(*target, XmlRpcValue::TypeNil);
     return true;
   }
-  if (kind == Kind::Nil) {
-    if (IsBlank(text.data(), text.size())) {
-      if (target) ValueAccess::SetType(*target, XmlRpcValue::TypeNil);
-      return true;
-    }
-    reason = "text inside <nil>";
-    return false;
-  }
-  if (kind == Kind::Unknown) {
-    reason = "unknown value type " + Tag(name);
-    return false;
-  }
   Latin1FromUtf8(text);
-  if (kind == Kind::Base64) {
-    std::string bytes;
+  std::string trimmed = kind == Kind::String || kind == Kind::Base64 ? "" : Trimmed(text);
+  std::string bytes;
+  char* end = nullptr;
+  errno = 0;
+  if (kind == Kind::String) {
+    ValueAccess::SetText(*target, text);
+  } else if (kind == Kind::Base64) {
     if (!Base64Decode(text, bytes)) {
       reason = "bad base64";
-      return false;
-    }
-    if (target) {
+    } else if (target) {
       ValueAccess::SetType(*target, XmlRpcValue::TypeBase64);
       ValueAccess::SetText(*target, bytes);
     }
-    return true;
-  }
-  std::string trimmed = Trimmed(text);
-  char* end = nullptr;
-  errno = 0;
-  if (kind == Kind::Int || kind == Kind::I8) {
+  } else if (kind == Kind::Int || kind == Kind::I8) {
     long long number = std::strtoll(trimmed.c_str(), &end, 10);
     if (trimmed.empty() || *end != '\0' || errno == ERANGE ||
         (kind == Kind::Int && (number < INT_MIN || number > INT_MAX))) {

@@ -271,9 +271,13 @@ namespace {
 
 // The text of a reply read in pieces of `piece` bytes, as the client reads
 // what arrives, in the form Decoded gives (a failure shows its reason).
-std::string DecodedInPieces(const std::string& xml, std::size_t piece) {
+// With `announced` > 0 the reply is gathered for one final call, as the
+// client does when it knows the length (announced too short: the rest is read
+// as it comes).
+std::string DecodedInPieces(const std::string& xml, std::size_t piece, std::size_t announced = 0) {
   XmlRpcValue result(42);
   XmlRpc::ReplyReader reader(result);
+  if (announced > 0) reader.expect(announced);
   for (std::size_t at = 0; at < xml.size(); at += piece) {
     reader.feed(xml.data() + at, std::min(piece, xml.size() - at));
   }
@@ -321,6 +325,9 @@ TEST(DecodeResponse, ReadInPiecesAsInOne) {
       EXPECT_EQ(whole, ReasonOf(xml));
     }
     for (std::size_t piece : {1, 2, 3, 7}) EXPECT_EQ(DecodedInPieces(xml, piece), whole) << xml;
+    for (std::size_t announced : {xml.size(), xml.size() / 2, xml.size() + 9}) {
+      EXPECT_EQ(DecodedInPieces(xml, 5, announced), whole) << xml << " announced " << announced;
+    }
   }
 }
 
