@@ -79,8 +79,11 @@ struct ValueAccess {
 // gathered whole (expect, then feed) and read in one final call by finish; any
 // other is read piece by piece as feed gets it. A reply of more values or text
 // bytes than the bounds given is refused as soon as it passes them. Until
-// finish accepts the reply, `result` stays empty. Nothing here throws: a reply
-// that finds no memory left is refused.
+// finish accepts the reply, `result` stays empty. expect, feed and failed
+// never throw (they run inside curl's callback), and nothing unwinds through
+// expat: memory that runs out while the reply is read refuses it. Making a
+// reader and finish may throw std::bad_alloc, which execute and
+// DecodeResponse catch.
 class ReplyReader {
  public:
   explicit ReplyReader(XmlRpcValue& result,
