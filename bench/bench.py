@@ -11,9 +11,10 @@ Every database goes to SCRATCH (default $BENCH_DIR or /tmp/bench), never into
 the repository; a database already there with the same rows is reused. Each
 case runs the program and the shell alternately REPS times on the same file
 with the output to the same sink; the table shows the medians, the median of
-the per-repetition ratios, and the peak resident memory as /usr/bin/time
-reports it (Maximum resident set size). All servers listen on loopback
-addresses of this run (tests/testkit.py's loopback_address).
+the per-repetition ratios with the lowest and highest beside it, and the peak
+resident memory as /usr/bin/time reports it (Maximum resident set size). All
+servers listen on loopback addresses of this run (tests/testkit.py's
+loopback_address).
 Needs: a build of HistQuery-localcfg, HistSeries-localcfg and CcuDeviceImport
 in DIR, the sqlite3 shell, /usr/bin/time.
 """
@@ -151,9 +152,11 @@ class Result:
             "group": self.group, "case": self.case,
             "prog_s": statistics.median(self.prog), "shell_s": statistics.median(self.shell),
             "ratio": statistics.median(self.ratio),
+            "ratio_min": min(self.ratio), "ratio_max": max(self.ratio),
             "cpu_ratio": statistics.median(self.prog_cpu) / max(statistics.median(self.shell_cpu),
                                                                 0.001),
             "prog_mb": max(self.prog_kb) / 1024.0, "shell_mb": max(self.shell_kb) / 1024.0,
+            "prog_mb_min": min(self.prog_kb) / 1024.0, "shell_mb_min": min(self.shell_kb) / 1024.0,
         }
 
 
@@ -357,14 +360,15 @@ def human(rows):
 
 
 def format_row(r):
-    return "| %-24s | %-36s | %7.3f | %7.3f | %5.2fx | %5.2fx | %6.1f | %6.1f |" % (
-        r["group"], r["case"], r["prog_s"], r["shell_s"], r["ratio"], r["cpu_ratio"],
-        r["prog_mb"], r["shell_mb"])
+    """The medians; beside the ratio its lowest and highest repetition."""
+    return "| %-24s | %-36s | %7.3f | %7.3f | %5.2fx | %4.2f-%4.2f | %5.2fx | %6.1f | %6.1f |" % (
+        r["group"], r["case"], r["prog_s"], r["shell_s"], r["ratio"], r["ratio_min"],
+        r["ratio_max"], r["cpu_ratio"], r["prog_mb"], r["shell_mb"])
 
 
-HEADER = ("| %-24s | %-36s | %7s | %7s | %6s | %6s | %6s | %6s |\n" % (
-    "data", "case", "ours s", "other s", "ratio", "CPU r.", "ours M", "oth. M") +
-    "|" + "|".join("-" * w for w in (26, 38, 9, 9, 8, 8, 8, 8)) + "|")
+HEADER = ("| %-24s | %-36s | %7s | %7s | %6s | %9s | %6s | %6s | %6s |\n" % (
+    "data", "case", "ours s", "other s", "ratio", "min-max", "CPU r.", "ours M", "oth. M") +
+    "|" + "|".join("-" * w for w in (26, 38, 9, 9, 8, 11, 8, 8, 8)) + "|")
 
 
 def growth(results):

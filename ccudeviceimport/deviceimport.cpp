@@ -7,8 +7,6 @@
 using XmlRpc::XmlRpcClient;
 using XmlRpc::XmlRpcValue;
 
-ImportRun Run;
-
 namespace {
 
 // printf of a format with two %s into a new text.
@@ -40,15 +38,14 @@ std::string LoggedFaultText(std::string text) {
 // The start of the next address marker at or after `from`: "ADDRESS:" right
 // behind the start of a struct or a member before it. npos when there is none.
 std::size_t FindAddressMarker(const std::string& text, std::size_t from) {
-  const std::size_t npos = std::string::npos;
   // The name stands one character behind the start of its marker.
   std::size_t name = text.find(texts::kAddressName, from + 1);
-  while (name != npos) {
+  while (name != std::string::npos) {
     char before = text[name - 1];
     if (before == texts::kStructStart || before == texts::kMemberSeparator) return name - 1;
     name = text.find(texts::kAddressName, name + 1);
   }
-  return npos;
+  return std::string::npos;
 }
 
 std::string LineSafe(std::string text) {
@@ -59,25 +56,24 @@ std::string LineSafe(std::string text) {
 }
 
 std::string DeviceImportLines(const std::string& resultText) {
-  const std::size_t npos = std::string::npos;
-  const std::size_t markerLength = sizeof texts::kAddressName;  // with the '[' or ','
-  const std::size_t typeMarkerLength = sizeof texts::kTypeMarker - 1;
+  constexpr std::size_t kMarkerLength = sizeof texts::kAddressName;  // with the '[' or ','
+  constexpr std::size_t kTypeMarkerLength = sizeof texts::kTypeMarker - 1;
   std::string lines;
   std::size_t marker = FindAddressMarker(resultText, 0);
-  while (marker != npos) {
-    std::size_t addressStart = marker + markerLength + 1;  // behind the opening quote
+  while (marker != std::string::npos) {
+    std::size_t addressStart = marker + kMarkerLength + 1;  // behind the opening quote
     if (addressStart > resultText.size()) break;
     std::size_t addressEnd = resultText.find('"', addressStart);
-    if (addressEnd == npos) break;
+    if (addressEnd == std::string::npos) break;
     std::string address = resultText.substr(addressStart, addressEnd - addressStart);
     std::size_t next = addressEnd + 1;
-    if (address.find(':') == npos) {
+    if (address.find(':') == std::string::npos) {
       // Even a later record's TYPE, kept for compatibility: import files stay as they were written.
       std::size_t typeMarker = resultText.find(texts::kTypeMarker, addressEnd + 1);
-      if (typeMarker == npos) break;
-      std::size_t typeStart = typeMarker + typeMarkerLength;
+      if (typeMarker == std::string::npos) break;
+      std::size_t typeStart = typeMarker + kTypeMarkerLength;
       std::size_t typeEnd = resultText.find('"', typeStart);
-      if (typeEnd == npos) break;
+      if (typeEnd == std::string::npos) break;
       // One line a device: a line break inside a value must not start another.
       lines += LineSafe(address) + ";" +
                LineSafe(resultText.substr(typeStart, typeEnd - typeStart)) + "\n";
@@ -95,7 +91,7 @@ bool WriteDeviceImportFile(const std::string& resultText, const std::string& hos
   return ReplaceFileContent(ImportFileName(port), content);
 }
 
-int ImportDevices(const std::string& host, const std::string& port) {
+CallResult ImportDevices(const std::string& host, const std::string& port, std::string& resultLog) {
   const std::string hostPort = host + ":" + port;
   const std::string loggedHostPort = LineSafe(hostPort);
   std::string resultText;
@@ -108,28 +104,27 @@ int ImportDevices(const std::string& host, const std::string& port) {
     XmlRpcValue result;
     XmlRpcClient client(texts::kUrlScheme + hostPort);
     if (!client.execute(texts::kListMethod, params, result)) {
-      Run.ResultLog += texts::kLogCallFailed + loggedHostPort + "\n";
+      resultLog += texts::kLogCallFailed + loggedHostPort + "\n";
       return kCallFailed;
     }
     if (client.isFault()) {
-      Run.ResultLog += texts::kLogFaultStart + LoggedFaultText(result.toText()) +
-                       texts::kLogAtHost + loggedHostPort + "\n";
+      resultLog += texts::kLogFaultStart + LoggedFaultText(result.toText()) + texts::kLogAtHost +
+                   loggedHostPort + "\n";
       return kFaultReply;
     }
     resultText = result.toText();
   }
   if (!WriteDeviceImportFile(resultText, host, port)) {
-    Run.outputFailed = true;
-    Run.ResultLog +=
+    resultLog +=
         texts::kLogFileFailed + ImportFileName(port) + texts::kLogAtHost + loggedHostPort + "\n";
     return kFileNotWritten;
   }
-  Run.ResultLog += texts::kLogImported + loggedHostPort + texts::kLogImportedEnd + "\n";
+  resultLog += texts::kLogImported + loggedHostPort + texts::kLogImportedEnd + "\n";
   return kImported;
 }
 
-int SendValueUsage(const std::string& target, const std::string& valueKind, int references,
-                   const std::string& host) {
+CallResult SendValueUsage(const std::string& target, const std::string& valueKind, int references,
+                          const std::string& host) {
   XmlRpcValue params;
   params.assertArray(3);
   params[0] = XmlRpcValue(target);
@@ -145,9 +140,9 @@ int SendValueUsage(const std::string& target, const std::string& valueKind, int 
   return answer ? kImported : kAnswerFalse;
 }
 
-bool WriteResultFile() {
+bool WriteResultFile(const std::string& resultLog) {
   std::string content = texts::kResultFileHead;
-  content += Run.ResultLog;
+  content += resultLog;
   content += "\n";
   return ReplaceFileContent(texts::kResultFileName, content);
 }

@@ -3,8 +3,8 @@
 
 #include <string>
 
-// Results of one call. Ordinary ints, as ImportDevices and SendValueUsage
-// return them; main turns them into exit statuses.
+// Results of one call, with the values callers of earlier versions knew
+// (1, 0, -1 ...); main turns them into exit statuses.
 enum CallResult {
   kAnswerFalse = 0,
   kImported = 1,  // also: the usage report was answered true
@@ -14,19 +14,10 @@ enum CallResult {
   kAnswerNotBoolean = -4,
 };
 
-// The one record of state of a run.
-struct ImportRun {
-  // One line per service query; ends up in XMLRPCResult.txt.
-  std::string ResultLog;
-  // Some output file could not be written: the run must not end as a success.
-  bool outputFailed = false;
-};
-extern ImportRun Run;
-
 // Asks the service at host:port for its device list and writes its import
 // file. kImported, kCallFailed, kFaultReply or kFileNotWritten; appends one
-// line to the result log in every case.
-int ImportDevices(const std::string& host, const std::string& port);
+// line to `resultLog` in every case.
+CallResult ImportDevices(const std::string& host, const std::string& port, std::string& resultLog);
 
 // The import file lines for the records found in `resultText`, without the
 // first line. A record is found whatever members stand before its ADDRESS;
@@ -44,9 +35,9 @@ bool WriteDeviceImportFile(const std::string& resultText, const std::string& hos
 // Reports one usage of `target` to the service named by the host text alone.
 // kImported (answer true), kAnswerFalse, kCallFailed, kFaultReply, or
 // kAnswerNotBoolean when the answer is of another type.
-int SendValueUsage(const std::string& target, const std::string& valueKind, int references,
-                   const std::string& host);
+CallResult SendValueUsage(const std::string& target, const std::string& valueKind, int references,
+                          const std::string& host);
 
 // Writes XMLRPCResult.txt: "1", the result log, a line feed. False when it
 // could not be written.
-bool WriteResultFile();
+bool WriteResultFile(const std::string& resultLog);

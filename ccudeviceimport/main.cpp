@@ -41,7 +41,7 @@ constexpr int kExitFaultReply = 254;        // -2: fault reply
 constexpr int kExitFileNotWritten = 253;    // -3: an import file or XMLRPCResult.txt not written
 constexpr int kExitAnswerNotBoolean = 252;  // -4: usage answer not a boolean
 
-int ExitStatusFor(int result) {
+int ExitStatusFor(CallResult result) {
   switch (result) {
     case kAnswerFalse:
       return kExitAnswerFalse;
@@ -75,17 +75,22 @@ int main(int argc, char** argv) {
   if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) return kExitOk;
   KeepHeapBetweenLists();
   const std::string host = argc > 1 ? argv[1] : texts::kDefaultHost;
-  int result = 0;
+  std::string resultLog;  // one line per service; ends up in XMLRPCResult.txt
+  CallResult result = kAnswerFalse;
+  bool fileNotWritten = false;  // then the run must not end as a success
   if (argc < 3) {
     // Last result is the exit status, kept for compatibility: callers read the port 2010 outcome.
-    for (const char* port : texts::kServicePorts) result = ImportDevices(host, port);
+    for (const char* port : texts::kServicePorts) {
+      result = ImportDevices(host, port, resultLog);
+      if (result == kFileNotWritten) fileNotWritten = true;
+    }
   } else {
     // Host text alone as URL, kept for compatibility: callers pass a bare host (port 2001).
     result = SendValueUsage(argv[2], texts::kUsageValueKind, texts::kUsageReferences, host);
   }
-  if (!WriteResultFile()) Run.outputFailed = true;
+  if (!WriteResultFile(resultLog)) fileNotWritten = true;
   // One sync of the directory after the last file: all of them survive a power cut.
-  if (!SyncDirectoryOf(texts::kResultFileName)) Run.outputFailed = true;
-  if (Run.outputFailed) result = kFileNotWritten;
+  if (!SyncDirectoryOf(texts::kResultFileName)) fileNotWritten = true;
+  if (fileNotWritten) result = kFileNotWritten;
   return ExitStatusFor(result);
 }

@@ -27,6 +27,14 @@ bool ServerStillSending(int socketFd) {
   return recv(socketFd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) != 0;
 }
 
+// printf of `format` with one %s into a new text.
+std::string Formatted(const char* format, const std::string& text) {
+  int size = std::snprintf(nullptr, 0, format, text.c_str());
+  std::string formatted(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  std::snprintf(&formatted[0], formatted.size() + 1, format, text.c_str());
+  return formatted;
+}
+
 }  // namespace
 
 void SplitUrl(const std::string& url, std::string* host, std::string* path) {
@@ -96,10 +104,8 @@ int ReceiveChunk(int socketFd, char* buffer, int size) {
 }
 
 std::string HttpRequest(const char* method, const char* url, const char* contentType,
-                        const char* body, uint16_t port, bool withLength, HttpOutcome* outcome) {
-  HttpOutcome ignored;
-  if (outcome == nullptr) outcome = &ignored;
-  *outcome = HttpOutcome();
+                        const char* body, uint16_t port, bool withLength, HttpOutcome& outcome) {
+  outcome = HttpOutcome();
 
   std::string host;
   std::string path;
@@ -108,9 +114,7 @@ std::string HttpRequest(const char* method, const char* url, const char* content
 
   int socketFd = ConnectToHost(host.c_str(), port);
   if (socketFd <= 0) {
-    // Printed here on purpose: CcuNameImport relies on it and only adds a line break.
-    std::printf(kMsgHostNotFound, host.c_str());
-    outcome->requestFailed = true;
+    outcome.failure = Formatted(kMsgHostNotFound, host);
     return "";
   }
   timeval receiveTimeout;
@@ -120,10 +124,8 @@ std::string HttpRequest(const char* method, const char* url, const char* content
 
   std::string request = BuildRequestText(method, path, host, contentType, body, withLength);
   if (SendText(socketFd, request.c_str()) <= 0) {
-    // Printed here on purpose, as above.
-    std::printf(kMsgNoConnection, host.c_str());
+    outcome.failure = Formatted(kMsgNoConnection, host);
     close(socketFd);
-    outcome->requestFailed = true;
     return "";
   }
 
@@ -139,7 +141,7 @@ std::string HttpRequest(const char* method, const char* url, const char* content
     lastResult = ReceiveChunk(socketFd, chunkBuffer, kChunkSize);
     // The receive time-out (no data for 2 seconds) ends a complete answer of
     // a service that keeps the connection open; any other error cut it.
-    if (lastResult < 0 && errno != EAGAIN && errno != EWOULDBLOCK) outcome->broken = true;
+    if (lastResult < 0 && errno != EAGAIN && errno != EWOULDBLOCK) outcome.broken = true;
     if (lastResult + byteCount >= kResponseBufferSize) {
       stop = true;
     } else if (lastResult > 0) {
@@ -150,7 +152,7 @@ std::string HttpRequest(const char* method, const char* url, const char* content
     }
     usleep(kSleepAfterReceiveMicros);
   }
-  outcome->cut = stop || (lastResult > 0 && ServerStillSending(socketFd));
+  outcome.cut = stop || (lastResult > 0 && ServerStillSending(socketFd));
   close(socketFd);
   if (byteCount > 0) return response;
   return "";

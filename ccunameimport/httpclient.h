@@ -15,20 +15,19 @@ constexpr int kConnectFailed = -109;
 // How a request ended, for callers that must tell a complete answer from a
 // cut one.
 struct HttpOutcome {
-  bool requestFailed = false;  // no connection or nothing sent (message printed)
+  // The message of a request that failed (no connection, nothing sent), for
+  // the caller to print as it stands: it has no line break.
+  std::string failure;
   bool cut = false;     // stopped at the size bound or at the time window while data was arriving
   bool broken = false;  // receiving ended in an error (a reset), not a close or a time-out
 };
 
 // Posts `body` with `method` to `url` on `port` (0 means 80) and returns the
 // raw response, NUL bytes included, or the empty text when the request failed
-// or nothing arrived.
-// On a failed request it prints its message itself; CcuNameImport relies on it.
-// A Content-Length header is sent only when `withLength` is set. `outcome`
-// may be null.
+// or nothing arrived; `outcome` tells which. Prints nothing. A Content-Length
+// header is sent only when `withLength` is set.
 std::string HttpRequest(const char* method, const char* url, const char* contentType,
-                        const char* body, uint16_t port, bool withLength,
-                        HttpOutcome* outcome = nullptr);
+                        const char* body, uint16_t port, bool withLength, HttpOutcome& outcome);
 
 // Socket descriptor (> 0) connected to `host` (name or dotted address) on
 // `port`, or one of the kConnect codes.

@@ -40,24 +40,6 @@
 
 namespace {
 
-struct NameImportRun {
-  std::string host = kDefaultHost;
-  std::string url;
-  std::string response;
-  HttpOutcome outcome;
-  AnswerCheck check;
-  std::string nameList;
-};
-
-NameImportRun Run;
-
-int NoAnswer() {
-  // The client's own messages end without a line break.
-  if (Run.outcome.requestFailed) std::fputs("\n", stdout);
-  std::fputs(kMsgNoAnswer, stdout);
-  return kExitNoAnswer;
-}
-
 // Exit status for an answer that is no complete name list; both files stay.
 int NotANameList(const AnswerCheck& check) {
   switch (check.verdict) {
@@ -68,7 +50,8 @@ int NotANameList(const AnswerCheck& check) {
       std::fputs(kMsgCutAnswer, stdout);
       return kExitCutAnswer;
     default:
-      return NoAnswer();
+      std::fputs(kMsgNoAnswer, stdout);
+      return kExitNoAnswer;
   }
 }
 
@@ -95,18 +78,16 @@ int main(int argc, char** argv) {
   if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) {
     return kExitOk;
   }
-  if (argc > 1) Run.host = argv[1];
-  Run.url = kHttpSchemePrefix + Run.host + kScriptPath;
+  const std::string host = argc > 1 ? argv[1] : kDefaultHost;
+  const std::string url = kHttpSchemePrefix + host + kScriptPath;
 
-  Run.response = HttpRequest(kScriptMethod, Run.url.c_str(), kScriptContentType,
-                             DeviceNameScript.c_str(), kScriptPort, true, &Run.outcome);
-  Run.check = CheckAnswer(Run.response, &Run.nameList);
-  // Without a length or chunks the answer ends where receiving did: cut by
-  // the size bound, the time window or a reset, it is only part of the list.
-  if (Run.check.verdict == AnswerVerdict::NameList && !Run.check.framed &&
-      (Run.outcome.cut || Run.outcome.broken)) {
-    Run.check.verdict = AnswerVerdict::CutShort;
-  }
-  if (Run.check.verdict != AnswerVerdict::NameList) return NotANameList(Run.check);
-  return ReportNameFiles(WriteNameFiles(Run.nameList));
+  HttpOutcome outcome;
+  const std::string response = HttpRequest(kScriptMethod, url.c_str(), kScriptContentType,
+                                           DeviceNameScript.c_str(), kScriptPort, true, outcome);
+  // The client's message has no line break; ours stand on lines of their own.
+  if (!outcome.failure.empty()) std::printf("%s\n", outcome.failure.c_str());
+  std::string nameList;
+  AnswerCheck check = CheckAnswer(response, outcome, &nameList);
+  if (check.verdict != AnswerVerdict::NameList) return NotANameList(check);
+  return ReportNameFiles(WriteNameFiles(nameList));
 }

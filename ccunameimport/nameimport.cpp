@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ccunameimport/texts.h"
@@ -17,6 +19,7 @@
 namespace {
 
 constexpr char kHeaderEnd[] = "\r\n\r\n";
+constexpr char kNameListStart[] = "\r\n";
 constexpr char kContentLengthHeader[] = "Content-Length:";
 constexpr char kTransferEncodingHeader[] = "Transfer-Encoding:";
 constexpr char kChunkedCoding[] = "chunked";
@@ -38,45 +41,34 @@ const Transliteration kTransliterations[] = {
 
 }  // namespace
 
-bool CutNameList(const std::string& response, std::string* nameList) {
-  size_t separator = response.find(kHeaderEnd);
-  if (separator == std::string::npos) return false;
-  *nameList = response.substr(separator + 2);
-  // The service closes its answer with CR LF; only that pair is dropped, so a
-  // name at the very end is never shortened.
-  size_t length = nameList->size();
-  if (length >= 2 && nameList->compare(length - 2, 2, "\r\n") == 0) nameList->resize(length - 2);
-  return true;
-}
-
 namespace {
 
 // The value of the first header line `name` (with its colon) in `head`, the
 // part of the answer before its blank line. False when there is none.
-bool HeaderValue(const std::string& head, const char* name, std::string* value) {
+bool HeaderValue(std::string_view head, const char* name, std::string* value) {
   size_t nameLength = std::strlen(name);
   // Header lines end in CR LF; the first line is the status line.
   size_t at = head.find("\r\n");
-  while (at != std::string::npos) {
+  while (at != std::string_view::npos) {
     size_t start = at + 2;
     at = head.find("\r\n", start);
     if (head.size() - start < nameLength ||
-        strncasecmp(head.c_str() + start, name, nameLength) != 0) {
+        strncasecmp(head.data() + start, name, nameLength) != 0) {
       continue;
     }
-    size_t end = at == std::string::npos ? head.size() : at;
-    *value = head.substr(start + nameLength, end - start - nameLength);
+    size_t end = at == std::string_view::npos ? head.size() : at;
+    value->assign(head.substr(start + nameLength, end - start - nameLength));
     return true;
   }
   return false;
 }
 
 // The status code of "HTTP/x.y NNN ...", or -1.
-int StatusCode(const std::string& head) {
+int StatusCode(std::string_view head) {
   if (head.compare(0, std::strlen(kHttpVersionPrefix), kHttpVersionPrefix) != 0) return -1;
   size_t blank = head.find(' ');
   size_t lineEnd = head.find("\r\n");
-  if (blank == std::string::npos || blank > lineEnd || head.size() < blank + 4) return -1;
+  if (blank == std::string_view::npos || blank > lineEnd || head.size() < blank + 4) return -1;
   int code = 0;
   for (size_t i = blank + 1; i < blank + 4; ++i) {
     if (!std::isdigit(static_cast<unsigned char>(head[i]))) return -1;
@@ -93,38 +85,37 @@ bool IsChunked(std::string value) {
 
 }  // namespace
 
-AnswerVerdict DecodeChunks(const std::string& chunked, std::string* body) {
-  body->clear();
-  size_t at = 0;
+AnswerVerdict DecodeChunks(const std::string& text, size_t at, std::string* body) {
   for (;;) {
-    size_t lineEnd = chunked.find("\r\n", at);
+    size_t lineEnd = text.find("\r\n", at);
     if (lineEnd == std::string::npos) return AnswerVerdict::CutShort;
-    const char* digits = chunked.c_str() + at;
+    const char* digits = text.c_str() + at;
     if (!std::isxdigit(static_cast<unsigned char>(*digits))) return AnswerVerdict::Malformed;
     char* end = nullptr;
     errno = 0;
     unsigned long long size = std::strtoull(digits, &end, 16);
-    if (end != chunked.c_str() + lineEnd && *end != ';' && *end != ' ' && *end != '\t') {
+    if (end != text.c_str() + lineEnd && *end != ';' && *end != ' ' && *end != '\t') {
       return AnswerVerdict::Malformed;
     }
     at = lineEnd + 2;
     if (size == 0) return AnswerVerdict::NameList;  // trailers, if any, are not needed
     // A size beyond what arrived (or beyond any number) never completes.
-    if (errno == ERANGE || size > chunked.size() - at) return AnswerVerdict::CutShort;
-    body->append(chunked, at, static_cast<size_t>(size));
+    if (errno == ERANGE || size > text.size() - at) return AnswerVerdict::CutShort;
+    body->append(text, at, static_cast<size_t>(size));
     at += static_cast<size_t>(size);
-    if (chunked.size() - at < 2) return AnswerVerdict::CutShort;
-    if (chunked.compare(at, 2, "\r\n") != 0) return AnswerVerdict::Malformed;
+    if (text.size() - at < 2) return AnswerVerdict::CutShort;
+    if (text.compare(at, 2, "\r\n") != 0) return AnswerVerdict::Malformed;
     at += 2;
   }
 }
 
-AnswerCheck CheckAnswer(const std::string& response, std::string* nameList) {
+AnswerCheck CheckAnswer(const std::string& response, const HttpOutcome& outcome,
+                        std::string* nameList) {
   AnswerCheck check;
-  size_t separator = response.find(kHeaderEnd);
-  if (separator == std::string::npos) return check;
-  std::string head = response.substr(0, separator);
-  std::string body = response.substr(separator + std::strlen(kHeaderEnd));
+  size_t headEnd = response.find(kHeaderEnd);
+  if (headEnd == std::string::npos) return check;
+  std::string_view head(response.data(), headEnd);
+  size_t bodyStart = headEnd + std::strlen(kHeaderEnd);
 
   check.status = StatusCode(head);
   if (check.status < 0) {
@@ -135,32 +126,42 @@ AnswerCheck CheckAnswer(const std::string& response, std::string* nameList) {
     check.verdict = AnswerVerdict::ErrorStatus;
     return check;
   }
+  // The list starts 2 past the start of the header end: with an empty CR LF line.
+  std::string list = kNameListStart;
   std::string value;
   if (HeaderValue(head, kTransferEncodingHeader, &value) && IsChunked(value)) {
     check.framed = true;
-    std::string chunks;
-    chunks.swap(body);
-    check.verdict = DecodeChunks(chunks, &body);
+    check.verdict = DecodeChunks(response, bodyStart, &list);
     if (check.verdict != AnswerVerdict::NameList) return check;
-  } else if (HeaderValue(head, kContentLengthHeader, &value)) {
-    char* end = nullptr;
-    unsigned long long declared = std::strtoull(value.c_str(), &end, 10);
-    // A length without digits bounds nothing: the body ends at the close.
-    if (end != value.c_str()) {
-      check.framed = true;
-      if (body.size() < declared) {
+  } else {
+    if (HeaderValue(head, kContentLengthHeader, &value)) {
+      char* end = nullptr;
+      unsigned long long declared = std::strtoull(value.c_str(), &end, 10);
+      // A length without digits bounds nothing: the body ends at the close.
+      check.framed = end != value.c_str();
+      if (check.framed && response.size() - bodyStart < declared) {
         check.verdict = AnswerVerdict::CutShort;
         return check;
       }
     }
+    list.append(response, bodyStart, std::string::npos);
   }
   // A NUL ends no name: it is dropped, the rest is kept.
-  body.erase(std::remove(body.begin(), body.end(), '\0'), body.end());
-  if (body.find_first_not_of("\r\n") == std::string::npos) {
+  list.erase(std::remove(list.begin(), list.end(), '\0'), list.end());
+  if (list.find_first_not_of("\r\n") == std::string::npos) {
     check.verdict = AnswerVerdict::EmptyBody;
     return check;
   }
-  CutNameList(head + kHeaderEnd + body, nameList);
+  // Without a length or chunks the answer ends where receiving did: cut by
+  // the size bound, the time window or a reset, it is only part of the list.
+  if (!check.framed && (outcome.cut || outcome.broken)) {
+    check.verdict = AnswerVerdict::CutShort;
+    return check;
+  }
+  // The service closes its answer with CR LF; only that pair is dropped, so a
+  // name at the very end is never shortened.
+  if (list.compare(list.size() - 2, 2, "\r\n") == 0) list.resize(list.size() - 2);
+  *nameList = std::move(list);
   check.verdict = AnswerVerdict::NameList;
   return check;
 }

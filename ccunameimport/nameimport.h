@@ -5,10 +5,7 @@
 #include <cstdio>
 #include <string>
 
-// The name list in `response`: from 2 past the start of the first "\r\n\r\n"
-// (so it begins with an empty CR LF line) to the end, less a closing CR LF.
-// False when the response holds no "\r\n\r\n" (also when it is empty).
-bool CutNameList(const std::string& response, std::string* nameList);
+#include "ccunameimport/httpclient.h"
 
 // What the script service's raw answer turned out to be.
 enum class AnswerVerdict {
@@ -26,19 +23,22 @@ struct AnswerCheck {
   bool framed = false;  // Content-Length or chunks say where the body ends
 };
 
-// Reads the raw answer: the status line, the Content-Length and
-// Transfer-Encoding headers (case-insensitive), the body with chunks decoded
-// and NUL bytes dropped. With the verdict NameList, `nameList` is the cut
-// (CutNameList) of the answer with that body. Without framing the body ends
-// where the connection did; the caller knows whether that was cut.
-AnswerCheck CheckAnswer(const std::string& response, std::string* nameList);
+// The one verdict on the raw answer and how receiving it ended: the status
+// line, the Content-Length and Transfer-Encoding headers (case-insensitive),
+// the body with chunks decoded and NUL bytes dropped; without either header
+// the body ends where receiving did, which must not have been cut. With the
+// verdict NameList, `nameList` is the body from 2 past the start of the
+// header end, so that it begins with an empty CR LF line, less a closing CR
+// LF; otherwise it is left as it was.
+AnswerCheck CheckAnswer(const std::string& response, const HttpOutcome& outcome,
+                        std::string* nameList);
 
-// The body of a "Transfer-Encoding: chunked" answer: the chunks' data joined.
-// Extensions behind a chunk size and trailers behind the last chunk are
-// skipped. Verdict NameList when the last (size 0) chunk was reached,
-// CutShort when the data ends before it, Malformed when a size or a chunk's
-// closing CR LF does not read.
-AnswerVerdict DecodeChunks(const std::string& chunked, std::string* body);
+// Appends to `body` the data of the chunks of a "Transfer-Encoding: chunked"
+// body that starts at `at` in `text`. Extensions behind a chunk size and
+// trailers behind the last chunk are skipped. Verdict NameList when the last
+// (size 0) chunk was reached, CutShort when the data ends before it,
+// Malformed when a size or a chunk's closing CR LF does not read.
+AnswerVerdict DecodeChunks(const std::string& text, size_t at, std::string* body);
 
 // Makes one line of CCUDevNames.txt (with its line feed, if any) a line of
 // CCUDevNames.imp. False when the line is dropped: the central unit's own

@@ -1,6 +1,6 @@
-// The name-list path of the name import: the answer cut to its name list,
-// checked (status, length, chunks, NUL bytes), and each line of it cleaned
-// for the import file. The files are streams in memory here.
+// The name-list path of the name import: the answer checked (status, length,
+// chunks, NUL bytes, how receiving ended) and cut to its name list, and each
+// line of it cleaned for the import file. The files are streams in memory here.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,31 +43,43 @@ void CheckImportLines(const std::string& nameList) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string response(reinterpret_cast<const char*>(data), size);
   std::string nameList;
-  if (!CutNameList(response, &nameList)) {
-    Require(response.find("\r\n\r\n") == std::string::npos, "CutNameList: header end missed");
+  AnswerCheck check = CheckAnswer(response, HttpOutcome(), &nameList);
+  size_t headerEnd = response.find("\r\n\r\n");
+  if (headerEnd == std::string::npos) {
+    Require(check.verdict == AnswerVerdict::NoHeaderEnd, "CheckAnswer: header end missed");
     return 0;
   }
-  // From the second half of the header end on, less only a closing CR LF.
-  std::string rest = response.substr(response.find("\r\n\r\n") + 2);
-  Require(nameList == rest || nameList + "\r\n" == rest, "CutNameList: wrong name list");
+  // The cut: from the second half of the header end on.
+  std::string rest = response.substr(headerEnd + 2);
+  CheckImportLines(rest);
 
-  CheckImportLines(nameList);
-
-  // The checked answer: a name list only with a body, never with a NUL in
-  // it, and decoded chunks never longer than what they came in.
-  std::string checkedList;
-  AnswerCheck check = CheckAnswer(response, &checkedList);
+  // A name list only with a 2xx status and a body, never with a NUL in it;
+  // decoded chunks never longer than what they came in; a plain body is the
+  // cut, less only a closing CR LF.
   if (check.verdict == AnswerVerdict::NameList) {
     Require(check.status >= 200 && check.status <= 299, "CheckAnswer: error status taken");
-    Require(checkedList.find('\0') == std::string::npos, "CheckAnswer: NUL kept");
-    Require(checkedList.size() <= response.size(), "CheckAnswer: list grew");
-    CheckImportLines(checkedList);
+    Require(nameList.find('\0') == std::string::npos, "CheckAnswer: NUL kept");
+    Require(nameList.size() <= response.size(), "CheckAnswer: list grew");
+    if (!check.framed && rest.find('\0') == std::string::npos) {
+      Require(nameList == rest || nameList + "\r\n" == rest, "CheckAnswer: wrong name list");
+    }
+    CheckImportLines(nameList);
+  }
+  // Receiving cut off or reset: an answer without framing is never taken.
+  for (bool reset : {false, true}) {
+    HttpOutcome outcome;
+    (reset ? outcome.broken : outcome.cut) = true;
+    std::string cutList;
+    AnswerVerdict verdict = CheckAnswer(response, outcome, &cutList).verdict;
+    bool unframed = check.verdict == AnswerVerdict::NameList && !check.framed;
+    Require(verdict == (unframed ? AnswerVerdict::CutShort : check.verdict),
+            "CheckAnswer: cut answer taken");
   }
   std::string body;
-  DecodeChunks(rest, &body);
+  DecodeChunks(rest, 0, &body);
   Require(body.size() <= rest.size(), "DecodeChunks: body grew");
 
-  std::string line = nameList;
+  std::string line = rest;
   if (CleanNameLine(line)) {
     Require(line.find_first_of(kCleanedAway) == std::string::npos,
             "CleanNameLine: separator or umlaut left");

@@ -4,7 +4,10 @@
 // Texts are byte strings in ISO-8859-1, the form the programs use: requests
 // declare that encoding, and reply strings are turned from the parser's
 // UTF-8 back into ISO-8859-1 (a character beyond U+00FF becomes '?').
-// Nothing here throws; failures come back as return values.
+// Calls and replies never throw: execute, EncodeCall and DecodeResponse
+// report every failure, running out of memory included, as a return value.
+// Values are made of the standard containers and, like them, throw
+// std::bad_alloc when memory runs out while one is built or copied.
 #pragma once
 
 #include <cstddef>
@@ -107,26 +110,34 @@ class XmlRpcValue {
  private:
   // The reply reader builds values in place (see XmlRpcInternal.h).
   friend struct ValueAccess;
-  // toText's work: appends the text to `out`, so that nested values share
-  // one growing string instead of returning a copy at every level.
-  void appendText(std::string& out) const;
-  // The length of that text, so that toText allocates it once.
+  // toText's work: the length of the text, so that toText allocates it once,
+  // and the text written at `out` (returns its end).
   std::size_t textSize() const;
+  char* writeText(char* out) const;
   // The value takes `other`'s content; it is empty beforehand.
   void shareFrom(const XmlRpcValue& other) noexcept;
   void copyFrom(const XmlRpcValue& other);
   void takeFrom(XmlRpcValue& other) noexcept;
+  // The bytes of a string or base64 value, and replacing them.
+  const char* bytes() const;
+  std::size_t byteCount() const;
+  void setBytes(const char* bytes, std::size_t size);
+  void freeBytes() noexcept;
 
   // Two words a value: a device list holds hundreds of thousands of them, and
-  // a hostile reply as many as it can fit. Scalars are held in place; a text,
-  // a time, an array or a struct on the heap, only once it is not empty (a
-  // null pointer is the empty one), so that an empty string costs nothing more.
+  // a hostile reply as many as it can fit. Scalars are held in place, and so
+  // is a text of up to 8 bytes (most names and kinds in a device list), its
+  // size kept in what would be padding; a longer text, a time, an array or a
+  // struct on the heap, only once it is not empty (a null pointer is the
+  // empty one), so that an empty string costs nothing more.
   Type type_ = TypeInvalid;
+  unsigned char heldBytes_ = 0;  // a text held in place: its size + 1; else 0
   union {
     bool bool_;
     int int_;
     double double_ = 0.0;
-    char* text_;     // string or base64 bytes: a text block, null when empty
+    char held_[8];   // string or base64 bytes held in place
+    char* text_;     // string or base64 bytes: a block of size and bytes, null when empty
     std::tm* time_;  // never null for a dateTime
     ValueArray* array_;
     ValueStruct* members_;

@@ -1,6 +1,7 @@
 // Writes the XML of a call: the method name and the parameters, escaped as
 // XML 1.0 can carry them.
 #include <cmath>
+#include <new>
 #include <string>
 
 #include "XmlRpc.h"
@@ -124,25 +125,30 @@ bool AppendValue(std::string& xml, const XmlRpcValue& value, std::string& error)
 
 bool EncodeCall(const std::string& method, const XmlRpcValue& params, std::string& xml,
                 std::string& error) {
-  xml = kCallHead;
-  if (method.empty() || !AppendEscaped(xml, method)) {
-    error = "unusable method name";
-    return false;
-  }
-  xml += "</methodName>\n<params>";
-  if (params.getType() == XmlRpcValue::TypeArray) {
-    for (const XmlRpcValue& param : params.arrayValue()) {
+  try {
+    xml = kCallHead;
+    if (method.empty() || !AppendEscaped(xml, method)) {
+      error = "unusable method name";
+      return false;
+    }
+    xml += "</methodName>\n<params>";
+    if (params.getType() == XmlRpcValue::TypeArray) {
+      for (const XmlRpcValue& param : params.arrayValue()) {
+        xml += "<param>";
+        if (!AppendValue(xml, param, error)) return false;
+        xml += "</param>";
+      }
+    } else if (params.valid()) {
       xml += "<param>";
-      if (!AppendValue(xml, param, error)) return false;
+      if (!AppendValue(xml, params, error)) return false;
       xml += "</param>";
     }
-  } else if (params.valid()) {
-    xml += "<param>";
-    if (!AppendValue(xml, params, error)) return false;
-    xml += "</param>";
+    xml += "</params></methodCall>\n";
+    return true;
+  } catch (const std::bad_alloc&) {
+    error = "out of memory";  // short enough to need no memory
+    return false;
   }
-  xml += "</params></methodCall>\n";
-  return true;
 }
 
 }  // namespace XmlRpc

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "XmlRpc.h"
@@ -24,14 +25,6 @@ std::string DoubleText(double value);
 // The same without an exponent, as calls carry it.
 std::string PlainDoubleText(double value);
 
-// The bytes of a string or base64 value: one block holding the length and
-// the bytes, null for none (a device list has some 80,000 strings; a
-// std::string on the heap would take two blocks for each longer one).
-char* NewText(const char* bytes, std::size_t size);
-void FreeText(char* text);
-std::size_t TextSize(const char* text);
-const char* TextBytes(const char* text);
-
 // The reply reader fills values where they end up (an array element, a
 // member, the result) instead of building each one and copying it there.
 // Every value it fills is empty beforehand; a setter of another type frees
@@ -49,16 +42,24 @@ struct ValueAccess {
     value.invalidate();
     value.assertTypeOrInvalid(type);
   }
-  static void SetBool(XmlRpcValue& value, bool b) { value = XmlRpcValue(b); }
-  static void SetInt(XmlRpcValue& value, int i) { value = XmlRpcValue(i); }
-  static void SetDouble(XmlRpcValue& value, double d) { value = XmlRpcValue(d); }
+  static void SetBool(XmlRpcValue& value, bool b) {
+    SetType(value, XmlRpcValue::TypeBoolean);
+    value.bool_ = b;
+  }
+  static void SetInt(XmlRpcValue& value, int i) {
+    SetType(value, XmlRpcValue::TypeInt);
+    value.int_ = i;
+  }
+  static void SetDouble(XmlRpcValue& value, double d) {
+    SetType(value, XmlRpcValue::TypeDouble);
+    value.double_ = d;
+  }
   static void SetDateTime(XmlRpcValue& value, const std::tm& time) { value = XmlRpcValue(time); }
   // Makes `value` a string (unless it is base64) holding `text`; an empty
   // text takes no memory of its own.
   static void SetText(XmlRpcValue& value, const std::string& text) {
     if (value.type_ != XmlRpcValue::TypeBase64) SetType(value, XmlRpcValue::TypeString);
-    FreeText(value.text_);
-    value.text_ = NewText(text.data(), text.size());
+    value.setBytes(text.data(), text.size());
   }
   // The elements of an array value, made so when it is not one.
   static XmlRpcValue::ValueArray& Array(XmlRpcValue& value) {
@@ -73,22 +74,37 @@ struct ValueAccess {
   }
 };
 
-// Reads a reply piece by piece as it arrives, building the values while
-// expat reads, so that neither the whole body nor a tree of its elements has
-// to be held. StartReply empties `result` and fills it as the reply is read;
-// FeedReply takes the next piece (`last` for the final one, which may be
-// empty); a reply of more values or text bytes than the bounds given is
-// refused as soon as it passes them. FinishReply (or DiscardReply, when the reply is not wanted
-// after all) ends the reading and frees the reader. FinishReply's outcome is DecodeResponse's; on
-// failure `result` is empty again.
-struct ReplyReader;
-ReplyReader* StartReply(XmlRpcValue& result,
-                        std::size_t maxValues = XmlRpcClient::kDefaultMaxReplyValues,
-                        std::size_t maxTextBytes = XmlRpcClient::kDefaultMaxReplyTextBytes);
-void FeedReply(ReplyReader* reader, const char* data, std::size_t size, bool last);
-// The reply is refused already: the rest of it need not be read.
-bool ReplyFailed(const ReplyReader* reader);
-bool FinishReply(ReplyReader* reader, bool& isFault, std::string& error);
-void DiscardReply(ReplyReader* reader);
+// Reads one reply and builds its values in `result` while expat reads, so
+// that no tree of its elements is kept. A reply whose length is known is
+// gathered whole (expect, then feed) and read in one final call by finish; any
+// other is read piece by piece as feed gets it. A reply of more values or text
+// bytes than the bounds given is refused as soon as it passes them. Until
+// finish accepts the reply, `result` stays empty. expect, feed and failed
+// never throw (they run inside curl's callback), and nothing unwinds through
+// expat: memory that runs out while the reply is read refuses it. Making a
+// reader and finish may throw std::bad_alloc, which execute and
+// DecodeResponse catch.
+class ReplyReader {
+ public:
+  explicit ReplyReader(XmlRpcValue& result,
+                       std::size_t maxValues = XmlRpcClient::kDefaultMaxReplyValues,
+                       std::size_t maxTextBytes = XmlRpcClient::kDefaultMaxReplyTextBytes);
+  ~ReplyReader();
+  ReplyReader(const ReplyReader&) = delete;
+  ReplyReader& operator=(const ReplyReader&) = delete;
+
+  // The reply is `size` bytes long: what feed gets is gathered for finish.
+  void expect(std::size_t size);
+  void feed(const char* data, std::size_t size);
+  // The reply is refused already: the rest of it need not be read.
+  bool failed() const;
+  // Reads the rest and ends the reading; DecodeResponse's outcome.
+  bool finish(bool& isFault, std::string& error);
+
+  struct State;  // the reader's own, in XmlRpcReply.cpp
+
+ private:
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace XmlRpc

@@ -1,11 +1,24 @@
-// Reads the XML of a reply with expat, building its values as the pieces
-// arrive.
+// Reads the XML of a reply with expat, building its values while expat reads.
+//
+// The shape of a reply is one table, RuleOf: the children each element
+// allows. An element where its name is not allowed refuses the reply, and
+// nothing inside it is looked at. Each element's checks run when it ends;
+// each value is built where it ends up (an array's new element, a member's
+// value, the result), so no tree of the elements is kept.
+//
+// The first refusal wins, but an element's own refusal replaces one made
+// inside it: a reply with several faults is refused for the outermost one
+// (an element's own shape before what it holds, a member's <name> before its
+// <value>), wherever the faults stand in the text.
 #include <expat.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,100 +32,180 @@ namespace {
 
 // Deeper replies are refused: values and their texts are copied and freed
 // recursively.
-const int kMaxDepth = 200;
-// expat is fed at most this much at a time, so that the markup bound below
-// is checked often enough to hold.
-const std::size_t kMaxPiece = 64u * 1024u;
+const std::size_t kMaxDepth = 200;
 // expat holds a tag, a comment or any other piece of markup whole until it
 // ends; text it hands out as it comes. A reply needs no markup near this long.
 const std::size_t kMaxMarkupBytes = 1024u * 1024u;
 // A frame's text buffer is kept for the next element at its depth only while
 // it is small: a long one would stay held for the rest of the reply.
 const std::size_t kKeptBufferBytes = 4096;
+// A text quoted in a reason is cut short: the reason is for a reader, and the
+// text may be as long as the reply.
+const std::size_t kQuotedBytes = 40;
 
-// How the reader takes an element, from its name and where it stands.
-enum class Role : unsigned char {
-  Ignored,  // never looked at: a reply with it is refused for another reason
-  Root,     // <methodResponse>
-  Params,
-  Param,
-  Fault,
-  Value,
-  Array,
-  Data,
-  Struct,
-  Member,
-  MemberName,
-  Leaf,  // a typed value that holds text only
+// Other: an element where its name is not allowed. Unknown: a value type this
+// reader does not know. The types of a value follow Name.
+// clang-format off
+enum class Kind : unsigned char {
+  Other, Document, Response, Params, Param, Fault, Value, Array, Data, Struct, Member, Name,
+  String, Int, I8, Double, Boolean, DateTime, Base64, Nil, Unknown
+};
+// clang-format on
+
+// How an element holds the children it allows.
+enum class Holds : unsigned char {
+  Nothing,   // no element at all
+  One,       // exactly one, and no other element
+  Many,      // any number; any other element refuses the reply where it starts
+  EachOnce,  // each once, and no other element
+  Type,      // a value: no element (its text is a string) or one type
 };
 
-enum class LeafType : unsigned char {
-  Int,
-  I8,
-  Double,
-  String,
-  Boolean,
-  DateTime,
-  Base64,
-  Nil,
-  Unknown
+struct Child {
+  const char* name;
+  Kind kind;
 };
 
-// An element not yet closed. Its checks run when it closes; each element has
-// a place in the order in which the checks of a whole reply are made (the
-// document order, but a member's <name> counts before its <value>), and
-// among several faults of a reply the one earliest in that order is
-// reported, so the reason does not depend on where a fault sits in the text.
+// What an element allows, and the reason when it holds something else (for
+// Many, the text after the tag of the element that is not allowed).
+struct Rule {
+  Holds holds;
+  const Child* allowed;  // ended by the kind any other name gets
+  const char* refusal;
+};
+
+const Child kNone[] = {{nullptr, Kind::Other}};
+const Child kDocumentChildren[] = {{"methodResponse", Kind::Response}, {nullptr, Kind::Other}};
+const Child kResponseChildren[] = {
+    {"params", Kind::Params}, {"fault", Kind::Fault}, {nullptr, Kind::Other}};
+const Child kParamsChildren[] = {{"param", Kind::Param}, {nullptr, Kind::Other}};
+const Child kValueChild[] = {{"value", Kind::Value}, {nullptr, Kind::Other}};
+const Child kArrayChildren[] = {{"data", Kind::Data}, {nullptr, Kind::Other}};
+const Child kStructChildren[] = {{"member", Kind::Member}, {nullptr, Kind::Other}};
+const Child kMemberChildren[] = {
+    {"name", Kind::Name}, {"value", Kind::Value}, {nullptr, Kind::Other}};
+// The common types first; i8, nil and their ex: forms are extensions that
+// many servers send.
+const Child kTypes[] = {
+    {"string", Kind::String}, {"int", Kind::Int},       {"boolean", Kind::Boolean},
+    {"array", Kind::Array},   {"struct", Kind::Struct}, {"i4", Kind::Int},
+    {"double", Kind::Double}, {"i8", Kind::I8},         {"dateTime.iso8601", Kind::DateTime},
+    {"base64", Kind::Base64}, {"nil", Kind::Nil},       {"ex:i8", Kind::I8},
+    {"ex:nil", Kind::Nil},    {nullptr, Kind::Unknown}};
+
+// The children each element allows, in the order of Kind.
+const Rule kRules[] = {
+    {Holds::Nothing, kNone, nullptr},  // Other
+    {Holds::One, kDocumentChildren, "reply is no methodResponse"},
+    {Holds::One, kResponseChildren, "<methodResponse> without one <params> or <fault>"},
+    {Holds::One, kParamsChildren, "<params> without exactly one <param>"},
+    {Holds::One, kValueChild, "<param> without exactly one <value>"},
+    {Holds::One, kValueChild, "<fault> without exactly one <value>"},
+    {Holds::Type, kTypes, "<value> with more than one type"},
+    {Holds::One, kArrayChildren, "<array> without one <data>"},
+    {Holds::Many, kValueChild, " where a <value> belongs"},
+    {Holds::Many, kStructChildren, " inside <struct>"},
+    {Holds::EachOnce, kMemberChildren, "<member> without <name> and <value>"},
+    {Holds::Nothing, kNone, nullptr},  // Name, and the types
+};
+
+const Rule& RuleOf(Kind kind) {
+  constexpr std::size_t kLast = sizeof kRules / sizeof *kRules - 1;
+  static_assert(kLast == static_cast<std::size_t>(Kind::Name), "one rule for each kind up to Name");
+  std::size_t index = static_cast<std::size_t>(kind);
+  return kRules[index < kLast ? index : kLast];
+}
+
+// An element not yet ended.
 struct Frame {
-  Role role = Role::Ignored;
-  LeafType leaf = LeafType::Unknown;
-  bool nonBlank = false;        // text other than blanks seen (containers only)
-  bool firstChildFits = false;  // the first child is the one element allowed here
-  bool haveName = false;        // Member: its parts so far
-  bool haveValue = false;
-  bool nameHasElement = false;
-  std::size_t order = 0;  // place of the element's checks
+  Kind kind = Kind::Other;
+  bool collect = false;         // its text is kept: a type's, a name's, a value's before its type
+  bool nonBlank = false;        // text other than blanks beside its elements
+  bool nameHasElement = false;  // Member: an element inside its <name>
+  unsigned char seen = 0;       // EachOnce: the allowed children that came, one bit each
   std::size_t children = 0;
-  std::string badChild;           // the first child that does not belong (faulty replies only)
-  std::string text;               // Value (until its first child), Leaf: the text as read
-  std::string* sink = nullptr;    // where the element's text goes; null: only its blankness counts
-  XmlRpcValue* target = nullptr;  // the value the element fills (while building)
-  std::string memberName;         // Member: the name, in ISO-8859-1 once read
-  XmlRpcValue pending;            // Member: its value until the member closes
+  XmlRpcValue* target = nullptr;  // the value it fills; null once the reply is refused
+  std::string stray;              // its first child that is not allowed
+  std::string text;               // the text as read; a member's name once its <name> ended
+  XmlRpcValue pending;            // Member: its value until the member ends
+};
+
+struct ParserFree {
+  void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
 };
 
 }  // namespace
 
-struct ReplyReader {
-  XML_Parser parser = nullptr;
+struct ReplyReader::State {
+  std::unique_ptr<XML_ParserStruct, ParserFree> parser{XML_ParserCreate(nullptr)};
   XmlRpcValue* result = nullptr;
+  bool accepted = false;
+  bool isFault = false;
   std::size_t maxValues = 0;
   std::size_t maxTextBytes = 0;
   std::size_t values = 0;     // <value> elements so far
   std::size_t textBytes = 0;  // text held: in values, member names and open elements
-  std::size_t fedBytes = 0;
-  std::size_t eventByte = 0;  // where expat last handed something out
-  std::vector<Frame> frames;  // frames[0 .. depth) are open, root first
+  // [0] the document, [1 .. depth] the open elements. Values of one frame are
+  // filled from deeper ones: the frames never move.
+  std::vector<Frame> frames = std::vector<Frame>(kMaxDepth + 1);
   std::size_t depth = 0;
-  std::size_t nextOrder = 0;
-  bool haveRoot = false;
-  bool isFault = false;
-  bool lastFed = false;      // the final piece went in
-  bool parseFailed = false;  // not well formed, or stopped by a handler
-  std::string parseError;    // why a handler stopped the parser, or the parser's complaint
-  bool refused = false;      // well formed so far, but not a reply we take
-  std::size_t refusedOrder = 0;
-  std::string refusal;
+  std::string failure;           // why reading stopped: not well formed, a bound passed
+  std::string refusal;           // why the well-formed reply is not taken
+  std::size_t refusalDepth = 0;  // the open element it was made for, or inside
+  bool refusalInside = false;
+  std::size_t fedBytes = 0;
+  char* gathered = nullptr;  // expat's buffer, while a reply of known length is gathered
+  std::size_t gatheredBytes = 0;
+  std::size_t expectedBytes = 0;
 };
 
 namespace {
+
+using State = ReplyReader::State;
+
+void Fail(State& state, std::string reason) {
+  if (state.failure.empty()) state.failure = std::move(reason);
+  XML_StopParser(state.parser.get(), XML_FALSE);
+}
+
+// For the element at `depth`: stands unless an earlier refusal was made for
+// an element before it (at `depth` itself or above, or inside one that ended).
+void Refuse(State& state, std::size_t depth, std::string reason) {
+  if (!state.refusal.empty() &&
+      (state.refusalDepth < depth || (state.refusalDepth == depth && !state.refusalInside))) {
+    return;
+  }
+  state.refusal = std::move(reason);
+  state.refusalDepth = depth;
+  state.refusalInside = false;
+}
+
+// Text that is no longer held: read into a number, or not wanted after all.
+void Release(State& state, std::string& text) {
+  state.textBytes -= text.size() < state.textBytes ? text.size() : state.textBytes;
+  text.clear();
+  if (text.capacity() > kKeptBufferBytes) text.shrink_to_fit();
+}
+
+bool IsBlank(const char* text, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '\n') return false;
+  }
+  return true;
+}
 
 // expat hands out UTF-8; the programs work in ISO-8859-1. Converts in place:
 // the ISO-8859-1 form is never longer.
 void Latin1FromUtf8(std::string& text) {
   std::size_t size = text.size();
+  // Most texts are ASCII: they are looked at eight bytes at a time and left.
   std::size_t out = 0;
-  for (std::size_t i = 0; i < size;) {
+  for (std::uint64_t bytes = 0; out + 8 <= size; out += 8) {
+    std::memcpy(&bytes, text.data() + out, 8);
+    if (bytes & 0x8080808080808080u) break;
+  }
+  while (out < size && static_cast<unsigned char>(text[out]) < 0x80) ++out;
+  for (std::size_t i = out; i < size;) {
     unsigned char lead = static_cast<unsigned char>(text[i]);
     if (lead < 0x80) {
       text[out++] = static_cast<char>(lead);
@@ -123,595 +216,414 @@ void Latin1FromUtf8(std::string& text) {
       i += 2;
     } else {
       text[out++] = '?';
-      std::size_t length = (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
-      i += length;
+      i += (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
     }
   }
   text.resize(out);
 }
 
-void Fail(ReplyReader& reader, const std::string& error) {
-  if (!reader.parseFailed) reader.parseError = error;
-  reader.parseFailed = true;
-  XML_StopParser(reader.parser, XML_FALSE);
-}
-
-// Text that is no longer held: read into a number, or not wanted after all.
-void Release(ReplyReader& reader, std::string& text) {
-  reader.textBytes -= text.size() < reader.textBytes ? text.size() : reader.textBytes;
-  text.clear();
-  if (text.capacity() > kKeptBufferBytes) text.shrink_to_fit();
-}
-
-// Notes a reason to refuse the reply; the earliest in check order stays.
-void Refuse(ReplyReader& reader, std::size_t order, const std::string& reason) {
-  if (reader.refused && reader.refusedOrder <= order) return;
-  reader.refused = true;
-  reader.refusedOrder = order;
-  reader.refusal = reason;
-}
-
-// Once a reply is refused its values are of no use; only the checks go on.
-bool Building(const ReplyReader& reader) {
-  return !reader.refused;
-}
-
-bool IsBlank(const std::string& text) {
-  return text.find_first_not_of(" \t\r\n") == std::string::npos;
-}
-
-bool IsBlank(const char* text, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    char c = text[i];
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
-  }
-  return true;
-}
-
 std::string Trimmed(const std::string& text) {
   std::size_t first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return "";
-  std::size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-bool Is(const XML_Char* name, const char* wanted) {
-  return std::strcmp(name, wanted) == 0;
+std::string Quoted(const std::string& text) {
+  if (text.size() <= kQuotedBytes) return "\"" + text + "\"";
+  return "\"" + text.substr(0, kQuotedBytes) + "\"...";
 }
 
-LeafType LeafTypeOf(const XML_Char* name) {
-  if (Is(name, "string")) return LeafType::String;
-  if (Is(name, "int") || Is(name, "i4")) return LeafType::Int;
-  // The common extensions of the format; many servers send them.
-  if (Is(name, "i8") || Is(name, "ex:i8")) return LeafType::I8;
-  if (Is(name, "boolean")) return LeafType::Boolean;
-  if (Is(name, "double")) return LeafType::Double;
-  if (Is(name, "dateTime.iso8601")) return LeafType::DateTime;
-  if (Is(name, "base64")) return LeafType::Base64;
-  if (Is(name, "nil") || Is(name, "ex:nil")) return LeafType::Nil;
-  return LeafType::Unknown;
+std::string Tag(const std::string& name) {
+  return "<" + name + ">";
 }
 
-// The frame for a new element, with the state of an earlier one at that
-// depth cleared but its buffers kept for reuse.
-Frame& PushFrame(ReplyReader& reader) {
-  if (reader.depth == reader.frames.size()) reader.frames.emplace_back();
-  Frame& frame = reader.frames[reader.depth++];
-  frame.role = Role::Ignored;
-  frame.leaf = LeafType::Unknown;
-  frame.nonBlank = false;
-  frame.firstChildFits = false;
-  frame.haveName = false;
-  frame.haveValue = false;
-  frame.nameHasElement = false;
-  frame.order = reader.nextOrder++;
+// Reads the text of a type into `target` (none once the reply is refused).
+// False, with the reason in `reason`, when it is no value of that type.
+bool ReadType(Kind kind, const char* name, std::string& text, XmlRpcValue* target,
+              std::string& reason) {
+  if (kind == Kind::Unknown) reason = "unknown value type " + Tag(name);
+  if (kind == Kind::Nil && !IsBlank(text.data(), text.size())) reason = "text inside <nil>";
+  if (!reason.empty() || (kind == Kind::String && !target)) return reason.empty();
+  if (kind == Kind::Nil) {
+    if (target) ValueAccess::SetType(*target, XmlRpcValue::TypeNil);
+    return true;
+  }
+  Latin1FromUtf8(text);
+  std::string trimmed = kind == Kind::String || kind == Kind::Base64 ? "" : Trimmed(text);
+  std::string bytes;
+  char* end = nullptr;
+  errno = 0;
+  if (kind == Kind::String) {
+    ValueAccess::SetText(*target, text);
+  } else if (kind == Kind::Base64) {
+    if (!Base64Decode(text, bytes)) {
+      reason = "bad base64";
+    } else if (target) {
+      ValueAccess::SetType(*target, XmlRpcValue::TypeBase64);
+      ValueAccess::SetText(*target, bytes);
+    }
+  } else if (kind == Kind::Int || kind == Kind::I8) {
+    long long number = std::strtoll(trimmed.c_str(), &end, 10);
+    if (trimmed.empty() || *end != '\0' || errno == ERANGE ||
+        (kind == Kind::Int && (number < INT_MIN || number > INT_MAX))) {
+      reason = (kind == Kind::Int ? "bad int " : "bad i8 ") + Quoted(trimmed);
+    } else if (target && number >= INT_MIN && number <= INT_MAX) {
+      ValueAccess::SetInt(*target, static_cast<int>(number));
+    } else if (target) {
+      // The value type has 32-bit integers only: a larger i8 is kept as the
+      // nearest double (exact up to 2^53), as a reader of the text expects.
+      ValueAccess::SetDouble(*target, static_cast<double>(number));
+    }
+  } else if (kind == Kind::Double) {
+    double number = std::strtod(trimmed.c_str(), &end);
+    if (trimmed.empty() || *end != '\0') {
+      reason = "bad double " + Quoted(trimmed);
+    } else if (target) {
+      ValueAccess::SetDouble(*target, number);
+    }
+  } else if (kind == Kind::Boolean) {
+    if (trimmed != "0" && trimmed != "1") {
+      reason = "bad boolean " + Quoted(trimmed);
+    } else if (target) {
+      ValueAccess::SetBool(*target, trimmed == "1");
+    }
+  } else {  // a dateTime.iso8601
+    std::tm time{};
+    if (!ParseDateTimeText(trimmed, time)) {
+      reason = "bad dateTime.iso8601 " + Quoted(text);
+    } else if (target) {
+      ValueAccess::SetDateTime(*target, time);
+    }
+  }
+  return reason.empty();
+}
+
+// The kind of the new element `name` inside `parent`: the one the table gives
+// where its name is allowed there, else Other.
+Kind Place(State& state, Frame& parent, const XML_Char* name) {
+  const Rule& rule = RuleOf(parent.kind);
+  const Child* child = rule.allowed;
+  while (child->name && (child->name[0] != name[0] || std::strcmp(child->name, name) != 0)) {
+    ++child;
+  }
+  bool first = parent.children++ == 0;
+  switch (rule.holds) {
+    case Holds::Nothing:
+      if (parent.kind == Kind::Name) state.frames[state.depth - 2].nameHasElement = true;
+      return Kind::Other;
+    case Holds::Type:
+      return first ? child->kind : Kind::Other;  // an unknown type refuses the reply when it ends
+    case Holds::Many:
+      if (!child->name) Refuse(state, state.depth, Tag(name) + rule.refusal);
+      return child->kind;
+    case Holds::One:
+      if (first && child->name) return child->kind;
+      if (parent.kind == Kind::Document) Refuse(state, state.depth, rule.refusal);
+      break;
+    case Holds::EachOnce: {
+      unsigned char bit = static_cast<unsigned char>(1u << (child - rule.allowed));
+      if (child->name && !(parent.seen & bit)) {
+        parent.seen |= bit;
+        return child->kind;
+      }
+      break;
+    }
+  }
+  if (parent.stray.empty()) parent.stray = name;
+  return Kind::Other;
+}
+
+// The new element at `state.depth`: what it is and which value it fills.
+void Start(State& state, const XML_Char* name) {
+  Frame& parent = state.frames[state.depth - 1];
+  Frame& frame = state.frames[state.depth];
+  if (parent.kind == Kind::Value && parent.children == 0) {
+    // Beside a type only the blankness of a value's text counts.
+    parent.nonBlank = !IsBlank(parent.text.data(), parent.text.size());
+    Release(state, parent.text);
+    parent.collect = false;
+  }
+  frame.kind = Place(state, parent, name);
+  frame.collect = frame.kind == Kind::Value || frame.kind >= Kind::Name;
+  frame.nonBlank = frame.nameHasElement = false;
+  frame.seen = 0;
   frame.children = 0;
-  frame.badChild.clear();
-  Release(reader, frame.text);
-  frame.sink = nullptr;
-  frame.target = nullptr;
-  return frame;
-}
-
-void StartValue(ReplyReader& reader, Frame& frame, XmlRpcValue* target) {
-  if (++reader.values > reader.maxValues) {
-    Fail(reader, "reply holds more than " + std::to_string(reader.maxValues) + " values");
-    return;
-  }
-  frame.role = Role::Value;
-  frame.sink = &frame.text;
-  frame.target = Building(reader) ? target : nullptr;
-}
-
-// Gives the new element `frame`, the child of `parent`, its role.
-void PlaceChild(ReplyReader& reader, Frame& parent, Frame& frame, const XML_Char* name) {
-  bool first = parent.children == 0;
-  if (parent.role == Role::Value && first) {
-    // Beside a child only the blankness of a value's text counts.
-    if (!IsBlank(parent.text)) parent.nonBlank = true;
-    Release(reader, parent.text);
-    parent.sink = nullptr;
-  }
-  switch (parent.role) {
-    case Role::Ignored:
-    case Role::Leaf:
-    case Role::MemberName:
-      break;
-    case Role::Root:
-      if (!first) break;
-      if (Is(name, "params")) {
-        frame.role = Role::Params;
-      } else if (Is(name, "fault")) {
-        frame.role = Role::Fault;
-      } else {
-        parent.badChild = name;
-        break;
-      }
-      parent.firstChildFits = true;
-      break;
-    case Role::Params:
-      if (first && Is(name, "param")) {
-        frame.role = Role::Param;
-        parent.firstChildFits = true;
+  frame.stray.clear();
+  if (!frame.text.empty()) Release(state, frame.text);
+  frame.target = state.refusal.empty() ? parent.target : nullptr;
+  switch (frame.kind) {
+    case Kind::Value:
+      if (++state.values > state.maxValues) {
+        Fail(state, "reply holds more than " + std::to_string(state.maxValues) + " values");
+      } else if (parent.kind == Kind::Param || parent.kind == Kind::Fault) {
+        frame.target = state.refusal.empty() ? state.result : nullptr;
+      } else if (parent.kind == Kind::Data && frame.target) {
+        frame.target = &ValueAccess::Array(*frame.target).emplace_back();
+      } else if (frame.target) {
+        frame.target = &parent.pending;  // a member's
       }
       break;
-    case Role::Param:
-    case Role::Fault:
-      if (first && Is(name, "value")) {
-        StartValue(reader, frame, reader.result);
-        parent.firstChildFits = true;
+    case Kind::Array:
+    case Kind::Struct:
+      if (frame.target) {
+        ValueAccess::SetType(*frame.target, frame.kind == Kind::Array ? XmlRpcValue::TypeArray
+                                                                      : XmlRpcValue::TypeStruct);
       }
       break;
-    case Role::Value:
-      if (!first) break;
-      if (Is(name, "array")) {
-        frame.role = Role::Array;
-        if (parent.target) ValueAccess::SetType(*parent.target, XmlRpcValue::TypeArray);
-      } else if (Is(name, "struct")) {
-        frame.role = Role::Struct;
-        if (parent.target) ValueAccess::SetType(*parent.target, XmlRpcValue::TypeStruct);
-      } else {
-        frame.role = Role::Leaf;
-        frame.leaf = LeafTypeOf(name);
-        frame.sink = &frame.text;
-      }
-      frame.target = parent.target;
+    case Kind::Member:
+      frame.pending.invalidate();
       break;
-    case Role::Array:
-      if (first && Is(name, "data")) {
-        frame.role = Role::Data;
-        frame.target = parent.target;
-        parent.firstChildFits = true;
-      }
+    case Kind::Fault:
+      state.isFault = true;
       break;
-    case Role::Data:
-      if (Is(name, "value")) {
-        XmlRpcValue* element = nullptr;
-        if (parent.target && Building(reader)) {
-          element = &ValueAccess::Array(*parent.target).emplace_back();
-        }
-        StartValue(reader, frame, element);
-      } else {
-        Refuse(reader, frame.order, "<" + std::string(name) + "> where a <value> belongs");
-      }
-      break;
-    case Role::Struct:
-      if (Is(name, "member")) {
-        frame.role = Role::Member;
-        frame.target = parent.target;
-        Release(reader, frame.memberName);
-        frame.pending.invalidate();
-      } else {
-        Refuse(reader, frame.order, "<" + std::string(name) + "> inside <struct>");
-      }
-      break;
-    case Role::Member:
-      if (Is(name, "name") && !parent.haveName) {
-        parent.haveName = true;
-        frame.role = Role::MemberName;
-        frame.sink = &parent.memberName;
-      } else if (Is(name, "value") && !parent.haveValue) {
-        parent.haveValue = true;
-        StartValue(reader, frame, parent.target ? &parent.pending : nullptr);
-      } else if (parent.badChild.empty()) {
-        parent.badChild = name;
-      }
+    default:
       break;
   }
-  ++parent.children;
 }
 
-// Where expat last handed something out: what it holds beyond that is
-// markup it has not finished reading.
-void Seen(ReplyReader& reader) {
-  XML_Index at = XML_GetCurrentByteIndex(reader.parser);
-  if (at > 0) reader.eventByte = static_cast<std::size_t>(at);
+// Whether the element that ends refuses the reply for what it holds itself;
+// the reason goes to `reason`.
+bool ShapeFault(const Frame& frame, const XML_Char* name, std::string& reason) {
+  const Rule& rule = RuleOf(frame.kind);
+  if (frame.nonBlank) {
+    reason = "text inside " + Tag(name);
+  } else if (rule.holds == Holds::One && (frame.children != 1 || !frame.stray.empty())) {
+    bool strayOnly = frame.kind == Kind::Response && frame.children == 1;
+    reason = strayOnly ? Tag(frame.stray) + " inside <methodResponse>" : rule.refusal;
+  } else if (rule.holds == Holds::EachOnce && !frame.stray.empty()) {
+    reason = "<member> with " + Tag(frame.stray);
+  } else if (rule.holds == Holds::EachOnce && frame.seen != 3) {
+    reason = rule.refusal;
+  } else if (rule.holds == Holds::EachOnce && frame.nameHasElement) {
+    reason = "element inside <name>";
+  } else if (rule.holds == Holds::Type && frame.children > 1) {
+    reason = rule.refusal;
+  } else if (frame.kind >= Kind::String && frame.children > 0) {
+    reason = "element inside " + Tag(name);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The element at `state.depth` ends: its checks, and the value it completes.
+inline void End(State& state, const XML_Char* name) {
+  Frame& frame = state.frames[state.depth];
+  if (frame.kind == Kind::Other) return;  // nothing looked at, nothing held
+  XmlRpcValue* target = state.refusal.empty() ? frame.target : nullptr;
+  std::string reason;
+  if (ShapeFault(frame, name, reason) ||
+      (frame.kind >= Kind::String && !ReadType(frame.kind, name, frame.text, target, reason))) {
+    Refuse(state, state.depth, std::move(reason));
+    target = nullptr;
+  } else if (target && (frame.kind == Kind::String || frame.kind == Kind::Base64)) {
+    frame.text.clear();  // stays counted: the value holds it now
+  }
+  if (frame.kind == Kind::Member && target &&
+      ValueAccess::Members(*target)
+          .insert_or_assign(std::move(frame.text), std::move(frame.pending))
+          .second) {
+    // A repeated name keeps the last value, as most servers would. A new
+    // name stays counted: the struct holds it now.
+    frame.text.clear();
+  } else if (frame.kind == Kind::Name) {
+    Latin1FromUtf8(frame.text);
+    state.frames[state.depth - 1].text = std::move(frame.text);  // the member's name
+  } else if (frame.kind == Kind::Value && frame.children == 0 && target) {
+    // An untagged value is a string; its text stays counted.
+    Latin1FromUtf8(frame.text);
+    ValueAccess::SetText(*target, frame.text);
+    frame.text.clear();
+  }
+  Release(state, frame.text);
+}
+
+std::string MarkupReason() {
+  return "reply holds a tag, comment or other markup longer than " +
+         std::to_string(kMaxMarkupBytes) + " bytes";
+}
+
+// A tag, comment or other markup that expat hands out: it held all of it.
+bool MarkupTooLong(State& state) {
+  if (static_cast<std::size_t>(XML_GetCurrentByteCount(state.parser.get())) <= kMaxMarkupBytes) {
+    return false;
+  }
+  Fail(state, MarkupReason());
+  return true;
+}
+
+// expat is C: nothing may unwind through it. Memory that runs out while a
+// reply is read refuses the reply (the short reason needs no memory).
+template <typename Handler>
+void Guarded(State& state, Handler handler) {
+  if (!state.failure.empty()) return;
+  try {
+    handler();
+  } catch (const std::bad_alloc&) {
+    if (state.failure.empty()) state.failure = "out of memory";
+    XML_StopParser(state.parser.get(), XML_FALSE);
+  }
 }
 
 void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char**) {
-  ReplyReader& reader = *static_cast<ReplyReader*>(data);
-  Seen(reader);
-  if (reader.parseFailed) return;
-  if (reader.depth >= static_cast<std::size_t>(kMaxDepth)) {
-    Fail(reader, "reply nested too deeply");
-    return;
-  }
-  Frame& frame = PushFrame(reader);
-  if (reader.depth == 1) {
-    if (Is(name, "methodResponse")) {
-      frame.role = Role::Root;
-    } else {
-      Refuse(reader, frame.order, "reply is no methodResponse");
-    }
-    return;
-  }
-  PlaceChild(reader, reader.frames[reader.depth - 2], frame, name);
-}
-
-// A text quoted in a reason, cut short: the reason is for a reader, and the
-// text may be as long as the reply.
-std::string Quoted(const std::string& text) {
-  const std::size_t kShown = 40;
-  if (text.size() <= kShown) return "\"" + text + "\"";
-  return "\"" + text.substr(0, kShown) + "\"...";
-}
-
-bool ReadWholeNumber(const std::string& raw, long long low, long long high, long long& value,
-                     const char* kind, std::string& error) {
-  std::string text = Trimmed(raw);
-  char* end = nullptr;
-  errno = 0;
-  long long number = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno == ERANGE || number < low || number > high) {
-    error = std::string("bad ") + kind + " " + Quoted(text);
-    return false;
-  }
-  value = number;
-  return true;
-}
-
-bool ReadInt(const std::string& raw, int& value, std::string& error) {
-  long long number = 0;
-  if (!ReadWholeNumber(raw, INT_MIN, INT_MAX, number, "int", error)) return false;
-  value = static_cast<int>(number);
-  return true;
-}
-
-bool ReadDouble(const std::string& raw, double& value, std::string& error) {
-  std::string text = Trimmed(raw);
-  char* end = nullptr;
-  double number = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0') {
-    error = "bad double " + Quoted(text);
-    return false;
-  }
-  value = number;
-  return true;
-}
-
-// Reads the text of a typed value into `target` (when building).
-bool ReadLeaf(LeafType type, const XML_Char* name, std::string& text, XmlRpcValue* target,
-              std::string& error) {
-  switch (type) {
-    case LeafType::String:
-      if (target) {
-        Latin1FromUtf8(text);
-        ValueAccess::SetText(*target, text);
-        text.clear();
-      }
-      return true;
-    case LeafType::Int: {
-      Latin1FromUtf8(text);
-      int number = 0;
-      if (!ReadInt(text, number, error)) return false;
-      if (target) ValueAccess::SetInt(*target, number);
-      return true;
-    }
-    case LeafType::I8: {
-      // The value type has 32-bit integers only: a larger one is kept as the
-      // nearest double (exact up to 2^53), as a reader of the text expects.
-      Latin1FromUtf8(text);
-      long long number = 0;
-      if (!ReadWholeNumber(text, LLONG_MIN, LLONG_MAX, number, "i8", error)) return false;
-      if (target && number >= INT_MIN && number <= INT_MAX) {
-        ValueAccess::SetInt(*target, static_cast<int>(number));
-      } else if (target) {
-        ValueAccess::SetDouble(*target, static_cast<double>(number));
-      }
-      return true;
-    }
-    case LeafType::Double: {
-      Latin1FromUtf8(text);
-      double number = 0;
-      if (!ReadDouble(text, number, error)) return false;
-      if (target) ValueAccess::SetDouble(*target, number);
-      return true;
-    }
-    case LeafType::Boolean: {
-      Latin1FromUtf8(text);
-      std::string trimmed = Trimmed(text);
-      if (trimmed != "0" && trimmed != "1") {
-        error = "bad boolean " + Quoted(trimmed);
-        return false;
-      }
-      if (target) ValueAccess::SetBool(*target, trimmed == "1");
-      return true;
-    }
-    case LeafType::DateTime: {
-      Latin1FromUtf8(text);
-      std::tm time{};
-      if (!ParseDateTimeText(Trimmed(text), time)) {
-        error = "bad dateTime.iso8601 " + Quoted(text);
-        return false;
-      }
-      if (target) ValueAccess::SetDateTime(*target, time);
-      return true;
-    }
-    case LeafType::Base64: {
-      Latin1FromUtf8(text);
-      std::string bytes;
-      if (!Base64Decode(text, bytes)) {
-        error = "bad base64";
-        return false;
-      }
-      if (target) {
-        ValueAccess::SetType(*target, XmlRpcValue::TypeBase64);
-        ValueAccess::SetText(*target, bytes);
-      }
-      return true;
-    }
-    case LeafType::Nil:
-      if (!IsBlank(text)) {
-        error = "text inside <nil>";
-        return false;
-      }
-      if (target) ValueAccess::SetType(*target, XmlRpcValue::TypeNil);
-      return true;
-    case LeafType::Unknown:
-      break;
-  }
-  error = "unknown value type <" + std::string(name) + ">";
-  return false;
-}
-
-// The checks of an element that may hold one child element and nothing else.
-bool OnlyChildFits(ReplyReader& reader, const Frame& frame, const char* reason) {
-  if (frame.children == 1 && frame.firstChildFits) return true;
-  Refuse(reader, frame.order, reason);
-  return false;
-}
-
-bool NoText(ReplyReader& reader, const Frame& frame, const XML_Char* name) {
-  if (!frame.nonBlank) return true;
-  Refuse(reader, frame.order, "text inside <" + std::string(name) + ">");
-  return false;
-}
-
-// The checks and the building an element leaves for its end.
-void CloseFrame(ReplyReader& reader, Frame& frame, const XML_Char* name) {
-  // A later fault of the reply cannot change the reason given.
-  bool check = !reader.refused || frame.order < reader.refusedOrder;
-  switch (frame.role) {
-    case Role::Ignored:
-      break;
-    case Role::Root:
-      if (!check || !NoText(reader, frame, name)) break;
-      if (frame.children != 1) {
-        Refuse(reader, frame.order, "<methodResponse> without one <params> or <fault>");
-      } else if (!frame.firstChildFits) {
-        Refuse(reader, frame.order, "<" + frame.badChild + "> inside <methodResponse>");
-      }
-      break;
-    case Role::Params:
-      if (check && NoText(reader, frame, name)) {
-        OnlyChildFits(reader, frame, "<params> without exactly one <param>");
-      }
-      break;
-    case Role::Param:
-      if (check && NoText(reader, frame, name)) {
-        OnlyChildFits(reader, frame, "<param> without exactly one <value>");
-      }
-      break;
-    case Role::Fault:
-      if (check && NoText(reader, frame, name) &&
-          OnlyChildFits(reader, frame, "<fault> without exactly one <value>")) {
-        reader.isFault = true;
-      }
-      break;
-    case Role::Value:
-      if (frame.children == 0) {  // an untagged value is a string
-        if (frame.target && Building(reader)) {
-          // Its text stays counted: the value holds it now.
-          Latin1FromUtf8(frame.text);
-          ValueAccess::SetText(*frame.target, frame.text);
-          frame.text.clear();
-        }
-        Release(reader, frame.text);
-      } else if (check) {
-        if (frame.nonBlank) {
-          Refuse(reader, frame.order, "text inside <value>");
-        } else if (frame.children != 1) {
-          Refuse(reader, frame.order, "<value> with more than one type");
-        }
-      }
-      break;
-    case Role::Array:
-      if (check && NoText(reader, frame, name)) {
-        OnlyChildFits(reader, frame, "<array> without one <data>");
-      }
-      break;
-    case Role::Data:
-    case Role::Struct:
-      if (check) NoText(reader, frame, name);
-      break;
-    case Role::Member: {
-      if (!check || !NoText(reader, frame, name)) break;
-      if (!frame.badChild.empty()) {
-        Refuse(reader, frame.order, "<member> with <" + frame.badChild + ">");
-      } else if (!frame.haveName || !frame.haveValue) {
-        Refuse(reader, frame.order, "<member> without <name> and <value>");
-      } else if (frame.nameHasElement) {
-        Refuse(reader, frame.order, "element inside <name>");
-      } else if (frame.target && Building(reader)) {
-        // A repeated name keeps the last value, as most servers would.
-        ValueAccess::Members(*frame.target)
-            .insert_or_assign(std::move(frame.memberName), std::move(frame.pending));
-      }
-      break;
-    }
-    case Role::MemberName: {
-      // Its faults count as the member's, which checks them first.
-      Frame& member = reader.frames[reader.depth - 2];
-      if (frame.children > 0) member.nameHasElement = true;
-      Latin1FromUtf8(member.memberName);
-      break;
-    }
-    case Role::Leaf: {
-      XmlRpcValue* target = check && Building(reader) ? frame.target : nullptr;
-      std::string error;
-      if (!check) {
-      } else if (frame.children > 0) {
-        Refuse(reader, frame.order, "element inside <" + std::string(name) + ">");
-      } else if (!ReadLeaf(frame.leaf, name, frame.text, target, error)) {
-        Refuse(reader, frame.order, error);
-      } else if (frame.leaf == LeafType::Base64 && target) {
-        frame.text.clear();  // stays counted for the bytes the value holds now
-      }
-      // A string's text went into its value (and stays counted); a number's
-      // text is done with.
-      Release(reader, frame.text);
-      break;
-    }
-  }
+  State& state = *static_cast<State*>(data);
+  Guarded(state, [&] {
+    if (MarkupTooLong(state)) return;
+    if (state.depth == kMaxDepth) return Fail(state, "reply nested too deeply");
+    ++state.depth;
+    Start(state, name);
+  });
 }
 
 void XMLCALL OnEnd(void* data, const XML_Char* name) {
-  ReplyReader& reader = *static_cast<ReplyReader*>(data);
-  Seen(reader);
-  if (reader.parseFailed || reader.depth == 0) return;
-  CloseFrame(reader, reader.frames[reader.depth - 1], name);
-  if (--reader.depth == 0) reader.haveRoot = true;
+  State& state = *static_cast<State*>(data);
+  Guarded(state, [&] {
+    if (MarkupTooLong(state)) return;
+    End(state, name);
+    if (!state.refusal.empty() && state.refusalDepth == state.depth) {
+      --state.refusalDepth;  // made inside the parent now
+      state.refusalInside = true;
+    }
+    --state.depth;
+  });
 }
 
 void XMLCALL OnText(void* data, const XML_Char* text, int length) {
-  ReplyReader& reader = *static_cast<ReplyReader*>(data);
-  Seen(reader);
-  if (reader.parseFailed || reader.depth == 0) return;
-  Frame& frame = reader.frames[reader.depth - 1];
+  State& state = *static_cast<State*>(data);
+  Frame& frame = state.frames[state.depth];
   std::size_t size = static_cast<std::size_t>(length);
-  if (frame.sink) {
-    if (size > reader.maxTextBytes - reader.textBytes) {
-      Fail(reader,
-           "reply holds more than " + std::to_string(reader.maxTextBytes) + " bytes of text");
-      return;
-    }
-    reader.textBytes += size;
-    frame.sink->append(text, size);
-  } else if (!frame.nonBlank && !IsBlank(text, size)) {
-    frame.nonBlank = true;
+  if (!frame.collect) {
+    if (!frame.nonBlank && !IsBlank(text, size)) frame.nonBlank = true;
+    return;
   }
+  Guarded(state, [&] {
+    if (size > state.maxTextBytes - state.textBytes) {
+      return Fail(state,
+                  "reply holds more than " + std::to_string(state.maxTextBytes) + " bytes of text");
+    }
+    state.textBytes += size;
+    frame.text.append(text, size);
+  });
 }
 
-// Comments, processing instructions, blanks outside the root: nothing to
-// read, but they show how far expat got.
+// Comments, processing instructions, blanks outside the root: nothing to read.
 void XMLCALL OnOther(void* data, const XML_Char*, int) {
-  Seen(*static_cast<ReplyReader*>(data));
+  State& state = *static_cast<State*>(data);
+  Guarded(state, [&] { MarkupTooLong(state); });
 }
 
 // Replies never need a document type; refusing it keeps entity tricks out.
 void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-  Fail(*static_cast<ReplyReader*>(data), "reply declares a document type");
+  State& state = *static_cast<State*>(data);
+  Guarded(state, [&] { Fail(state, "reply declares a document type"); });
+}
+
+// Reads `size` bytes at `data`, or as many gathered in expat's buffer when
+// `data` is null.
+void Parse(State& state, const char* data, std::size_t size, bool last) {
+  XML_Parser parser = state.parser.get();
+  int length = static_cast<int>(size);
+  bool ok = (data ? XML_Parse(parser, data, length, last)
+                  : XML_ParseBuffer(parser, length, last)) == XML_STATUS_OK;
+  // What expat has not handed out yet is markup it holds until it ends.
+  state.fedBytes += size;
+  XML_Index at = XML_GetCurrentByteIndex(parser);
+  bool markupHeld = state.fedBytes - (at > 0 ? static_cast<std::size_t>(at) : 0) > kMaxMarkupBytes;
+  Guarded(state, [&] {
+    if (!ok) {
+      Fail(state, std::string("reply is not well-formed XML: ") +
+                      XML_ErrorString(XML_GetErrorCode(parser)) + " at line " +
+                      std::to_string(XML_GetCurrentLineNumber(parser)));
+    } else if (!last && markupHeld) {
+      Fail(state, MarkupReason());
+    }
+  });
 }
 
 }  // namespace
 
-ReplyReader* StartReply(XmlRpcValue& result, std::size_t maxValues, std::size_t maxTextBytes) {
+ReplyReader::ReplyReader(XmlRpcValue& result, std::size_t maxValues, std::size_t maxTextBytes)
+    : state_(std::make_unique<State>()) {
   result.invalidate();
-  XML_Parser parser = XML_ParserCreate(nullptr);
-  if (!parser) return nullptr;
-  ReplyReader* reader = new ReplyReader;
-  reader->parser = parser;
-  reader->result = &result;
-  reader->maxValues = maxValues;
-  reader->maxTextBytes = maxTextBytes;
-  // Frames hold values and texts that deeper frames point into: they must not move.
-  reader->frames.reserve(static_cast<std::size_t>(kMaxDepth));
-  XML_SetUserData(parser, reader);
+  State& state = *state_;
+  state.result = &result;
+  state.maxValues = maxValues;
+  state.maxTextBytes = maxTextBytes;
+  state.frames[0].kind = Kind::Document;
+  XML_Parser parser = state.parser.get();
+  if (!parser) {
+    state.failure = "out of memory";
+    return;
+  }
+  XML_SetUserData(parser, &state);
   XML_SetElementHandler(parser, OnStart, OnEnd);
   XML_SetCharacterDataHandler(parser, OnText);
   XML_SetStartDoctypeDeclHandler(parser, OnDoctype);
   XML_SetDefaultHandlerExpand(parser, OnOther);
-  return reader;
 }
 
-void FeedReply(ReplyReader* reader, const char* data, std::size_t size, bool last) {
-  if (!reader || reader->parseFailed || reader->lastFed) return;
-  do {
-    std::size_t piece = size < kMaxPiece ? size : kMaxPiece;
-    bool final = last && piece == size;
-    if (XML_Parse(reader->parser, data, static_cast<int>(piece), final ? XML_TRUE : XML_FALSE) !=
-        XML_STATUS_OK) {
-      if (!reader->parseFailed) {
-        reader->parseError = std::string("reply is not well-formed XML: ") +
-                             XML_ErrorString(XML_GetErrorCode(reader->parser)) + " at line " +
-                             std::to_string(XML_GetCurrentLineNumber(reader->parser));
-      }
-      reader->parseFailed = true;
-      return;
-    }
-    reader->fedBytes += piece;
-    if (reader->fedBytes - reader->eventByte > kMaxMarkupBytes) {
-      reader->parseError = "reply holds a tag, comment or other markup longer than " +
-                           std::to_string(kMaxMarkupBytes) + " bytes";
-      reader->parseFailed = true;
-      return;
-    }
-    data += piece;
-    size -= piece;
-  } while (size > 0);
-  reader->lastFed = last;
+ReplyReader::~ReplyReader() {
+  if (!state_->accepted) state_->result->invalidate();
 }
 
-bool ReplyFailed(const ReplyReader* reader) {
-  return !reader || reader->parseFailed;
+void ReplyReader::expect(std::size_t size) {
+  State& state = *state_;
+  if (failed() || state.fedBytes > 0 || state.gathered || size > INT_MAX) return;
+  // Without a buffer for all of it, the reply is read as it comes.
+  state.gathered = static_cast<char*>(XML_GetBuffer(state.parser.get(), static_cast<int>(size)));
+  state.expectedBytes = state.gathered ? size : 0;
 }
 
-bool FinishReply(ReplyReader* reader, bool& isFault, std::string& error) {
-  isFault = false;
-  if (!reader) {
-    error = "out of memory";
-    return false;
+void ReplyReader::feed(const char* data, std::size_t size) {
+  State& state = *state_;
+  if (state.gathered && size <= state.expectedBytes - state.gatheredBytes) {
+    std::memcpy(state.gathered + state.gatheredBytes, data, size);
+    state.gatheredBytes += size;
+    return;
   }
-  FeedReply(reader, "", 0, true);
-  bool ok = false;
-  if (reader->parseFailed || !reader->haveRoot) {
-    error = reader->parseError.empty() ? "empty reply" : reader->parseError;
-  } else if (reader->refused) {
-    error = reader->refusal;
-  } else {
-    error.clear();
-    isFault = reader->isFault;
-    ok = true;
+  if (state.gathered && !failed()) {  // more than announced: the rest is read as it comes
+    state.gathered = nullptr;
+    Parse(state, nullptr, state.gatheredBytes, false);
   }
-  if (!ok) reader->result->invalidate();
-  XML_ParserFree(reader->parser);
-  delete reader;
-  return ok;
+  for (std::size_t piece = 0; size > 0 && !failed(); size -= piece, data += piece) {
+    piece = size < INT_MAX ? size : INT_MAX;
+    Parse(state, data, piece, false);
+  }
 }
 
-void DiscardReply(ReplyReader* reader) {
-  if (!reader) return;
-  reader->result->invalidate();
-  XML_ParserFree(reader->parser);
-  delete reader;
+bool ReplyReader::failed() const {
+  return !state_->failure.empty();
+}
+
+bool ReplyReader::finish(bool& isFault, std::string& error) {
+  State& state = *state_;
+  // A gathered reply goes to expat in one final call, which spares expat the
+  // line counting it does over every piece but the last.
+  if (!failed() && state.gathered) {
+    Parse(state, nullptr, state.gatheredBytes, true);
+  } else if (!failed()) {
+    Parse(state, "", 0, true);
+  }
+  state.gathered = nullptr;
+  state.accepted = state.failure.empty() && state.refusal.empty();
+  error = !state.failure.empty() ? state.failure : state.refusal;
+  isFault = state.accepted && state.isFault;
+  if (!state.accepted) state.result->invalidate();
+  return state.accepted;
 }
 
 bool DecodeResponse(const std::string& xml, XmlRpcValue& result, bool& isFault,
                     std::string& error) {
   isFault = false;
-  ReplyReader* reader = StartReply(result);
-  FeedReply(reader, xml.data(), xml.size(), true);
-  return FinishReply(reader, isFault, error);
+  try {
+    ReplyReader reader(result);
+    reader.expect(xml.size());
+    reader.feed(xml.data(), xml.size());
+    return reader.finish(isFault, error);
+  } catch (const std::bad_alloc&) {
+    error = "out of memory";
+    return false;
+  }
 }
 
 }  // namespace XmlRpc

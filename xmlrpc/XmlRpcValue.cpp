@@ -24,27 +24,44 @@ std::size_t IntText(int value, char (&buffer)[16]) {
 
 }  // namespace
 
-char* NewText(const char* bytes, std::size_t size) {
-  if (size == 0) return nullptr;
-  char* text = static_cast<char*>(std::malloc(sizeof(std::size_t) + size));
-  if (text == nullptr) throw std::bad_alloc();
-  std::memcpy(text, &size, sizeof size);
-  std::memcpy(text + sizeof size, bytes, size);
-  return text;
+static_assert(sizeof(XmlRpcValue) == 2 * sizeof(double), "a value is two words");
+
+const char* XmlRpcValue::bytes() const {
+  if (heldBytes_ > 0) return held_;
+  return text_ == nullptr ? "" : text_ + sizeof(std::size_t);
 }
 
-void FreeText(char* text) {
-  std::free(text);
-}
-
-std::size_t TextSize(const char* text) {
+std::size_t XmlRpcValue::byteCount() const {
   std::size_t size = 0;
-  if (text != nullptr) std::memcpy(&size, text, sizeof size);
+  if (heldBytes_ > 0) return heldBytes_ - 1u;
+  if (text_ != nullptr) std::memcpy(&size, text_, sizeof size);
   return size;
 }
 
-const char* TextBytes(const char* text) {
-  return text == nullptr ? "" : text + sizeof(std::size_t);
+// A longer text is one block of its size and its bytes: a device list has
+// some 80,000 strings, and a std::string on the heap would take two blocks for
+// each longer one.
+void XmlRpcValue::setBytes(const char* bytes, std::size_t size) {
+  char* block = nullptr;
+  if (size > sizeof held_) {
+    block = static_cast<char*>(std::malloc(sizeof size + size));
+    if (block == nullptr) throw std::bad_alloc();
+    std::memcpy(block, &size, sizeof size);
+    std::memcpy(block + sizeof size, bytes, size);
+  }
+  freeBytes();
+  if (block != nullptr) {
+    text_ = block;
+  } else if (size > 0) {
+    std::memcpy(held_, bytes, size);
+    heldBytes_ = static_cast<unsigned char>(size + 1);
+  }
+}
+
+void XmlRpcValue::freeBytes() noexcept {
+  if (heldBytes_ == 0) std::free(text_);
+  heldBytes_ = 0;
+  text_ = nullptr;
 }
 
 XmlRpcValue::XmlRpcValue() = default;
@@ -56,10 +73,12 @@ XmlRpcValue::XmlRpcValue(int value) : type_(TypeInt) {
 }
 XmlRpcValue::XmlRpcValue(double value) : type_(TypeDouble), double_(value) {}
 XmlRpcValue::XmlRpcValue(const std::string& value) : type_(TypeString) {
-  text_ = NewText(value.data(), value.size());
+  text_ = nullptr;
+  setBytes(value.data(), value.size());
 }
 XmlRpcValue::XmlRpcValue(const char* value) : type_(TypeString) {
-  text_ = value ? NewText(value, std::strlen(value)) : nullptr;
+  text_ = nullptr;
+  if (value) setBytes(value, std::strlen(value));
 }
 XmlRpcValue::XmlRpcValue(const std::tm& value) : type_(TypeDateTime) {
   time_ = new std::tm{};
@@ -71,7 +90,8 @@ XmlRpcValue::XmlRpcValue(const std::tm& value) : type_(TypeDateTime) {
   time_->tm_sec = value.tm_sec;
 }
 XmlRpcValue::XmlRpcValue(const void* data, std::size_t size) : type_(TypeBase64) {
-  text_ = data ? NewText(static_cast<const char*>(data), size) : nullptr;
+  text_ = nullptr;
+  if (data) setBytes(static_cast<const char*>(data), size);
 }
 
 XmlRpcValue XmlRpcValue::Nil() {
@@ -107,38 +127,13 @@ XmlRpcValue& XmlRpcValue::operator=(XmlRpcValue&& other) noexcept {
   return *this;
 }
 
-// The type and the storage as they stand: for the kinds kept on the heap that
-// is the pointer, which the caller then owns (takeFrom) or replaces with a
-// copy of what it points to (copyFrom).
+// The type and the storage as they stand, bit for bit: for the kinds kept on
+// the heap that is the pointer, which the caller then owns (takeFrom) or
+// replaces with a copy of what it points to (copyFrom).
 void XmlRpcValue::shareFrom(const XmlRpcValue& other) noexcept {
   type_ = other.type_;
-  switch (type_) {
-    case TypeString:
-    case TypeBase64:
-      text_ = other.text_;
-      break;
-    case TypeDateTime:
-      time_ = other.time_;
-      break;
-    case TypeArray:
-      array_ = other.array_;
-      break;
-    case TypeStruct:
-      members_ = other.members_;
-      break;
-    case TypeBoolean:
-      bool_ = other.bool_;
-      break;
-    case TypeInt:
-      int_ = other.int_;
-      break;
-    case TypeDouble:
-      double_ = other.double_;
-      break;
-    case TypeInvalid:
-    case TypeNil:
-      break;
-  }
+  heldBytes_ = other.heldBytes_;
+  std::memcpy(held_, other.held_, sizeof held_);
 }
 
 void XmlRpcValue::copyFrom(const XmlRpcValue& other) {
@@ -146,7 +141,10 @@ void XmlRpcValue::copyFrom(const XmlRpcValue& other) {
   switch (type_) {
     case TypeString:
     case TypeBase64:
-      text_ = NewText(TextBytes(text_), TextSize(text_));
+      if (heldBytes_ == 0 && text_ != nullptr) {
+        text_ = nullptr;  // other's block
+        setBytes(other.bytes(), other.byteCount());
+      }
       break;
     case TypeDateTime:
       time_ = new std::tm(*time_);
@@ -165,6 +163,7 @@ void XmlRpcValue::copyFrom(const XmlRpcValue& other) {
 void XmlRpcValue::takeFrom(XmlRpcValue& other) noexcept {
   shareFrom(other);
   other.type_ = TypeInvalid;  // what it held belongs to this value now
+  other.heldBytes_ = 0;
   other.double_ = 0.0;
 }
 
@@ -172,7 +171,7 @@ void XmlRpcValue::invalidate() {
   switch (type_) {
     case TypeString:
     case TypeBase64:
-      FreeText(text_);
+      freeBytes();
       break;
     case TypeDateTime:
       delete time_;
@@ -221,7 +220,7 @@ std::size_t XmlRpcValue::size() const {
   switch (type_) {
     case TypeString:
     case TypeBase64:
-      return TextSize(text_);
+      return byteCount();
     case TypeArray:
       return array_ ? array_->size() : 0;
     case TypeStruct:
@@ -293,7 +292,7 @@ bool XmlRpcValue::getDouble(double& out) const {
 
 bool XmlRpcValue::getString(std::string& out) const {
   if (type_ != TypeString) return false;
-  out.assign(TextBytes(text_), TextSize(text_));
+  out.assign(bytes(), byteCount());
   return true;
 }
 
@@ -305,16 +304,16 @@ bool XmlRpcValue::getDateTime(std::tm& out) const {
 
 bool XmlRpcValue::getBinary(BinaryData& out) const {
   if (type_ != TypeBase64) return false;
-  out.assign(TextBytes(text_), TextSize(text_));
+  out.assign(bytes(), byteCount());
   return true;
 }
 
 std::string XmlRpcValue::toText() const {
-  // Sized first: a text grown by doubling would take up to three times its
-  // length while it grows, and a device list's text is its largest piece.
-  std::string text;
-  text.reserve(textSize());
-  appendText(text);
+  // Sized first and written in place: a text grown by appending would take
+  // up to three times its length while it grows, and a device list's text is
+  // its largest piece.
+  std::string text(textSize(), '\0');
+  writeText(&text[0]);
   return text;
 }
 
@@ -333,11 +332,11 @@ std::size_t XmlRpcValue::textSize() const {
     case TypeDouble:
       return DoubleText(double_).size();
     case TypeString:
-      return TextSize(text_) + 2;
+      return byteCount() + 2;
     case TypeDateTime:
       return DateTimeText(*time_).size();
     case TypeBase64:
-      return 4 * ((TextSize(text_) + 2) / 3) + 2;
+      return 4 * ((byteCount() + 2) / 3) + 2;
     case TypeArray: {
       std::size_t size = 2;
       for (const XmlRpcValue& element : arrayValue()) size += element.textSize() + 1;
@@ -354,63 +353,70 @@ std::size_t XmlRpcValue::textSize() const {
   return 0;
 }
 
-void XmlRpcValue::appendText(std::string& out) const {
+namespace {
+
+char* Copied(char* out, const char* bytes, std::size_t size) {
+  std::memcpy(out, bytes, size);
+  return out + size;
+}
+
+char* Copied(char* out, const std::string& text) {
+  return Copied(out, text.data(), text.size());
+}
+
+}  // namespace
+
+char* XmlRpcValue::writeText(char* out) const {
   switch (type_) {
     case TypeInvalid:
-      return;
+      return out;
     case TypeNil:
-      out += "nil";
-      return;
+      return Copied(out, "nil", 3);
     case TypeBoolean:
-      out += bool_ ? "true" : "false";
-      return;
-    case TypeInt: {
-      char buffer[16];
-      out.append(buffer, IntText(int_, buffer));
-      return;
-    }
+      return bool_ ? Copied(out, "true", 4) : Copied(out, "false", 5);
+    case TypeInt:
+      return std::to_chars(out, out + 16, int_).ptr;
     case TypeDouble:
-      out += DoubleText(double_);
-      return;
+      return Copied(out, DoubleText(double_));
     case TypeString:
-      out += '"';
-      out.append(TextBytes(text_), TextSize(text_));
-      out += '"';
-      return;
+      *out++ = '"';
+      out = Copied(out, bytes(), byteCount());
+      *out++ = '"';
+      return out;
     case TypeDateTime:
-      out += DateTimeText(*time_);
-      return;
+      return Copied(out, DateTimeText(*time_));
     case TypeBase64:
-      out += '<';
-      if (text_) out += Base64Encode(std::string(TextBytes(text_), TextSize(text_)));
-      out += '>';
-      return;
+      *out++ = '<';
+      out = Copied(out, Base64Encode(std::string(bytes(), byteCount())));
+      *out++ = '>';
+      return out;
     case TypeArray: {
-      out += '{';
+      *out++ = '{';
       bool first = true;
       for (const XmlRpcValue& element : arrayValue()) {
-        if (!first) out += ',';
+        if (!first) *out++ = ',';
         first = false;
-        element.appendText(out);
+        out = element.writeText(out);
       }
-      out += '}';
-      return;
+      *out++ = '}';
+      return out;
     }
     case TypeStruct: {
       // std::map keeps the names in byte order.
-      out += '[';
+      *out++ = '[';
       bool first = true;
       for (const auto& member : structValue()) {
-        if (!first) out += ',';
+        if (!first) *out++ = ',';
         first = false;
-        out += member.first;
-        out += ':';
-        member.second.appendText(out);
+        out = Copied(out, member.first);
+        *out++ = ':';
+        out = member.second.writeText(out);
       }
-      out += ']';
-      return;
+      *out++ = ']';
+      return out;
     }
   }
+  return out;
 }
 
 bool XmlRpcValue::operator==(const XmlRpcValue& other) const {
@@ -427,8 +433,7 @@ bool XmlRpcValue::operator==(const XmlRpcValue& other) const {
       return double_ == other.double_;
     case TypeString:
     case TypeBase64:
-      return size() == other.size() &&
-             std::memcmp(TextBytes(text_), TextBytes(other.text_), size()) == 0;
+      return size() == other.size() && std::memcmp(bytes(), other.bytes(), size()) == 0;
     case TypeDateTime:
       return DateTimeText(*time_) == DateTimeText(*other.time_);
     case TypeArray:

@@ -24,7 +24,6 @@ class InTempDir : public ::testing::Test {
     previous_ = previous;
     free(previous);
     ASSERT_EQ(chdir(dir_.c_str()), 0);
-    ::Run = ImportRun();
   }
   void TearDown() override {
     ASSERT_EQ(chdir(previous_.c_str()), 0);
@@ -81,9 +80,8 @@ TEST_F(InTempDir, ReplaceFileKeepsTheOldFileOnFailure) {
 }
 
 TEST_F(InTempDir, ResultFile) {
-  ASSERT_TRUE(WriteResultFile());
+  ASSERT_TRUE(WriteResultFile(""));
   EXPECT_EQ(Read("XMLRPCResult.txt"), "1\n\n");
-  ::Run.ResultLog = "Import von h:2001 ok\nKein Inport von h:2000\n";
-  ASSERT_TRUE(WriteResultFile());
+  ASSERT_TRUE(WriteResultFile("Import von h:2001 ok\nKein Inport von h:2000\n"));
   EXPECT_EQ(Read("XMLRPCResult.txt"), "1\nImport von h:2001 ok\nKein Inport von h:2000\n\n");
 }

@@ -69,42 +69,22 @@ TEST(CleanNameLine, Table) {
   }
 }
 
-TEST(CutNameList, Cases) {
-  struct Case {
-    std::string response;
-    bool found;
-    std::string nameList;
-  } cases[] = {
-      {"HTTP/1.1 200 OK\r\nA: b\r\n\r\nX=yz\nV=wq\n\r\n", true, "\r\nX=yz\nV=wq\n"},
-      {"H\r\n\r\n", true, ""},
-      {"H\r\n\r\n\r\n", true, "\r\n"},
-      // A body that does not close with CR LF keeps its last name whole.
-      {"H\r\n\r\nX=yz\nV=wq\n", true, "\r\nX=yz\nV=wq\n"},
-      {"H\r\n\r\nX=yz\nV=w", true, "\r\nX=yz\nV=w"},
-      // The first separator counts.
-      {"H\r\n\r\nA=bc\r\n\r\nD=ef\r\n", true, "\r\nA=bc\r\n\r\nD=ef"},
-      {"", false, ""},
-      {"HTTP/1.1 200 OK\nA: b\n\nX=yz\n", false, ""},
-      {"HTTP/1.1 200 OK\r\n\r", false, ""},
-  };
-  for (const Case& c : cases) {
-    std::string nameList = "old";
-    EXPECT_EQ(CutNameList(c.response, &nameList), c.found) << c.response;
-    if (c.found) {
-      EXPECT_EQ(nameList, c.nameList) << c.response;
-    }
-  }
-}
-
 TEST(CheckAnswer, Cases) {
   using V = AnswerVerdict;
   const std::string ok = "HTTP/1.1 200 OK\r\n";
   const std::string chunked = ok + "Transfer-Encoding: chunked\r\n\r\n";
+  HttpOutcome cut;
+  cut.cut = true;
+  HttpOutcome reset;
+  reset.broken = true;
+  HttpOutcome failed;
+  failed.failure = "Error - Host not found ccu";
   struct Case {
     std::string response;
     V verdict;
     bool framed;
-    std::string nameList;  // with NameList
+    std::string nameList;      // with NameList
+    HttpOutcome outcome = {};  // how receiving ended
   } cases[] = {
       {ok + "Content-Length: 5\r\n\r\nAB=cd", V::NameList, true, "\r\nAB=cd"},
       {ok + "Content-Length: 6\r\n\r\nAB=cd", V::CutShort, true, ""},
@@ -139,10 +119,28 @@ TEST(CheckAnswer, Cases) {
       {chunked + "zz\r\nAB=c\r\n0\r\n\r\n", V::Malformed, true, ""},
       {chunked + "4\r\nAB=cd\r\n0\r\n\r\n", V::Malformed, true, ""},
       {chunked + "0\r\n\r\n", V::EmptyBody, true, ""},
+      // The list is cut from the second half of the first header end; only a
+      // closing CR LF is dropped, so a name at the very end stays whole.
+      {ok + "A: b\r\n\r\nX=yz\nV=wq\n\r\n", V::NameList, false, "\r\nX=yz\nV=wq\n"},
+      {ok + "\r\nX=yz\nV=wq\n", V::NameList, false, "\r\nX=yz\nV=wq\n"},
+      {ok + "\r\nX=yz\nV=w", V::NameList, false, "\r\nX=yz\nV=w"},
+      {ok + "\r\nA=bc\r\n\r\nD=ef\r\n", V::NameList, false, "\r\nA=bc\r\n\r\nD=ef"},
+      {ok + "\r\n", V::EmptyBody, false, ""},
+      {ok + "\r\n\r\n", V::EmptyBody, false, ""},
+      {"HTTP/1.1 200 OK\nA: b\n\nX=yz\n", V::NoHeaderEnd, false, ""},
+      {"HTTP/1.1 200 OK\r\n\r", V::NoHeaderEnd, false, ""},
+      // Receiving that was cut or reset ends an answer without framing short;
+      // a length or the last chunk says the answer is whole all the same.
+      {ok + "Content-Type: text/plain\r\n\r\nAB=cd\r\n", V::CutShort, false, "", cut},
+      {ok + "Content-Type: text/plain\r\n\r\nAB=cd\r\n", V::CutShort, false, "", reset},
+      {ok + "Content-Length: 5\r\n\r\nAB=cd", V::NameList, true, "\r\nAB=cd", cut},
+      {chunked + "5\r\nAB=cd\r\n0\r\n\r\n", V::NameList, true, "\r\nAB=cd", reset},
+      {ok + "\r\n\r\n", V::EmptyBody, false, "", cut},
+      {"", V::NoHeaderEnd, false, "", failed},
   };
   for (const Case& c : cases) {
     std::string nameList = "unchanged";
-    AnswerCheck check = CheckAnswer(c.response, &nameList);
+    AnswerCheck check = CheckAnswer(c.response, c.outcome, &nameList);
     EXPECT_EQ(check.verdict, c.verdict) << c.response;
     if (c.verdict == V::NameList) {
       EXPECT_EQ(check.framed, c.framed) << c.response;
@@ -151,7 +149,7 @@ TEST(CheckAnswer, Cases) {
       EXPECT_EQ(nameList, "unchanged") << c.response;
     }
   }
-  AnswerCheck error = CheckAnswer("HTTP/1.1 503 Busy\r\n\r\n", nullptr);
+  AnswerCheck error = CheckAnswer("HTTP/1.1 503 Busy\r\n\r\n", HttpOutcome(), nullptr);
   EXPECT_EQ(error.status, 503);
 }
 

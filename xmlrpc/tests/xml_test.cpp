@@ -271,15 +271,19 @@ namespace {
 
 // The text of a reply read in pieces of `piece` bytes, as the client reads
 // what arrives, in the form Decoded gives (a failure shows its reason).
-std::string DecodedInPieces(const std::string& xml, std::size_t piece) {
+// With `announced` > 0 the reply is gathered for one final call, as the
+// client does when it knows the length (announced too short: the rest is read
+// as it comes).
+std::string DecodedInPieces(const std::string& xml, std::size_t piece, std::size_t announced = 0) {
   XmlRpcValue result(42);
-  XmlRpc::ReplyReader* reader = XmlRpc::StartReply(result);
+  XmlRpc::ReplyReader reader(result);
+  if (announced > 0) reader.expect(announced);
   for (std::size_t at = 0; at < xml.size(); at += piece) {
-    XmlRpc::FeedReply(reader, xml.data() + at, std::min(piece, xml.size() - at), false);
+    reader.feed(xml.data() + at, std::min(piece, xml.size() - at));
   }
   bool fault = true;
   std::string error;
-  if (!XmlRpc::FinishReply(reader, fault, error)) {
+  if (!reader.finish(fault, error)) {
     EXPECT_FALSE(result.valid());
     EXPECT_FALSE(fault);
     return "error: " + error;
@@ -321,6 +325,9 @@ TEST(DecodeResponse, ReadInPiecesAsInOne) {
       EXPECT_EQ(whole, ReasonOf(xml));
     }
     for (std::size_t piece : {1, 2, 3, 7}) EXPECT_EQ(DecodedInPieces(xml, piece), whole) << xml;
+    for (std::size_t announced : {xml.size(), xml.size() / 2, xml.size() + 9}) {
+      EXPECT_EQ(DecodedInPieces(xml, 5, announced), whole) << xml << " announced " << announced;
+    }
   }
 }
 
@@ -406,14 +413,13 @@ TEST(DecodeResponse, RepliesAreBounded) {
   for (const Case& c : cases) {
     for (std::size_t piece : {c.xml.size(), std::size_t{3}}) {
       XmlRpcValue result;
-      XmlRpc::ReplyReader* reader = XmlRpc::StartReply(result, c.maxValues, c.maxText);
+      XmlRpc::ReplyReader reader(result, c.maxValues, c.maxText);
       for (std::size_t at = 0; at < c.xml.size(); at += piece) {
-        XmlRpc::FeedReply(reader, c.xml.data() + at, std::min(piece, c.xml.size() - at), false);
+        reader.feed(c.xml.data() + at, std::min(piece, c.xml.size() - at));
       }
       bool fault = false;
       std::string error;
-      std::string outcome =
-          XmlRpc::FinishReply(reader, fault, error) ? result.toText() : "error: " + error;
+      std::string outcome = reader.finish(fault, error) ? result.toText() : "error: " + error;
       EXPECT_EQ(outcome, c.outcome) << c.xml << " in pieces of " << piece;
     }
   }
