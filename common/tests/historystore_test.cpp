@@ -6,29 +6,12 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "common/tests/scratchdir.h"
+
 namespace {
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/historystore_test.XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(File(name), std::ios::binary) << bytes;
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 std::string CapturedStdout;
 
@@ -64,7 +47,7 @@ void MakeStore(const std::string& path) {
 }  // namespace
 
 TEST(ResolveHistoryDb, FirstLineNamesTheDirectory) {
-  TempDir dir;
+  ScratchDir dir;
   struct Case {
     std::string content;
     std::string expected;
@@ -80,27 +63,27 @@ TEST(ResolveHistoryDb, FirstLineNamesTheDirectory) {
   for (const Case& c : cases) {
     dir.Write("HistPath.cfg", c.content);
     std::string storePath;
-    EXPECT_TRUE(Resolve(dir.File("HistPath.cfg"), storePath));
+    EXPECT_TRUE(Resolve(dir.Path("HistPath.cfg"), storePath));
     EXPECT_EQ(storePath, c.expected);
     EXPECT_EQ(CapturedStdout, "");
   }
 }
 
 TEST(ResolveHistoryDb, MissingOrEmptyConfiguration) {
-  TempDir dir;
+  ScratchDir dir;
   std::string storePath;
-  EXPECT_FALSE(Resolve(dir.File("none.cfg"), storePath));
+  EXPECT_FALSE(Resolve(dir.Path("none.cfg"), storePath));
   EXPECT_EQ(CapturedStdout, "Error opening HistPath.cfg<br>");
   for (const char* content : {"", "\n", "  \n \n"}) {
     dir.Write("HistPath.cfg", content);
-    EXPECT_FALSE(Resolve(dir.File("HistPath.cfg"), storePath));
+    EXPECT_FALSE(Resolve(dir.Path("HistPath.cfg"), storePath));
     EXPECT_EQ(CapturedStdout, "Datei HistPath.cfg ist leer<br>");
   }
 }
 
 TEST(RunHistoryStatement, RowsMissingStoreAndErrors) {
-  TempDir dir;
-  std::string store = dir.File("history.db");
+  ScratchDir dir;
+  std::string store = dir.Path("history.db");
   Rows.clear();
   EXPECT_EQ(RunHistoryStatement(store, "select * from HISTORY", CollectRow), StoreOutcome::Missing);
   EXPECT_NE(access(store.c_str(), F_OK), 0) << "a missing store must not be created";
@@ -123,7 +106,7 @@ TEST(RunHistoryStatement, RowsMissingStoreAndErrors) {
 
   dir.Write("junk.db", std::string(4096, 'j'));
   testing::internal::CaptureStderr();
-  EXPECT_EQ(RunHistoryStatement(dir.File("junk.db"), "select * from HISTORY", CollectRow),
+  EXPECT_EQ(RunHistoryStatement(dir.Path("junk.db"), "select * from HISTORY", CollectRow),
             StoreOutcome::Failed);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "SQL error creating table: file is not a database\n");
@@ -133,8 +116,8 @@ TEST(RunHistoryStatement, WaitsForAWriterThatHoldsTheLock) {
 #ifdef CCU_TESTS_EMULATED
   GTEST_SKIP() << "the emulator cannot fork; the report's end-to-end tests cover this";
 #endif
-  TempDir dir;
-  std::string store = dir.File("history.db");
+  ScratchDir dir;
+  std::string store = dir.Path("history.db");
   MakeStore(store);
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/tests/scratchdir.h"
+
 namespace {
 
 // A table of a few megabytes: scans run through many buffer fills. Another
@@ -55,16 +57,6 @@ std::string Digest(sqlite3* db) {
   return digest;
 }
 
-// A directory of its own for each test, removed with everything in it.
-struct ScratchDir {
-  ScratchDir() {
-    char pattern[] = "/tmp/readahead_test.XXXXXX";
-    path = mkdtemp(pattern);
-  }
-  ~ScratchDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-  std::string path;
-};
-
 }  // namespace
 
 // The buffer must never show a page as it was before another connection
@@ -88,7 +80,7 @@ TEST(ReadAheadVfs, ReadsSeeEveryChangeOfAnotherWriter) {
   ScratchDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.journal) + ": " + c.change);
-    std::string path = dir.path + "/history.db";
+    std::string path = dir.Path("history.db");
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) unlink((path + suffix).c_str());
     sqlite3* writer = Open(path, nullptr);
     Exec(writer, std::string("pragma journal_mode=") + c.journal);
@@ -111,7 +103,7 @@ TEST(ReadAheadVfs, ReadsSeeEveryChangeOfAnotherWriter) {
 // on, and sees the new rows with its next transaction.
 TEST(ReadAheadVfs, OpenReadTransactionKeepsItsSnapshot) {
   ScratchDir dir;
-  std::string path = dir.path + "/history.db";
+  std::string path = dir.Path("history.db");
   sqlite3* writer = Open(path, nullptr);
   Exec(writer, "pragma journal_mode=wal");
   Exec(writer, kFill);

@@ -1,55 +1,24 @@
 #include "common/replacefile.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/tests/scratchdir.h"
+
 namespace {
 
-class ReplaceFileTest : public testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/replacefile_test.XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string Text(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    DIR* d = opendir(dir_.c_str());
-    while (dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  std::string dir_;
-};
+class ReplaceFileTest : public testing::Test, protected ScratchDir {};
 
 TEST_F(ReplaceFileTest, ReplacesAWholeFileWithItsUsualPermissions) {
   mode_t mask = umask(022);
   ASSERT_TRUE(ReplaceFileContent(Path("a.txt"), "old\n"));
   ASSERT_TRUE(ReplaceFileContent(Path("a.txt"), "new\n"));
   umask(mask);
-  EXPECT_EQ(Text("a.txt"), "new\n");
+  EXPECT_EQ(Read("a.txt"), "new\n");
   EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
   struct stat st;
   ASSERT_EQ(stat(Path("a.txt").c_str(), &st), 0);
@@ -76,7 +45,7 @@ TEST_F(ReplaceFileTest, AFailedWriteOrSyncKeepsTheOldFile) {
     ASSERT_NE(file.stream, nullptr);
     std::fputs("new\n", file.stream);
     EXPECT_FALSE(CommitReplacement(file));
-    EXPECT_EQ(Text("a.txt"), "old\n");
+    EXPECT_EQ(Read("a.txt"), "old\n");
     EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
   }
   close(pipeEnds[0]);
@@ -88,7 +57,7 @@ TEST_F(ReplaceFileTest, AbandonedOrUnplaceableFilesLeaveNothingBehind) {
   ASSERT_TRUE(BeginReplacement(file, Path("a.txt")));
   std::fputs("new\n", file.stream);
   ASSERT_TRUE(FinishReplacement(file));
-  EXPECT_EQ(Text(file.tempPath.substr(dir_.size() + 1)), "new\n");
+  EXPECT_EQ(Read(file.tempPath.substr(path().size() + 1)), "new\n");
   AbandonReplacement(file);
   EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
 

@@ -1,55 +1,21 @@
 #include "histquery/selection.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/replacefile.h"
+#include "common/tests/scratchdir.h"
 
 namespace {
 
 // Each test runs in a fresh working directory of its own.
-class SelectionTest : public testing::Test {
+class SelectionTest : public testing::Test, protected ScratchDir {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/histquery_selection.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ASSERT_NE(getcwd(oldDir_, sizeof oldDir_), nullptr);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-  }
-  void TearDown() override {
-    ASSERT_EQ(chdir(oldDir_), 0);
-    chmod(dir_.c_str(), 0700);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-  static void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
-  }
-  static std::string Read(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) return "(missing)";
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  static std::vector<std::string> Files() {
-    std::vector<std::string> names;
-    DIR* d = opendir(".");
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    closedir(d);
-    return names;
-  }
+  SelectionTest() : ScratchDir(Enter::Yes) {}
   static ReportState Take(const std::string& request) {
     ReportState state;
     state.request = request;
@@ -57,9 +23,6 @@ class SelectionTest : public testing::Test {
     TakeSelection(state);
     return state;
   }
-
-  std::string dir_;
-  char oldDir_[4096];
 };
 
 const char kExampleRequest[] =
@@ -86,7 +49,7 @@ TEST_F(SelectionTest, RequestGivesPeriodEntriesAndSelectionFile) {
   EXPECT_EQ(Read("histobj.dat"),
             "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
             "txTimeTo=23:59:00\nobj=Licht1;Kueche;N\n");
-  EXPECT_EQ(Files(), std::vector<std::string>{"histobj.dat"});  // no temporary file left
+  EXPECT_EQ(Entries(), std::vector<std::string>{"histobj.dat"});  // no temporary file left
 }
 
 TEST_F(SelectionTest, TimeValuesArePaddedOrIgnored) {
@@ -214,7 +177,7 @@ TEST_F(SelectionTest, AnUnwritableSelectionFileLeavesTheRunGoing) {
   EXPECT_EQ(s.entryCount, 1);
   EXPECT_EQ(s.fromStamp, 1709623800);
   EXPECT_FALSE(ReplaceFileContent("histobj.dat", "x"));
-  EXPECT_EQ(Files(), std::vector<std::string>{"histobj.dat"});  // no temporary file left
+  EXPECT_EQ(Entries(), std::vector<std::string>{"histobj.dat"});  // no temporary file left
   if (geteuid() == 0) return;  // root writes into a read-only directory too
   rmdir("histobj.dat");
   Write("histobj.dat", "old\n");

@@ -1,38 +1,13 @@
 #include "histseries/request.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "common/datetime.h"
+#include "common/tests/scratchdir.h"
 
 namespace {
-
-// A scratch directory that is also the working directory while it lives.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char pattern[] = "/tmp/histseries_request.XXXXXX";
-    path_ = mkdtemp(pattern);
-    char previous[4096];
-    previous_ = getcwd(previous, sizeof previous);
-    EXPECT_EQ(chdir(path_.c_str()), 0);
-  }
-  ~ScratchDir() {
-    EXPECT_EQ(chdir(previous_.c_str()), 0);
-    std::system(("rm -rf '" + path_ + "'").c_str());
-  }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(name, std::ios::binary) << bytes;
-  }
-
- private:
-  std::string path_;
-  std::string previous_;
-};
 
 std::string Describe(const Selection& s) {
   std::string text;
@@ -50,7 +25,7 @@ TEST(SelectionFiles, NameComesFromTheRequest) {
 }
 
 TEST(SelectionFiles, FallsBackToHistoryVid) {
-  ScratchDir dir;
+  ScratchDir dir(ScratchDir::Enter::Yes);
   dir.Write("history.vid", "txobs=v;V;N\n");
   Selection s;
   LoadSelection("missing.dat", s);
@@ -67,7 +42,7 @@ TEST(SelectionFiles, FallsBackToHistoryVid) {
 }
 
 TEST(SelectionFiles, NeitherFileLeavesTheSelectionEmpty) {
-  ScratchDir dir;
+  ScratchDir dir(ScratchDir::Enter::Yes);
   Selection s;
   LoadSelection("history.dat", s);
   EXPECT_EQ(Describe(s), " from=/ to=/");

@@ -7,9 +7,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/tests/scratchdir.h"
 
 namespace {
 
@@ -19,21 +20,13 @@ const char* const From = "2026-12-07 00:00:00";
 const char* const To = "2026-12-08 00:00:00";
 
 // Each test runs in its own scratch working directory with a fresh export.
-class SeriesTest : public testing::Test {
+class SeriesTest : public testing::Test, protected ScratchDir {
  protected:
+  SeriesTest() : ScratchDir(Enter::Yes) {}
   void SetUp() override {
-    char pattern[] = "/tmp/histseries_writer.XXXXXX";
-    dir_ = mkdtemp(pattern);
-    char previous[4096];
-    previous_ = getcwd(previous, sizeof previous);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
     Export = ExportState();
     Export.periodFrom = From;
     Export.periodTo = To;
-  }
-  void TearDown() override {
-    EXPECT_EQ(chdir(previous_.c_str()), 0);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
   }
 
   // Opens the series of `objects` ("name;label;kind" each) in list order.
@@ -52,20 +45,12 @@ class SeriesTest : public testing::Test {
   static void Row(int32_t t, const char* objName, const char* value) {
     Row(std::to_string(t).c_str(), objName, value);
   }
-  static std::string FileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
   static bool Exists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
   }
 
  private:
-  std::string dir_;
-  std::string previous_;
   std::vector<SelectionEntry> objects_;
 };
 
@@ -73,7 +58,7 @@ TEST_F(SeriesTest, ObjectWithoutRowsHoldsOnlyTheClosingLine) {
   Open({{"a1", "Temperatur", 'N'}, {"c1", "Z", 'C'}, {"u1", "Z", 'U'}, {"x1", "Z", 'Q'}});
   Close();
   for (const char* file : {"a1.sqr", "c1.sqr", "u1.sqr", "x1.sqr"}) {
-    EXPECT_EQ(FileText(file), "2026-12-08 00:00:00, \n") << file;
+    EXPECT_EQ(Read(file), "2026-12-08 00:00:00, \n") << file;
   }
 }
 
@@ -84,7 +69,7 @@ TEST_F(SeriesTest, KindNThinsSmallChanges) {
   Row(Day + 120, "A1", "20.2");
   Row(Day + 130, "A1", "20.25");  // held back: the closing line repeats 20.2
   Close();
-  EXPECT_EQ(FileText("a1.sqr"),
+  EXPECT_EQ(Read("a1.sqr"),
             "Zeit, Temperatur\n"
             "2026-12-07 00:00:00,20.0\n"
             "2026-12-07 00:01:40,20.0\n"
@@ -99,10 +84,10 @@ TEST_F(SeriesTest, KindNWritesAgainOnlyAfterMoreThanMaxGap) {
   Row(Day, "B", "5");
   Row(Day + 1801, "B", "5");
   Close();
-  EXPECT_EQ(FileText("a.sqr"),
+  EXPECT_EQ(Read("a.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,5\n2026-12-07 00:00:00,5\n"
             "2026-12-08 00:00:00,5\n");
-  EXPECT_EQ(FileText("b.sqr"),
+  EXPECT_EQ(Read("b.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,5\n2026-12-07 00:00:00,5\n"
             "2026-12-07 00:30:01,5\n2026-12-08 00:00:00,5\n");
 }
@@ -117,7 +102,7 @@ TEST_F(SeriesTest, KindNChangeOfExactlyTheDeadbandIsHeldBack) {
   Row(Day + 3, "A", "-0.09");
   Row(Day + 4, "A", "0.0900001");
   Close();
-  EXPECT_EQ(FileText("a.sqr"),
+  EXPECT_EQ(Read("a.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,0\n2026-12-07 00:00:01,0\n"
             "2026-12-07 00:00:04,0.0900001\n2026-12-08 00:00:00,0.0900001\n");
 }
@@ -130,7 +115,7 @@ TEST_F(SeriesTest, KindNUsesTheSelectedLimits) {
   Row(Day + 3600, "A", "1.0");   // exactly one hour
   Row(Day + 3610, "A", "1.25");  // 0.25 > 0.19
   Close();
-  EXPECT_EQ(FileText("a.sqr"),
+  EXPECT_EQ(Read("a.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,1.0\n2026-12-07 00:00:00,1.0\n"
             "2026-12-07 01:00:10,1.25\n2026-12-08 00:00:00,1.25\n");
 }
@@ -141,9 +126,9 @@ TEST_F(SeriesTest, FirstRowIsAlwaysWritten) {
   Row(0, "A", "0");
   Row(0, "C", "7");
   Close();
-  EXPECT_EQ(FileText("a.sqr"),
+  EXPECT_EQ(Read("a.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,0\n1970-01-01 00:00:00,0\n2026-12-08 00:00:00,0\n");
-  EXPECT_EQ(FileText("c.sqr"), "Zeit, L\n2026-12-07 00:00:00,7\n2026-12-08 00:00:00,7\n");
+  EXPECT_EQ(Read("c.sqr"), "Zeit, L\n2026-12-07 00:00:00,7\n2026-12-08 00:00:00,7\n");
 }
 
 TEST_F(SeriesTest, KindCIsAStepCurve) {
@@ -152,7 +137,7 @@ TEST_F(SeriesTest, KindCIsAStepCurve) {
   Row(Day + 120, "C", "a");
   Row(Day + 180, "C", "b");
   Close();
-  EXPECT_EQ(FileText("c.sqr"),
+  EXPECT_EQ(Read("c.sqr"),
             "Zeit, Modus\n2026-12-07 00:00:00,a\n2026-12-07 00:03:00,a\n"
             "2026-12-07 00:03:00,b\n2026-12-08 00:00:00,b\n");
 }
@@ -163,7 +148,7 @@ TEST_F(SeriesTest, KindUTakesTheEarlierLevelAsTheOpposite) {
   Row(Day + 120, "U", "0.0");
   Row(Day + 180, "U", "0.0");
   Close();
-  EXPECT_EQ(FileText("u.sqr"),
+  EXPECT_EQ(Read("u.sqr"),
             "Zeit, Schalter\n2026-12-07 00:00:00,0\n"
             "2026-12-07 00:01:00,0\n2026-12-07 00:01:00,1\n"
             "2026-12-07 00:02:00,1\n2026-12-07 00:02:00,0\n"
@@ -178,10 +163,10 @@ TEST_F(SeriesTest, KindUValuesShorterThanTwoBecomeEmpty) {
   Row(Day + 60, "V", "0.0");
   Row(Day + 120, "V", nullptr);
   Close();
-  EXPECT_EQ(FileText("u.sqr"),
+  EXPECT_EQ(Read("u.sqr"),
             "Zeit, S\n2026-12-07 00:00:00,0\n2026-12-07 00:01:00,0\n2026-12-07 00:01:00,\n"
             "2026-12-07 00:02:00,\n2026-12-08 00:00:00,\n");
-  EXPECT_EQ(FileText("v.sqr"),
+  EXPECT_EQ(Read("v.sqr"),
             "Zeit, S\n2026-12-07 00:00:00,1\n2026-12-07 00:01:00,1\n2026-12-07 00:01:00,0\n"
             "2026-12-07 00:02:00,0\n2026-12-07 00:02:00,\n2026-12-08 00:00:00,\n");
 }
@@ -196,7 +181,7 @@ TEST_F(SeriesTest, LongValuesAreCarriedUpToThirtyOneBytes) {
   Row(Day + 1, "N", "1234.56789012");
   Row(Day + 1, "D", "x");
   Close();
-  EXPECT_EQ(FileText("c.sqr"),
+  EXPECT_EQ(Read("c.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,abcdefgh-1\n"
             "2026-12-07 00:00:02,abcdefgh-1\n2026-12-07 00:00:02,abcdefgh-2\n"
             "2026-12-07 00:00:03,abcdefgh-2\n2026-12-07 00:00:03," +
@@ -204,10 +189,10 @@ TEST_F(SeriesTest, LongValuesAreCarriedUpToThirtyOneBytes) {
                 "\n"
                 "2026-12-08 00:00:00," +
                 v31 + "\n");
-  EXPECT_EQ(FileText("n.sqr"),
+  EXPECT_EQ(Read("n.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,1234.56789012\n2026-12-07 00:00:01,1234.56789012\n"
             "2026-12-08 00:00:00,1234.56789012\n");
-  EXPECT_EQ(FileText("d.sqr"), "Zeit, L\n2026-12-07 00:00:00,x\n2026-12-08 00:00:00,x\n");
+  EXPECT_EQ(Read("d.sqr"), "Zeit, L\n2026-12-07 00:00:00,x\n2026-12-08 00:00:00,x\n");
 }
 
 TEST_F(SeriesTest, NullValueReadsAsEmptyText) {
@@ -216,9 +201,9 @@ TEST_F(SeriesTest, NullValueReadsAsEmptyText) {
   Row(Day + 1, "C", "on");
   Row(Day + 2, "C", nullptr);
   Close();
-  EXPECT_EQ(FileText("n.sqr"),
+  EXPECT_EQ(Read("n.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,\n2026-12-07 00:00:01,\n2026-12-08 00:00:00,\n");
-  EXPECT_EQ(FileText("c.sqr"),
+  EXPECT_EQ(Read("c.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,on\n2026-12-07 00:00:02,on\n2026-12-07 00:00:02,\n"
             "2026-12-08 00:00:00,\n");
 }
@@ -235,11 +220,11 @@ TEST_F(SeriesTest, RowsThatServeNoSeriesAreIgnored) {
   const char* shortRow[2] = {"1796601606", "A1"};
   OnHistoryRow(nullptr, 2, const_cast<char**>(shortRow), nullptr);  // no value column
   Close();
-  EXPECT_EQ(FileText("a1.sqr"),
+  EXPECT_EQ(Read("a1.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,6\n2026-12-07 00:00:06,6\n2026-12-07 00:00:06,\n"
             "2026-12-08 00:00:00,\n");
-  EXPECT_EQ(FileText("A1.sqr"), "2026-12-08 00:00:00, \n");
-  EXPECT_EQ(FileText("q.sqr"), "2026-12-08 00:00:00, \n");
+  EXPECT_EQ(Read("A1.sqr"), "2026-12-08 00:00:00, \n");
+  EXPECT_EQ(Read("q.sqr"), "2026-12-08 00:00:00, \n");
 }
 
 TEST_F(SeriesTest, NamesThatAreNoPlainFileNamesGetNoSeries) {
@@ -263,7 +248,7 @@ TEST_F(SeriesTest, NamesThatAreNoPlainFileNamesGetNoSeries) {
   EXPECT_FALSE(Exists("../up.sqr"));
   EXPECT_FALSE(Exists("..sqr"));
   EXPECT_FALSE(Exists("...sqr"));
-  EXPECT_EQ(FileText("ok.sqr"), "Zeit, L\n2026-12-07 00:00:00,2\n2026-12-08 00:00:00,2\n");
+  EXPECT_EQ(Read("ok.sqr"), "Zeit, L\n2026-12-07 00:00:00,2\n2026-12-08 00:00:00,2\n");
 }
 
 TEST_F(SeriesTest, SeriesFileThatCannotBeCreatedIsSkipped) {
@@ -275,34 +260,20 @@ TEST_F(SeriesTest, SeriesFileThatCannotBeCreatedIsSkipped) {
   Close();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "HistSeries: cannot create series file busy.sqr: Is a directory\n");
-  EXPECT_EQ(FileText("ok.sqr"),
+  EXPECT_EQ(Read("ok.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,2\n2026-12-07 00:00:01,2\n"
             "2026-12-08 00:00:00,2\n");
-}
-
-// Names of the scratch directory's entries, sorted.
-std::vector<std::string> DirectoryEntries() {
-  std::vector<std::string> names;
-  FILE* list = popen("ls -A", "r");
-  char line[512];
-  while (list != nullptr && std::fgets(line, sizeof line, list) != nullptr) {
-    std::string name = line;
-    if (!name.empty() && name.back() == '\n') name.pop_back();
-    names.push_back(name);
-  }
-  if (list != nullptr) pclose(list);
-  return names;
 }
 
 TEST_F(SeriesTest, SeriesIsRenamedIntoPlaceOnlyWhenClosed) {
   { std::ofstream("a1.sqr") << "old\n"; }
   Open({{"a1", "L", 'C'}});
   Row(Day + 1, "A1", "7");
-  EXPECT_EQ(FileText("a1.sqr"), "old\n");  // a reader meanwhile sees the last good series
-  ASSERT_EQ(DirectoryEntries().size(), 2u);
+  EXPECT_EQ(Read("a1.sqr"), "old\n");  // a reader meanwhile sees the last good series
+  ASSERT_EQ(Entries().size(), 2u);
   Close();
-  EXPECT_EQ(FileText("a1.sqr"), "Zeit, L\n2026-12-07 00:00:00,7\n2026-12-08 00:00:00,7\n");
-  EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"a1.sqr"});
+  EXPECT_EQ(Read("a1.sqr"), "Zeit, L\n2026-12-07 00:00:00,7\n2026-12-08 00:00:00,7\n");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"a1.sqr"});
   struct stat info;
   ASSERT_EQ(stat("a1.sqr", &info), 0);
   mode_t mask = umask(0);
@@ -318,10 +289,10 @@ TEST_F(SeriesTest, FailedQueryKeepsThePreviousSeries) {
   for (int i = 0; i < 2; ++i) AbandonSeries(i);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "HistSeries: the history query failed; a1.sqr is kept as it was\n");
-  EXPECT_EQ(FileText("a1.sqr"), "old\n");
+  EXPECT_EQ(Read("a1.sqr"), "old\n");
   // Without an earlier series the caller still finds one.
-  EXPECT_EQ(FileText("new1.sqr"), "2026-12-08 00:00:00, \n");
-  EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"a1.sqr", "new1.sqr"}));
+  EXPECT_EQ(Read("new1.sqr"), "2026-12-08 00:00:00, \n");
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"a1.sqr", "new1.sqr"}));
 }
 
 TEST_F(SeriesTest, WriteErrorKeepsThePreviousSeries) {
@@ -337,8 +308,8 @@ TEST_F(SeriesTest, WriteErrorKeepsThePreviousSeries) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "HistSeries: cannot write series file a1.sqr: No space left on device; "
             "the previous file is kept\n");
-  EXPECT_EQ(FileText("a1.sqr"), "old\n");
-  EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"a1.sqr"});
+  EXPECT_EQ(Read("a1.sqr"), "old\n");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"a1.sqr"});
 }
 
 TEST(SelectThinning, ChoosesLimitsByPeriodLength) {
