@@ -27,7 +27,7 @@ void TwoDigits(char* at, int64_t value) {
 
 }  // namespace
 
-size_t FormatTimestampInto(char (&text)[TimestampTextSize], int32_t t, TimestampForm form) {
+size_t FormatTimestampInto(char (&text)[kTimestampTextSize], int32_t t, TimestampForm form) {
   // The proleptic Gregorian calendar of gmtime, by arithmetic: gmtime_r takes
   // the time-zone lock on every call, and rows come by the million.
   int64_t seconds = t;
@@ -71,7 +71,7 @@ size_t FormatTimestampInto(char (&text)[TimestampTextSize], int32_t t, Timestamp
 }
 
 std::string FormatTimestamp(int32_t t, TimestampForm form) {
-  char text[TimestampTextSize];
+  char text[kTimestampTextSize];
   size_t length = FormatTimestampInto(text, t, form);
   return std::string(text, length);
 }

@@ -29,11 +29,11 @@ std::string FormatTimestamp(int32_t t, TimestampForm form);
 
 // Room for a printed time value and its terminator: every 32-bit value lies
 // in the years 1901 to 2038, so the text always has 19 characters.
-constexpr size_t TimestampTextSize = 20;
+constexpr size_t kTimestampTextSize = 20;
 
 // The same text as FormatTimestamp, written into `text` without allocating:
 // the row handlers print one per row. Returns the length (19).
-size_t FormatTimestampInto(char (&text)[TimestampTextSize], int32_t t, TimestampForm form);
+size_t FormatTimestampInto(char (&text)[kTimestampTextSize], int32_t t, TimestampForm form);
 
 // Wall-clock value of "DD.MM.YYYY HH:MM:SS" (date parts split at `separator`,
 // time parts at fixed places behind the second separator) plus

@@ -72,7 +72,7 @@ StoreOutcome RunStatement(const std::string& storePath, const std::string& sql,
     StoreHandle = nullptr;
     return StoreOutcome::OpenFailed;
   }
-  sqlite3_busy_timeout(StoreHandle, HistoryBusyTimeoutMs);
+  sqlite3_busy_timeout(StoreHandle, kHistoryBusyTimeoutMs);
   if (setup != nullptr && !setup(StoreHandle, context)) {
     std::fprintf(stderr, "Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
     sqlite3_close(StoreHandle);

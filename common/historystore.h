@@ -25,7 +25,7 @@ enum class StoreOutcome {
 };
 
 // Opens the store and runs `sql`, calling `handler` once per row with a null
-// user pointer. Waits up to HistoryBusyTimeoutMs for a writer that holds the
+// user pointer. Waits up to kHistoryBusyTimeoutMs for a writer that holds the
 // database. A successful connection stays open until the process ends.
 // Reports open and statement errors on standard error itself: both programs
 // rely on it and only look at the outcome.
@@ -49,4 +49,4 @@ StoreOutcome RunLimitedHistoryStatement(const std::string& storePath, const std:
 
 // The history is written by another process all the time: wait for it this
 // long rather than fail at once.
-constexpr int HistoryBusyTimeoutMs = 5000;
+constexpr int kHistoryBusyTimeoutMs = 5000;

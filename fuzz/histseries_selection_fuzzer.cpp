@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadSelectionFile(file, selection);
     std::fclose(file);
   }
-  Require(selection.objects.size() <= MaxSeriesObjects, "ReadSelectionFile: too many objects");
+  Require(selection.objects.size() <= kMaxSeriesObjects, "ReadSelectionFile: too many objects");
   Require(selection.dateFrom.size() <= 10 && selection.dateTo.size() <= 10 &&
               selection.timeFrom.size() <= 8 && selection.timeTo.size() <= 8,
           "ReadSelectionFile: period part too long");

@@ -69,7 +69,7 @@ void PrintRow(FILE* out, ReportState& state, int columnCount, char** values, cha
   ++state.rowCount;
   // Kept for compatibility: column 1 read as a stamp whatever it holds; SQL-mode pages rely on it.
   int32_t stamp = static_cast<int32_t>(std::strtol(values[0], nullptr, 10));
-  char time[TimestampTextSize];
+  char time[kTimestampTextSize];
   FormatTimestampInto(time, stamp, TimestampForm::Report);
   if (state.sqlMode) {
     PutTableRow(out, state, time, columnCount, values, names);

@@ -216,7 +216,7 @@ void WriteCsvValue(FILE* out, const char* text, size_t length) {
 }
 
 void WriteCsvTime(FILE* out, int32_t time) {
-  char text[TimestampTextSize];
+  char text[kTimestampTextSize];
   size_t length = FormatTimestampInto(text, time, TimestampForm::Report);
   std::fwrite(text, 1, length, out);
 }

@@ -11,21 +11,21 @@
 
 // Room of a value text: 31 characters and the terminator. Longer texts are
 // cut there.
-constexpr size_t ValueTextSize = 32;
+constexpr size_t kValueTextSize = 32;
 // Stream buffer of each series file being written.
-constexpr size_t SeriesBufferBytes = 32 * 1024;
+constexpr size_t kSeriesBufferBytes = 32 * 1024;
 
 // Thinning of kind N curves: a row is written when its value moved by more
 // than the deadband or when more than maxGap seconds passed since the last
 // written row. Longer periods thin harder.
-constexpr float DefaultDeadband = 0.09f;
-constexpr int32_t DefaultMaxGap = 1800;
-constexpr int64_t WeekSeconds = 604800;
-constexpr float WeekDeadband = 0.19f;
-constexpr int32_t WeekMaxGap = 3600;
-constexpr int64_t FourWeeksSeconds = 2419200;
-constexpr float FourWeeksDeadband = 0.29f;
-constexpr int32_t FourWeeksMaxGap = 10800;
+constexpr float kDefaultDeadband = 0.09f;
+constexpr int32_t kDefaultMaxGap = 1800;
+constexpr int64_t kWeekSeconds = 604800;
+constexpr float kWeekDeadband = 0.19f;
+constexpr int32_t kWeekMaxGap = 3600;
+constexpr int64_t kFourWeeksSeconds = 2419200;
+constexpr float kFourWeeksDeadband = 0.29f;
+constexpr int32_t kFourWeeksMaxGap = 10800;
 
 struct SeriesObject {
   // The series file, name + ".sqr", written beside its place until
@@ -37,7 +37,7 @@ struct SeriesObject {
   int tempLock = -1;
   std::string name;  // upper-cased, compared with each row's ObjName
   std::string label;
-  char lastText[ValueTextSize] = " ";  // value last written (N) or handled (C, U)
+  char lastText[kValueTextSize] = " ";  // value last written (N) or handled (C, U)
   bool headerPending = true;
   float lastValue = 0;   // value last written (N)
   int32_t lastTime = 0;  // time of the row last written (N) or handled (C, U)
@@ -48,9 +48,9 @@ struct SeriesObject {
 struct ExportState {
   std::string periodFrom;  // YYYY-MM-DD HH:MM:SS, begins each first data line
   std::string periodTo;    // begins each closing line
-  float deadband = DefaultDeadband;
-  int32_t maxGap = DefaultMaxGap;
-  SeriesObject series[MaxSeriesObjects];
+  float deadband = kDefaultDeadband;
+  int32_t maxGap = kDefaultMaxGap;
+  SeriesObject series[kMaxSeriesObjects];
   int seriesCount = 0;        // entries in use
   bool seriesFailed = false;  // a series file was not created or not written
 };

@@ -47,13 +47,14 @@ bool ConvertReadablePeriod(int32_t& fromSeconds, int32_t& toSeconds) {
   std::string toText = DisplayPeriodText(Export.periodTo);
   for (const std::string* end : {&Export.periodFrom, &Export.periodTo}) {
     if (!PeriodEndReadable(DisplayPeriodText(*end))) {
-      std::fprintf(stderr, MessageUnreadablePeriod, end->c_str());
+      std::fprintf(stderr, kMessageUnreadablePeriod, end->c_str());
       return false;
     }
   }
   ConvertPeriod(fromText, toText, fromSeconds, toSeconds);
   if (fromSeconds > toSeconds) {
-    std::fprintf(stderr, MessageReversedPeriod, Export.periodFrom.c_str(), Export.periodTo.c_str());
+    std::fprintf(stderr, kMessageReversedPeriod, Export.periodFrom.c_str(),
+                 Export.periodTo.c_str());
     return false;
   }
   return true;
@@ -70,12 +71,12 @@ int main(int argc, char** argv) {
   Selection selection;
   LoadSelection(SelectionFileName(request), selection);
   for (const std::string& name : DropRepeatedObjects(selection.objects)) {
-    std::fprintf(stderr, MessageRepeatedObject, name.c_str());
+    std::fprintf(stderr, kMessageRepeatedObject, name.c_str());
   }
   if (request != nullptr) TakeRequestPeriod(request, Export.periodFrom, Export.periodTo);
   TakeFilePeriod(selection, Export.periodFrom, Export.periodTo);
   if (!PeriodTextUsable(Export.periodFrom) || !PeriodTextUsable(Export.periodTo)) {
-    std::fprintf(stderr, MessageNoPeriod, Export.periodFrom.c_str(), Export.periodTo.c_str());
+    std::fprintf(stderr, kMessageNoPeriod, Export.periodFrom.c_str(), Export.periodTo.c_str());
     return kExitPeriodRefused;
   }
   int32_t fromSeconds = 0;

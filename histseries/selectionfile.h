@@ -9,9 +9,9 @@
 #include "common/selection.h"
 
 // Build-time sizes of the selection.
-constexpr size_t MaxSeriesObjects = 24;
+constexpr size_t kMaxSeriesObjects = 24;
 
-// What a selection file holds (objects at most MaxSeriesObjects).
+// What a selection file holds (objects at most kMaxSeriesObjects).
 using Selection = SelectionFileValues;
 
 // Reads the open selection file up to its end or its 24th object line.

@@ -28,7 +28,7 @@ const char* Column(int columnCount, char** columns, int number) {
 }
 
 // The row's value text, cut to the room of lastText; NULL reads as empty.
-void CopyValue(char (&value)[ValueTextSize], const char* column) {
+void CopyValue(char (&value)[kValueTextSize], const char* column) {
   std::snprintf(value, sizeof value, "%s", column != nullptr ? column : "");
 }
 
@@ -46,7 +46,7 @@ SeriesObject* FindSeries(const char* objName) {
 }
 
 void WriteHeader(SeriesObject& s) {
-  std::fprintf(s.output.stream, SeriesHeaderLine, s.label.c_str());
+  std::fprintf(s.output.stream, kSeriesHeaderLine, s.label.c_str());
 }
 
 // Kind N: a value curve, thinned by change and by time.
@@ -54,7 +54,7 @@ void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char*
   bool firstRow = s.headerPending;
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.output.stream, SeriesValueLine, Export.periodFrom.c_str(), value);
+    std::fprintf(s.output.stream, kSeriesValueLine, Export.periodFrom.c_str(), value);
     s.headerPending = false;
   }
   // 32-bit float arithmetic and strict comparisons: a change of exactly the
@@ -62,7 +62,7 @@ void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char*
   bool moved = fabsf(s.lastValue - x) > Export.deadband;
   bool stale = static_cast<int64_t>(t) - s.lastTime > Export.maxGap;
   if (firstRow || moved || stale) {
-    std::fprintf(s.output.stream, SeriesValueLine, timeText, value);
+    std::fprintf(s.output.stream, kSeriesValueLine, timeText, value);
     SetLastText(s, value);
     s.lastValue = x;
     s.lastTime = t;
@@ -73,13 +73,13 @@ void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char*
 void WriteStepRow(SeriesObject& s, int32_t t, const char* timeText, const char* value) {
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.output.stream, SeriesValueLine, Export.periodFrom.c_str(), value);
+    std::fprintf(s.output.stream, kSeriesValueLine, Export.periodFrom.c_str(), value);
     SetLastText(s, value);
     s.headerPending = false;
   }
   if (std::strcmp(s.lastText, value) != 0) {
-    std::fprintf(s.output.stream, SeriesValueLine, timeText, s.lastText);
-    std::fprintf(s.output.stream, SeriesValueLine, timeText, value);
+    std::fprintf(s.output.stream, kSeriesValueLine, timeText, s.lastText);
+    std::fprintf(s.output.stream, kSeriesValueLine, timeText, value);
   }
   SetLastText(s, value);
   s.lastTime = t;
@@ -90,14 +90,14 @@ void WriteStepRow(SeriesObject& s, int32_t t, const char* timeText, const char* 
 void WriteTwoLevelRow(SeriesObject& s, int32_t t, const char* timeText, char* value) {
   size_t length = std::strlen(value);
   value[length >= 2 ? length - 2 : 0] = '\0';
-  const char* oppositeLine = value[0] == '0' ? SeriesHighLine : SeriesLowLine;
+  const char* oppositeLine = value[0] == '0' ? kSeriesHighLine : kSeriesLowLine;
   if (s.headerPending) {
     WriteHeader(s);
     std::fprintf(s.output.stream, oppositeLine, Export.periodFrom.c_str());
     s.headerPending = false;
   }
   if (std::strcmp(s.lastText, value) != 0) std::fprintf(s.output.stream, oppositeLine, timeText);
-  std::fprintf(s.output.stream, SeriesValueLine, timeText, value);
+  std::fprintf(s.output.stream, kSeriesValueLine, timeText, value);
   SetLastText(s, value);
   s.lastTime = t;
 }
@@ -107,20 +107,20 @@ void WriteTwoLevelRow(SeriesObject& s, int32_t t, const char* timeText, char* va
 // 0 for the form of earlier versions, without the process id; -1 for a file
 // that is no temporary of `series`.
 pid_t TemporaryWriter(const std::string& fileName, const std::string& series) {
-  const size_t uniqueLength = 6;
-  const size_t maxPidDigits = 9;  // more than any pid_max, and within an int
-  if (fileName.size() < series.size() + 1 + uniqueLength ||
+  constexpr size_t kUniqueLength = 6;
+  constexpr size_t kMaxPidDigits = 9;  // more than any pid_max, and within an int
+  if (fileName.size() < series.size() + 1 + kUniqueLength ||
       fileName.compare(0, series.size(), series) != 0 || fileName[series.size()] != '.') {
     return -1;
   }
   std::string rest = fileName.substr(series.size() + 1);
-  std::string unique = rest.substr(rest.size() - uniqueLength);
+  std::string unique = rest.substr(rest.size() - kUniqueLength);
   if (!std::all_of(unique.begin(), unique.end(), [](char c) { return std::isalnum(c & 0xFF); })) {
     return -1;
   }
-  if (rest.size() == uniqueLength) return 0;
-  std::string pid = rest.substr(0, rest.size() - uniqueLength);
-  if (pid.size() < 2 || pid.size() > maxPidDigits + 1 || pid.back() != '.') return -1;
+  if (rest.size() == kUniqueLength) return 0;
+  std::string pid = rest.substr(0, rest.size() - kUniqueLength);
+  if (pid.size() < 2 || pid.size() > kMaxPidDigits + 1 || pid.back() != '.') return -1;
   pid.pop_back();
   if (pid.find_first_not_of("0123456789") != std::string::npos) return -1;
   int writer = std::atoi(pid.c_str());
@@ -147,7 +147,7 @@ void RemoveLeftoverSeries(const std::vector<SelectionEntry>& objects) {
     pid_t writer = -1;
     for (const SelectionEntry& object : objects) {
       if (writer < 0 && IsPlainFileName(object.name)) {
-        writer = TemporaryWriter(fileName, object.name + SeriesFileSuffix);
+        writer = TemporaryWriter(fileName, object.name + kSeriesFileSuffix);
       }
     }
     // A run that has just created its temporary has not locked it yet: as
@@ -179,28 +179,28 @@ void OpenSeries(int index, const SelectionEntry& entry) {
   if (index >= Export.seriesCount) Export.seriesCount = index + 1;
 
   if (!IsPlainFileName(entry.name)) {
-    std::fprintf(stderr, MessageNotPlainName, entry.name.c_str());
+    std::fprintf(stderr, kMessageNotPlainName, entry.name.c_str());
     Export.seriesFailed = true;
     return;
   }
-  std::string path = entry.name + SeriesFileSuffix;
+  std::string path = entry.name + kSeriesFileSuffix;
   // A directory (or anything else but a file) in the way is no place for a
   // series, as it never was for a file opened under the name itself.
   struct stat existing;
   if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
-    std::fprintf(stderr, MessageCannotCreate, path.c_str(), std::strerror(EISDIR));
+    std::fprintf(stderr, kMessageCannotCreate, path.c_str(), std::strerror(EISDIR));
     Export.seriesFailed = true;
     return;
   }
   // Written beside its place and renamed there when complete: a full disk or
   // a failed query never leaves a cut series where the last good one stood.
   if (!BeginReplacement(s.output, path)) {
-    std::fprintf(stderr, MessageCannotCreate, path.c_str(), std::strerror(errno));
+    std::fprintf(stderr, kMessageCannotCreate, path.c_str(), std::strerror(errno));
     Export.seriesFailed = true;
     return;
   }
   // Months of rows go out in large writes, not in one per few rows.
-  std::setvbuf(s.output.stream, nullptr, _IOFBF, SeriesBufferBytes);
+  std::setvbuf(s.output.stream, nullptr, _IOFBF, kSeriesBufferBytes);
   // A lock of its own open file: closing the series stream leaves it held
   // until the file is renamed into place or removed.
   s.tempLock = open(s.output.tempPath.c_str(), O_RDONLY | O_CLOEXEC);
@@ -208,15 +208,15 @@ void OpenSeries(int index, const SelectionEntry& entry) {
 }
 
 void SelectThinning(int64_t periodLength) {
-  if (periodLength > FourWeeksSeconds) {
-    Export.deadband = FourWeeksDeadband;
-    Export.maxGap = FourWeeksMaxGap;
-  } else if (periodLength > WeekSeconds) {
-    Export.deadband = WeekDeadband;
-    Export.maxGap = WeekMaxGap;
+  if (periodLength > kFourWeeksSeconds) {
+    Export.deadband = kFourWeeksDeadband;
+    Export.maxGap = kFourWeeksMaxGap;
+  } else if (periodLength > kWeekSeconds) {
+    Export.deadband = kWeekDeadband;
+    Export.maxGap = kWeekMaxGap;
   } else {
-    Export.deadband = DefaultDeadband;
-    Export.maxGap = DefaultMaxGap;
+    Export.deadband = kDefaultDeadband;
+    Export.maxGap = kDefaultMaxGap;
   }
 }
 
@@ -228,10 +228,10 @@ int OnHistoryRow(void*, int columnCount, char** columns, char**) {
   SeriesObject* s = FindSeries(objName);
   if (s == nullptr || s->output.stream == nullptr) return 0;
 
-  char value[ValueTextSize];
+  char value[kValueTextSize];
   CopyValue(value, Column(columnCount, columns, 4));
   int32_t t = static_cast<int32_t>(std::strtol(stamp, nullptr, 10));
-  char timeText[TimestampTextSize];  // on the stack: nothing allocated per row
+  char timeText[kTimestampTextSize];  // on the stack: nothing allocated per row
   FormatTimestampInto(timeText, t, TimestampForm::Series);
   float x = static_cast<float>(std::atof(value));
 
@@ -254,9 +254,9 @@ int OnHistoryRow(void*, int columnCount, char** columns, char**) {
 void CloseSeries(int index) {
   SeriesObject& s = Export.series[index];
   if (s.output.stream == nullptr) return;
-  std::fprintf(s.output.stream, SeriesValueLine, Export.periodTo.c_str(), s.lastText);
+  std::fprintf(s.output.stream, kSeriesValueLine, Export.periodTo.c_str(), s.lastText);
   if (!CommitReplacement(s.output)) {
-    std::fprintf(stderr, MessageCannotWrite, s.output.path.c_str(), std::strerror(errno));
+    std::fprintf(stderr, kMessageCannotWrite, s.output.path.c_str(), std::strerror(errno));
     Export.seriesFailed = true;
   }
   ReleaseTempLock(s);
@@ -271,7 +271,7 @@ void AbandonSeries(int index) {
   }
   AbandonReplacement(s.output);
   ReleaseTempLock(s);
-  std::fprintf(stderr, MessageQueryFailed, s.output.path.c_str());
+  std::fprintf(stderr, kMessageQueryFailed, s.output.path.c_str());
 }
 
 void SyncSeriesDirectory() {
@@ -279,7 +279,7 @@ void SyncSeriesDirectory() {
     const std::string& path = Export.series[i].output.path;
     if (path.empty()) continue;
     if (!SyncDirectoryOf(path)) {
-      std::fprintf(stderr, MessageCannotSync, std::strerror(errno));
+      std::fprintf(stderr, kMessageCannotSync, std::strerror(errno));
       Export.seriesFailed = true;
     }
     return;

@@ -4,42 +4,42 @@
 
 // Selection files in the working directory: the first is read unless the
 // request names another, the second when that cannot be opened.
-constexpr const char* DefaultSelectionFile = "history.dat";
-constexpr const char* FallbackSelectionFile = "history.vid";
+constexpr const char kDefaultSelectionFile[] = "history.dat";
+constexpr const char kFallbackSelectionFile[] = "history.vid";
 
 // Key of the request argument (items joined by '&') that names the
 // selection file; the period keys are read by common/period.
-constexpr const char* KeySelectionFile = "DFW=";
+constexpr const char kKeySelectionFile[] = "DFW=";
 
 // Prefix of an object line of the selection file ("txobs=name;label;kind").
-constexpr const char* ObjectLinePrefix = "txobs";
+constexpr const char kObjectLinePrefix[] = "txobs";
 
 // Series files: object name + ".sqr", one header line, data lines of time and
 // value, one closing line.
-constexpr const char* SeriesFileSuffix = ".sqr";
-constexpr const char* SeriesHeaderLine = "Zeit, %s\n";
-constexpr const char* SeriesValueLine = "%s,%s\n";
-constexpr const char* SeriesHighLine = "%s,1\n";
-constexpr const char* SeriesLowLine = "%s,0\n";
+constexpr const char kSeriesFileSuffix[] = ".sqr";
+constexpr const char kSeriesHeaderLine[] = "Zeit, %s\n";
+constexpr const char kSeriesValueLine[] = "%s,%s\n";
+constexpr const char kSeriesHighLine[] = "%s,1\n";
+constexpr const char kSeriesLowLine[] = "%s,0\n";
 
 // Messages on standard error: a refused period, an object chosen twice, a
 // series file not written or not synced.
-constexpr const char* MessageNoPeriod =
+constexpr const char kMessageNoPeriod[] =
     "HistSeries: no usable period (from \"%s\", to \"%s\"); no series file written\n";
-constexpr const char* MessageNotPlainName =
+constexpr const char kMessageNotPlainName[] =
     "HistSeries: object name \"%s\" is not a plain file name; no series file for it\n";
-constexpr const char* MessageCannotCreate = "HistSeries: cannot create series file %s: %s\n";
-constexpr const char* MessageCannotWrite =
+constexpr const char kMessageCannotCreate[] = "HistSeries: cannot create series file %s: %s\n";
+constexpr const char kMessageCannotWrite[] =
     "HistSeries: cannot write series file %s: %s; the previous file is kept\n";
-constexpr const char* MessageCannotSync =
+constexpr const char kMessageCannotSync[] =
     "HistSeries: cannot sync the directory of the series files: %s; a power cut may lose them\n";
-constexpr const char* MessageQueryFailed =
+constexpr const char kMessageQueryFailed[] =
     "HistSeries: the history query failed; %s is kept as it was\n";
-constexpr const char* MessageUnreadablePeriod =
+constexpr const char kMessageUnreadablePeriod[] =
     "HistSeries: the period end \"%s\" is no readable date; no series file written\n";
-constexpr const char* MessageReversedPeriod =
+constexpr const char kMessageReversedPeriod[] =
     "HistSeries: the period starts (%s) after it ends (%s); no series file written\n";
-constexpr const char* MessageRepeatedObject =
+constexpr const char kMessageRepeatedObject[] =
     "HistSeries: object \"%s\" is chosen again; that later entry is ignored\n";
 
 // Exit statuses. Callers that only ran the program keep working; callers

@@ -111,7 +111,7 @@ TEST(FormatTimestamp, SameAsGmtimeOverTheWholeRange) {
   }
   for (int32_t t : stamps) {
     for (TimestampForm form : {TimestampForm::Report, TimestampForm::Series}) {
-      char text[TimestampTextSize];
+      char text[kTimestampTextSize];
       EXPECT_EQ(FormatTimestampInto(text, t, form), 19u) << t;
       EXPECT_EQ(std::string(text), viaGmtime(t, form)) << t;
       EXPECT_EQ(FormatTimestamp(t, form), viaGmtime(t, form)) << t;

@@ -15,9 +15,9 @@
 namespace {
 
 // 2026-12-07 00:00:00 in the store's wall-clock count.
-constexpr int32_t Day = 1796601600;
-const char* const From = "2026-12-07 00:00:00";
-const char* const To = "2026-12-08 00:00:00";
+constexpr int32_t kDay = 1796601600;
+const char* const kFrom = "2026-12-07 00:00:00";
+const char* const kTo = "2026-12-08 00:00:00";
 
 // Each test runs in its own scratch working directory with a fresh export.
 class SeriesTest : public testing::Test, protected ScratchDir {
@@ -25,8 +25,8 @@ class SeriesTest : public testing::Test, protected ScratchDir {
   SeriesTest() : ScratchDir(Enter::Yes) {}
   void SetUp() override {
     Export = ExportState();
-    Export.periodFrom = From;
-    Export.periodTo = To;
+    Export.periodFrom = kFrom;
+    Export.periodTo = kTo;
   }
 
   // Opens the series of `objects` ("name;label;kind" each) in list order.
@@ -64,10 +64,10 @@ TEST_F(SeriesTest, ObjectWithoutRowsHoldsOnlyTheClosingLine) {
 
 TEST_F(SeriesTest, KindNThinsSmallChanges) {
   Open({{"a1", "Temperatur", 'N'}});
-  Row(Day + 100, "A1", "20.0");
-  Row(Day + 110, "A1", "20.05");
-  Row(Day + 120, "A1", "20.2");
-  Row(Day + 130, "A1", "20.25");  // held back: the closing line repeats 20.2
+  Row(kDay + 100, "A1", "20.0");
+  Row(kDay + 110, "A1", "20.05");
+  Row(kDay + 120, "A1", "20.2");
+  Row(kDay + 130, "A1", "20.25");  // held back: the closing line repeats 20.2
   Close();
   EXPECT_EQ(Read("a1.sqr"),
             "Zeit, Temperatur\n"
@@ -79,10 +79,10 @@ TEST_F(SeriesTest, KindNThinsSmallChanges) {
 
 TEST_F(SeriesTest, KindNWritesAgainOnlyAfterMoreThanMaxGap) {
   Open({{"a", "L", 'N'}, {"b", "L", 'N'}});
-  Row(Day, "A", "5");
-  Row(Day + 1800, "A", "5");  // exactly maxGap: held back
-  Row(Day, "B", "5");
-  Row(Day + 1801, "B", "5");
+  Row(kDay, "A", "5");
+  Row(kDay + 1800, "A", "5");  // exactly maxGap: held back
+  Row(kDay, "B", "5");
+  Row(kDay + 1801, "B", "5");
   Close();
   EXPECT_EQ(Read("a.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,5\n2026-12-07 00:00:00,5\n"
@@ -94,13 +94,13 @@ TEST_F(SeriesTest, KindNWritesAgainOnlyAfterMoreThanMaxGap) {
 
 TEST_F(SeriesTest, KindNChangeOfExactlyTheDeadbandIsHeldBack) {
   // The difference is taken in 32-bit float: 0.09 - 0 is exactly the deadband.
-  ASSERT_EQ(fabsf(0.0f - static_cast<float>(std::atof("0.09"))), DefaultDeadband);
-  ASSERT_GT(fabsf(0.0f - static_cast<float>(std::atof("0.0900001"))), DefaultDeadband);
+  ASSERT_EQ(fabsf(0.0f - static_cast<float>(std::atof("0.09"))), kDefaultDeadband);
+  ASSERT_GT(fabsf(0.0f - static_cast<float>(std::atof("0.0900001"))), kDefaultDeadband);
   Open({{"a", "L", 'N'}});
-  Row(Day + 1, "A", "0");
-  Row(Day + 2, "A", "0.09");
-  Row(Day + 3, "A", "-0.09");
-  Row(Day + 4, "A", "0.0900001");
+  Row(kDay + 1, "A", "0");
+  Row(kDay + 2, "A", "0.09");
+  Row(kDay + 3, "A", "-0.09");
+  Row(kDay + 4, "A", "0.0900001");
   Close();
   EXPECT_EQ(Read("a.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,0\n2026-12-07 00:00:01,0\n"
@@ -108,12 +108,12 @@ TEST_F(SeriesTest, KindNChangeOfExactlyTheDeadbandIsHeldBack) {
 }
 
 TEST_F(SeriesTest, KindNUsesTheSelectedLimits) {
-  SelectThinning(WeekSeconds + 1);
+  SelectThinning(kWeekSeconds + 1);
   Open({{"a", "L", 'N'}});
-  Row(Day, "A", "1.0");
-  Row(Day + 10, "A", "1.15");    // 0.15 < 0.19
-  Row(Day + 3600, "A", "1.0");   // exactly one hour
-  Row(Day + 3610, "A", "1.25");  // 0.25 > 0.19
+  Row(kDay, "A", "1.0");
+  Row(kDay + 10, "A", "1.15");    // 0.15 < 0.19
+  Row(kDay + 3600, "A", "1.0");   // exactly one hour
+  Row(kDay + 3610, "A", "1.25");  // 0.25 > 0.19
   Close();
   EXPECT_EQ(Read("a.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,1.0\n2026-12-07 00:00:00,1.0\n"
@@ -133,9 +133,9 @@ TEST_F(SeriesTest, FirstRowIsAlwaysWritten) {
 
 TEST_F(SeriesTest, KindCIsAStepCurve) {
   Open({{"c", "Modus", 'C'}});
-  Row(Day + 60, "C", "a");
-  Row(Day + 120, "C", "a");
-  Row(Day + 180, "C", "b");
+  Row(kDay + 60, "C", "a");
+  Row(kDay + 120, "C", "a");
+  Row(kDay + 180, "C", "b");
   Close();
   EXPECT_EQ(Read("c.sqr"),
             "Zeit, Modus\n2026-12-07 00:00:00,a\n2026-12-07 00:03:00,a\n"
@@ -144,9 +144,9 @@ TEST_F(SeriesTest, KindCIsAStepCurve) {
 
 TEST_F(SeriesTest, KindUTakesTheEarlierLevelAsTheOpposite) {
   Open({{"u", "Schalter", 'U'}});
-  Row(Day + 60, "U", "1.0");
-  Row(Day + 120, "U", "0.0");
-  Row(Day + 180, "U", "0.0");
+  Row(kDay + 60, "U", "1.0");
+  Row(kDay + 120, "U", "0.0");
+  Row(kDay + 180, "U", "0.0");
   Close();
   EXPECT_EQ(Read("u.sqr"),
             "Zeit, Schalter\n2026-12-07 00:00:00,0\n"
@@ -158,10 +158,10 @@ TEST_F(SeriesTest, KindUTakesTheEarlierLevelAsTheOpposite) {
 
 TEST_F(SeriesTest, KindUValuesShorterThanTwoBecomeEmpty) {
   Open({{"u", "S", 'U'}, {"v", "S", 'U'}});
-  Row(Day + 60, "U", "1");
-  Row(Day + 120, "U", "");
-  Row(Day + 60, "V", "0.0");
-  Row(Day + 120, "V", nullptr);
+  Row(kDay + 60, "U", "1");
+  Row(kDay + 120, "U", "");
+  Row(kDay + 60, "V", "0.0");
+  Row(kDay + 120, "V", nullptr);
   Close();
   EXPECT_EQ(Read("u.sqr"),
             "Zeit, S\n2026-12-07 00:00:00,0\n2026-12-07 00:01:00,0\n2026-12-07 00:01:00,\n"
@@ -175,11 +175,11 @@ TEST_F(SeriesTest, LongValuesAreCarriedUpToThirtyOneBytes) {
   const std::string v31 = "abcdefgh-0123456789-0123456789X";  // 31 bytes
   ASSERT_EQ(v31.size(), 31u);
   Open({{"c", "L", 'C'}, {"n", "L", 'N'}, {"d", "L", 'C'}});
-  Row(Day + 1, "C", "abcdefgh-1");
-  Row(Day + 2, "C", "abcdefgh-2");  // differs only behind the eighth byte
-  Row(Day + 3, "C", (v31 + "tail").c_str());
-  Row(Day + 1, "N", "1234.56789012");
-  Row(Day + 1, "D", "x");
+  Row(kDay + 1, "C", "abcdefgh-1");
+  Row(kDay + 2, "C", "abcdefgh-2");  // differs only behind the eighth byte
+  Row(kDay + 3, "C", (v31 + "tail").c_str());
+  Row(kDay + 1, "N", "1234.56789012");
+  Row(kDay + 1, "D", "x");
   Close();
   EXPECT_EQ(Read("c.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,abcdefgh-1\n"
@@ -197,9 +197,9 @@ TEST_F(SeriesTest, LongValuesAreCarriedUpToThirtyOneBytes) {
 
 TEST_F(SeriesTest, NullValueReadsAsEmptyText) {
   Open({{"n", "L", 'N'}, {"c", "L", 'C'}});
-  Row(Day + 1, "N", nullptr);
-  Row(Day + 1, "C", "on");
-  Row(Day + 2, "C", nullptr);
+  Row(kDay + 1, "N", nullptr);
+  Row(kDay + 1, "C", "on");
+  Row(kDay + 2, "C", nullptr);
   Close();
   EXPECT_EQ(Read("n.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,\n2026-12-07 00:00:01,\n2026-12-08 00:00:00,\n");
@@ -212,11 +212,11 @@ TEST_F(SeriesTest, RowsThatServeNoSeriesAreIgnored) {
   Open({{"a1", "L", 'C'}, {"A1", "second", 'C'}, {"q", "L", '\0'}});
   Row(nullptr, "A1", "1");  // no time stamp
   Row("NULL", "A1", "2");
-  Row(Day + 1, "a1", "3");  // stored names are upper-case
-  Row(Day + 2, nullptr, "4");
-  Row(Day + 3, "B", "5");
-  Row(Day + 4, "A1", "6");  // only the first entry of a name is served
-  Row(Day + 5, "Q", "7");   // a kind without rules writes nothing
+  Row(kDay + 1, "a1", "3");  // stored names are upper-case
+  Row(kDay + 2, nullptr, "4");
+  Row(kDay + 3, "B", "5");
+  Row(kDay + 4, "A1", "6");  // only the first entry of a name is served
+  Row(kDay + 5, "Q", "7");   // a kind without rules writes nothing
   const char* shortRow[2] = {"1796601606", "A1"};
   OnHistoryRow(nullptr, 2, const_cast<char**>(shortRow), nullptr);  // no value column
   Close();
@@ -235,8 +235,8 @@ TEST_F(SeriesTest, NamesThatAreNoPlainFileNamesGetNoSeries) {
         {".", "L", 'C'},
         {"..", "L", 'C'},
         {"ok", "L", 'C'}});
-  Row(Day + 1, "SUB/X", "1");
-  Row(Day + 1, "OK", "2");
+  Row(kDay + 1, "SUB/X", "1");
+  Row(kDay + 1, "OK", "2");
   Close();
   std::string messages = testing::internal::GetCapturedStderr();
   EXPECT_EQ(messages,
@@ -255,8 +255,8 @@ TEST_F(SeriesTest, SeriesFileThatCannotBeCreatedIsSkipped) {
   ASSERT_EQ(mkdir("busy.sqr", 0700), 0);  // a directory stands where the file would go
   testing::internal::CaptureStderr();
   Open({{"busy", "L", 'N'}, {"ok", "L", 'N'}});
-  Row(Day + 1, "BUSY", "1");
-  Row(Day + 1, "OK", "2");
+  Row(kDay + 1, "BUSY", "1");
+  Row(kDay + 1, "OK", "2");
   Close();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "HistSeries: cannot create series file busy.sqr: Is a directory\n");
@@ -268,7 +268,7 @@ TEST_F(SeriesTest, SeriesFileThatCannotBeCreatedIsSkipped) {
 TEST_F(SeriesTest, SeriesIsRenamedIntoPlaceOnlyWhenClosed) {
   { std::ofstream("a1.sqr") << "old\n"; }
   Open({{"a1", "L", 'C'}});
-  Row(Day + 1, "A1", "7");
+  Row(kDay + 1, "A1", "7");
   EXPECT_EQ(Read("a1.sqr"), "old\n");  // a reader meanwhile sees the last good series
   ASSERT_EQ(Entries().size(), 2u);
   Close();
@@ -285,7 +285,7 @@ TEST_F(SeriesTest, FailedQueryKeepsThePreviousSeries) {
   { std::ofstream("a1.sqr") << "old\n"; }
   testing::internal::CaptureStderr();
   Open({{"a1", "L", 'C'}, {"new1", "L", 'C'}});
-  Row(Day + 1, "A1", "7");
+  Row(kDay + 1, "A1", "7");
   for (int i = 0; i < 2; ++i) AbandonSeries(i);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "HistSeries: the history query failed; a1.sqr is kept as it was\n");
@@ -303,7 +303,7 @@ TEST_F(SeriesTest, WriteErrorKeepsThePreviousSeries) {
   std::fclose(Export.series[0].output.stream);
   Export.series[0].output.stream = std::fopen("/dev/full", "w");
   ASSERT_NE(Export.series[0].output.stream, nullptr);
-  Row(Day + 1, "A1", "7");
+  Row(kDay + 1, "A1", "7");
   Close();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "HistSeries: cannot write series file a1.sqr: No space left on device; "
