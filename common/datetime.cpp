@@ -1,12 +1,11 @@
 #include "datetime.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-
-int32_t UtcOffsetSeconds = 0;
 
 int32_t UtcOffsetAt(int32_t t) {
   time_t when = t;
@@ -14,8 +13,8 @@ int32_t UtcOffsetAt(int32_t t) {
   localtime_r(&when, &local);
   int32_t localSeconds = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
   int32_t offset = localSeconds - (t % 86400 + 86400) % 86400;
-  if (offset < 0) offset += 86400;
-  return offset;
+  // The offset is taken modulo a day: right east of UTC, a day off west of it.
+  return offset < 0 ? offset + 86400 : offset;
 }
 
 namespace {
@@ -88,10 +87,17 @@ int NumberAt(const std::string& text, size_t begin, size_t count) {
 
 namespace {
 
+// Whether the field [begin, end) of `text` begins with a digit.
+bool DigitFirst(const std::string& text, size_t begin, size_t end) {
+  return begin < end && begin < text.size() &&
+         std::isdigit(static_cast<unsigned char>(text[begin])) != 0;
+}
+
 // ParseDateTime's reading, with whether the text was readable at all: false
 // where ParseDateTime gives 0 for unreadable text, and where the local-time
 // conversion cannot hold the date (ParseDateTime's -1).
-bool ReadDateTime(const char* text, char separator, int32_t& value) {
+bool ReadDateTime(const char* text, char separator, DateReading reading, int32_t offset,
+                  int32_t& value) {
   value = 0;
   std::string s = text;
   if (s.empty() || s[0] == separator) return false;
@@ -106,6 +112,10 @@ bool ReadDateTime(const char* text, char separator, int32_t& value) {
   int minute = NumberAt(s, second + 9, 2);
   int sec = NumberAt(s, second + 12, 2);
   if (day > 31 || month > 12 || year < 1900) return false;
+  if (reading == DateReading::DigitsFirst &&
+      !(DigitFirst(s, 0, first) && DigitFirst(s, first + 1, second) &&
+        DigitFirst(s, second + 1, second + 5)))
+    return false;
 
   struct tm broken;
   std::memset(&broken, 0, sizeof broken);
@@ -121,32 +131,28 @@ bool ReadDateTime(const char* text, char separator, int32_t& value) {
   int64_t utc = static_cast<int64_t>(mktime(&broken));
   bool representable = utc >= INT32_MIN && utc <= INT32_MAX && utc != -1;
   if (!representable) utc = -1;
-  value = static_cast<int32_t>(utc + UtcOffsetSeconds);
+  value = static_cast<int32_t>(utc + offset);
   return representable;
 }
 
 }  // namespace
 
-int32_t ParseDateTime(const char* text, char separator) {
+int32_t ParseDateTime(const char* text, char separator, int32_t offset) {
   int32_t value;
-  ReadDateTime(text, separator, value);
+  ReadDateTime(text, separator, DateReading::AsParsed, offset, value);
   return value;
 }
 
-bool DateTimeReadable(const char* text, char separator) {
+bool DateTimeReadable(const char* text, char separator, DateReading reading) {
   int32_t value;
-  return ReadDateTime(text, separator, value);
+  return ReadDateTime(text, separator, reading, 0, value);
 }
 
-void ConvertPeriod(const std::string& fromText, const std::string& toText, int32_t& fromStamp,
-                   int32_t& toStamp) {
-  UtcOffsetSeconds = 0;
-  int32_t startUtc = ParseDateTime(fromText.c_str(), '.');
-  int32_t endUtc = ParseDateTime(toText.c_str(), '.');
-  int32_t startOffset = UtcOffsetAt(startUtc);
-
-  UtcOffsetSeconds = UtcOffsetAt(endUtc);
-  toStamp = ParseDateTime(toText.c_str(), '.');
-  UtcOffsetSeconds = startOffset;
-  fromStamp = ParseDateTime(fromText.c_str(), '.');
+PeriodStamps ConvertPeriod(const std::string& fromText, const std::string& toText) {
+  PeriodStamps stamps;
+  stamps.fromOffset = UtcOffsetAt(ParseDateTime(fromText.c_str(), '.', 0));
+  stamps.toOffset = UtcOffsetAt(ParseDateTime(toText.c_str(), '.', 0));
+  stamps.from = ParseDateTime(fromText.c_str(), '.', stamps.fromOffset);
+  stamps.to = ParseDateTime(toText.c_str(), '.', stamps.toOffset);
+  return stamps;
 }

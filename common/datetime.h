@@ -10,10 +10,6 @@
 #include <cstdint>
 #include <string>
 
-// Offset that ParseDateTime adds to its results; 0 until a program sets it
-// from the start of its period.
-extern int32_t UtcOffsetSeconds;
-
 // Local offset east of UTC, daylight saving included, that holds at the UTC
 // count t (t >= 0): 0 to 86399, so five hours west is 68400.
 int32_t UtcOffsetAt(int32_t t);
@@ -36,20 +32,33 @@ constexpr size_t kTimestampTextSize = 20;
 size_t FormatTimestampInto(char (&text)[kTimestampTextSize], int32_t t, TimestampForm form);
 
 // Wall-clock value of "DD.MM.YYYY HH:MM:SS" (date parts split at `separator`,
-// time parts at fixed places behind the second separator) plus
-// UtcOffsetSeconds. Unreadable text (no day, day > 31, month > 12,
-// year < 1900) gives 0.
-int32_t ParseDateTime(const char* text, char separator);
+// time parts at fixed places behind the second separator): the local time's
+// UTC count plus `offset`. Unreadable text (no day, day > 31, month > 12,
+// year < 1900) gives 0; a date the 32-bit count cannot hold gives -1 plus
+// `offset`.
+int32_t ParseDateTime(const char* text, char separator, int32_t offset);
+
+// How strictly a text must read to count as a date.
+enum class DateReading {
+  AsParsed,     // whatever ParseDateTime reads as a date
+  DigitsFirst,  // that, and day, month and year each begin with a digit
+};
 
 // Whether ParseDateTime reads `text` as a date at all: false for the texts it
 // gives 0 for as unreadable (no day, day > 31, month > 12, year < 1900), and
 // for a date the 32-bit count cannot hold. Callers that must not take 0 for
 // 1970 ask this first.
-bool DateTimeReadable(const char* text, char separator);
+bool DateTimeReadable(const char* text, char separator, DateReading reading);
+
+// A period's ends as wall-clock stamps, and the offset each was converted with.
+struct PeriodStamps {
+  int32_t from = 0;
+  int32_t to = 0;
+  int32_t fromOffset = 0;  // the offset that holds at the start
+  int32_t toOffset = 0;    // the offset that holds at the end
+};
 
 // Both ends of a period, each "DD.MM.YYYY HH:MM:SS", as wall-clock stamps.
-// UtcOffsetSeconds is set once from the start of the period. The end is
-// converted with the offset that holds at the end itself, so a period across
+// Each end is converted with the offset that holds at it, so a period across
 // a change of summer and winter time keeps its last hour.
-void ConvertPeriod(const std::string& fromText, const std::string& toText, int32_t& fromStamp,
-                   int32_t& toStamp);
+PeriodStamps ConvertPeriod(const std::string& fromText, const std::string& toText);

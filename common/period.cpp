@@ -6,39 +6,29 @@ namespace {
 
 constexpr size_t kMinTime = 4;  // a shorter time value is no time
 
+// The end that wins: the preferred source's where it gives one.
+const std::string& Winner(const std::string& preferred, const std::string& other) {
+  return preferred.empty() ? other : preferred;
+}
+
 }  // namespace
 
-RequestPeriod ReadRequestPeriod(const std::string& request) {
+RequestPeriod ReadRequestPeriod(const PeriodValues& sent) {
   RequestPeriod period;
-  period.dateFrom = GetKeyValue("txDateFrom=", request, '&');
+  period.dateFrom = sent.dateFrom;
   if (period.dateFrom.size() < kMinPeriodDate) return period;
   period.startDated = true;
-  std::string time = GetKeyValue("txTimeFrom=", request, '&');
-  if (time.size() >= kMinTime) {
-    period.timeFrom = NormalizeRequestTime(time);
+  if (sent.timeFrom.size() >= kMinTime) {
+    period.timeFrom = NormalizeRequestTime(sent.timeFrom);
     period.fromGiven = true;
   }
-  period.dateTo = GetKeyValue("txDateTo=", request, '&');
+  period.dateTo = sent.dateTo;
   if (period.dateTo.size() < kMinPeriodDate) return period;
-  time = GetKeyValue("txTimeTo=", request, '&');
-  if (time.size() >= kMinTime) {
-    period.timeTo = NormalizeRequestTime(time);
+  if (sent.timeTo.size() >= kMinTime) {
+    period.timeTo = NormalizeRequestTime(sent.timeTo);
     period.toGiven = true;
   }
   return period;
-}
-
-void TakeRequestPeriod(const std::string& request, std::string& periodFrom, std::string& periodTo) {
-  RequestPeriod period = ReadRequestPeriod(request);
-  if (period.fromGiven) periodFrom = period.dateFrom + " " + period.timeFrom;
-  if (period.toGiven) periodTo = period.dateTo + " " + period.timeTo;
-}
-
-void JoinFilePeriod(const std::string& dateFrom, const std::string& timeFrom,
-                    const std::string& dateTo, const std::string& timeTo, std::string& periodFrom,
-                    std::string& periodTo) {
-  if (dateFrom.size() >= kMinPeriodDate) periodFrom = dateFrom + " " + timeFrom;
-  if (dateTo.size() >= kMinPeriodDate) periodTo = dateTo + " " + timeTo;
 }
 
 std::string NormalizeRequestTime(std::string time) {
@@ -51,4 +41,35 @@ std::string NormalizeRequestTime(std::string time) {
 std::string DisplayPeriodText(const std::string& period) {
   return TextPiece(period, 8, 2) + "." + TextPiece(period, 5, 2) + "." + TextPiece(period, 0, 4) +
          " " + TextPiece(period, 11, 8);
+}
+
+Period TakePeriod(const RequestPeriod& request, const PeriodValues& file,
+                  const PeriodRules& rules) {
+  // Each source's ends as "date time", empty where it gives none. A file's
+  // time is taken as read: no decoding, no completion.
+  std::string requestFrom = request.fromGiven ? request.dateFrom + " " + request.timeFrom : "";
+  std::string requestTo = request.toGiven ? request.dateTo + " " + request.timeTo : "";
+  std::string fileFrom =
+      file.dateFrom.size() >= kMinPeriodDate ? file.dateFrom + " " + file.timeFrom : "";
+  std::string fileTo = file.dateTo.size() >= kMinPeriodDate ? file.dateTo + " " + file.timeTo : "";
+
+  Period period;
+  period.from = rules.fileWins ? Winner(fileFrom, requestFrom) : Winner(requestFrom, fileFrom);
+  period.to = rules.fileWins ? Winner(fileTo, requestTo) : Winner(requestTo, fileTo);
+  period.displayFrom = DisplayPeriodText(period.from);
+  period.displayTo = DisplayPeriodText(period.to);
+  if (period.from.size() < rules.minTextLength || period.to.size() < rules.minTextLength) {
+    period.fault = PeriodFault::TooShort;
+  } else if (!DateTimeReadable(period.displayFrom.c_str(), '.', rules.reading)) {
+    period.fault = PeriodFault::StartUnreadable;
+  } else if (!DateTimeReadable(period.displayTo.c_str(), '.', rules.reading)) {
+    period.fault = PeriodFault::EndUnreadable;
+  } else {
+    // An end that reads as no date would be taken as 1970 or -1, and a start
+    // after the end matches nothing: either would answer another period than
+    // the one asked for.
+    period.stamps = ConvertPeriod(period.displayFrom, period.displayTo);
+    if (period.stamps.from > period.stamps.to) period.fault = PeriodFault::Reversed;
+  }
+  return period;
 }

@@ -1,6 +1,5 @@
 #include "common/selection.h"
 
-#include "common/period.h"
 #include "common/textops.h"
 
 namespace {
@@ -31,19 +30,13 @@ void ReadSelectionLines(FILE* file, const SelectionLayout& layout, SelectionFile
       values.objects.push_back(
           ParseSelectionEntry(TextPiece(line, layout.valueOffset, kSelectionValueLimit)));
     } else if (StartsWith(line, "txDateFrom=")) {
-      values.dateFrom = TextPiece(line, 11, 10);
+      values.period.dateFrom = TextPiece(line, 11, 10);
     } else if (StartsWith(line, "txTimeFrom=")) {
-      values.timeFrom = TextPiece(line, 11, 8);
+      values.period.timeFrom = TextPiece(line, 11, 8);
     } else if (StartsWith(line, "txDateTo=")) {
-      values.dateTo = TextPiece(line, 9, 10);
+      values.period.dateTo = TextPiece(line, 9, 10);
     } else if (StartsWith(line, "txTimeTo=")) {
-      values.timeTo = TextPiece(line, 9, 8);
+      values.period.timeTo = TextPiece(line, 9, 8);
     }
   }
-}
-
-void TakeFilePeriod(const SelectionFileValues& values, std::string& periodFrom,
-                    std::string& periodTo) {
-  JoinFilePeriod(values.dateFrom, values.timeFrom, values.dateTo, values.timeTo, periodFrom,
-                 periodTo);
 }

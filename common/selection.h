@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/period.h"
+
 // One chosen history object, from a text "name;label;kind".
 struct SelectionEntry {
   std::string name;   // the object's name as written
@@ -27,14 +29,11 @@ struct SelectionLayout {
   size_t maxObjects;  // reading stops after this many object lines
 };
 
-// What a selection file holds. The period texts stay empty until a line sets
+// What a selection file holds. The period values stay empty until a line sets
 // them; a later line of the same key replaces an earlier one.
 struct SelectionFileValues {
   std::vector<SelectionEntry> objects;  // at most the layout's maxObjects
-  std::string dateFrom;
-  std::string timeFrom;
-  std::string dateTo;
-  std::string timeTo;
+  PeriodValues period;
 };
 
 // Reads the open selection file up to its end or its last object line the
@@ -42,7 +41,3 @@ struct SelectionFileValues {
 // as a line of its own), reads under 4 characters skipped, the line end
 // dropped; object values cut at 128 characters, dates at 10, times at 8.
 void ReadSelectionLines(FILE* file, const SelectionLayout& layout, SelectionFileValues& values);
-
-// The file's period values as period texts (see JoinFilePeriod).
-void TakeFilePeriod(const SelectionFileValues& values, std::string& periodFrom,
-                    std::string& periodTo);

@@ -1,5 +1,6 @@
 #include "common/textops.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -82,4 +83,17 @@ std::string TextPiece(const std::string& text, size_t begin, size_t count) {
 
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+std::string Formatted(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  va_list again;
+  va_copy(again, arguments);
+  int length = std::vsnprintf(nullptr, 0, format, arguments);
+  va_end(arguments);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) std::vsnprintf(&text[0], text.size() + 1, format, again);
+  va_end(again);
+  return text;
 }

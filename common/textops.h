@@ -44,3 +44,7 @@ std::string TextPiece(const std::string& text, size_t begin, size_t count);
 
 // Whether `text` begins with `prefix`.
 bool StartsWith(const std::string& text, const char* prefix);
+
+// printf's text for `format` and its arguments, of any length: the messages
+// that a step returns to main are made with it.
+std::string Formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -44,18 +44,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t localOffset = UtcOffsetAt(stamp);
   Require(localOffset >= 0 && localOffset < 86400, "UtcOffsetAt: offset out of range");
 
-  UtcOffsetSeconds = offset;
-  ParseDateTime(first.c_str(), separator);
-  ParseDateTime(second.c_str(), '.');
+  ParseDateTime(first.c_str(), separator, offset);
+  ParseDateTime(second.c_str(), '.', offset);
   // A date without a separator has no year, and a year below 1900 counts
   // as unreadable.
   if (first.find(separator) == std::string::npos) {
-    Require(ParseDateTime(first.c_str(), separator) == 0, "ParseDateTime: no separator");
+    Require(ParseDateTime(first.c_str(), separator, offset) == 0, "ParseDateTime: no separator");
   }
+  // The stricter reading refuses more, never less.
+  Require(!DateTimeReadable(first.c_str(), separator, DateReading::DigitsFirst) ||
+              DateTimeReadable(first.c_str(), separator, DateReading::AsParsed),
+          "DateTimeReadable: the stricter reading reads more");
 
-  int32_t fromStamp = 0;
-  int32_t toStamp = 0;
-  ConvertPeriod(first, second, fromStamp, toStamp);
-  ConvertPeriod(FormatTimestamp(stamp, TimestampForm::Report), second, fromStamp, toStamp);
+  ConvertPeriod(first, second);
+  ConvertPeriod(FormatTimestamp(stamp, TimestampForm::Report), second);
   return 0;
 }

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "common/datetime.h"
-#include "common/textops.h"
 #include "fuzzsupport.h"
 #include "histseries/request.h"
 #include "histseries/seriesfile.h"
@@ -27,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(file);
   }
   Require(selection.objects.size() <= kMaxSeriesObjects, "ReadSelectionFile: too many objects");
-  Require(selection.dateFrom.size() <= 10 && selection.dateTo.size() <= 10 &&
-              selection.timeFrom.size() <= 8 && selection.timeTo.size() <= 8,
+  Require(selection.period.dateFrom.size() <= 10 && selection.period.dateTo.size() <= 10 &&
+              selection.period.timeFrom.size() <= 8 && selection.period.timeTo.size() <= 8,
           "ReadSelectionFile: period part too long");
   for (const SelectionEntry& entry : selection.objects) {
     Require(entry.name.size() + entry.label.size() <= kSelectionValueLimit,
@@ -44,18 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(SelectionFileName(nullptr) == "history.dat", "SelectionFileName: default file");
   (void)fileName;
 
-  std::string periodFrom;
-  std::string periodTo;
-  TakeRequestPeriod(request, periodFrom, periodTo);
-  TakeFilePeriod(selection, periodFrom, periodTo);
-  int32_t fromSeconds = 0;
-  int32_t toSeconds = 0;
-  if (PeriodTextUsable(periodFrom) && PeriodTextUsable(periodTo)) {
-    ConvertPeriod(DisplayPeriodText(periodFrom), DisplayPeriodText(periodTo), fromSeconds,
-                  toSeconds);
-    SelectThinning(static_cast<int64_t>(toSeconds) - fromSeconds);
+  // The period as main takes it, from the argument and the file.
+  Period period = TakeExportPeriod(request.c_str(), selection.period);
+  if (period.Usable()) {
+    Require(period.stamps.from <= period.stamps.to, "TakeExportPeriod: a reversed period");
+    SelectThinning(static_cast<int64_t>(period.stamps.to) - period.stamps.from);
+  } else {
+    Require(!PeriodRefusal(period).empty(), "PeriodRefusal: no message");
   }
-  Require(IsOneHistoryStatement(BuildSeriesQuery(fromSeconds, toSeconds, selection.objects)),
+  Require(IsOneHistoryStatement(
+              BuildSeriesQuery(period.stamps.from, period.stamps.to, selection.objects)),
           "BuildSeriesQuery: not one statement");
   return 0;
 }

@@ -91,7 +91,7 @@ int main() {
   RunOutcome outcome = RunOutcome::NoPeriod;
   if (AsksForChange(Report) && !Report.fromOwnPage) {
     outcome = RunOutcome::Refused;
-  } else if (Report.periodUsable) {
+  } else if (Report.period.Usable()) {
     std::string storePath;
     if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return kExitOk;  // the message ends the page
     if (Report.sqlMode) statement = BuildSqlStatement(Report);

@@ -124,8 +124,8 @@ void PrintModeHeader(FILE* out, const ReportState& state) {
     return;
   }
   std::fputs(kSqlModeButton, out);
-  std::fprintf(out, kSqlModePeriodFormat, HtmlEscaped(state.displayFrom).c_str(),
-               HtmlEscaped(state.displayTo).c_str());
+  std::fprintf(out, kSqlModePeriodFormat, HtmlEscaped(state.period.displayFrom).c_str(),
+               HtmlEscaped(state.period.displayTo).c_str());
   std::fprintf(out, kSqlModeTextFormat, HtmlEscaped(state.sqlText).c_str());
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/period.h"
 #include "common/selection.h"
 
 constexpr int kMaxEntries = 12;
@@ -28,13 +29,7 @@ struct ReportState {
   bool sqlMode = false;
   bool deleteFlag = false;
   int32_t rowCount = 0;
-  std::string periodFrom;  // YYYY-MM-DD HH:MM:SS
-  std::string periodTo;
-  std::string displayFrom;  // DD.MM.YYYY HH:MM:SS
-  std::string displayTo;
-  bool periodUsable = false;  // both ends are dates and the start is not after the end
-  int32_t fromStamp = 0;
-  int32_t toStamp = 0;
+  Period period;  // usable: both ends are dates and the start is not after the end
   SelectionEntry entries[kMaxEntries];
   int32_t entryCount = 0;
   std::string objectNames[kMaxObjectNames];

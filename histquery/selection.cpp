@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "common/datetime.h"
 #include "common/period.h"
 #include "common/replacefile.h"
 #include "common/selection.h"
@@ -13,6 +12,10 @@ namespace {
 
 constexpr size_t kMinSqlText = 8;  // a shorter SQL value keeps object mode
 
+// The request's period wins over the selection file's, end by end; an end
+// reads as a date when ParseDateTime reads it (HH:MM times too).
+constexpr PeriodRules kReportPeriodRules = {false, 0, DateReading::AsParsed};
+
 }  // namespace
 
 void TakeSelection(ReportState& state) {
@@ -21,10 +24,15 @@ void TakeSelection(ReportState& state) {
     state.sqlMode = true;
     DecodeSqlText(state.sqlText);
   }
-  LoadSelectionFile(state, SelectionFileToLoad(state.request));
-  bool periodFromRequest = false;
+  PeriodValues filePeriod = LoadSelectionFile(state, SelectionFileToLoad(state.request));
+  // The fields of an object entry arrive with their ";" encoded.
+  std::string request = state.request;
+  ReplaceAll(request, "%3B", ";");
+  RequestPeriod sent = ReadRequestPeriod(
+      {GetKeyValue("txDateFrom=", request, '&'), GetKeyValue("txTimeFrom=", request, '&'),
+       GetKeyValue("txDateTo=", request, '&'), GetKeyValue("txTimeTo=", request, '&')});
   if (!state.request.empty()) {
-    std::string content = TakeRequestValues(state, periodFromRequest);
+    std::string content = TakeRequestValues(state, sent);
     // A change that is not shown to come from our own page leaves no trace,
     // the selection file included (a free SQL text may change rows). Without
     // a writable working directory the report still runs, unsaved. A last
@@ -34,25 +42,12 @@ void TakeSelection(ReportState& state) {
       ReplaceFileContent(state.sqlMode ? kSqlSelectionFile : kObjectSelectionFile, content,
                          Durability::Unsynced);
   }
+  state.period = TakePeriod(sent, filePeriod, kReportPeriodRules);
   // The delete link repeats a request that carried its period and objects;
   // for values that came from a selection file it carries them itself, so
   // that the deletion covers what the page showed even when the file has
   // changed (another tab) by the time of the click.
-  if (periodFromRequest) {
-    state.deleteLink = state.request;
-    ReplaceAll(state.deleteLink, "%3B", ";");
-  } else {
-    state.deleteLink = SelectionAsRequest(state);
-  }
-  state.displayFrom = DisplayPeriodText(state.periodFrom);
-  state.displayTo = DisplayPeriodText(state.periodTo);
-  state.periodUsable = PeriodReadable(state);
-  if (state.periodUsable) {
-    ConvertPeriod(state.displayFrom, state.displayTo, state.fromStamp, state.toStamp);
-    // A start after the end is no period: such a deletion would match
-    // nothing, and a report would show nothing, both claiming success.
-    state.periodUsable = state.fromStamp <= state.toStamp;
-  }
+  state.deleteLink = sent.fromGiven && sent.toGiven ? request : SelectionAsRequest(state);
 }
 
 bool AsksForChange(const ReportState& state) {
@@ -60,10 +55,10 @@ bool AsksForChange(const ReportState& state) {
 }
 
 std::string SelectionAsRequest(const ReportState& state) {
-  std::string link = "txDateFrom=" + TextPiece(state.periodFrom, 0, 10) +
-                     "&txTimeFrom=" + TextPiece(state.periodFrom, 11, 8) +
-                     "&txDateTo=" + TextPiece(state.periodTo, 0, 10) +
-                     "&txTimeTo=" + TextPiece(state.periodTo, 11, 8);
+  std::string link = "txDateFrom=" + TextPiece(state.period.from, 0, 10) +
+                     "&txTimeFrom=" + TextPiece(state.period.from, 11, 8) +
+                     "&txDateTo=" + TextPiece(state.period.to, 0, 10) +
+                     "&txTimeTo=" + TextPiece(state.period.to, 11, 8);
   ReplaceAll(link, ":", "%3A");
   for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
     const SelectionEntry& entry = state.entries[k];
@@ -81,37 +76,26 @@ std::string SelectionFileToLoad(const std::string& request) {
   return name;
 }
 
-void LoadSelectionFile(ReportState& state, const std::string& fileName) {
+PeriodValues LoadSelectionFile(ReportState& state, const std::string& fileName) {
   state.entryCount = 0;
-  if (fileName.empty()) return;
+  if (fileName.empty()) return {};
   FILE* file = std::fopen(fileName.c_str(), "r");
-  if (file == nullptr) return;
+  if (file == nullptr) return {};
   SelectionFileValues values;
   ReadSelectionLines(file, {"obj=", 4, kMaxObjectNames}, values);
   std::fclose(file);
-  TakeFilePeriod(values, state.periodFrom, state.periodTo);
   for (const SelectionEntry& entry : values.objects) state.entries[state.entryCount++] = entry;
+  return values.period;
 }
 
-std::string TakeRequestValues(ReportState& state, bool& periodFromRequest) {
-  // The fields of an object entry arrive with their ";" encoded.
+std::string TakeRequestValues(ReportState& state, const RequestPeriod& sent) {
   std::string request = state.request;
   ReplaceAll(request, "%3B", ";");
-  periodFromRequest = false;
-  std::string content;
-  RequestPeriod period = ReadRequestPeriod(request);
-  content += "txDateFrom=" + period.dateFrom + "\n";
-  if (period.startDated) {
-    if (period.fromGiven) {
-      content += "txTimeFrom=" + period.timeFrom + "\n";
-      state.periodFrom = period.dateFrom + " " + period.timeFrom;
-    }
-    content += "txDateTo=" + period.dateTo + "\n";
-    if (period.toGiven) {
-      content += "txTimeTo=" + period.timeTo + "\n";
-      state.periodTo = period.dateTo + " " + period.timeTo;
-      periodFromRequest = period.fromGiven;
-    }
+  std::string content = "txDateFrom=" + sent.dateFrom + "\n";
+  if (sent.startDated) {
+    if (sent.fromGiven) content += "txTimeFrom=" + sent.timeFrom + "\n";
+    content += "txDateTo=" + sent.dateTo + "\n";
+    if (sent.toGiven) content += "txTimeTo=" + sent.timeTo + "\n";
   }
   if (state.sqlMode) {
     content += "SQL=" + state.sqlText + "\n";
@@ -132,9 +116,4 @@ std::string TakeRequestValues(ReportState& state, bool& periodFromRequest) {
   }
   state.entryCount = index;
   return content;
-}
-
-bool PeriodReadable(const ReportState& state) {
-  return DateTimeReadable(DisplayPeriodText(state.periodFrom).c_str(), '.') &&
-         DateTimeReadable(DisplayPeriodText(state.periodTo).c_str(), '.');
 }

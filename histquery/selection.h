@@ -17,14 +17,14 @@ void TakeSelection(ReportState& state);
 // directory; empty when nothing is to be loaded.
 std::string SelectionFileToLoad(const std::string& request);
 
-// Period texts and up to 8 entries from a selection file; a file that does
-// not open loads nothing.
-void LoadSelectionFile(ReportState& state, const std::string& fileName);
+// Up to 8 entries of a selection file into `state`; returns the file's
+// period values. A file that does not open loads nothing.
+PeriodValues LoadSelectionFile(ReportState& state, const std::string& fileName);
 
-// The request's period and (object mode) entries into `state`, which they
-// replace; returns the text of the selection file that records them.
-// `periodFromRequest` tells whether the request gave both ends itself.
-std::string TakeRequestValues(ReportState& state, bool& periodFromRequest);
+// The request's (object mode) entries into `state`, which they replace;
+// returns the text of the selection file that records them and the request's
+// period `sent`.
+std::string TakeRequestValues(ReportState& state, const RequestPeriod& sent);
 
 // Whether the request asks to change the history: a free SQL text (it may
 // write) or ACTION=DEL.
@@ -34,8 +34,3 @@ bool AsksForChange(const ReportState& state);
 // "txDateFrom=...&txTimeFrom=...&txDateTo=...&txTimeTo=..." and one
 // "&obj=name;label;kind" per entry.
 std::string SelectionAsRequest(const ReportState& state);
-
-// Both period texts are dates that ParseDateTime reads (HH:MM times too);
-// without that no statement runs. Whether the start lies after the end is
-// told by the stamps (TakeSelection).
-bool PeriodReadable(const ReportState& state);

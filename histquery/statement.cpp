@@ -24,13 +24,15 @@ std::string BuildObjectStatement(ReportState& state) {
       state.objectNames, state.objectNames + std::min<int>(state.entryCount, kMaxObjectNames));
   // The deletion has no State condition: it also removes the rows that the
   // report leaves out.
-  std::string sql = state.deleteFlag ? "delete from HISTORY where " +
-                                           PeriodCondition(state.fromStamp, state.toStamp) +
-                                           ObjectCondition(names)
-                                     : ReportStatement(state.fromStamp, state.toStamp, names);
+  std::string sql = state.deleteFlag
+                        ? "delete from HISTORY where " +
+                              PeriodCondition(state.period.stamps.from, state.period.stamps.to) +
+                              ObjectCondition(names)
+                        : ReportStatement(state.period.stamps.from, state.period.stamps.to, names);
   return sql;
 }
 
 std::string BuildSqlStatement(const ReportState& state) {
-  return BindPeriod(state.sqlText, PeriodCondition(state.fromStamp, state.toStamp));
+  return BindPeriod(state.sqlText,
+                    PeriodCondition(state.period.stamps.from, state.period.stamps.to));
 }

@@ -24,43 +24,14 @@
 #include <cstdio>
 #include <string>
 
-#include "common/datetime.h"
 #include "common/historystore.h"
 #include "common/period.h"
 #include "common/programinfo.h"
 #include "histseries/exportstate.h"
-#include "histseries/periodcheck.h"
-#include "histseries/repeatedobjects.h"
-#include "histseries/selectionfile.h"
+#include "histseries/request.h"
 #include "histseries/seriesfile.h"
-#include "histseries/seriesquery.h"
 #include "histseries/texts.h"
 #include "programhelp.h"
-
-namespace {
-
-// The period as time stamps; false, with a message, when an end reads as no
-// date or the start lies after the end: such a query would export another
-// period than the one asked for, or nothing but closing lines.
-bool ConvertReadablePeriod(int32_t& fromSeconds, int32_t& toSeconds) {
-  std::string fromText = DisplayPeriodText(Export.periodFrom);
-  std::string toText = DisplayPeriodText(Export.periodTo);
-  for (const std::string* end : {&Export.periodFrom, &Export.periodTo}) {
-    if (!PeriodEndReadable(DisplayPeriodText(*end))) {
-      std::fprintf(stderr, kMessageUnreadablePeriod, end->c_str());
-      return false;
-    }
-  }
-  ConvertPeriod(fromText, toText, fromSeconds, toSeconds);
-  if (fromSeconds > toSeconds) {
-    std::fprintf(stderr, kMessageReversedPeriod, Export.periodFrom.c_str(),
-                 Export.periodTo.c_str());
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) {
@@ -73,15 +44,15 @@ int main(int argc, char** argv) {
   for (const std::string& name : DropRepeatedObjects(selection.objects)) {
     std::fprintf(stderr, kMessageRepeatedObject, name.c_str());
   }
-  if (request != nullptr) TakeRequestPeriod(request, Export.periodFrom, Export.periodTo);
-  TakeFilePeriod(selection, Export.periodFrom, Export.periodTo);
-  if (!PeriodTextUsable(Export.periodFrom) || !PeriodTextUsable(Export.periodTo)) {
-    std::fprintf(stderr, kMessageNoPeriod, Export.periodFrom.c_str(), Export.periodTo.c_str());
+  Period period = TakeExportPeriod(request, selection.period);
+  if (!period.Usable()) {
+    std::fputs(PeriodRefusal(period).c_str(), stderr);
     return kExitPeriodRefused;
   }
-  int32_t fromSeconds = 0;
-  int32_t toSeconds = 0;
-  if (!ConvertReadablePeriod(fromSeconds, toSeconds)) return kExitPeriodRefused;
+  Export.periodFrom = period.from;
+  Export.periodTo = period.to;
+  int32_t fromSeconds = period.stamps.from;
+  int32_t toSeconds = period.stamps.to;
 
   std::string storePath;
   // Kept for compatibility: its "<br>" messages on standard output here too, as callers match them.

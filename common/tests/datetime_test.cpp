@@ -9,41 +9,26 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-struct OffsetGuard {
-  OffsetGuard() { UtcOffsetSeconds = 0; }
-  ~OffsetGuard() { UtcOffsetSeconds = 0; }
-};
-
-}  // namespace
-
 TEST(ParseDateTime, WinterExampleRoundTrips) {
-  OffsetGuard guard;
-  int32_t utc = ParseDateTime("07.12.2026 08:42:33", '.');
+  int32_t utc = ParseDateTime("07.12.2026 08:42:33", '.', 0);
   EXPECT_EQ(utc, 1796629353);
   EXPECT_EQ(UtcOffsetAt(utc), 3600);
-  UtcOffsetSeconds = 3600;
-  int32_t wall = ParseDateTime("07.12.2026 08:42:33", '.');
+  int32_t wall = ParseDateTime("07.12.2026 08:42:33", '.', 3600);
   EXPECT_EQ(wall, 1796632953);
   EXPECT_EQ(FormatTimestamp(wall, TimestampForm::Report), "07.12.2026 08:42:33");
   EXPECT_EQ(FormatTimestamp(wall, TimestampForm::Series), "2026-12-07 08:42:33");
 }
 
 TEST(ParseDateTime, SummerExample) {
-  OffsetGuard guard;
-  int32_t utc = ParseDateTime("01.07.2026 12:00:00", '.');
+  int32_t utc = ParseDateTime("01.07.2026 12:00:00", '.', 0);
   EXPECT_EQ(utc, 1782900000);
   EXPECT_EQ(UtcOffsetAt(utc), 7200);
-  UtcOffsetSeconds = 7200;
-  EXPECT_EQ(ParseDateTime("01.07.2026 12:00:00", '.'), 1782907200);
+  EXPECT_EQ(ParseDateTime("01.07.2026 12:00:00", '.', 7200), 1782907200);
 }
 
 TEST(ParseDateTime, TextForms) {
-  OffsetGuard guard;
-  UtcOffsetSeconds = 3600;
   auto wall = [](const char* text) {
-    return FormatTimestamp(ParseDateTime(text, '.'), TimestampForm::Report);
+    return FormatTimestamp(ParseDateTime(text, '.', 3600), TimestampForm::Report);
   };
   EXPECT_EQ(wall("7.1.2026 08:00:00"), "07.01.2026 08:00:00");
   EXPECT_EQ(wall("07.12.2026 8:42:33"), "07.12.2026 08:02:03");  // fixed places
@@ -59,13 +44,11 @@ TEST(ParseDateTime, TextForms) {
                         "",
                         ".12.2026 00:00:00",
                         "07.12"};
-  for (const char* text : zero) EXPECT_EQ(ParseDateTime(text, '.'), 0) << text;
+  for (const char* text : zero) EXPECT_EQ(ParseDateTime(text, '.', 3600), 0) << text;
 }
 
 TEST(ParseDateTime, BeyondThirtyTwoBitsIsMinusOnePlusOffset) {
-  OffsetGuard guard;
-  UtcOffsetSeconds = 3600;
-  EXPECT_EQ(ParseDateTime("01.01.2100 00:00:00", '.'), -1 + 3600);
+  EXPECT_EQ(ParseDateTime("01.01.2100 00:00:00", '.', 3600), -1 + 3600);
 }
 
 TEST(FormatTimestamp, Epoch) {
@@ -126,7 +109,6 @@ TEST(UtcOffsetAt, JustAfterLocalMidnight) {
 }
 
 TEST(ConvertPeriod, EachEndKeepsItsOwnOffset) {
-  OffsetGuard guard;
   struct Case {
     const char* from;
     const char* to;
@@ -143,36 +125,49 @@ TEST(ConvertPeriod, EachEndKeepsItsOwnOffset) {
        3600},
   };
   for (const Case& c : cases) {
-    int32_t from = 0, to = 0;
-    ConvertPeriod(c.from, c.to, from, to);
-    EXPECT_EQ(FormatTimestamp(from, TimestampForm::Report), c.fromWall);
-    EXPECT_EQ(FormatTimestamp(to, TimestampForm::Report), c.toWall);
-    EXPECT_EQ(UtcOffsetSeconds, c.offset);
+    PeriodStamps stamps = ConvertPeriod(c.from, c.to);
+    EXPECT_EQ(FormatTimestamp(stamps.from, TimestampForm::Report), c.fromWall);
+    EXPECT_EQ(FormatTimestamp(stamps.to, TimestampForm::Report), c.toWall);
+    EXPECT_EQ(stamps.fromOffset, c.offset);
   }
-  int32_t from = 0, to = 0;
-  ConvertPeriod("05.03.2024 07:30:00", "05.03.2024 23:59:00", from, to);
-  EXPECT_EQ(from, 1709623800);
-  EXPECT_EQ(to, 1709683140);
+  PeriodStamps stamps = ConvertPeriod("05.03.2024 07:30:00", "05.03.2024 23:59:00");
+  EXPECT_EQ(stamps.from, 1709623800);
+  EXPECT_EQ(stamps.to, 1709683140);
 }
 
+// Both readings: as ParseDateTime reads (the report), and with day, month
+// and year beginning with a digit (the series export).
 TEST(DateTimeReadable, TellsTheTextsParseDateTimeCannotRead) {
   struct Case {
     const char* text;
-    bool readable;
+    bool asParsed;
+    bool digitsFirst;
   } cases[] = {
-      {"07.12.2026 08:42:33", true},
-      {"07.12.2026 08:42", true},  // HH:MM, as a hand-written selection file may hold
-      {"07.12.2026", true},
-      {"00.01.2026 00:00:00", true},  // carried into the month before, as ParseDateTime does
-      {"01.01.1970 00:00:00", true},  // its stamp may be 0 and still be a date
-      {"05.13.2024 00:00:00", false},
-      {"32.01.2026 00:00:00", false},
-      {"01.02.24 10:00:00", false},
-      {"07-12-2026 08:42:33", false},
-      {".12.2026", false},
-      {"", false},
-      {"01.01.2100 00:00:00", false},  // past what 32 bits hold
+      {"07.12.2026 08:42:33", true, true},
+      {"07.12.2026 08:42", true, true},  // HH:MM, as a hand-written selection file may hold
+      {"07.12.2026", true, true},
+      {"00.01.2026 00:00:00", true, true},  // carried into the month before, as ParseDateTime does
+      {"01.01.1970 00:00:00", true, true},  // its stamp may be 0 and still be a date
+      {"05.13.2024 00:00:00", false, false},
+      {"32.01.2026 00:00:00", false, false},
+      {"01.02.24 10:00:00", false, false},
+      {"07-12-2026 08:42:33", false, false},
+      {".12.2026", false, false},
+      {"", false, false},
+      {"01.01.2100 00:00:00", false, false},  // past what 32 bits hold
+      {"05.03.2024 ", true, true},            // a file date without time: midnight
+      {"00.03.2024 25:75:00", true, true},    // carried into the next units, as always
+      {"05.00.2024 00:00:00", true, true},    // December of the year before
+      {"05.03.1899 00:00:00", false, false},
+      {"05.03.2040 00:00:00", false, false},  // beyond the 32-bit stamps
+      {"xx.03.2024 00:00:00", true, false},   // day 0 as atoi reads it
+      {"05.-3.2024 00:00:00", true, false},   // month -3 as atoi reads it
+      {" 5.03.2024 00:00:00", true, false},
+      {"05.03.24 1 00:00:00", false, false},  // two-digit year
+      {"2024-03-05 08:00", false, false},     // not re-ordered: no point
   };
-  UtcOffsetSeconds = 0;
-  for (const Case& c : cases) EXPECT_EQ(DateTimeReadable(c.text, '.'), c.readable) << c.text;
+  for (const Case& c : cases) {
+    EXPECT_EQ(DateTimeReadable(c.text, '.', DateReading::AsParsed), c.asParsed) << c.text;
+    EXPECT_EQ(DateTimeReadable(c.text, '.', DateReading::DigitsFirst), c.digitsFirst) << c.text;
+  }
 }

@@ -27,7 +27,8 @@ std::string Describe(const SelectionFileValues& s) {
   for (const SelectionEntry& e : s.objects) {
     text += "[" + e.name + "|" + e.label + "|" + (e.kind ? std::string(1, e.kind) : "") + "]";
   }
-  return text + " from=" + s.dateFrom + "/" + s.timeFrom + " to=" + s.dateTo + "/" + s.timeTo;
+  return text + " from=" + s.period.dateFrom + "/" + s.period.timeFrom + " to=" + s.period.dateTo +
+         "/" + s.period.timeTo;
 }
 
 std::string ObjectLines(const char* prefix, int count) {
@@ -89,7 +90,7 @@ TEST(ReadSelectionLines, LongLineIsReadOnAsNextLine) {
   std::string line = "txobs=" + std::string(248, 'a') + "txDateFrom=2024-05-05\n";
   SelectionFileValues s = ReadText(line, kSeries);
   ASSERT_EQ(s.objects.size(), 1u);
-  EXPECT_EQ(s.dateFrom, "2024-05-05");
+  EXPECT_EQ(s.period.dateFrom, "2024-05-05");
 
   SelectionFileValues report = ReadText("obj=" + std::string(300, 'N') + ";L;K\n", kReport);
   ASSERT_EQ(report.objects.size(), 1u);  // the rest "NNN...;L;K" is no object line
@@ -109,38 +110,13 @@ TEST(ReadSelectionLines, StopsAfterTheLastObjectLineTheLayoutAllows) {
         ReadText(ObjectLines(c.prefix, limit + 1) + "txDateFrom=2024-05-05\n", c.layout);
     ASSERT_EQ(s.objects.size(), c.limit) << c.prefix;
     EXPECT_EQ(s.objects[c.limit - 1].name, "o" + std::to_string(limit)) << c.prefix;
-    EXPECT_EQ(s.dateFrom, "") << c.prefix;
+    EXPECT_EQ(s.period.dateFrom, "") << c.prefix;
 
     SelectionFileValues before =
         ReadText("txDateFrom=2024-05-05\n" + ObjectLines(c.prefix, limit), c.layout);
     EXPECT_EQ(before.objects.size(), c.limit) << c.prefix;
-    EXPECT_EQ(before.dateFrom, "2024-05-05") << c.prefix;
+    EXPECT_EQ(before.period.dateFrom, "2024-05-05") << c.prefix;
   }
-}
-
-TEST(TakeFilePeriod, SelectionFileTakesPrecedence) {
-  std::string from = "2024-03-01 08:00:00", to = "2024-03-02 08:00:00";
-  SelectionFileValues s;
-  s.dateFrom = "2025-01-01";  // no start time in the file: date and one blank
-  TakeFilePeriod(s, from, to);
-  EXPECT_EQ(from, "2025-01-01 ");
-  EXPECT_EQ(to, "2024-03-02 08:00:00");
-
-  s.dateTo = "2025-01-02";
-  s.timeTo = "7%3A00";  // taken as read
-  TakeFilePeriod(s, from, to);
-  EXPECT_EQ(to, "2025-01-02 7%3A00");
-
-  SelectionFileValues shortDates;
-  shortDates.dateFrom = "25-1-1";
-  shortDates.timeFrom = "10:00:00";
-  TakeFilePeriod(shortDates, from, to);
-  EXPECT_EQ(from, "2025-01-01 ");
-
-  SelectionFileValues sevenCharacters;  // the shortest text that counts as a date
-  sevenCharacters.dateFrom = "2025-1-";
-  TakeFilePeriod(sevenCharacters, from, to);
-  EXPECT_EQ(from, "2025-1- ");
 }
 
 }  // namespace

@@ -96,3 +96,11 @@ TEST(SqlQuoted, DoublesEveryQuote) {
   EXPECT_EQ(SqlQuoted("A' OR '1'='1"), "A'' OR ''1''=''1");
   EXPECT_EQ(SqlQuoted("''"), "''''");
 }
+
+// The messages a step returns to main are never cut.
+TEST(Formatted, AnyLength) {
+  EXPECT_EQ(Formatted("%s,%d\n", "a", 7), "a,7\n");
+  EXPECT_EQ(Formatted("%s", ""), "");
+  std::string wide(100000, 'w');
+  EXPECT_EQ(Formatted("<%s>", wide.c_str()), "<" + wide + ">");
+}

@@ -58,8 +58,8 @@ TEST(PageHead, IsTheFixedHeadWithItsPaddedStyleLine) {
 TEST(ModeHeader, SqlModeShowsPeriodAndTextEscapedWithoutLineFeed) {
   ReportState s;
   s.sqlMode = true;
-  s.displayFrom = "05.03.2024 07:30:00";
-  s.displayTo = "05.03.2024 23:59:00";
+  s.period.displayFrom = "05.03.2024 07:30:00";
+  s.period.displayTo = "05.03.2024 23:59:00";
   s.sqlText = "select '<b>' from HISTORY where A=\"&\"";
   Capture c;
   PrintModeHeader(c.out(), s);

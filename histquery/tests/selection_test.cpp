@@ -32,11 +32,11 @@ const char kExampleRequest[] =
 TEST_F(SelectionTest, RequestGivesPeriodEntriesAndSelectionFile) {
   ReportState s = Take(kExampleRequest);
   EXPECT_FALSE(s.sqlMode);
-  EXPECT_EQ(s.periodFrom, "2024-03-05 07:30:00");
-  EXPECT_EQ(s.periodTo, "2024-03-05 23:59:00");
-  EXPECT_EQ(s.displayFrom, "05.03.2024 07:30:00");
-  EXPECT_EQ(s.fromStamp, 1709623800);
-  EXPECT_EQ(s.toStamp, 1709683140);
+  EXPECT_EQ(s.period.from, "2024-03-05 07:30:00");
+  EXPECT_EQ(s.period.to, "2024-03-05 23:59:00");
+  EXPECT_EQ(s.period.displayFrom, "05.03.2024 07:30:00");
+  EXPECT_EQ(s.period.stamps.from, 1709623800);
+  EXPECT_EQ(s.period.stamps.to, 1709683140);
   ASSERT_EQ(s.entryCount, 1);
   EXPECT_EQ(s.entries[0].name, "Licht1");
   EXPECT_EQ(s.entries[0].label, "Kueche");
@@ -65,7 +65,7 @@ TEST_F(SelectionTest, TimeValuesArePaddedOrIgnored) {
   };
   for (const Case& c : cases) {
     ReportState s = Take(std::string("txDateFrom=2024-03-05&txTimeFrom=") + c.time);
-    EXPECT_EQ(s.periodFrom, c.periodFrom) << c.time;
+    EXPECT_EQ(s.period.from, c.periodFrom) << c.time;
     EXPECT_EQ(Read("histobj.dat"), std::string("txDateFrom=2024-03-05\n") + c.line + "txDateTo=\n")
         << c.time;
   }
@@ -75,7 +75,7 @@ TEST_F(SelectionTest, ShortDatesEndThePeriodLines) {
   Take("txDateFrom=24-3-5&txTimeFrom=07%3A30&txDateTo=2024-03-05&obj=A%3B%3B");
   EXPECT_EQ(Read("histobj.dat"), "txDateFrom=24-3-5\nobj=A;;\n");
   ReportState s = Take("txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=5.3.24&txTimeTo=10%3A00");
-  EXPECT_EQ(s.periodTo, "");
+  EXPECT_EQ(s.period.to, "");
   EXPECT_EQ(Read("histobj.dat"), "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=5.3.24\n");
 }
 
@@ -85,8 +85,8 @@ TEST_F(SelectionTest, EmptyRequestLoadsHistobjAndWritesNothing) {
       "obj=Licht1;Kueche;N\nobj=heizung;Bad;C\nSQL=select 1\n";
   Write("histobj.dat", saved);
   ReportState s = Take("");
-  EXPECT_EQ(s.periodFrom, "2024-03-05 07:30:00");
-  EXPECT_EQ(s.periodTo, "2024-03-06 08:00:00");
+  EXPECT_EQ(s.period.from, "2024-03-05 07:30:00");
+  EXPECT_EQ(s.period.to, "2024-03-06 08:00:00");
   ASSERT_EQ(s.entryCount, 2);
   EXPECT_EQ(s.entries[1].name, "heizung");
   EXPECT_EQ(s.entries[1].kind, 'C');
@@ -98,9 +98,9 @@ TEST_F(SelectionTest, RequestValuesReplaceTheLoadedFile) {
         "txDateFrom=2024-01-01\ntxTimeFrom=00:00:00\ntxDateTo=2024-01-02\n"
         "txTimeTo=00:00:00\nobj=OLD;x;N\n");
   ReportState s = Take("DFW=mine.dat&txDateFrom=2024-03-05&txTimeFrom=07%3A30");
-  EXPECT_EQ(s.periodFrom, "2024-03-05 07:30:00");
-  EXPECT_EQ(s.periodTo, "2024-01-02 00:00:00");  // the request gave no end
-  EXPECT_EQ(s.entryCount, 0);                    // nor any object
+  EXPECT_EQ(s.period.from, "2024-03-05 07:30:00");
+  EXPECT_EQ(s.period.to, "2024-01-02 00:00:00");  // the request gave no end
+  EXPECT_EQ(s.entryCount, 0);                     // nor any object
   EXPECT_EQ(Read("mine.dat").substr(0, 22), "txDateFrom=2024-01-01\n");
 }
 
@@ -115,7 +115,7 @@ TEST_F(SelectionTest, OnlyPlainFileNamesAreLoaded) {
   }
   mkdir("sub", 0700);
   Write("sub/x.dat", "txDateFrom=2020-01-01\ntxTimeFrom=00:00:00\n");
-  EXPECT_EQ(Take("DFW=sub/x.dat&SQL=select%20*").periodFrom, "");
+  EXPECT_EQ(Take("DFW=sub/x.dat&SQL=select%20*").period.from, "");
 }
 
 TEST_F(SelectionTest, LoadingCutsLinesAndStopsAfterEightEntries) {
@@ -124,10 +124,9 @@ TEST_F(SelectionTest, LoadingCutsLinesAndStopsAfterEightEntries) {
   for (int i = 1; i <= 9; ++i) file += "obj=O" + std::to_string(i) + ";L;U\n";
   file += "txDateTo=2024-03-06\ntxTimeTo=09:00:00\n";  // after the eighth entry: not read
   Write("histobj.dat", file);
-  ReportState s;
-  LoadSelectionFile(s, "histobj.dat");
-  EXPECT_EQ(s.periodFrom, "2024-03-05 07:30:00");
-  EXPECT_EQ(s.periodTo, "");
+  ReportState s = Take("");
+  EXPECT_EQ(s.period.from, "2024-03-05 07:30:00");
+  EXPECT_EQ(s.period.to, "");
   ASSERT_EQ(s.entryCount, 8);
   EXPECT_EQ(s.entries[0].name, std::string(128, 'N'));
   EXPECT_EQ(s.entries[0].kind, '\0');
@@ -175,7 +174,7 @@ TEST_F(SelectionTest, AnUnwritableSelectionFileLeavesTheRunGoing) {
   ASSERT_EQ(mkdir("histobj.dat", 0700), 0);
   ReportState s = Take(kExampleRequest);
   EXPECT_EQ(s.entryCount, 1);
-  EXPECT_EQ(s.fromStamp, 1709623800);
+  EXPECT_EQ(s.period.stamps.from, 1709623800);
   EXPECT_FALSE(ReplaceFileContent("histobj.dat", "x"));
   EXPECT_EQ(Entries(), std::vector<std::string>{"histobj.dat"});  // no temporary file left
   if (geteuid() == 0) return;  // root writes into a read-only directory too
@@ -217,7 +216,7 @@ TEST_F(SelectionTest, PeriodUsableByMeaning) {
   for (const Case& c : cases) {
     std::remove("histobj.dat");
     if (c.file[0] != '\0') Write("histobj.dat", c.file);
-    EXPECT_EQ(Take(c.request).periodUsable, c.usable) << c.request << " / " << c.file;
+    EXPECT_EQ(Take(c.request).period.Usable(), c.usable) << c.request << " / " << c.file;
   }
 }
 

@@ -9,8 +9,8 @@ namespace {
 ReportState Chosen(const std::string& request, std::initializer_list<const char*> names) {
   ReportState state;
   state.request = request;
-  state.fromStamp = 1709623800;
-  state.toStamp = 1709683140;
+  state.period.stamps.from = 1709623800;
+  state.period.stamps.to = 1709683140;
   for (const char* name : names) state.entries[state.entryCount++].name = name;
   return state;
 }

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "common/datetime.h"
 #include "common/tests/scratchdir.h"
 
 namespace {
@@ -14,7 +13,8 @@ std::string Describe(const Selection& s) {
   for (const SelectionEntry& e : s.objects) {
     text += "[" + e.name + "|" + e.label + "|" + (e.kind ? std::string(1, e.kind) : "") + "]";
   }
-  return text + " from=" + s.dateFrom + "/" + s.timeFrom + " to=" + s.dateTo + "/" + s.timeTo;
+  return text + " from=" + s.period.dateFrom + "/" + s.period.timeFrom + " to=" + s.period.dateTo +
+         "/" + s.period.timeTo;
 }
 
 TEST(SelectionFiles, NameComesFromTheRequest) {
@@ -46,33 +46,6 @@ TEST(SelectionFiles, NeitherFileLeavesTheSelectionEmpty) {
   Selection s;
   LoadSelection("history.dat", s);
   EXPECT_EQ(Describe(s), " from=/ to=/");
-}
-
-TEST(RequestPeriod, Usable) {
-  EXPECT_FALSE(PeriodTextUsable(""));
-  EXPECT_FALSE(PeriodTextUsable("2024-03-01"));
-  EXPECT_TRUE(PeriodTextUsable("2024-03-01 "));
-}
-
-TEST(RequestPeriod, EndsThatReadAsNoDate) {
-  struct Case {
-    const char* displayText;
-    bool readable;
-  } cases[] = {
-      {"05.03.2024 08:00:00", true},  {"05.03.2024 ", true},  // a file date without time: midnight
-      {"00.03.2024 25:75:00", true},   // carried into the next units, as always
-      {"05.00.2024 00:00:00", true},   // December of the year before
-      {"05.13.2024 00:00:00", false},  // month 13
-      {"32.03.2024 00:00:00", false}, {"05.03.1899 00:00:00", false},
-      {"05.03.2040 00:00:00", false},  // beyond the 32-bit stamps
-      {"xx.03.2024 00:00:00", false}, {"05.-3.2024 00:00:00", false},
-      {"05.03.24 1 00:00:00", false},  // two-digit year
-      {"2024-03-05 08:00", false},     // not re-ordered: no point
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(PeriodEndReadable(c.displayText), c.readable) << c.displayText;
-  }
-  EXPECT_EQ(UtcOffsetSeconds, 0);
 }
 
 TEST(SelectionObjects, LaterEntriesOfAChosenNameAreDropped) {
