@@ -2,38 +2,36 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 #include "common/readahead.h"
+#include "common/textops.h"
 
 namespace {
 
 sqlite3* StoreHandle = nullptr;
-char* StoreError = nullptr;
 
 }  // namespace
 
-bool ResolveHistoryDb(const char* cfgPath, std::string& storePath) {
+Result<bool> ResolveHistoryDb(const char* cfgPath, std::string& storePath) {
   FILE* cfg = std::fopen(cfgPath, "r");
-  if (cfg == nullptr) {
-    std::printf("Error opening HistPath.cfg<br>");
-    return false;
-  }
+  if (cfg == nullptr) return {false, "Error opening HistPath.cfg<br>"};
   char line[256];
   bool read = std::fgets(line, 255, cfg) != nullptr;
   std::fclose(cfg);
   std::string dir = read ? line : "";
   while (!dir.empty() && (dir.back() == '\n' || dir.back() == ' ')) dir.pop_back();
   // A first line of only line feeds and blanks names no directory either.
-  if (dir.empty()) {
-    std::printf("Datei HistPath.cfg ist leer<br>");
-    return false;
-  }
+  if (dir.empty()) return {false, "Datei HistPath.cfg ist leer<br>"};
   if (dir.back() != '/') dir += '/';
   storePath = dir + "history.db";
-  return true;
+  return {true, ""};
 }
 
 namespace {
@@ -46,15 +44,112 @@ void UseOneThread() {
   (void)done;
 }
 
-StoreOutcome RunStatement(const std::string& storePath, const std::string& sql,
-                          HistoryRowHandler handler, HistoryConnectionSetup setup, void* context,
-                          bool onlyAbsentIsMissing) {
+// How a row's first column reads as a time stamp.
+enum class Stamp { Read, None, OutOfMemory };
+
+// The first column as strtol reads its text, narrowed to 32 bits; None for
+// SQL NULL and the text "NULL". An integer is taken without the round trip
+// through its text, within strtol's bounds (those of 32 bits where long has
+// 32 bits).
+Stamp ReadStamp(sqlite3_stmt* statement, int32_t& stamp) {
+  int type = sqlite3_column_type(statement, 0);
+  if (type == SQLITE_INTEGER) {
+    sqlite3_int64 value = std::clamp<sqlite3_int64>(sqlite3_column_int64(statement, 0),
+                                                    std::numeric_limits<long>::min(),
+                                                    std::numeric_limits<long>::max());
+    stamp = static_cast<int32_t>(static_cast<long>(value));
+    return Stamp::Read;
+  }
+  const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+  if (text == nullptr) return type == SQLITE_NULL ? Stamp::None : Stamp::OutOfMemory;
+  if (std::strcmp(text, "NULL") == 0) return Stamp::None;
+  stamp = static_cast<int32_t>(std::strtol(text, nullptr, 10));
+  return Stamp::Read;
+}
+
+bool IsSqlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The rows of one prepared statement, stepped to its end. SQLITE_DONE, or
+// the code of what stopped it; the statement is left to the caller.
+int StepRows(sqlite3_stmt* statement, HistoryRows rows) {
+  // The row's cells, fetched as sqlite3_exec fetches them: every column as
+  // text, except a time stamp that is an integer already.
+  std::vector<const char*> texts;
+  std::vector<size_t> lengths;
+  std::vector<const char*> names;
+  HistoryRow row;
+  int rc;
+  while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    if (rows.handler == nullptr) continue;
+    if (names.empty()) {
+      row.columnCount = sqlite3_column_count(statement);
+      texts.assign(static_cast<size_t>(row.columnCount), nullptr);
+      lengths.assign(static_cast<size_t>(row.columnCount), 0);
+      names.assign(static_cast<size_t>(row.columnCount), nullptr);
+      for (int i = 0; i < row.columnCount; ++i) names[i] = sqlite3_column_name(statement, i);
+      row.texts = texts.data();
+      row.lengths = lengths.data();
+      row.names = names.data();
+    }
+    Stamp stamp = ReadStamp(statement, row.stamp);
+    if (stamp == Stamp::OutOfMemory) return SQLITE_NOMEM;
+    for (int i = 1; i < row.columnCount; ++i) {
+      texts[i] = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
+      // A text that cannot be made is SQLite out of memory.
+      if (texts[i] == nullptr && sqlite3_column_type(statement, i) != SQLITE_NULL)
+        return SQLITE_NOMEM;
+      lengths[i] =
+          texts[i] != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, i)) : 0;
+    }
+    if (stamp == Stamp::Read) rows.handler(rows.context, row);
+  }
+  return rc;
+}
+
+// Runs the statements of `sql` one after another, as sqlite3_exec does:
+// white space and comments between them skipped, the first failure ending
+// the run. The message is SQLite's for that failure.
+bool RunStatements(sqlite3* connection, const char* sql, HistoryRows rows, std::string& error) {
+  while (*sql != '\0') {
+    sqlite3_stmt* statement = nullptr;
+    const char* rest = nullptr;
+    if (sqlite3_prepare_v2(connection, sql, -1, &statement, &rest) != SQLITE_OK) {
+      error = sqlite3_errmsg(connection);
+      return false;
+    }
+    if (statement == nullptr) {  // only white space or a comment
+      sql = rest;
+      continue;
+    }
+    int stepped = StepRows(statement, rows);
+    int finalized = sqlite3_finalize(statement);
+    if (stepped == SQLITE_NOMEM) {
+      error = sqlite3_errstr(SQLITE_NOMEM);
+      return false;
+    }
+    if (finalized != SQLITE_OK) {
+      error = sqlite3_errmsg(connection);
+      return false;
+    }
+    sql = rest;
+    while (IsSqlSpace(*sql)) ++sql;
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<StoreOutcome> RunHistoryStatement(const std::string& storePath, const std::string& sql,
+                                         MissingStore missing, HistoryRows rows,
+                                         ConnectionSetup setup) {
   // A missing store is never created: probe it as a plain file first.
   FILE* probe = std::fopen(storePath.c_str(), "r");
   if (probe == nullptr) {
-    if (!onlyAbsentIsMissing || errno == ENOENT) return StoreOutcome::Missing;
-    std::fprintf(stderr, "Error opening %s : %s\n", storePath.c_str(), std::strerror(errno));
-    return StoreOutcome::OpenFailed;
+    if (missing == MissingStore::Unreadable || errno == ENOENT) return {StoreOutcome::Missing, ""};
+    return {StoreOutcome::OpenFailed,
+            Formatted("Error opening %s : %s\n", storePath.c_str(), std::strerror(errno))};
   }
   std::fclose(probe);
 
@@ -67,41 +162,28 @@ StoreOutcome RunStatement(const std::string& storePath, const std::string& sql,
   }
   if (sqlite3_open_v2(storePath.c_str(), &StoreHandle, SQLITE_OPEN_READWRITE, ReadAheadVfsName()) !=
       SQLITE_OK) {
-    std::fprintf(stderr, "Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
+    std::string message =
+        Formatted("Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
     sqlite3_close(StoreHandle);
     StoreHandle = nullptr;
-    return StoreOutcome::OpenFailed;
+    return {StoreOutcome::OpenFailed, message};
   }
   sqlite3_busy_timeout(StoreHandle, kHistoryBusyTimeoutMs);
-  if (setup != nullptr && !setup(StoreHandle, context)) {
-    std::fprintf(stderr, "Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
+  if (setup.apply != nullptr && !setup.apply(StoreHandle, setup.context)) {
+    std::string message =
+        Formatted("Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
     sqlite3_close(StoreHandle);
     StoreHandle = nullptr;
-    return StoreOutcome::Failed;
+    return {StoreOutcome::Failed, message};
   }
 
-  if (sqlite3_exec(StoreHandle, sql.c_str(), handler, nullptr, &StoreError) != SQLITE_OK) {
-    // Kept for compatibility: one wording for every statement; error watchers grep for it.
-    std::fprintf(stderr, "SQL error creating table: %s\n", StoreError ? StoreError : "");
-    sqlite3_free(StoreError);
-    StoreError = nullptr;
+  std::string error;
+  if (!RunStatements(StoreHandle, sql.c_str(), rows, error)) {
     // Closing rolls back what the text left open: no lock outlives a failure.
     sqlite3_close(StoreHandle);
     StoreHandle = nullptr;
-    return StoreOutcome::Failed;
+    // Kept for compatibility: one wording for every statement; error watchers grep for it.
+    return {StoreOutcome::Failed, Formatted("SQL error creating table: %s\n", error.c_str())};
   }
-  return StoreOutcome::Ran;
-}
-
-}  // namespace
-
-StoreOutcome RunHistoryStatement(const std::string& storePath, const std::string& sql,
-                                 HistoryRowHandler handler) {
-  return RunStatement(storePath, sql, handler, nullptr, nullptr, false);
-}
-
-StoreOutcome RunLimitedHistoryStatement(const std::string& storePath, const std::string& sql,
-                                        HistoryRowHandler handler, HistoryConnectionSetup setup,
-                                        void* context) {
-  return RunStatement(storePath, sql, handler, setup, context, true);
+  return {StoreOutcome::Ran, ""};
 }

@@ -3,49 +3,79 @@
 // The programs read and delete rows; they never create or alter a table.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
-// The per-row function in the form sqlite3_exec calls it:
-// (user pointer, column count, column values, column names), 0 to go on.
-using HistoryRowHandler = int (*)(void*, int, char**, char**);
+#include "common/result.h"
 
 // Reads the first line of `cfgPath` and returns the store path in `storePath`:
 // the directory with trailing line feeds and blanks removed, "/" and
-// "history.db" appended. On failure the message has been printed to standard
-// output ("Error opening HistPath.cfg<br>" or "Datei HistPath.cfg ist leer<br>").
-// Prints its message itself: both programs rely on it and only end their run.
-bool ResolveHistoryDb(const char* cfgPath, std::string& storePath);
+// "history.db" appended. False, with the message that both programs print on
+// standard output ("Error opening HistPath.cfg<br>" or "Datei HistPath.cfg
+// ist leer<br>"), when the file cannot be read or names no directory.
+Result<bool> ResolveHistoryDb(const char* cfgPath, std::string& storePath);
 
-// How one statement went.
-enum class StoreOutcome {
-  Ran,         // the statement ran to its end
-  Missing,     // no store file: nothing created, nothing reported
-  OpenFailed,  // SQLite could not open the store (reported on standard error)
-  Failed,      // the statement failed (reported on standard error)
+// One row of a statement, as the runner hands it to a row handler. The first
+// column is the row's time stamp: a row whose first column is SQL NULL or the
+// text "NULL" is no row of the history and is not handed on. Both programs
+// read any other first column as strtol reads its text (so a name reads as
+// 0); an integer column is taken as it is, with strtol's bounds.
+struct HistoryRow {
+  int32_t stamp = 0;
+  int columnCount = 0;
+  // Per column from the second on: its text (null for SQL NULL) and length
+  // in bytes, and per column its name. The first column's text is not
+  // handed on: `stamp` stands for it.
+  const char* const* texts = nullptr;
+  const size_t* lengths = nullptr;
+  const char* const* names = nullptr;
+
+  // Column `column`'s text; null for SQL NULL and for a column the row lacks.
+  const char* Text(int column) const { return column < columnCount ? texts[column] : nullptr; }
+  size_t Length(int column) const { return column < columnCount ? lengths[column] : 0; }
 };
 
-// Opens the store and runs `sql`, calling `handler` once per row with a null
-// user pointer. Waits up to kHistoryBusyTimeoutMs for a writer that holds the
-// database. A successful connection stays open until the process ends.
-// Reports open and statement errors on standard error itself: both programs
-// rely on it and only look at the outcome.
-StoreOutcome RunHistoryStatement(const std::string& storePath, const std::string& sql,
-                                 HistoryRowHandler handler);
+// A program's handler of rows, with the record of its run that it fills.
+struct HistoryRows {
+  void (*handler)(void* context, const HistoryRow& row) = nullptr;
+  void* context = nullptr;
+};
 
 struct sqlite3;
 
 // A caller's limits for the connection, applied after it opened and before
 // the statement runs; false stops the run as Failed.
-using HistoryConnectionSetup = bool (*)(sqlite3* connection, void* context);
+struct ConnectionSetup {
+  bool (*apply)(sqlite3* connection, void* context) = nullptr;
+  void* context = nullptr;
+};
 
-// RunHistoryStatement with `setup` (unless null) applied to the connection first. Only a
-// store file that does not exist counts as Missing here: one that exists but
-// cannot be opened (permission denied) is OpenFailed, reported on standard
-// error, so that a caller never shows it as an empty history. Reports its
-// errors itself, as RunHistoryStatement does: HistQuery relies on it.
-StoreOutcome RunLimitedHistoryStatement(const std::string& storePath, const std::string& sql,
-                                        HistoryRowHandler handler, HistoryConnectionSetup setup,
-                                        void* context);
+// Which store file that cannot be opened counts as no store at all.
+enum class MissingStore {
+  OnlyAbsent,  // only one that does not exist: one that exists but cannot be
+               // opened (its permissions) is OpenFailed, never an empty history
+  Unreadable,  // any one that cannot be opened for reading
+};
+
+// How a statement went.
+enum class StoreOutcome {
+  Ran,         // every statement of the text ran to its end
+  Missing,     // no store file: nothing created, nothing reported
+  OpenFailed,  // the store could not be opened
+  Failed,      // a statement failed; the rows before stay handled
+};
+
+// Opens the store and runs the statements of `sql` one after another as
+// sqlite3_exec runs them, handing each row to `rows`. Waits up to
+// kHistoryBusyTimeoutMs for a writer that holds the database. A successful
+// connection stays open until the process ends. OpenFailed and Failed come
+// with the message for standard error ("Error opening %s : %s\n", or "SQL
+// error creating table: %s\n" with SQLite's message, the wording of every
+// statement, which error watchers grep for).
+Result<StoreOutcome> RunHistoryStatement(const std::string& storePath, const std::string& sql,
+                                         MissingStore missing, HistoryRows rows,
+                                         ConnectionSetup setup = {});
 
 // The history is written by another process all the time: wait for it this
 // long rather than fail at once.

@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Period period = TakeExportPeriod(request.c_str(), selection.period);
   if (period.Usable()) {
     Require(period.stamps.from <= period.stamps.to, "TakeExportPeriod: a reversed period");
-    SelectThinning(static_cast<int64_t>(period.stamps.to) - period.stamps.from);
+    SeriesTable table;
+    SelectThinning(table, static_cast<int64_t>(period.stamps.to) - period.stamps.from);
   } else {
     Require(!PeriodRefusal(period).empty(), "PeriodRefusal: no message");
   }

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -56,8 +57,9 @@ void CheckHtml(const std::string& text) {
   }
 }
 
-// A row made of the request's "&" fields, as SQLite would hand it over; an
-// empty field stands for a null cell.
+// A row made of the request's "&" fields, as the store would hand it over:
+// an empty field stands for a null cell, the first one read as a stamp (a
+// row without one never reaches PrintRow).
 void PrintFieldsAsRow(ReportState& state) {
   std::vector<std::string> fields;
   std::string rest = state.request;
@@ -67,15 +69,22 @@ void PrintFieldsAsRow(ReportState& state) {
     if (end == std::string::npos) break;
     rest.erase(0, end + 1);
   }
-  std::vector<char*> values;
-  std::vector<char*> names;
-  for (std::string& field : fields) {
-    values.push_back(field.empty() ? nullptr : &field[0]);
-    names.push_back(field.empty() ? nullptr : &field[0]);
+  if (fields[0].empty() || fields[0] == "NULL") return;
+  std::vector<const char*> texts;
+  std::vector<size_t> lengths;
+  for (const std::string& field : fields) {
+    texts.push_back(field.empty() ? nullptr : field.c_str());
+    lengths.push_back(field.size());
   }
+  HistoryRow row;
+  row.stamp = static_cast<int32_t>(std::strtol(fields[0].c_str(), nullptr, 10));
+  row.columnCount = static_cast<int>(fields.size());
+  row.texts = texts.data();
+  row.lengths = lengths.data();
+  row.names = texts.data();
   int32_t rowsBefore = state.rowCount;
-  PrintRow(NullOutput(), state, static_cast<int>(values.size()), values.data(), names.data());
-  Require(state.rowCount - rowsBefore <= 1, "PrintRow: counted more than one row");
+  PrintRow(NullOutput(), state, row);
+  Require(state.rowCount - rowsBefore == 1, "PrintRow: did not count its row");
 }
 
 }  // namespace

@@ -77,30 +77,37 @@ int main() {
     PrintHostRefusal(stdout, CgiHostName().c_str());
     return kExitOk;
   }
-  Report.request = ReadRequest();
-  Report.fromOwnPage = FromOwnPage(CgiRequestOrigin());
+  ReportState report;
+  report.request = ReadRequest();
+  report.fromOwnPage = FromOwnPage(CgiRequestOrigin());
   PrintPageHead(stdout);
-  TakeSelection(Report);
-  PrintModeHeader(stdout, Report);
-  std::string statement = Report.sqlMode ? "" : BuildObjectStatement(Report);
+  TakeSelection(report);
+  PrintModeHeader(stdout, report);
+  std::string statement = report.sqlMode ? "" : BuildObjectStatement(report);
 
   // A deletion or a free SQL text that is not shown to come from our own page
   // runs not at all. Without a usable period nothing runs: above all no
   // deletion of everything a delete link without dates would otherwise ask
   // for.
   RunOutcome outcome = RunOutcome::NoPeriod;
-  if (AsksForChange(Report) && !Report.fromOwnPage) {
+  if (AsksForChange(report) && !report.fromOwnPage) {
     outcome = RunOutcome::Refused;
-  } else if (Report.period.Usable()) {
+  } else if (report.period.Usable()) {
     std::string storePath;
-    if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return kExitOk;  // the message ends the page
-    if (Report.sqlMode) statement = BuildSqlStatement(Report);
+    Result<bool> found = ResolveHistoryDb(HISTPATH_CFG, storePath);
+    if (!found.code) {
+      std::fputs(found.message.c_str(), stdout);  // the message ends the page
+      return kExitOk;
+    }
+    if (report.sqlMode) statement = BuildSqlStatement(report);
     StatementGuard guard;
     guard.limits = RunLimits();
-    guard.freeText = Report.sqlMode;
-    outcome = RunReportStatement(storePath, statement, guard);
+    guard.freeText = report.sqlMode;
+    Result<RunOutcome> run = RunReportStatement(storePath, statement, guard, report);
+    std::fputs(run.message.c_str(), stderr);
+    outcome = run.code;
   }
-  PrintClosingSection(stdout, Report, outcome);
+  PrintClosingSection(stdout, report, outcome);
   PrintPageEnd(stdout);
   return kExitOk;
 }

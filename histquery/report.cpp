@@ -4,19 +4,11 @@
 #include <cstring>
 
 #include "common/datetime.h"
-#include "common/historystore.h"
 #include "histquery/page.h"
 #include "histquery/pagetexts.h"
 #include "histquery/sqllimits.h"
 
-ReportState Report;
-
 namespace {
-
-// The line of the object report's row being printed. It lives as long as the
-// run, so its room is allocated for the first rows and reused by all others,
-// and each row goes to the stream in one write.
-std::string Line;
 
 // Appends `format` up to its next "%s", or all of it, and returns what
 // follows. The row formats of pagetexts.h hold "%s" and no other conversion.
@@ -30,9 +22,8 @@ const char* AppendUpToSlot(std::string& out, const char* format) {
 }
 
 // A null cell (or a column the row lacks) shows as empty text.
-void AppendCell(std::string& out, int columnCount, char** values, int column) {
-  if (column >= columnCount || values[column] == nullptr) return;
-  AppendHtmlEscaped(out, values[column]);
+void AppendCell(std::string& out, const char* text) {
+  if (text != nullptr) AppendHtmlEscaped(out, text);
 }
 
 // `format` with `text` HTML-escaped in its one "%s", written in pieces.
@@ -45,60 +36,56 @@ void PutFormatted(FILE* out, const char* format, const char* text) {
 
 // A table row of a free SQL text: whatever it selects (columns of a megabyte
 // each), the cells go out in pieces and never stand whole in memory.
-void PutTableRow(FILE* out, const ReportState& state, const char* time, int columnCount,
-                 char** values, char** names) {
+void PutTableRow(FILE* out, const ReportState& state, const char* time, const HistoryRow& row) {
   if (state.rowCount == 1) {
     std::fputs(kTableStart, out);
-    for (int i = 0; i < columnCount; ++i) PutFormatted(out, kTableHeadCellFormat, names[i]);
+    for (int i = 0; i < row.columnCount; ++i) PutFormatted(out, kTableHeadCellFormat, row.names[i]);
     std::fputs(kTableHeadEnd, out);
   }
   PutFormatted(out, kTableRowStartFormat, time);
-  for (int i = 1; i < columnCount; ++i) PutFormatted(out, kTableCellFormat, values[i]);
+  for (int i = 1; i < row.columnCount; ++i) PutFormatted(out, kTableCellFormat, row.texts[i]);
   std::fputs(kTableRowEnd, out);
 }
 
 }  // namespace
 
-int ReportRow(void*, int columnCount, char** values, char** names) {
-  PrintRow(stdout, Report, columnCount, values, names);
-  return 0;
+void ReportRow(void* context, const HistoryRow& row) {
+  PrintRow(stdout, *static_cast<ReportState*>(context), row);
 }
 
-void PrintRow(FILE* out, ReportState& state, int columnCount, char** values, char** names) {
-  if (columnCount < 1 || values[0] == nullptr || std::strcmp(values[0], "NULL") == 0) return;
+void PrintRow(FILE* out, ReportState& state, const HistoryRow& row) {
   ++state.rowCount;
-  // Kept for compatibility: column 1 read as a stamp whatever it holds; SQL-mode pages rely on it.
-  int32_t stamp = static_cast<int32_t>(std::strtol(values[0], nullptr, 10));
   char time[kTimestampTextSize];
-  FormatTimestampInto(time, stamp, TimestampForm::Report);
+  FormatTimestampInto(time, row.stamp, TimestampForm::Report);
   if (state.sqlMode) {
-    PutTableRow(out, state, time, columnCount, values, names);
+    PutTableRow(out, state, time, row);
     return;
   }
-  Line.clear();
-  const char* rest = AppendUpToSlot(Line, kReportLineFormat);
-  Line += time;
+  std::string& line = state.line;
+  line.clear();
+  const char* rest = AppendUpToSlot(line, kReportLineFormat);
+  line += time;
   for (int column : {1, 4, 5}) {
-    rest = AppendUpToSlot(Line, rest);
-    AppendCell(Line, columnCount, values, column);
+    rest = AppendUpToSlot(line, rest);
+    AppendCell(line, row.Text(column));
   }
-  Line += rest;
-  std::fwrite(Line.data(), 1, Line.size(), out);
+  line += rest;
+  std::fwrite(line.data(), 1, line.size(), out);
 }
 
-RunOutcome RunReportStatement(const std::string& storePath, const std::string& sql,
-                              StatementGuard& guard) {
-  StoreOutcome outcome =
-      RunLimitedHistoryStatement(storePath, sql, ReportRow, SetUpConnection, &guard);
-  switch (outcome) {
+Result<RunOutcome> RunReportStatement(const std::string& storePath, const std::string& sql,
+                                      StatementGuard& guard, ReportState& state) {
+  Result<StoreOutcome> run = RunHistoryStatement(storePath, sql, MissingStore::OnlyAbsent,
+                                                 {ReportRow, &state}, {SetUpConnection, &guard});
+  switch (run.code) {
     case StoreOutcome::Ran:
-      return RunOutcome::Ran;
+      return {RunOutcome::Ran, run.message};
     case StoreOutcome::Missing:
-      return RunOutcome::Missing;
+      return {RunOutcome::Missing, run.message};
     case StoreOutcome::OpenFailed:
-      return RunOutcome::OpenFailed;
+      return {RunOutcome::OpenFailed, run.message};
     case StoreOutcome::Failed:
-      return RunOutcome::Failed;
+      return {RunOutcome::Failed, run.message};
   }
-  return RunOutcome::Failed;
+  return {RunOutcome::Failed, run.message};
 }

@@ -4,19 +4,20 @@
 #include <cstdio>
 #include <string>
 
+#include "common/historystore.h"
 #include "histquery/reportstate.h"
 
-// Row handler for RunHistoryStatement: prints one row of `Report` to
-// standard output. Always 0, so the statement runs to its end.
-int ReportRow(void* unused, int columnCount, char** values, char** names);
+// Row handler for RunHistoryStatement: prints one row of the ReportState
+// that `context` points to, on standard output.
+void ReportRow(void* context, const HistoryRow& row);
 
-// One row: a table row in SQL mode (the first counted row opens the table),
-// a report line in object mode. A row whose first value is null or "NULL" is
-// neither counted nor printed.
-void PrintRow(FILE* out, ReportState& state, int columnCount, char** values, char** names);
+// One row: a table row in SQL mode (the first row opens the table), a report
+// line in object mode.
+void PrintRow(FILE* out, ReportState& state, const HistoryRow& row);
 
 struct StatementGuard;
 
-// Runs `sql` on the store with ReportRow, within `guard`.
-RunOutcome RunReportStatement(const std::string& storePath, const std::string& sql,
-                              StatementGuard& guard);
+// Runs `sql` on the store within `guard`, its rows printed into the page of
+// `state`; the message is the store's, for standard error.
+Result<RunOutcome> RunReportStatement(const std::string& storePath, const std::string& sql,
+                                      StatementGuard& guard, ReportState& state);

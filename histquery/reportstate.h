@@ -1,5 +1,5 @@
-// The one record of a report run, shared by the main sequence and the row
-// handler that SQLite calls.
+// The one record of a report run: main owns it, and hands it to the row
+// handler as its context.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +33,7 @@ struct ReportState {
   SelectionEntry entries[kMaxEntries];
   int32_t entryCount = 0;
   std::string objectNames[kMaxObjectNames];
+  // The object report's line being printed: its room is allocated for the
+  // first rows and reused by all others, and each row goes out in one write.
+  std::string line;
 };
-
-// The run's state; the row handler reaches it here.
-extern ReportState Report;

@@ -27,11 +27,20 @@
 #include "common/historystore.h"
 #include "common/period.h"
 #include "common/programinfo.h"
-#include "histseries/exportstate.h"
 #include "histseries/request.h"
 #include "histseries/seriesfile.h"
 #include "histseries/texts.h"
 #include "programhelp.h"
+
+namespace {
+
+// Prints a step's message on standard error; whether the step did its work.
+bool Told(const Result<bool>& step) {
+  std::fputs(step.message.c_str(), stderr);
+  return step.code;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) {
@@ -49,36 +58,36 @@ int main(int argc, char** argv) {
     std::fputs(PeriodRefusal(period).c_str(), stderr);
     return kExitPeriodRefused;
   }
-  Export.periodFrom = period.from;
-  Export.periodTo = period.to;
-  int32_t fromSeconds = period.stamps.from;
-  int32_t toSeconds = period.stamps.to;
 
   std::string storePath;
   // Kept for compatibility: its "<br>" messages on standard output here too, as callers match them.
-  if (!ResolveHistoryDb(HISTPATH_CFG, storePath)) return kExitNoDatabase;
+  Result<bool> found = ResolveHistoryDb(HISTPATH_CFG, storePath);
+  if (!found.code) {
+    std::fputs(found.message.c_str(), stdout);
+    return kExitNoDatabase;
+  }
 
+  SeriesTable table;
+  table.periodFrom = period.from;
+  table.periodTo = period.to;
   RemoveLeftoverSeries(selection.objects);
-  int count = static_cast<int>(selection.objects.size());
-  for (int i = 0; i < count; ++i) OpenSeries(i, selection.objects[i]);
-  SelectThinning(static_cast<int64_t>(toSeconds) - fromSeconds);
+  bool written = true;
+  for (const SelectionEntry& entry : selection.objects) written &= Told(OpenSeries(table, entry));
+  SelectThinning(table, static_cast<int64_t>(period.stamps.to) - period.stamps.from);
 
   // Rows stream from SQLite into the open files. A query that failed (a
   // locked database, a file that is no database) replaces no good series.
   // Only a history file that does not exist is no data: one that cannot be
   // opened or read (its permissions) is a failed query, as in HistQuery.
-  StoreOutcome outcome = RunLimitedHistoryStatement(
-      storePath, BuildSeriesQuery(fromSeconds, toSeconds, selection.objects), OnHistoryRow, nullptr,
-      nullptr);
-  bool queryRan = outcome == StoreOutcome::Ran || outcome == StoreOutcome::Missing;
+  Result<StoreOutcome> query = RunHistoryStatement(
+      storePath, BuildSeriesQuery(period.stamps.from, period.stamps.to, selection.objects),
+      MissingStore::OnlyAbsent, {OnHistoryRow, &table});
+  std::fputs(query.message.c_str(), stderr);
+  bool queryRan = query.code == StoreOutcome::Ran || query.code == StoreOutcome::Missing;
 
-  for (int i = 0; i < count; ++i) {
-    if (queryRan)
-      CloseSeries(i);
-    else
-      AbandonSeries(i);
-  }
-  SyncSeriesDirectory();
+  for (SeriesObject& series : table.series)
+    written &= Told(queryRan ? CloseSeries(table, series) : AbandonSeries(table, series));
+  written &= Told(SyncSeriesDirectory(table));
   if (!queryRan) return kExitQueryFailed;
-  return Export.seriesFailed ? kExitSeriesNotWritten : kExitDone;
+  return written ? kExitDone : kExitSeriesNotWritten;
 }

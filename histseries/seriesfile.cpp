@@ -18,29 +18,27 @@
 #include "common/textops.h"
 #include "histseries/texts.h"
 
-ExportState Export;
-
 namespace {
 
-// Column `number` (from 1) of a row, null when SQL NULL or absent.
-const char* Column(int columnCount, char** columns, int number) {
-  return number <= columnCount ? columns[number - 1] : nullptr;
-}
-
 // The row's value text, cut to the room of lastText; NULL reads as empty.
-void CopyValue(char (&value)[kValueTextSize], const char* column) {
-  std::snprintf(value, sizeof value, "%s", column != nullptr ? column : "");
+void CopyValue(char (&value)[kValueTextSize], const char* text, size_t length) {
+  size_t kept = text != nullptr ? std::min(length, sizeof value - 1) : 0;
+  if (kept > 0) std::memcpy(value, text, kept);
+  value[kept] = '\0';
 }
 
 void SetLastText(SeriesObject& s, const char* value) {
   std::snprintf(s.lastText, sizeof s.lastText, "%s", value);
 }
 
-SeriesObject* FindSeries(const char* objName) {
-  // Only the first entry of a name is served, even when a later one bears
-  // the same name.
-  for (int i = 0; i < Export.seriesCount; ++i) {
-    if (Export.series[i].name == objName) return &Export.series[i];
+// The first series whose name is the text of `objName` up to its first NUL,
+// as a C string compares; only that first one is served, even when a later
+// one bears the same name.
+SeriesObject* FindSeries(SeriesTable& table, const char* objName, size_t length) {
+  for (SeriesObject& s : table.series) {
+    size_t size = s.name.size();
+    if (size <= length && objName[size] == '\0' && std::memcmp(s.name.data(), objName, size) == 0)
+      return &s;
   }
   return nullptr;
 }
@@ -50,17 +48,18 @@ void WriteHeader(SeriesObject& s) {
 }
 
 // Kind N: a value curve, thinned by change and by time.
-void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char* value, float x) {
+void WriteValueRow(const SeriesTable& table, SeriesObject& s, int32_t t, const char* timeText,
+                   const char* value, float x) {
   bool firstRow = s.headerPending;
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.output.stream, kSeriesValueLine, Export.periodFrom.c_str(), value);
+    std::fprintf(s.output.stream, kSeriesValueLine, table.periodFrom.c_str(), value);
     s.headerPending = false;
   }
   // 32-bit float arithmetic and strict comparisons: a change of exactly the
   // deadband, or a gap of exactly maxGap, is held back.
-  bool moved = fabsf(s.lastValue - x) > Export.deadband;
-  bool stale = static_cast<int64_t>(t) - s.lastTime > Export.maxGap;
+  bool moved = fabsf(s.lastValue - x) > table.deadband;
+  bool stale = static_cast<int64_t>(t) - s.lastTime > table.maxGap;
   if (firstRow || moved || stale) {
     std::fprintf(s.output.stream, kSeriesValueLine, timeText, value);
     SetLastText(s, value);
@@ -70,10 +69,11 @@ void WriteValueRow(SeriesObject& s, int32_t t, const char* timeText, const char*
 }
 
 // Kind C: a step curve of the value text.
-void WriteStepRow(SeriesObject& s, int32_t t, const char* timeText, const char* value) {
+void WriteStepRow(const SeriesTable& table, SeriesObject& s, int32_t t, const char* timeText,
+                  const char* value) {
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.output.stream, kSeriesValueLine, Export.periodFrom.c_str(), value);
+    std::fprintf(s.output.stream, kSeriesValueLine, table.periodFrom.c_str(), value);
     SetLastText(s, value);
     s.headerPending = false;
   }
@@ -87,13 +87,14 @@ void WriteStepRow(SeriesObject& s, int32_t t, const char* timeText, const char* 
 
 // Kind U: a two-level step curve whose earlier level is taken to be the
 // opposite of the new one. The value text loses its last two characters.
-void WriteTwoLevelRow(SeriesObject& s, int32_t t, const char* timeText, char* value) {
+void WriteTwoLevelRow(const SeriesTable& table, SeriesObject& s, int32_t t, const char* timeText,
+                      char* value) {
   size_t length = std::strlen(value);
   value[length >= 2 ? length - 2 : 0] = '\0';
   const char* oppositeLine = value[0] == '0' ? kSeriesHighLine : kSeriesLowLine;
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.output.stream, oppositeLine, Export.periodFrom.c_str());
+    std::fprintf(s.output.stream, oppositeLine, table.periodFrom.c_str());
     s.headerPending = false;
   }
   if (std::strcmp(s.lastText, value) != 0) std::fprintf(s.output.stream, oppositeLine, timeText);
@@ -170,118 +171,99 @@ bool IsPlainFileName(const std::string& name) {
   return name.find('/') == std::string::npos && name != "." && name != "..";
 }
 
-void OpenSeries(int index, const SelectionEntry& entry) {
-  SeriesObject& s = Export.series[index];
-  s = SeriesObject();
+Result<bool> OpenSeries(SeriesTable& table, const SelectionEntry& entry) {
+  table.series.emplace_back();
+  SeriesObject& s = table.series.back();
   s.name = UpperCase(entry.name);
   s.label = entry.label;
   s.kind = entry.kind;
-  if (index >= Export.seriesCount) Export.seriesCount = index + 1;
 
-  if (!IsPlainFileName(entry.name)) {
-    std::fprintf(stderr, kMessageNotPlainName, entry.name.c_str());
-    Export.seriesFailed = true;
-    return;
-  }
+  if (!IsPlainFileName(entry.name))
+    return {false, Formatted(kMessageNotPlainName, entry.name.c_str())};
   std::string path = entry.name + kSeriesFileSuffix;
   // A directory (or anything else but a file) in the way is no place for a
   // series, as it never was for a file opened under the name itself.
   struct stat existing;
-  if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
-    std::fprintf(stderr, kMessageCannotCreate, path.c_str(), std::strerror(EISDIR));
-    Export.seriesFailed = true;
-    return;
-  }
+  if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
+    return {false, Formatted(kMessageCannotCreate, path.c_str(), std::strerror(EISDIR))};
   // Written beside its place and renamed there when complete: a full disk or
   // a failed query never leaves a cut series where the last good one stood.
-  if (!BeginReplacement(s.output, path)) {
-    std::fprintf(stderr, kMessageCannotCreate, path.c_str(), std::strerror(errno));
-    Export.seriesFailed = true;
-    return;
-  }
+  if (!BeginReplacement(s.output, path))
+    return {false, Formatted(kMessageCannotCreate, path.c_str(), std::strerror(errno))};
   // Months of rows go out in large writes, not in one per few rows.
   std::setvbuf(s.output.stream, nullptr, _IOFBF, kSeriesBufferBytes);
   // A lock of its own open file: closing the series stream leaves it held
   // until the file is renamed into place or removed.
   s.tempLock = open(s.output.tempPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (s.tempLock >= 0) flock(s.tempLock, LOCK_EX | LOCK_NB);
+  return {true, ""};
 }
 
-void SelectThinning(int64_t periodLength) {
+void SelectThinning(SeriesTable& table, int64_t periodLength) {
   if (periodLength > kFourWeeksSeconds) {
-    Export.deadband = kFourWeeksDeadband;
-    Export.maxGap = kFourWeeksMaxGap;
+    table.deadband = kFourWeeksDeadband;
+    table.maxGap = kFourWeeksMaxGap;
   } else if (periodLength > kWeekSeconds) {
-    Export.deadband = kWeekDeadband;
-    Export.maxGap = kWeekMaxGap;
+    table.deadband = kWeekDeadband;
+    table.maxGap = kWeekMaxGap;
   } else {
-    Export.deadband = kDefaultDeadband;
-    Export.maxGap = kDefaultMaxGap;
+    table.deadband = kDefaultDeadband;
+    table.maxGap = kDefaultMaxGap;
   }
 }
 
-int OnHistoryRow(void*, int columnCount, char** columns, char**) {
-  const char* stamp = Column(columnCount, columns, 1);
-  if (stamp == nullptr || std::strcmp(stamp, "NULL") == 0) return 0;
-  const char* objName = Column(columnCount, columns, 2);
-  if (objName == nullptr) return 0;
-  SeriesObject* s = FindSeries(objName);
-  if (s == nullptr || s->output.stream == nullptr) return 0;
+void OnHistoryRow(void* context, const HistoryRow& row) {
+  SeriesTable& table = *static_cast<SeriesTable*>(context);
+  const char* objName = row.Text(1);
+  if (objName == nullptr) return;
+  SeriesObject* s = FindSeries(table, objName, row.Length(1));
+  if (s == nullptr || s->output.stream == nullptr) return;
 
   char value[kValueTextSize];
-  CopyValue(value, Column(columnCount, columns, 4));
-  int32_t t = static_cast<int32_t>(std::strtol(stamp, nullptr, 10));
+  CopyValue(value, row.Text(3), row.Length(3));
   char timeText[kTimestampTextSize];  // on the stack: nothing allocated per row
-  FormatTimestampInto(timeText, t, TimestampForm::Series);
+  FormatTimestampInto(timeText, row.stamp, TimestampForm::Series);
   float x = static_cast<float>(std::atof(value));
 
   switch (s->kind) {
     case 'N':
-      WriteValueRow(*s, t, timeText, value, x);
+      WriteValueRow(table, *s, row.stamp, timeText, value, x);
       break;
     case 'C':
-      WriteStepRow(*s, t, timeText, value);
+      WriteStepRow(table, *s, row.stamp, timeText, value);
       break;
     case 'U':
-      WriteTwoLevelRow(*s, t, timeText, value);
+      WriteTwoLevelRow(table, *s, row.stamp, timeText, value);
       break;
     default:
       break;  // other kinds write nothing
   }
-  return 0;
 }
 
-void CloseSeries(int index) {
-  SeriesObject& s = Export.series[index];
-  if (s.output.stream == nullptr) return;
-  std::fprintf(s.output.stream, kSeriesValueLine, Export.periodTo.c_str(), s.lastText);
-  if (!CommitReplacement(s.output)) {
-    std::fprintf(stderr, kMessageCannotWrite, s.output.path.c_str(), std::strerror(errno));
-    Export.seriesFailed = true;
-  }
+Result<bool> CloseSeries(const SeriesTable& table, SeriesObject& s) {
+  if (s.output.stream == nullptr) return {true, ""};
+  std::fprintf(s.output.stream, kSeriesValueLine, table.periodTo.c_str(), s.lastText);
+  Result<bool> closed{true, ""};
+  if (!CommitReplacement(s.output))
+    closed = {false, Formatted(kMessageCannotWrite, s.output.path.c_str(), std::strerror(errno))};
   ReleaseTempLock(s);
+  return closed;
 }
 
-void AbandonSeries(int index) {
-  SeriesObject& s = Export.series[index];
-  if (s.output.stream == nullptr) return;
-  if (access(s.output.path.c_str(), F_OK) != 0) {
-    CloseSeries(index);
-    return;
-  }
+Result<bool> AbandonSeries(const SeriesTable& table, SeriesObject& s) {
+  if (s.output.stream == nullptr) return {true, ""};
+  if (access(s.output.path.c_str(), F_OK) != 0) return CloseSeries(table, s);
   AbandonReplacement(s.output);
   ReleaseTempLock(s);
-  std::fprintf(stderr, kMessageQueryFailed, s.output.path.c_str());
+  return {false, Formatted(kMessageQueryFailed, s.output.path.c_str())};
 }
 
-void SyncSeriesDirectory() {
-  for (int i = 0; i < Export.seriesCount; ++i) {
-    const std::string& path = Export.series[i].output.path;
-    if (path.empty()) continue;
-    if (!SyncDirectoryOf(path)) {
-      std::fprintf(stderr, kMessageCannotSync, std::strerror(errno));
-      Export.seriesFailed = true;
-    }
-    return;
+Result<bool> SyncSeriesDirectory(const SeriesTable& table) {
+  for (const SeriesObject& s : table.series) {
+    if (s.output.path.empty()) continue;
+    if (!SyncDirectoryOf(s.output.path))
+      return {false, Formatted(kMessageCannotSync, std::strerror(errno))};
+    break;
   }
+  return {true, ""};
 }

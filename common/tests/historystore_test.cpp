@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,22 +14,33 @@
 
 namespace {
 
-std::string CapturedStdout;
+// The message a step hands back for main to print.
+std::string Message;
 
 bool Resolve(const std::string& cfg, std::string& storePath) {
-  testing::internal::CaptureStdout();
-  bool ok = ResolveHistoryDb(cfg.c_str(), storePath);
-  CapturedStdout = testing::internal::GetCapturedStdout();
-  return ok;
+  Result<bool> found = ResolveHistoryDb(cfg.c_str(), storePath);
+  Message = found.message;
+  return found.code;
+}
+
+// Each row as "stamp|text|text...", "~" for a null text, into the vector
+// that the context points to.
+void CollectRow(void* context, const HistoryRow& row) {
+  std::string text = std::to_string(row.stamp);
+  for (int i = 1; i < row.columnCount; ++i) {
+    text += std::string("|") + (row.texts[i] ? row.texts[i] : "~");
+    EXPECT_EQ(row.lengths[i], row.texts[i] ? std::strlen(row.texts[i]) : 0);
+  }
+  static_cast<std::vector<std::string>*>(context)->push_back(text);
 }
 
 std::vector<std::string> Rows;
 
-int CollectRow(void*, int count, char** values, char**) {
-  std::string row;
-  for (int i = 0; i < count; ++i) row += std::string(i ? "|" : "") + (values[i] ? values[i] : "~");
-  Rows.push_back(row);
-  return 0;
+StoreOutcome RunStore(const std::string& store, const std::string& sql,
+                      MissingStore missing = MissingStore::Unreadable) {
+  Result<StoreOutcome> run = RunHistoryStatement(store, sql, missing, {CollectRow, &Rows});
+  Message = run.message;
+  return run.code;
 }
 
 void MakeStore(const std::string& path) {
@@ -65,7 +77,7 @@ TEST(ResolveHistoryDb, FirstLineNamesTheDirectory) {
     std::string storePath;
     EXPECT_TRUE(Resolve(dir.Path("HistPath.cfg"), storePath));
     EXPECT_EQ(storePath, c.expected);
-    EXPECT_EQ(CapturedStdout, "");
+    EXPECT_EQ(Message, "");
   }
 }
 
@@ -73,11 +85,11 @@ TEST(ResolveHistoryDb, MissingOrEmptyConfiguration) {
   ScratchDir dir;
   std::string storePath;
   EXPECT_FALSE(Resolve(dir.Path("none.cfg"), storePath));
-  EXPECT_EQ(CapturedStdout, "Error opening HistPath.cfg<br>");
+  EXPECT_EQ(Message, "Error opening HistPath.cfg<br>");
   for (const char* content : {"", "\n", "  \n \n"}) {
     dir.Write("HistPath.cfg", content);
     EXPECT_FALSE(Resolve(dir.Path("HistPath.cfg"), storePath));
-    EXPECT_EQ(CapturedStdout, "Datei HistPath.cfg ist leer<br>");
+    EXPECT_EQ(Message, "Datei HistPath.cfg ist leer<br>");
   }
 }
 
@@ -85,31 +97,84 @@ TEST(RunHistoryStatement, RowsMissingStoreAndErrors) {
   ScratchDir dir;
   std::string store = dir.Path("history.db");
   Rows.clear();
-  EXPECT_EQ(RunHistoryStatement(store, "select * from HISTORY", CollectRow), StoreOutcome::Missing);
+  EXPECT_EQ(RunStore(store, "select * from HISTORY"), StoreOutcome::Missing);
   EXPECT_NE(access(store.c_str(), F_OK), 0) << "a missing store must not be created";
 
   MakeStore(store);
-  EXPECT_EQ(RunHistoryStatement(store, "select * from HISTORY where State <> \"X\"", CollectRow),
-            StoreOutcome::Ran);
+  EXPECT_EQ(RunStore(store, "select * from HISTORY where State <> \"X\""), StoreOutcome::Ran);
   ASSERT_EQ(Rows.size(), 1u);
   EXPECT_EQ(Rows[0], "10|A|N|1|1|S|");
 
   Rows.clear();
-  EXPECT_EQ(RunHistoryStatement(store, "select * from HISTORY where TimeStamp > 99", CollectRow),
-            StoreOutcome::Ran);
+  EXPECT_EQ(RunStore(store, "select * from HISTORY where TimeStamp > 99"), StoreOutcome::Ran);
   EXPECT_TRUE(Rows.empty());
 
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(RunHistoryStatement(store, "select * from NOTHERE", CollectRow), StoreOutcome::Failed);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "SQL error creating table: no such table: NOTHERE\n");
+  EXPECT_EQ(RunStore(store, "select * from NOTHERE"), StoreOutcome::Failed);
+  EXPECT_EQ(Message, "SQL error creating table: no such table: NOTHERE\n");
 
   dir.Write("junk.db", std::string(4096, 'j'));
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(RunHistoryStatement(dir.Path("junk.db"), "select * from HISTORY", CollectRow),
-            StoreOutcome::Failed);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "SQL error creating table: file is not a database\n");
+  EXPECT_EQ(RunStore(dir.Path("junk.db"), "select * from HISTORY"), StoreOutcome::Failed);
+  EXPECT_EQ(Message, "SQL error creating table: file is not a database\n");
+}
+
+// The rows as the runner hands them on, statement after statement of the
+// text: the first column read as strtol reads its text (an integer taken as
+// it is), rows without a stamp left out.
+TEST(RunHistoryStatement, EveryStatementAndTheStampOfEachRow) {
+  ScratchDir dir;
+  std::string store = dir.Path("history.db");
+  MakeStore(store);
+  std::string big = std::to_string(static_cast<int32_t>(std::strtol("3000000000", nullptr, 10)));
+  struct Case {
+    const char* sql;
+    std::vector<std::string> rows;
+    StoreOutcome outcome;
+    const char* message;
+  } cases[] = {
+      {"select TimeStamp, ObjName from HISTORY order by TimeStamp",
+       {"10|A", "20|B"},
+       StoreOutcome::Ran,
+       ""},
+      {"select null, 1 union all select 'NULL', 2 union all select '123abc', 3 union all "
+       "select 1.9, 4 union all select 'LICHT1', 5 union all select 3000000000, 6 union all "
+       "select -7, null union all select x'3132', x'41'",
+       {"123|3", "1|4", "0|5", big + "|6", "-7|~", "12|A"},
+       StoreOutcome::Ran,
+       ""},
+      {"-- first\n select 1, 'a'; /* then */ select 2, 'b';  \n",
+       {"1|a", "2|b"},
+       StoreOutcome::Ran,
+       ""},
+      {"update HISTORY set Val2 = 'x' where TimeStamp = 10; select TimeStamp, Val2 from HISTORY "
+       "where TimeStamp = 10",
+       {"10|x"},
+       StoreOutcome::Ran,
+       ""},
+      {"select 1, 'a'; select * from NOTHERE; select 2, 'b'",
+       {"1|a"},
+       StoreOutcome::Failed,
+       "SQL error creating table: no such table: NOTHERE\n"},
+  };
+  for (const Case& c : cases) {
+    Rows.clear();
+    EXPECT_EQ(RunStore(store, c.sql), c.outcome) << c.sql;
+    EXPECT_EQ(Rows, c.rows) << c.sql;
+    EXPECT_EQ(Message, c.message) << c.sql;
+  }
+}
+
+// Only a store file that does not exist is no store at all, unless the
+// caller takes any that cannot be opened for one.
+TEST(RunHistoryStatement, WhichStoreIsMissing) {
+  ScratchDir dir;
+  dir.Write("file", "");
+  std::string store = dir.Path("file/history.db");  // cannot be opened: not a directory
+  EXPECT_EQ(RunStore(store, "select 1", MissingStore::Unreadable), StoreOutcome::Missing);
+  EXPECT_EQ(Message, "");
+  EXPECT_EQ(RunStore(store, "select 1", MissingStore::OnlyAbsent), StoreOutcome::OpenFailed);
+  EXPECT_EQ(Message, "Error opening " + store + " : Not a directory\n");
+  EXPECT_EQ(RunStore(dir.Path("none.db"), "select 1", MissingStore::OnlyAbsent),
+            StoreOutcome::Missing);
 }
 
 TEST(RunHistoryStatement, WaitsForAWriterThatHoldsTheLock) {
@@ -142,8 +207,7 @@ TEST(RunHistoryStatement, WaitsForAWriterThatHoldsTheLock) {
   ASSERT_EQ(read(ready[0], &byte, 1), 1) << "the writer could not take the lock";
   close(ready[0]);
   Rows.clear();
-  EXPECT_EQ(RunHistoryStatement(store, "select * from HISTORY where State <> 'X'", CollectRow),
-            StoreOutcome::Ran);
+  EXPECT_EQ(RunStore(store, "select * from HISTORY where State <> 'X'"), StoreOutcome::Ran);
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_EQ(Rows.size(), 2u);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -73,15 +74,21 @@ TEST(ModeHeader, SqlModeShowsPeriodAndTextEscapedWithoutLineFeed) {
   EXPECT_EQ(o.Text(), kHistoryButton);
 }
 
-// Runs PrintRow for rows given as "|"-separated cells ("~" for null).
+// Runs PrintRow for rows of cells (null for SQL NULL), the first one read as
+// the store reads a time stamp; rows without one never reach PrintRow.
 std::string Rows(ReportState& s, const std::vector<const char*>& names,
                  const std::vector<std::vector<const char*>>& rows) {
   Capture c;
-  for (const auto& row : rows) {
-    std::vector<char*> values, heads;
-    for (const char* v : row) values.push_back(const_cast<char*>(v));
-    for (const char* n : names) heads.push_back(const_cast<char*>(n));
-    PrintRow(c.out(), s, static_cast<int>(values.size()), values.data(), heads.data());
+  for (const auto& cells : rows) {
+    std::vector<size_t> lengths;
+    for (const char* cell : cells) lengths.push_back(cell != nullptr ? std::strlen(cell) : 0);
+    HistoryRow row;
+    row.stamp = static_cast<int32_t>(std::strtol(cells[0], nullptr, 10));
+    row.columnCount = static_cast<int>(cells.size());
+    row.texts = cells.data();
+    row.lengths = lengths.data();
+    row.names = names.data();
+    PrintRow(c.out(), s, row);
   }
   return c.Text();
 }
@@ -92,8 +99,6 @@ TEST(PrintRow, ObjectModeWritesOneReportLinePerRow) {
                                     "ValueText", "Source",  "State"};
   EXPECT_EQ(Rows(s, names,
                  {{"1709623800", "LICHT1", "N", "1", "1", "Taster", ""},
-                  {nullptr, "A", "N", "1", "1", "S", ""},
-                  {"NULL", "A", "N", "1", "1", "S", ""},
                   {"1709623801", "<A&B>", "N", "1", nullptr, "'q\"", "X"}}),
             "05.03.2024 07:30:00 : LICHT1 = 1 <-[Taster]<br>\n"
             "05.03.2024 07:30:01 : &lt;A&amp;B&gt; =  <-[&#39;q&quot;]<br>\n");
@@ -103,11 +108,10 @@ TEST(PrintRow, ObjectModeWritesOneReportLinePerRow) {
 TEST(PrintRow, SqlModeOpensTheTableWithTheFirstCountedRow) {
   ReportState s;
   s.sqlMode = true;
-  EXPECT_EQ(
-      Rows(s, {"ObjName", "<n>"}, {{"NULL", "x"}, {"LICHT1", "a<b"}, {"1709623800", nullptr}}),
-      "<table><tr><th>ObjName</th>\n<th>&lt;n&gt;</th>\n</tr>"
-      "<tr><td>01.01.1970 00:00:00</td><td>a&lt;b</td></tr>\n"
-      "<tr><td>05.03.2024 07:30:00</td><td></td></tr>\n");
+  EXPECT_EQ(Rows(s, {"ObjName", "<n>"}, {{"LICHT1", "a<b"}, {"1709623800", nullptr}}),
+            "<table><tr><th>ObjName</th>\n<th>&lt;n&gt;</th>\n</tr>"
+            "<tr><td>01.01.1970 00:00:00</td><td>a&lt;b</td></tr>\n"
+            "<tr><td>05.03.2024 07:30:00</td><td></td></tr>\n");
   EXPECT_EQ(s.rowCount, 2);
 }
 

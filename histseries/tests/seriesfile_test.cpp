@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -22,36 +24,42 @@ const char* const kTo = "2026-12-08 00:00:00";
 // Each test runs in its own scratch working directory with a fresh export.
 class SeriesTest : public testing::Test, protected ScratchDir {
  protected:
-  SeriesTest() : ScratchDir(Enter::Yes) {}
-  void SetUp() override {
-    Export = ExportState();
-    Export.periodFrom = kFrom;
-    Export.periodTo = kTo;
+  SeriesTest() : ScratchDir(Enter::Yes) {
+    table_.periodFrom = kFrom;
+    table_.periodTo = kTo;
   }
 
+  // The writer's steps as main takes them: each message on standard error.
+  static void Print(const Result<bool>& step) { std::fputs(step.message.c_str(), stderr); }
   // Opens the series of `objects` ("name;label;kind" each) in list order.
   void Open(const std::vector<SelectionEntry>& objects) {
-    objects_ = objects;
-    for (size_t i = 0; i < objects.size(); ++i) OpenSeries(static_cast<int>(i), objects[i]);
+    for (const SelectionEntry& entry : objects) Print(OpenSeries(table_, entry));
   }
   void Close() {
-    for (size_t i = 0; i < objects_.size(); ++i) CloseSeries(static_cast<int>(i));
+    for (SeriesObject& series : table_.series) Print(CloseSeries(table_, series));
   }
-  // One HISTORY row as SQLite hands it over; null stands for SQL NULL.
-  static void Row(const char* stamp, const char* objName, const char* value) {
-    const char* columns[7] = {stamp, objName, "N", value, "1", "Taster", ""};
-    OnHistoryRow(nullptr, 7, const_cast<char**>(columns), nullptr);
-  }
-  static void Row(int32_t t, const char* objName, const char* value) {
-    Row(std::to_string(t).c_str(), objName, value);
+  // A HISTORY row as the store hands it over (stamp, then columns 2 to
+  // `columns`); null stands for SQL NULL.
+  void Row(int32_t stamp, const char* objName, const char* value, int columns = 7) {
+    const char* texts[7] = {nullptr, objName, "N", value, "1", "Taster", ""};
+    size_t lengths[7] = {};
+    for (int i = 1; i < 7; ++i) lengths[i] = texts[i] != nullptr ? std::strlen(texts[i]) : 0;
+    const char* names[7] = {"TimeStamp", "ObjName", "ObjKind", "Value",
+                            "ValueText", "Source",  "State"};
+    HistoryRow row;
+    row.stamp = stamp;
+    row.columnCount = columns;
+    row.texts = texts;
+    row.lengths = lengths;
+    row.names = names;
+    OnHistoryRow(&table_, row);
   }
   static bool Exists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
   }
 
- private:
-  std::vector<SelectionEntry> objects_;
+  SeriesTable table_;
 };
 
 TEST_F(SeriesTest, ObjectWithoutRowsHoldsOnlyTheClosingLine) {
@@ -108,7 +116,7 @@ TEST_F(SeriesTest, KindNChangeOfExactlyTheDeadbandIsHeldBack) {
 }
 
 TEST_F(SeriesTest, KindNUsesTheSelectedLimits) {
-  SelectThinning(kWeekSeconds + 1);
+  SelectThinning(table_, kWeekSeconds + 1);
   Open({{"a", "L", 'N'}});
   Row(kDay, "A", "1.0");
   Row(kDay + 10, "A", "1.15");    // 0.15 < 0.19
@@ -210,15 +218,12 @@ TEST_F(SeriesTest, NullValueReadsAsEmptyText) {
 
 TEST_F(SeriesTest, RowsThatServeNoSeriesAreIgnored) {
   Open({{"a1", "L", 'C'}, {"A1", "second", 'C'}, {"q", "L", '\0'}});
-  Row(nullptr, "A1", "1");  // no time stamp
-  Row("NULL", "A1", "2");
   Row(kDay + 1, "a1", "3");  // stored names are upper-case
   Row(kDay + 2, nullptr, "4");
   Row(kDay + 3, "B", "5");
-  Row(kDay + 4, "A1", "6");  // only the first entry of a name is served
-  Row(kDay + 5, "Q", "7");   // a kind without rules writes nothing
-  const char* shortRow[2] = {"1796601606", "A1"};
-  OnHistoryRow(nullptr, 2, const_cast<char**>(shortRow), nullptr);  // no value column
+  Row(kDay + 4, "A1", "6");     // only the first entry of a name is served
+  Row(kDay + 5, "Q", "7");      // a kind without rules writes nothing
+  Row(kDay + 6, "A1", "x", 2);  // no value column
   Close();
   EXPECT_EQ(Read("a1.sqr"),
             "Zeit, L\n2026-12-07 00:00:00,6\n2026-12-07 00:00:06,6\n2026-12-07 00:00:06,\n"
@@ -286,7 +291,7 @@ TEST_F(SeriesTest, FailedQueryKeepsThePreviousSeries) {
   testing::internal::CaptureStderr();
   Open({{"a1", "L", 'C'}, {"new1", "L", 'C'}});
   Row(kDay + 1, "A1", "7");
-  for (int i = 0; i < 2; ++i) AbandonSeries(i);
+  for (SeriesObject& series : table_.series) Print(AbandonSeries(table_, series));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "HistSeries: the history query failed; a1.sqr is kept as it was\n");
   EXPECT_EQ(Read("a1.sqr"), "old\n");
@@ -300,9 +305,9 @@ TEST_F(SeriesTest, WriteErrorKeepsThePreviousSeries) {
   testing::internal::CaptureStderr();
   Open({{"a1", "L", 'C'}});
   // A stream that fails every write, as on a full disk.
-  std::fclose(Export.series[0].output.stream);
-  Export.series[0].output.stream = std::fopen("/dev/full", "w");
-  ASSERT_NE(Export.series[0].output.stream, nullptr);
+  std::fclose(table_.series[0].output.stream);
+  table_.series[0].output.stream = std::fopen("/dev/full", "w");
+  ASSERT_NE(table_.series[0].output.stream, nullptr);
   Row(kDay + 1, "A1", "7");
   Close();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -322,9 +327,10 @@ TEST(SelectThinning, ChoosesLimitsByPeriodLength) {
       {2419200, 0.19f, 3600}, {2419201, 0.29f, 10800}, {-100, 0.09f, 1800},
   };
   for (const Case& c : cases) {
-    SelectThinning(c.length);
-    EXPECT_EQ(Export.deadband, c.deadband) << c.length;
-    EXPECT_EQ(Export.maxGap, c.maxGap) << c.length;
+    SeriesTable table;
+    SelectThinning(table, c.length);
+    EXPECT_EQ(table.deadband, c.deadband) << c.length;
+    EXPECT_EQ(table.maxGap, c.maxGap) << c.length;
   }
 }
 
