@@ -41,8 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(!state.period.Usable() || state.period.stamps.from <= state.period.stamps.to,
           "TakeSelection: a reversed period");
   PrintModeHeader(NullOutput(), state);
-  Require(IsOneHistoryStatement(BuildObjectStatement(state)),
-          "BuildObjectStatement: not one statement");
+  Require(IsOneHistoryStatement(BuildStatement(state)), "BuildStatement: not one statement");
   PrintClosingSection(NullOutput(), state, RunOutcome::Ran);
   return 0;
 }

@@ -62,7 +62,7 @@ void CheckHtml(const std::string& text) {
 // row without one never reaches PrintRow).
 void PrintFieldsAsRow(ReportState& state) {
   std::vector<std::string> fields;
-  std::string rest = state.request;
+  std::string rest = state.request.text;
   for (int k = 0; k < 7; ++k) {
     size_t end = rest.find('&');
     fields.push_back(rest.substr(0, end));
@@ -97,17 +97,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The body counts up to its first NUL byte, and an environment variable
   // cannot hold one.
+  std::string text = UpToNul(data, size);
   ReportState state;
-  state.request = UpToNul(data, size);
-  state.fromOwnPage = true;  // so that the selection files are written too
-  std::string link = LinkEncoded(state.request);
+  state.request = ParseReportRequest(text);
+  // Not refused, so that the selection files are written too.
+  std::string link = LinkEncoded(text);
   // The request text stands in for the headers that decide about the host
   // and the origin.
-  HostAllowed(state.request.c_str(), {"ccu", "ccu.lan"});
+  HostAllowed(text.c_str(), {"ccu", "ccu.lan"});
   RequestOrigin origin;
   origin.host = "ccu:8080";
-  origin.origin = state.request.c_str();
-  origin.referer = state.request.c_str();
+  origin.origin = text.c_str();
+  origin.referer = text.c_str();
   FromOwnPage(origin);
 
   // The selection files go to the working directory: a private one. The next
@@ -126,22 +127,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FILE* out = NullOutput();
   PrintModeHeader(out, state);
-  std::string objectStatement = BuildObjectStatement(state);
-  Require(IsOneHistoryStatement(objectStatement), "BuildObjectStatement: not one statement");
-  std::string sqlStatement = BuildSqlStatement(state);
+  // Every mode's statement; those of the chosen objects are one statement.
+  ReportMode mode = state.request.mode;
+  for (ReportMode each : {ReportMode::Objects, ReportMode::Deletion, ReportMode::Sql}) {
+    state.request.mode = each;
+    std::string statement = BuildStatement(state);
+    Require(each == ReportMode::Sql || IsOneHistoryStatement(statement),
+            "BuildStatement: not one statement");
+  }
+  state.request.mode = mode;
 
-  std::string decoded = state.request;
+  std::string decoded = text;
   DecodeSqlText(decoded);
-  CheckHtml(state.request);
-  CheckHtml(state.sqlText);
-  CheckDeleteLink(LinkEncoded(state.request));
+  CheckHtml(text);
+  CheckHtml(state.request.sqlText);
+  CheckDeleteLink(LinkEncoded(text));
   CheckDeleteLink(link);
   CheckDeleteLink(LinkEncoded(state.deleteLink));
 
-  PrintFieldsAsRow(state);
-  state.sqlMode = !state.sqlMode;
-  PrintFieldsAsRow(state);
-  state.sqlMode = !state.sqlMode;
+  // A row in both forms: a table row, a report line.
+  for (ReportMode each : {ReportMode::Sql, ReportMode::Objects}) {
+    state.request.mode = each;
+    PrintFieldsAsRow(state);
+  }
+  state.request.mode = mode;
   for (RunOutcome outcome : {RunOutcome::NoPeriod, RunOutcome::Ran, RunOutcome::Missing,
                              RunOutcome::OpenFailed, RunOutcome::Failed, RunOutcome::Refused}) {
     PrintClosingSection(out, state, outcome);

@@ -78,32 +78,26 @@ int main() {
     return kExitOk;
   }
   ReportState report;
-  report.request = ReadRequest();
-  report.fromOwnPage = FromOwnPage(CgiRequestOrigin());
+  report.request = ParseReportRequest(ReadRequest());
+  // A deletion or a free SQL text that is not shown to come from our own page
+  // runs not at all, and leaves no trace.
+  report.refused = ChangesHistory(report.request.mode) && !FromOwnPage(CgiRequestOrigin());
   PrintPageHead(stdout);
   TakeSelection(report);
   PrintModeHeader(stdout, report);
-  std::string statement = report.sqlMode ? "" : BuildObjectStatement(report);
 
-  // A deletion or a free SQL text that is not shown to come from our own page
-  // runs not at all. Without a usable period nothing runs: above all no
-  // deletion of everything a delete link without dates would otherwise ask
-  // for.
-  RunOutcome outcome = RunOutcome::NoPeriod;
-  if (AsksForChange(report) && !report.fromOwnPage) {
-    outcome = RunOutcome::Refused;
-  } else if (report.period.Usable()) {
+  // Without a usable period nothing runs: above all no deletion of
+  // everything a delete link without dates would otherwise ask for.
+  RunOutcome outcome = report.refused ? RunOutcome::Refused : RunOutcome::NoPeriod;
+  if (!report.refused && report.period.Usable()) {
     std::string storePath;
     Result<bool> found = ResolveHistoryDb(HISTPATH_CFG, storePath);
     if (!found.code) {
       std::fputs(found.message.c_str(), stdout);  // the message ends the page
       return kExitOk;
     }
-    if (report.sqlMode) statement = BuildSqlStatement(report);
-    StatementGuard guard;
-    guard.limits = RunLimits();
-    guard.freeText = report.sqlMode;
-    Result<RunOutcome> run = RunReportStatement(storePath, statement, guard, report);
+    Result<RunOutcome> run =
+        RunReportStatement(storePath, BuildStatement(report), RunLimits(), report);
     std::fputs(run.message.c_str(), stderr);
     outcome = run.code;
   }

@@ -119,28 +119,29 @@ void PrintPageHead(FILE* out) {
 }
 
 void PrintModeHeader(FILE* out, const ReportState& state) {
-  if (!state.sqlMode) {
+  if (state.request.mode != ReportMode::Sql) {
     std::fputs(kObjectModeHeader, out);
     return;
   }
   std::fputs(kSqlModeButton, out);
   std::fprintf(out, kSqlModePeriodFormat, HtmlEscaped(state.period.displayFrom).c_str(),
                HtmlEscaped(state.period.displayTo).c_str());
-  std::fprintf(out, kSqlModeTextFormat, HtmlEscaped(state.sqlText).c_str());
+  std::fprintf(out, kSqlModeTextFormat, HtmlEscaped(state.request.sqlText).c_str());
 }
 
 void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome) {
+  bool sqlMode = state.request.mode == ReportMode::Sql;
   // Rows that came before a failure stay on the page; their table is closed.
-  if (state.sqlMode && state.rowCount > 0) std::fputs(kTableEnd, out);
+  if (sqlMode && state.rowCount > 0) std::fputs(kTableEnd, out);
   if (outcome == RunOutcome::Refused) {
-    std::fputs(state.sqlMode ? kOtherSiteSqlRefused : kOtherSiteRefused, out);
+    std::fputs(sqlMode ? kOtherSiteSqlRefused : kOtherSiteRefused, out);
     return;
   }
   if (outcome == RunOutcome::NoPeriod) {
     std::fputs(kNoPeriod, out);
     return;
   }
-  if (!state.sqlMode && state.deleteFlag) {
+  if (state.request.mode == ReportMode::Deletion) {
     // Confirmed only when the deletion really ran (also when it matched no row).
     std::fputs(outcome == RunOutcome::Ran ? kDeletionDone : kDeletionFailed, out);
     return;
@@ -150,7 +151,7 @@ void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome
     return;
   }
   std::string count = IntToString(state.rowCount);
-  if (state.sqlMode) {
+  if (sqlMode) {
     if (state.rowCount > 0)
       std::fprintf(out, kSqlRowCountFormat, count.c_str());
     else

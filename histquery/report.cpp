@@ -57,7 +57,7 @@ void PrintRow(FILE* out, ReportState& state, const HistoryRow& row) {
   ++state.rowCount;
   char time[kTimestampTextSize];
   FormatTimestampInto(time, row.stamp, TimestampForm::Report);
-  if (state.sqlMode) {
+  if (state.request.mode == ReportMode::Sql) {
     PutTableRow(out, state, time, row);
     return;
   }
@@ -74,7 +74,10 @@ void PrintRow(FILE* out, ReportState& state, const HistoryRow& row) {
 }
 
 Result<RunOutcome> RunReportStatement(const std::string& storePath, const std::string& sql,
-                                      StatementGuard& guard, ReportState& state) {
+                                      const StatementLimits& limits, ReportState& state) {
+  StatementGuard guard;
+  guard.limits = limits;
+  guard.freeText = state.request.mode == ReportMode::Sql;
   Result<StoreOutcome> run = RunHistoryStatement(storePath, sql, MissingStore::OnlyAbsent,
                                                  {ReportRow, &state}, {SetUpConnection, &guard});
   switch (run.code) {

@@ -6,6 +6,7 @@
 
 #include "common/historystore.h"
 #include "histquery/reportstate.h"
+#include "histquery/sqllimits.h"
 
 // Row handler for RunHistoryStatement: prints one row of the ReportState
 // that `context` points to, on standard output.
@@ -15,9 +16,8 @@ void ReportRow(void* context, const HistoryRow& row);
 // line in object mode.
 void PrintRow(FILE* out, ReportState& state, const HistoryRow& row);
 
-struct StatementGuard;
-
-// Runs `sql` on the store within `guard`, its rows printed into the page of
-// `state`; the message is the store's, for standard error.
+// Runs `sql` on the store within `limits` (those of a free text in SQL
+// mode), its rows printed into the page of `state`; the message is the
+// store's, for standard error.
 Result<RunOutcome> RunReportStatement(const std::string& storePath, const std::string& sql,
-                                      StatementGuard& guard, ReportState& state);
+                                      const StatementLimits& limits, ReportState& state);

@@ -7,9 +7,9 @@
 
 #include "common/period.h"
 #include "common/selection.h"
+#include "histquery/request.h"
 
 constexpr int kMaxEntries = 12;
-constexpr int kMaxObjectNames = 8;  // also the most entries a request or a selection file gives
 
 // How the statement of a run went, as the closing section tells it.
 enum class RunOutcome {
@@ -22,17 +22,15 @@ enum class RunOutcome {
 };
 
 struct ReportState {
-  std::string request;       // raw request text, as it arrived
-  std::string deleteLink;    // what follows "ACTION=DEL&" in the delete link
-  bool fromOwnPage = false;  // the browser shows that a page of this host sent the request
-  std::string sqlText;       // decoded free SQL text (SQL mode)
-  bool sqlMode = false;
-  bool deleteFlag = false;
-  int32_t rowCount = 0;
-  Period period;  // usable: both ends are dates and the start is not after the end
+  ReportRequest request;
+  // The request asks for a change (ChangesHistory) that the browser does not
+  // show to come from a page of this host: nothing runs, nothing is saved.
+  bool refused = false;
+  std::string deleteLink;  // what follows "ACTION=DEL&" in the delete link
+  Period period;           // usable: both ends are dates and the start is not after the end
   SelectionEntry entries[kMaxEntries];
-  int32_t entryCount = 0;
-  std::string objectNames[kMaxObjectNames];
+  int32_t entryCount = 0;  // at most kMaxObjectNames
+  int32_t rowCount = 0;
   // The object report's line being printed: its room is allocated for the
   // first rows and reused by all others, and each row goes out in one write.
   std::string line;

@@ -1,5 +1,6 @@
 #include "histquery/request.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -64,4 +65,64 @@ void DecodeSqlText(std::string& text) {
     unsigned char byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) c = ' ';
   }
+}
+
+namespace {
+
+constexpr size_t kMinSqlText = 8;  // a shorter SQL value keeps object mode
+
+}  // namespace
+
+ReportRequest ParseReportRequest(const std::string& text) {
+  ReportRequest request;
+  request.text = text;
+  std::string sql;
+  std::string action;
+  struct Key {
+    const char* name;
+    std::string* value;
+    bool seen;
+  } keys[] = {
+      {"SQL=", &sql, false},
+      {"DFW=", &request.selectionFile, false},
+      {"ACTION=", &action, false},
+      {"txDateFrom=", &request.period.dateFrom, false},
+      {"txTimeFrom=", &request.period.timeFrom, false},
+      {"txDateTo=", &request.period.dateTo, false},
+      {"txTimeTo=", &request.period.timeTo, false},
+  };
+  for (size_t begin = 0; begin <= text.size();) {
+    size_t end = std::min(text.find('&', begin), text.size());
+    std::string item = text.substr(begin, end - begin);
+    for (Key& key : keys) {
+      if (key.seen || !StartsWith(item, key.name)) continue;
+      key.seen = true;
+      *key.value = item.substr(std::strlen(key.name));
+    }
+    size_t object = item.find("obj=");
+    if (object != std::string::npos &&
+        request.objects.size() < static_cast<size_t>(kMaxObjectNames))
+      request.objects.push_back(FieldsDecoded(item.substr(object + 4)));
+    begin = end + 1;
+  }
+  for (std::string* value : {&request.period.dateFrom, &request.period.timeFrom,
+                             &request.period.dateTo, &request.period.timeTo})
+    *value = FieldsDecoded(*value);
+  if (sql.size() >= kMinSqlText) {
+    request.mode = ReportMode::Sql;
+    request.sqlText = sql;
+    DecodeSqlText(request.sqlText);
+  } else if (action == "DEL") {
+    request.mode = ReportMode::Deletion;
+  }
+  return request;
+}
+
+bool ChangesHistory(ReportMode mode) {
+  return mode != ReportMode::Objects;
+}
+
+std::string FieldsDecoded(std::string text) {
+  ReplaceAll(text, "%3B", ";");
+  return text;
 }

@@ -1,8 +1,53 @@
-// Taking the request from the CGI environment.
+// Taking the request from the CGI environment, and reading it once into the
+// values of its keys: SQL=, DFW=, txDateFrom=, txTimeFrom=, txDateTo=,
+// txTimeTo=, obj= (repeated), ACTION=. Every later step reads those values;
+// none looks into the request text again, except where the text is repeated
+// byte for byte (the delete link).
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "common/period.h"
+
+// The most objects a request or a selection file gives: keys beyond the
+// eighth are left out of the report, the deletion and the saved selection
+// alike.
+constexpr int kMaxObjectNames = 8;
+
+// What a report run does.
+enum class ReportMode {
+  Objects,   // shows the chosen objects' rows of the period
+  Deletion,  // ACTION=DEL: deletes them
+  Sql,       // runs a free SQL text over the period
+};
+
+// A request, read once. A key's value is that of its first item ("key=..."
+// at the start of the text or right behind an "&"), undecoded unless said.
+struct ReportRequest {
+  std::string text;  // as it arrived
+  // A SQL= value of 8 characters or more (counted undecoded) is SQL mode;
+  // else ACTION=DEL (exactly) is a deletion.
+  ReportMode mode = ReportMode::Objects;
+  std::string sqlText;        // SQL mode: the free SQL text, decoded (DecodeSqlText)
+  std::string selectionFile;  // DFW=
+  // The period values and the obj= values with their ";" decoded (see
+  // FieldsDecoded). An item counts as an object wherever it holds "obj="
+  // ("xobj=A" gives A); its value is what follows the first one.
+  PeriodValues period;
+  std::vector<std::string> objects;  // at most kMaxObjectNames
+};
+
+ReportRequest ParseReportRequest(const std::string& text);
+
+// Whether a run of that mode may change the history: a deletion, or a free
+// SQL text (it may write).
+bool ChangesHistory(ReportMode mode);
+
+// `text` with every "%3B" as ";": the fields of an object entry arrive with
+// their separator encoded.
+std::string FieldsDecoded(std::string text);
 
 // A POST body above this is not a request of the front end: it is handled as
 // an empty request and never read into memory.

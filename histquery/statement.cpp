@@ -1,14 +1,12 @@
 #include "histquery/statement.h"
 
-#include <algorithm>
-#include <vector>
-
 #include "common/historystatement.h"
 #include "common/textops.h"
 #include "histquery/request.h"
 #include "histquery/sqlperiod.h"
 
-std::string BuildObjectStatement(ReportState& state) {
+std::vector<std::string> ComparedNames(const ReportState& state) {
+  std::vector<std::string> names;
   for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
     // Names arrive in the browser's form encoding ("K%FCche+Licht"), and are
     // compared as the recorder wrote them.
@@ -17,22 +15,23 @@ std::string BuildObjectStatement(ReportState& state) {
     for (char& c : name) {
       if (c == '\0') c = ' ';
     }
-    state.objectNames[k] = UpperCase(name);
+    names.push_back(UpperCase(name));
   }
-  state.deleteFlag = GetKeyValue("ACTION=", state.request, '&') == "DEL";
-  std::vector<std::string> names(
-      state.objectNames, state.objectNames + std::min<int>(state.entryCount, kMaxObjectNames));
-  // The deletion has no State condition: it also removes the rows that the
-  // report leaves out.
-  std::string sql = state.deleteFlag
-                        ? "delete from HISTORY where " +
-                              PeriodCondition(state.period.stamps.from, state.period.stamps.to) +
-                              ObjectCondition(names)
-                        : ReportStatement(state.period.stamps.from, state.period.stamps.to, names);
-  return sql;
+  return names;
 }
 
-std::string BuildSqlStatement(const ReportState& state) {
-  return BindPeriod(state.sqlText,
-                    PeriodCondition(state.period.stamps.from, state.period.stamps.to));
+std::string BuildStatement(const ReportState& state) {
+  const PeriodStamps& stamps = state.period.stamps;
+  switch (state.request.mode) {
+    case ReportMode::Objects:
+      return ReportStatement(stamps.from, stamps.to, ComparedNames(state));
+    case ReportMode::Deletion:
+      // The deletion has no State condition: it also removes the rows that
+      // the report leaves out.
+      return "delete from HISTORY where " + PeriodCondition(stamps.from, stamps.to) +
+             ObjectCondition(ComparedNames(state));
+    case ReportMode::Sql:
+      return BindPeriod(state.request.sqlText, PeriodCondition(stamps.from, stamps.to));
+  }
+  return "";
 }

@@ -2,14 +2,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "histquery/reportstate.h"
 
-// Object mode: form-decodes and upper-cases the chosen names into `state.objectNames`, sets
-// `state.deleteFlag` for "ACTION=DEL" and returns the report or deletion
-// statement for the period and those objects (every object when none).
-std::string BuildObjectStatement(ReportState& state);
+// The statement of the run's mode: the report or the deletion of the chosen
+// objects' rows of the period (every object's without any), or the free SQL
+// text with the period bound to the condition of every "where" (BindPeriod).
+std::string BuildStatement(const ReportState& state);
 
-// SQL mode: the free SQL text with the period bound to the condition of
-// every "where" (BindPeriod).
-std::string BuildSqlStatement(const ReportState& state);
+// The chosen objects' names as the statement compares them with ObjName:
+// form-decoded, upper-cased, a NUL byte as a blank.
+std::vector<std::string> ComparedNames(const ReportState& state);

@@ -58,10 +58,10 @@ TEST(PageHead, IsTheFixedHeadWithItsPaddedStyleLine) {
 
 TEST(ModeHeader, SqlModeShowsPeriodAndTextEscapedWithoutLineFeed) {
   ReportState s;
-  s.sqlMode = true;
+  s.request.mode = ReportMode::Sql;
   s.period.displayFrom = "05.03.2024 07:30:00";
   s.period.displayTo = "05.03.2024 23:59:00";
-  s.sqlText = "select '<b>' from HISTORY where A=\"&\"";
+  s.request.sqlText = "select '<b>' from HISTORY where A=\"&\"";
   Capture c;
   PrintModeHeader(c.out(), s);
   EXPECT_EQ(c.Text(),
@@ -107,7 +107,7 @@ TEST(PrintRow, ObjectModeWritesOneReportLinePerRow) {
 
 TEST(PrintRow, SqlModeOpensTheTableWithTheFirstCountedRow) {
   ReportState s;
-  s.sqlMode = true;
+  s.request.mode = ReportMode::Sql;
   EXPECT_EQ(Rows(s, {"ObjName", "<n>"}, {{"LICHT1", "a<b"}, {"1709623800", nullptr}}),
             "<table><tr><th>ObjName</th>\n<th>&lt;n&gt;</th>\n</tr>"
             "<tr><td>01.01.1970 00:00:00</td><td>a&lt;b</td></tr>\n"
@@ -123,12 +123,12 @@ std::string Closing(const ReportState& s, RunOutcome outcome) {
 
 TEST(ClosingSection, EveryModeAndOutcome) {
   ReportState sql;
-  sql.sqlMode = true;
+  sql.request.mode = ReportMode::Sql;
   ReportState sqlRows = sql;
   sqlRows.rowCount = 1;
   ReportState object;
   ReportState deletion;
-  deletion.deleteFlag = true;
+  deletion.request.mode = ReportMode::Deletion;
   const std::string noData = "<b>Es gibt keine Daten f\xFCr den ausgew\xE4hlten Zeitraum</b><hr>\n";
   const std::string failed = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n";
   const std::string deleted =

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -113,6 +114,49 @@ TEST(FormDecoded, KeepsControlBytesOfNames) {
             "K\xFC"
             "che Licht");
   EXPECT_EQ(FormDecoded("a%09b"), "a\tb");
+}
+
+// The request read once, as GetKeyValue would read each key: its first item
+// wins; an item holding "obj=" anywhere is an object.
+TEST(ParseReportRequest, ValuesOfTheFirstItems) {
+  struct Case {
+    const char* text;
+    ReportMode mode;
+    const char* dateFrom;
+    const char* selectionFile;
+    std::vector<std::string> objects;
+  } cases[] = {
+      {"txDateFrom=2024-03-05&txDateFrom=2025-01-01&DFW=a%3Bb",
+       ReportMode::Objects,
+       "2024-03-05",
+       "a%3Bb",
+       {}},
+      {"xtxDateFrom=1&txDateFrom=2024%3B03&ACTION=DEL&ACTION=x",
+       ReportMode::Deletion,
+       "2024;03",
+       "",
+       {}},
+      {"obj=A%3B1&xobj=B&txDateFrom=obj=C&SQL=obj=",
+       ReportMode::Objects,
+       "obj=C",
+       "",
+       {"A;1", "B", "C", ""}},
+      {"SQL=select%201&ACTION=DEL&obj=A", ReportMode::Sql, "", "", {"A"}},
+      {"obj=1&obj=2&obj=3&obj=4&obj=5&obj=6&obj=7&obj=8&obj=9",
+       ReportMode::Objects,
+       "",
+       "",
+       {"1", "2", "3", "4", "5", "6", "7", "8"}},
+      {"&&DFW=&", ReportMode::Objects, "", "", {}},
+  };
+  for (const Case& c : cases) {
+    ReportRequest request = ParseReportRequest(c.text);
+    EXPECT_EQ(request.text, c.text);
+    EXPECT_EQ(request.mode, c.mode) << c.text;
+    EXPECT_EQ(request.period.dateFrom, c.dateFrom) << c.text;
+    EXPECT_EQ(request.selectionFile, c.selectionFile) << c.text;
+    EXPECT_EQ(request.objects, c.objects) << c.text;
+  }
 }
 
 }  // namespace

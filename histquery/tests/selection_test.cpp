@@ -18,8 +18,7 @@ class SelectionTest : public testing::Test, protected ScratchDir {
   SelectionTest() : ScratchDir(Enter::Yes) {}
   static ReportState Take(const std::string& request) {
     ReportState state;
-    state.request = request;
-    state.fromOwnPage = true;  // as sent by the front end's pages
+    state.request = ParseReportRequest(request);  // as sent by the front end's pages
     TakeSelection(state);
     return state;
   }
@@ -31,7 +30,7 @@ const char kExampleRequest[] =
 
 TEST_F(SelectionTest, RequestGivesPeriodEntriesAndSelectionFile) {
   ReportState s = Take(kExampleRequest);
-  EXPECT_FALSE(s.sqlMode);
+  EXPECT_EQ(s.request.mode, ReportMode::Objects);
   EXPECT_EQ(s.period.from, "2024-03-05 07:30:00");
   EXPECT_EQ(s.period.to, "2024-03-05 23:59:00");
   EXPECT_EQ(s.period.displayFrom, "05.03.2024 07:30:00");
@@ -45,7 +44,7 @@ TEST_F(SelectionTest, RequestGivesPeriodEntriesAndSelectionFile) {
   EXPECT_EQ(s.deleteLink, std::string(kExampleRequest)
                               .replace(std::string(kExampleRequest).find("obj="), std::string::npos,
                                        "obj=Licht1;Kueche;N"));
-  EXPECT_EQ(s.request, kExampleRequest);
+  EXPECT_EQ(s.request.text, kExampleRequest);
   EXPECT_EQ(Read("histobj.dat"),
             "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
             "txTimeTo=23:59:00\nobj=Licht1;Kueche;N\n");
@@ -105,12 +104,12 @@ TEST_F(SelectionTest, RequestValuesReplaceTheLoadedFile) {
 }
 
 TEST_F(SelectionTest, OnlyPlainFileNamesAreLoaded) {
-  EXPECT_EQ(SelectionFileToLoad(""), "histobj.dat");
-  EXPECT_EQ(SelectionFileToLoad("txDateFrom=x"), "");
-  EXPECT_EQ(SelectionFileToLoad("DFW=histsql.dat&x=1"), "histsql.dat");
+  EXPECT_EQ(SelectionFileToLoad(ParseReportRequest("")), "histobj.dat");
+  EXPECT_EQ(SelectionFileToLoad(ParseReportRequest("txDateFrom=x")), "");
+  EXPECT_EQ(SelectionFileToLoad(ParseReportRequest("DFW=histsql.dat&x=1")), "histsql.dat");
   for (const char* request : {"DFW=", "DFW=../histobj.dat", "DFW=/etc/passwd", "DFW=.hidden",
                               "DFW=sub/x.dat", "DFW=%2Fetc%2Fpasswd"}) {
-    std::string name = SelectionFileToLoad(request);
+    std::string name = SelectionFileToLoad(ParseReportRequest(request));
     EXPECT_TRUE(name.empty() || name == "%2Fetc%2Fpasswd") << request;
   }
   mkdir("sub", 0700);
@@ -158,15 +157,15 @@ TEST_F(SelectionTest, SqlModeWritesHistsqlOnly) {
   ReportState s = Take(
       "SQL=select+*+from+HISTORY+where+State%3D%27X%27&txDateFrom=2024-03-05&txTimeFrom=07%3A30"
       "&txDateTo=2024-03-05&txTimeTo=23%3A59&obj=A%3B%3B");
-  EXPECT_TRUE(s.sqlMode);
-  EXPECT_EQ(s.sqlText, "select * from HISTORY where State='X'");
+  EXPECT_EQ(s.request.mode, ReportMode::Sql);
+  EXPECT_EQ(s.request.sqlText, "select * from HISTORY where State='X'");
   EXPECT_EQ(s.entryCount, 0);
   EXPECT_EQ(Read("histsql.dat"),
             "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
             "txTimeTo=23:59:00\nSQL=select * from HISTORY where State='X'\n");
   EXPECT_EQ(Read("histobj.dat"), "(missing)");
-  EXPECT_FALSE(Take("SQL=select%").sqlMode);  // 7 characters keep object mode
-  EXPECT_TRUE(Take("SQL=select%2").sqlMode);
+  EXPECT_EQ(Take("SQL=select%").request.mode, ReportMode::Objects);  // 7 characters keep it
+  EXPECT_EQ(Take("SQL=select%2").request.mode, ReportMode::Sql);
 }
 
 TEST_F(SelectionTest, AnUnwritableSelectionFileLeavesTheRunGoing) {
