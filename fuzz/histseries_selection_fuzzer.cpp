@@ -1,6 +1,6 @@
 // The export's selection file reader, fed from memory, and the export's
-// steps from what it read to its query. The first line of the input also
-// serves as the request argument.
+// steps from what it read to its query, as main takes them. The first line
+// of the input also serves as the request argument.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -42,8 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(SelectionFileName(nullptr) == "history.dat", "SelectionFileName: default file");
   (void)fileName;
 
-  // The period as main takes it, from the argument and the file.
-  Period period = TakeExportPeriod(request.c_str(), selection.period);
+  // What main takes from the argument and the file.
+  size_t chosen = selection.objects.size();
+  ExportRequest exported = TakeExportRequest(request.c_str(), selection);
+  Require(exported.objects.size() + exported.repeatedObjects.size() == chosen,
+          "TakeExportRequest: objects lost");
+  const Period& period = exported.period;
   if (period.Usable()) {
     Require(period.stamps.from <= period.stamps.to, "TakeExportPeriod: a reversed period");
     SeriesTable table;
@@ -52,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(!PeriodRefusal(period).empty(), "PeriodRefusal: no message");
   }
   Require(IsOneHistoryStatement(
-              BuildSeriesQuery(period.stamps.from, period.stamps.to, selection.objects)),
+              BuildSeriesQuery(period.stamps.from, period.stamps.to, exported.objects)),
           "BuildSeriesQuery: not one statement");
   return 0;
 }

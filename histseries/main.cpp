@@ -46,19 +46,14 @@ int main(int argc, char** argv) {
   if (AnswerAboutProgram(argc, argv, kProgramName, kProgramVersion, kProgramHelp)) {
     return kExitDone;
   }
-  const char* request = argc > 1 ? argv[1] : nullptr;
-
-  Selection selection;
-  LoadSelection(SelectionFileName(request), selection);
-  for (const std::string& name : DropRepeatedObjects(selection.objects)) {
+  ExportRequest request = ReadExportRequest(argc > 1 ? argv[1] : nullptr);
+  for (const std::string& name : request.repeatedObjects)
     std::fprintf(stderr, kMessageRepeatedObject, name.c_str());
-  }
-  Period period = TakeExportPeriod(request, selection.period);
+  const Period& period = request.period;
   if (!period.Usable()) {
     std::fputs(PeriodRefusal(period).c_str(), stderr);
     return kExitPeriodRefused;
   }
-
   std::string storePath;
   // Kept for compatibility: its "<br>" messages on standard output here too, as callers match them.
   Result<bool> found = ResolveHistoryDb(HISTPATH_CFG, storePath);
@@ -70,21 +65,19 @@ int main(int argc, char** argv) {
   SeriesTable table;
   table.periodFrom = period.from;
   table.periodTo = period.to;
-  RemoveLeftoverSeries(selection.objects);
-  bool written = true;
-  for (const SelectionEntry& entry : selection.objects) written &= Told(OpenSeries(table, entry));
   SelectThinning(table, static_cast<int64_t>(period.stamps.to) - period.stamps.from);
-
+  RemoveLeftoverSeries(request.objects);
+  bool written = true;
+  for (const SelectionEntry& entry : request.objects) written &= Told(OpenSeries(table, entry));
   // Rows stream from SQLite into the open files. A query that failed (a
   // locked database, a file that is no database) replaces no good series.
   // Only a history file that does not exist is no data: one that cannot be
   // opened or read (its permissions) is a failed query, as in HistQuery.
   Result<StoreOutcome> query = RunHistoryStatement(
-      storePath, BuildSeriesQuery(period.stamps.from, period.stamps.to, selection.objects),
+      storePath, BuildSeriesQuery(period.stamps.from, period.stamps.to, request.objects),
       MissingStore::OnlyAbsent, {OnHistoryRow, &table});
   std::fputs(query.message.c_str(), stderr);
   bool queryRan = query.code == StoreOutcome::Ran || query.code == StoreOutcome::Missing;
-
   for (SeriesObject& series : table.series)
     written &= Told(queryRan ? CloseSeries(table, series) : AbandonSeries(table, series));
   written &= Told(SyncSeriesDirectory(table));

@@ -1,5 +1,8 @@
 #include "histseries/request.h"
 
+#include <utility>
+
+#include "common/historystatement.h"
 #include "common/textops.h"
 #include "histseries/texts.h"
 
@@ -11,6 +14,58 @@ namespace {
 constexpr PeriodRules kSeriesPeriodRules = {true, 11, DateReading::DigitsFirst};
 
 }  // namespace
+
+ExportRequest ReadExportRequest(const char* argument) {
+  Selection selection;
+  LoadSelection(SelectionFileName(argument), selection);
+  return TakeExportRequest(argument, std::move(selection));
+}
+
+ExportRequest TakeExportRequest(const char* argument, Selection selection) {
+  ExportRequest request;
+  request.repeatedObjects = DropRepeatedObjects(selection.objects);
+  request.objects = std::move(selection.objects);
+  request.period = TakeExportPeriod(argument, selection.period);
+  return request;
+}
+
+std::string SelectionFileName(const char* request) {
+  if (request == nullptr) return kDefaultSelectionFile;
+  return GetKeyValue(kKeySelectionFile, request, '&');
+}
+
+void LoadSelection(const std::string& fileName, Selection& selection) {
+  FILE* file = std::fopen(fileName.c_str(), "r");
+  if (file == nullptr) file = std::fopen(kFallbackSelectionFile, "r");
+  if (file == nullptr) return;
+  ReadSelectionFile(file, selection);
+  std::fclose(file);
+}
+
+void ReadSelectionFile(FILE* file, Selection& selection) {
+  // Kept for compatibility: char 6 skipped whatever it is; older selection files rely on it.
+  // A line of only "txobs" has no value.
+  ReadSelectionLines(file, {kObjectLinePrefix, 6, kMaxSeriesObjects}, selection);
+}
+
+std::vector<std::string> DropRepeatedObjects(std::vector<SelectionEntry>& objects) {
+  std::vector<std::string> dropped;
+  std::vector<SelectionEntry> kept;
+  std::vector<std::string> keptNames;
+  for (const SelectionEntry& entry : objects) {
+    std::string name = UpperCase(entry.name);
+    bool repeated = false;
+    for (const std::string& earlier : keptNames) repeated = repeated || earlier == name;
+    if (repeated) {
+      dropped.push_back(entry.name);
+      continue;
+    }
+    kept.push_back(entry);
+    keptNames.push_back(name);
+  }
+  objects.swap(kept);
+  return dropped;
+}
 
 Period TakeExportPeriod(const char* argument, const PeriodValues& file) {
   PeriodValues sent;
@@ -35,4 +90,11 @@ std::string PeriodRefusal(const Period& period) {
       return Formatted(kMessageReversedPeriod, period.from.c_str(), period.to.c_str());
   }
   return "";
+}
+
+std::string BuildSeriesQuery(int32_t fromSeconds, int32_t toSeconds,
+                             const std::vector<SelectionEntry>& objects) {
+  std::vector<std::string> names;
+  for (const SelectionEntry& entry : objects) names.push_back(UpperCase(entry.name));
+  return ReportStatement(fromSeconds, toSeconds, names);
 }

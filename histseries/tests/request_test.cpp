@@ -61,16 +61,4 @@ TEST(SelectionObjects, LaterEntriesOfAChosenNameAreDropped) {
   EXPECT_EQ(objects[2].name, "c3");
 }
 
-TEST(SeriesQuery, IsOneStatementForAllObjects) {
-  std::vector<SelectionEntry> objects = {{"a1", "A", 'N'}, {"b2", "B", 'C'}};
-  EXPECT_EQ(BuildSeriesQuery(1709280000, 1709366400, objects),
-            "select * from HISTORY where (TimeStamp >= 1709280000 and TimeStamp <= 1709366400) "
-            "and State <> \"X\" and (ObjName = 'A1' or ObjName = 'B2') order by TimeStamp");
-  EXPECT_EQ(BuildSeriesQuery(-5, 0, {}),
-            "select * from HISTORY where (TimeStamp >= -5 and TimeStamp <= 0) and State <> \"X\"");
-  EXPECT_EQ(BuildSeriesQuery(1, 2, {{"k\xe4lte'x", "", 'N'}}),
-            "select * from HISTORY where (TimeStamp >= 1 and TimeStamp <= 2) and State <> \"X\" "
-            "and (ObjName = 'K\xc4LTE''X') order by TimeStamp");
-}
-
 }  // namespace
