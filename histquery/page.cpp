@@ -49,26 +49,28 @@ bool StartsCharacterReference(const std::string& text, size_t at) {
 void AppendHtmlEscaped(std::string& out, const char* text) {
   // Runs without markup characters, by far the most, go out in one piece.
   const char* run = text;
-  for (const char* at = text; *at != '\0'; ++at) {
+  const char* at = text;
+  for (; *at != '\0'; ++at) {
     const char* reference = CharacterReference(*at);
     if (reference == nullptr) continue;
     out.append(run, static_cast<size_t>(at - run));
     out += reference;
     run = at + 1;
   }
-  out += run;
+  out.append(run, static_cast<size_t>(at - run));
 }
 
 void PutHtmlEscaped(FILE* out, const char* text) {
   const char* run = text;
-  for (const char* at = text; *at != '\0'; ++at) {
+  const char* at = text;
+  for (; *at != '\0'; ++at) {
     const char* reference = CharacterReference(*at);
     if (reference == nullptr) continue;
     std::fwrite(run, 1, static_cast<size_t>(at - run), out);
     std::fputs(reference, out);
     run = at + 1;
   }
-  std::fputs(run, out);
+  std::fwrite(run, 1, static_cast<size_t>(at - run), out);
 }
 
 std::string HtmlEscaped(const std::string& text) {

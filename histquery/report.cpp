@@ -1,6 +1,5 @@
 #include "histquery/report.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "common/datetime.h"
@@ -26,25 +25,48 @@ void AppendCell(std::string& out, const char* text) {
   if (text != nullptr) AppendHtmlEscaped(out, text);
 }
 
-// `format` with `text` HTML-escaped in its one "%s", written in pieces.
-void PutFormatted(FILE* out, const char* format, const char* text) {
-  const char* slot = std::strstr(format, "%s");
-  std::fwrite(format, 1, static_cast<size_t>(slot - format), out);
-  if (text != nullptr) PutHtmlEscaped(out, text);
-  std::fputs(slot + 2, out);
+// A free SQL text may select cells of a megabyte each: such a cell goes out
+// in pieces and never stands whole in memory, nor does a row of many cells.
+constexpr size_t kCellInPieces = 4 * 1024;
+constexpr size_t kLineInPieces = 64 * 1024;
+
+void PutLine(FILE* out, std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), out);
+  line.clear();
 }
 
-// A table row of a free SQL text: whatever it selects (columns of a megabyte
-// each), the cells go out in pieces and never stand whole in memory.
-void PutTableRow(FILE* out, const ReportState& state, const char* time, const HistoryRow& row) {
-  if (state.rowCount == 1) {
-    std::fputs(kTableStart, out);
-    for (int i = 0; i < row.columnCount; ++i) PutFormatted(out, kTableHeadCellFormat, row.names[i]);
-    std::fputs(kTableHeadEnd, out);
+// `format` with `text` (`length` bytes at most) HTML-escaped in its one
+// "%s", appended to the row's line.
+void AppendTableCell(FILE* out, std::string& line, const char* format, const char* text,
+                     size_t length) {
+  const char* rest = AppendUpToSlot(line, format);
+  if (text != nullptr && length > kCellInPieces) {
+    PutLine(out, line);
+    PutHtmlEscaped(out, text);
+  } else {
+    AppendCell(line, text);
   }
-  PutFormatted(out, kTableRowStartFormat, time);
-  for (int i = 1; i < row.columnCount; ++i) PutFormatted(out, kTableCellFormat, row.texts[i]);
-  std::fputs(kTableRowEnd, out);
+  line += rest;
+  if (line.size() > kLineInPieces) PutLine(out, line);
+}
+
+// A table row of a free SQL text, built in the line and written in one
+// piece, but for large cells and rows (AppendTableCell).
+void PutTableRow(FILE* out, ReportState& state, const char* time, const HistoryRow& row) {
+  std::string& line = state.line;
+  line.clear();
+  if (state.rowCount == 1) {
+    line += kTableStart;
+    for (int i = 0; i < row.columnCount; ++i)
+      AppendTableCell(out, line, kTableHeadCellFormat, row.names[i],
+                      row.names[i] != nullptr ? std::strlen(row.names[i]) : 0);
+    line += kTableHeadEnd;
+  }
+  AppendTableCell(out, line, kTableRowStartFormat, time, kTimestampTextSize);
+  for (int i = 1; i < row.columnCount; ++i)
+    AppendTableCell(out, line, kTableCellFormat, row.texts[i], row.lengths[i]);
+  line += kTableRowEnd;
+  PutLine(out, line);
 }
 
 }  // namespace

@@ -28,7 +28,39 @@ void CopyValue(char (&value)[kValueTextSize], const char* text, size_t length) {
 }
 
 void SetLastText(SeriesObject& s, const char* value) {
-  std::snprintf(s.lastText, sizeof s.lastText, "%s", value);
+  size_t length = strnlen(value, sizeof s.lastText - 1);
+  std::memcpy(s.lastText, value, length);
+  s.lastText[length] = '\0';
+}
+
+// `format` (a line of texts.h: text and "%s" slots) with `first` and
+// `second` in its slots, as fprintf writes it: a line of usual length in one
+// write.
+void PutLine(FILE* out, const char* format, const char* first, const char* second = "") {
+  char line[128];
+  size_t used = 0;
+  const char* texts[] = {first, second};
+  int slot = 0;
+  for (const char* at = format; *at != '\0'; ++at) {
+    const char* piece = at;
+    size_t length = 1;
+    if (at[0] == '%' && at[1] == 's') {
+      piece = texts[slot++];
+      length = std::strlen(piece);
+      ++at;
+    }
+    if (used + length > sizeof line) {
+      std::fwrite(line, 1, used, out);
+      used = 0;
+      if (length > sizeof line) {
+        std::fwrite(piece, 1, length, out);
+        continue;
+      }
+    }
+    std::memcpy(line + used, piece, length);
+    used += length;
+  }
+  std::fwrite(line, 1, used, out);
 }
 
 // The first series whose name is the text of `objName` up to its first NUL,
@@ -44,16 +76,17 @@ SeriesObject* FindSeries(SeriesTable& table, const char* objName, size_t length)
 }
 
 void WriteHeader(SeriesObject& s) {
-  std::fprintf(s.output.stream, kSeriesHeaderLine, s.label.c_str());
+  PutLine(s.output.stream, kSeriesHeaderLine, s.label.c_str());
 }
 
 // Kind N: a value curve, thinned by change and by time.
 void WriteValueRow(const SeriesTable& table, SeriesObject& s, int32_t t, const char* timeText,
-                   const char* value, float x) {
+                   const char* value) {
+  float x = static_cast<float>(std::atof(value));
   bool firstRow = s.headerPending;
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.output.stream, kSeriesValueLine, table.periodFrom.c_str(), value);
+    PutLine(s.output.stream, kSeriesValueLine, table.periodFrom.c_str(), value);
     s.headerPending = false;
   }
   // 32-bit float arithmetic and strict comparisons: a change of exactly the
@@ -61,7 +94,7 @@ void WriteValueRow(const SeriesTable& table, SeriesObject& s, int32_t t, const c
   bool moved = fabsf(s.lastValue - x) > table.deadband;
   bool stale = static_cast<int64_t>(t) - s.lastTime > table.maxGap;
   if (firstRow || moved || stale) {
-    std::fprintf(s.output.stream, kSeriesValueLine, timeText, value);
+    PutLine(s.output.stream, kSeriesValueLine, timeText, value);
     SetLastText(s, value);
     s.lastValue = x;
     s.lastTime = t;
@@ -73,13 +106,13 @@ void WriteStepRow(const SeriesTable& table, SeriesObject& s, int32_t t, const ch
                   const char* value) {
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.output.stream, kSeriesValueLine, table.periodFrom.c_str(), value);
+    PutLine(s.output.stream, kSeriesValueLine, table.periodFrom.c_str(), value);
     SetLastText(s, value);
     s.headerPending = false;
   }
   if (std::strcmp(s.lastText, value) != 0) {
-    std::fprintf(s.output.stream, kSeriesValueLine, timeText, s.lastText);
-    std::fprintf(s.output.stream, kSeriesValueLine, timeText, value);
+    PutLine(s.output.stream, kSeriesValueLine, timeText, s.lastText);
+    PutLine(s.output.stream, kSeriesValueLine, timeText, value);
   }
   SetLastText(s, value);
   s.lastTime = t;
@@ -94,11 +127,11 @@ void WriteTwoLevelRow(const SeriesTable& table, SeriesObject& s, int32_t t, cons
   const char* oppositeLine = value[0] == '0' ? kSeriesHighLine : kSeriesLowLine;
   if (s.headerPending) {
     WriteHeader(s);
-    std::fprintf(s.output.stream, oppositeLine, table.periodFrom.c_str());
+    PutLine(s.output.stream, oppositeLine, table.periodFrom.c_str());
     s.headerPending = false;
   }
-  if (std::strcmp(s.lastText, value) != 0) std::fprintf(s.output.stream, oppositeLine, timeText);
-  std::fprintf(s.output.stream, kSeriesValueLine, timeText, value);
+  if (std::strcmp(s.lastText, value) != 0) PutLine(s.output.stream, oppositeLine, timeText);
+  PutLine(s.output.stream, kSeriesValueLine, timeText, value);
   SetLastText(s, value);
   s.lastTime = t;
 }
@@ -223,11 +256,10 @@ void OnHistoryRow(void* context, const HistoryRow& row) {
   CopyValue(value, row.Text(3), row.Length(3));
   char timeText[kTimestampTextSize];  // on the stack: nothing allocated per row
   FormatTimestampInto(timeText, row.stamp, TimestampForm::Series);
-  float x = static_cast<float>(std::atof(value));
 
   switch (s->kind) {
     case 'N':
-      WriteValueRow(table, *s, row.stamp, timeText, value, x);
+      WriteValueRow(table, *s, row.stamp, timeText, value);
       break;
     case 'C':
       WriteStepRow(table, *s, row.stamp, timeText, value);
@@ -242,7 +274,7 @@ void OnHistoryRow(void* context, const HistoryRow& row) {
 
 Result<bool> CloseSeries(const SeriesTable& table, SeriesObject& s) {
   if (s.output.stream == nullptr) return {true, ""};
-  std::fprintf(s.output.stream, kSeriesValueLine, table.periodTo.c_str(), s.lastText);
+  PutLine(s.output.stream, kSeriesValueLine, table.periodTo.c_str(), s.lastText);
   Result<bool> closed{true, ""};
   if (!CommitReplacement(s.output))
     closed = {false, Formatted(kMessageCannotWrite, s.output.path.c_str(), std::strerror(errno))};
