@@ -37,10 +37,18 @@ def stamp(text):
 
 
 def history_rows():
-    return [(stamp("2024-03-05 %02d:%02d:00" % (h, m)), name, kind, value, value, "s", "")
+    rows = [(stamp("2024-03-05 %02d:%02d:00" % (h, m)), name, kind, value, value, "s", "")
             for h in range(0, 24, 3) for m in (0, 30)
             for name, kind, value in (("LICHT1", "U", str(h % 2)), ("TEMP", "N", "%d.5" % h),
                                       ("K\xc4LTE", "N", "1"))]
+    # Rows the recorder never writes, read all the same: no stamp, a stamp
+    # of text or a real one, cells that are NULL or hold a NUL byte.
+    at = stamp("2024-03-05 12:10:00")
+    return rows + [(None, "TEMP", "N", "9", "9", "s", ""), ("NULL", "TEMP", "N", "8", "8", "s", ""),
+                   (str(at) + "x", "TEMP", "N", "7", "7", "s", ""),
+                   (at + 0.7, "TEMP", "N", "6", "6", "s", ""),
+                   (at + 1, "TEMP", "N", None, None, None, None),
+                   (at + 2, "TEMP", "C", "a\x00b", "v\x00w", "s", "")]
 
 
 def history_dir(path, files):
@@ -91,6 +99,15 @@ HISTORY_CASES = [
     ("HistQuery", [], {"mine.dat": OBJECTS}, "DFW=mine.dat"),
     ("HistQuery", [], {}, PERIOD + "&SQL=select+*+from+HISTORY+where+ObjName+%3D+%27TEMP%27"),
     ("HistQuery", [], {}, "ACTION=DEL&" + PERIOD.replace("20%3A00", "05%3A00") + "&obj=TEMP%3BT%3BN"),
+    ("HistQuery", [], {}, PERIOD + "&SQL=--+first%0Aselect+TimeStamp%2C+Value%2C+ValueText"
+     "+from+HISTORY+where+ObjName%3D%27TEMP%27%3B+select+%27NULL%27%2C+1+union+all"
+     "+select+%2712x%27%2C+2%3B"),
+    ("HistQuery", [], {}, "obj=TEMP%3BT%3BN&x" + PERIOD.replace("2024-03-05", "2024%3B03-05", 1)
+     + "&xobj=LICHT1"),
+    ("HistSeries", ["txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-06&txTimeTo=00%3A00"],
+     {"history.vid": b"txobs=temp;T;C\ntxDateTo=2024-03-xx\n"}, None),
+    ("HistSeries", ["txDateFrom=2024-03-05&txTimeFrom=12%3A00&txDateTo=2024-03-05&txTimeTo=13%3A00"],
+     {"history.vid": b"txobs=temp;T;C\ntxobs=temp;T;N\n"}, None),
 ]
 
 
