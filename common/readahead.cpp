@@ -18,6 +18,11 @@ constexpr sqlite3_int64 kFirstWindow = 16 * 1024;
 // touch neighbouring pages; a fill there would read the card for nothing.
 constexpr int kRunBeforeFill = 3;
 
+// The rollback journal: SQLite writes each record (page number, page,
+// checksum) in three writes, one after the other in the file; the writes
+// that continue each other go on as one, of up to this much.
+constexpr int kPendingBytes = 64 * 1024;
+
 sqlite3_vfs* Base = nullptr;
 
 struct File {
@@ -31,6 +36,11 @@ struct File {
   int runLength;          // reads in file order so far, up to kRunBeforeFill
   sqlite3_int64 size;     // the file's size as last asked, -1 when unknown
   int lockLevel;          // what the file holds: the buffer needs SHARED
+  // A rollback journal's writes that continue each other, not yet passed on
+  // (null for other files).
+  unsigned char* pending;
+  sqlite3_int64 pendingStart;
+  int pendingLength;
 };
 
 File* Of(sqlite3_file* file) {
@@ -44,12 +54,23 @@ void Forget(File* f) {
   f->size = -1;
 }
 
+// Passes the journal's pending writes on, as one write.
+int Flush(File* f) {
+  if (f->pendingLength == 0) return SQLITE_OK;
+  int length = f->pendingLength;
+  f->pendingLength = 0;
+  return f->real->pMethods->xWrite(f->real, f->pending, length, f->pendingStart);
+}
+
 int Close(sqlite3_file* file) {
   File* f = Of(file);
+  int flushed = Flush(f);
   int rc = f->real->pMethods ? f->real->pMethods->xClose(f->real) : SQLITE_OK;
   std::free(f->buffer);
   f->buffer = nullptr;
-  return rc;
+  std::free(f->pending);
+  f->pending = nullptr;
+  return flushed != SQLITE_OK ? flushed : rc;
 }
 
 // Fills the buffer from `offset` with up to the window's size, never past the
@@ -74,6 +95,8 @@ bool Fill(File* f, sqlite3_int64 offset, int amount) {
 
 int Read(sqlite3_file* file, void* out, int amount, sqlite3_int64 offset) {
   File* f = Of(file);
+  int flushed = Flush(f);
+  if (flushed != SQLITE_OK) return flushed;
   if (f->buffer == nullptr || f->lockLevel < SQLITE_LOCK_SHARED || amount <= 0 ||
       amount > static_cast<int>(kReadAheadMaxBytes)) {
     return f->real->pMethods->xRead(f->real, out, amount, offset);
@@ -107,25 +130,51 @@ int Read(sqlite3_file* file, void* out, int amount, sqlite3_int64 offset) {
 int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
   File* f = Of(file);
   Forget(f);
+  if (f->pending != nullptr && amount > 0) {
+    if (f->pendingLength > 0 && offset == f->pendingStart + f->pendingLength &&
+        f->pendingLength + amount <= kPendingBytes) {
+      std::memcpy(f->pending + f->pendingLength, data, static_cast<std::size_t>(amount));
+      f->pendingLength += amount;
+      return SQLITE_OK;
+    }
+    int flushed = Flush(f);
+    if (flushed != SQLITE_OK) return flushed;
+    if (amount < kPendingBytes) {
+      std::memcpy(f->pending, data, static_cast<std::size_t>(amount));
+      f->pendingStart = offset;
+      f->pendingLength = amount;
+      return SQLITE_OK;
+    }
+  }
   return f->real->pMethods->xWrite(f->real, data, amount, offset);
 }
 
 int Truncate(sqlite3_file* file, sqlite3_int64 size) {
   File* f = Of(file);
   Forget(f);
+  int flushed = Flush(f);
+  if (flushed != SQLITE_OK) return flushed;
   return f->real->pMethods->xTruncate(f->real, size);
 }
 
 int Sync(sqlite3_file* file, int flags) {
-  return Of(file)->real->pMethods->xSync(Of(file)->real, flags);
+  File* f = Of(file);
+  int flushed = Flush(f);
+  if (flushed != SQLITE_OK) return flushed;
+  return f->real->pMethods->xSync(f->real, flags);
 }
 
 int FileSize(sqlite3_file* file, sqlite3_int64* size) {
-  return Of(file)->real->pMethods->xFileSize(Of(file)->real, size);
+  File* f = Of(file);
+  int flushed = Flush(f);
+  if (flushed != SQLITE_OK) return flushed;
+  return f->real->pMethods->xFileSize(f->real, size);
 }
 
 int Lock(sqlite3_file* file, int level) {
   File* f = Of(file);
+  int flushed = Flush(f);
+  if (flushed != SQLITE_OK) return flushed;
   int rc = f->real->pMethods->xLock(f->real, level);
   if (rc == SQLITE_OK) f->lockLevel = level;
   return rc;
@@ -135,6 +184,8 @@ int Lock(sqlite3_file* file, int level) {
 int Unlock(sqlite3_file* file, int level) {
   File* f = Of(file);
   Forget(f);
+  int flushed = Flush(f);
+  if (flushed != SQLITE_OK) return flushed;
   int rc = f->real->pMethods->xUnlock(f->real, level);
   if (rc == SQLITE_OK && level < f->lockLevel) f->lockLevel = level;
   return rc;
@@ -147,6 +198,8 @@ int CheckReservedLock(sqlite3_file* file, int* reserved) {
 int FileControl(sqlite3_file* file, int op, void* arg) {
   File* f = Of(file);
   Forget(f);
+  int flushed = Flush(f);
+  if (flushed != SQLITE_OK) return flushed;
   return f->real->pMethods->xFileControl(f->real, op, arg);
 }
 
@@ -221,6 +274,9 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   f->size = -1;
   f->window = kFirstWindow;
   f->lockLevel = SQLITE_LOCK_NONE;
+  f->pending = nullptr;
+  f->pendingStart = 0;
+  f->pendingLength = 0;
   file->pMethods = nullptr;
   int rc = Base->xOpen(Base, name, f->real, flags, outFlags);
   if (f->real->pMethods == nullptr) return rc;
@@ -232,6 +288,14 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   }
   if ((flags & SQLITE_OPEN_MAIN_DB) != 0) {
     f->buffer = static_cast<unsigned char*>(std::malloc(kReadAheadMaxBytes));
+  }
+  // Safe only because SQLite syncs the journal before it writes a page of
+  // the database, and every sync passes the pending writes on first; a
+  // device on which SQLite counts on the order of the writes instead
+  // (SQLITE_IOCAP_SEQUENTIAL) keeps them as they come.
+  if ((flags & SQLITE_OPEN_MAIN_JOURNAL) != 0 &&
+      (f->real->pMethods->xDeviceCharacteristics(f->real) & SQLITE_IOCAP_SEQUENTIAL) == 0) {
+    f->pending = static_cast<unsigned char*>(std::malloc(kPendingBytes));
   }
   file->pMethods = &kMethods;
   return rc;

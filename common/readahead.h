@@ -5,6 +5,11 @@
 // the reads run on in file order. Nothing is mapped into memory: an I/O error
 // of the card stays an error SQLite reports, never a signal that kills the
 // program mid-page.
+//
+// Fewer writes of the rollback journal for deletions: SQLite writes each
+// journal record in three system calls; writes that continue each other are
+// passed on as one (up to 64 KiB) before any other call on the journal, its
+// syncs above all, so the journal on the card is the same at every sync.
 #pragma once
 
 #include <cstddef>

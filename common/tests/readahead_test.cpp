@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -118,4 +121,64 @@ TEST(ReadAheadVfs, OpenReadTransactionKeepsItsSnapshot) {
   EXPECT_NE(Digest(reader), before);
   sqlite3_close(reader);
   sqlite3_close(writer);
+}
+
+// What a power cut leaves of a deletion caught in the middle (a small cache
+// has written some of its pages to the file already): the file and its
+// journal roll back to the rows before, as they do with the default file
+// system.
+TEST(ReadAheadVfs, AnInterruptedDeletionRollsBackFromItsJournal) {
+  for (const char* vfs : {static_cast<const char*>(nullptr), ReadAheadVfsName()}) {
+    SCOPED_TRACE(vfs != nullptr ? vfs : "default");
+    ScratchDir dir;
+    sqlite3* db = Open(dir.Path("history.db"), vfs);
+    Exec(db, "pragma journal_mode=delete");
+    Exec(db, kFill);
+    std::string before = Digest(db);
+    std::string file = dir.Read("history.db");
+    Exec(db, "pragma cache_size=10");
+    Exec(db, "begin; delete from HISTORY where TimeStamp % 3 = 0");
+    ASSERT_NE(dir.Read("history.db"), file) << "no page was written before the commit";
+    dir.Write("crash.db", dir.Read("history.db"));
+    dir.Write("crash.db-journal", dir.Read("history.db-journal"));
+    Exec(db, "rollback");
+    sqlite3_close(db);
+    sqlite3* crashed = Open(dir.Path("crash.db"), nullptr);
+    EXPECT_EQ(Digest(crashed), before);
+    sqlite3_close(crashed);
+  }
+}
+
+// A journal that cannot be written (a full card) fails the deletion, and
+// the history stays as it was.
+TEST(ReadAheadVfs, ADeletionWhoseJournalCannotBeWrittenFails) {
+  for (const char* vfs : {static_cast<const char*>(nullptr), ReadAheadVfsName()}) {
+    SCOPED_TRACE(vfs != nullptr ? vfs : "default");
+    ScratchDir dir;
+    sqlite3* db = Open(dir.Path("history.db"), vfs);
+    Exec(db, "pragma journal_mode=delete");
+    Exec(db, kFill);
+    std::string before = Digest(db);
+    Exec(db, "pragma cache_size=10");
+    // Files may not grow past the database's size: the journal of a
+    // deletion that touches every page must.
+    struct stat file;
+    ASSERT_EQ(stat(dir.Path("history.db").c_str(), &file), 0);
+    struct rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    struct rlimit small = limit;
+    small.rlim_cur = static_cast<rlim_t>(file.st_size) + 4096;
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int rc =
+        sqlite3_exec(db, "delete from HISTORY where TimeStamp % 2 = 0", nullptr, nullptr, nullptr);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_NE(rc, SQLITE_OK);
+    EXPECT_EQ(Digest(db), before);
+    sqlite3_close(db);
+    sqlite3* again = Open(dir.Path("history.db"), nullptr);
+    EXPECT_EQ(Digest(again), before);
+    sqlite3_close(again);
+  }
 }
