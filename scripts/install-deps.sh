@@ -44,5 +44,11 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-$sudo apt-get update -qq
+# A mirror may serve a broken index for one architecture or suite (seen:
+# "File has unexpected size ... Mirror sync in progress?"). apt then still
+# knows the other indexes, so the install below decides whether what we need
+# is there; it fails with apt's own message when it is not.
+if ! $sudo apt-get update -qq; then
+  echo "install-deps.sh: apt-get update reported errors; trying the install with the indexes it has" >&2
+fi
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
