@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/textops.h"
+#include "histquery/chartseries.h"
 
 std::string ReadRequest() {
   const char* method = std::getenv("REQUEST_METHOD");
@@ -78,6 +79,8 @@ ReportRequest ParseReportRequest(const std::string& text) {
   request.text = text;
   std::string sql;
   std::string action;
+  std::string view;
+  std::string width;
   struct Key {
     const char* name;
     std::string* value;
@@ -90,6 +93,8 @@ ReportRequest ParseReportRequest(const std::string& text) {
       {"txTimeFrom=", &request.period.timeFrom, false},
       {"txDateTo=", &request.period.dateTo, false},
       {"txTimeTo=", &request.period.timeTo, false},
+      {"VIEW=", &view, false},
+      {"WIDTH=", &width, false},
   };
   for (size_t begin = 0; begin <= text.size();) {
     size_t end = std::min(text.find('&', begin), text.size());
@@ -108,6 +113,13 @@ ReportRequest ParseReportRequest(const std::string& text) {
   for (std::string* value : {&request.period.dateFrom, &request.period.timeFrom,
                              &request.period.dateTo, &request.period.timeTo})
     *value = FieldsDecoded(*value);
+  if (view == "JSON")
+    request.view = View::Json;
+  else if (view == "CHART")
+    request.view = View::Chart;
+  else if (view == "CSV")
+    request.view = View::Csv;
+  request.chartWidth = ChartWidth(width);
   if (sql.size() >= kMinSqlText) {
     request.mode = ReportMode::Sql;
     request.sqlText = sql;
@@ -116,6 +128,15 @@ ReportRequest ParseReportRequest(const std::string& text) {
     request.mode = ReportMode::Deletion;
   }
   return request;
+}
+
+int ChartWidth(const std::string& value) {
+  if (value.empty() || value.size() > 9 ||
+      value.find_first_not_of("0123456789") != std::string::npos)
+    return kChartWidthDefault;
+  int width = std::stoi(value);
+  if (width == 0) return 0;
+  return std::clamp(width, kChartWidthMin, kChartWidthMax);
 }
 
 bool ChangesHistory(ReportMode mode) {

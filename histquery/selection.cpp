@@ -29,7 +29,9 @@ void TakeSelection(ReportState& state) {
     // a writable working directory the report still runs, unsaved. A last
     // selection lost with the power costs only its choice again: the file is
     // not synced, and a report never waits for the SD card.
-    if (!state.refused)
+    // A view only reads the selection: a chart or a download in another tab
+    // must not change what the report and the selection page show next.
+    if (!state.refused && request.view == View::Report)
       ReplaceFileContent(request.mode == ReportMode::Sql ? kSqlSelectionFile : kObjectSelectionFile,
                          SelectionFileContent(request, sent), Durability::Unsynced);
   }

@@ -159,4 +159,23 @@ TEST(ParseReportRequest, ValuesOfTheFirstItems) {
   }
 }
 
+TEST(ParseReportRequest, ViewAndChartWidth) {
+  struct Case {
+    const char* text;
+    View view;
+    int width;
+  } cases[] = {
+      {"txDateFrom=2024-03-05", View::Report, 1000},    {"VIEW=JSON&WIDTH=640", View::Json, 640},
+      {"obj=A;B;N&VIEW=CHART&WIDTH=0", View::Chart, 0}, {"VIEW=CSV&WIDTH=50", View::Csv, 100},
+      {"VIEW=json&WIDTH=99999", View::Report, 4000},    {"VIEW=JSON&WIDTH=12px", View::Json, 1000},
+      {"XVIEW=JSON&WIDTH=-5", View::Report, 1000},      {"VIEW=CSV&VIEW=JSON", View::Csv, 1000},
+      {"WIDTH=0000000100&VIEW=JSON", View::Json, 1000},
+  };
+  for (const Case& c : cases) {
+    ReportRequest request = ParseReportRequest(c.text);
+    EXPECT_EQ(request.view, c.view) << c.text;
+    EXPECT_EQ(request.chartWidth, c.width) << c.text;
+  }
+}
+
 }  // namespace

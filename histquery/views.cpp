@@ -1,0 +1,223 @@
+#include "histquery/views.h"
+
+#include <cstring>
+#include <vector>
+
+#include "common/historystatement.h"
+#include "common/historystore.h"
+#include "common/textops.h"
+#include "histquery/chartseries.h"
+#include "histquery/page.h"
+#include "histquery/request.h"
+#include "histquery/selection.h"
+#include "histquery/statement.h"
+#include "histquery/viewtext.h"
+#include "histquery/viewtexts.h"
+#include "histquery/viewwriter.h"
+
+namespace {
+
+// Why a view shows nothing, in the view's own form: a tool reads the status,
+// a person the text.
+void PrintRefusal(FILE* out, View view, const char* status, const char* message) {
+  switch (view) {
+    case View::Json:
+      std::fprintf(out, kJsonErrorHeadFormat, status);
+      WriteJsonError(out, message);
+      return;
+    case View::Csv:
+      std::fprintf(out, kTextErrorHeadFormat, status);
+      WriteUtf8(out, message, std::strlen(message));
+      std::fputc('\n', out);
+      return;
+    default:
+      std::fprintf(out, kChartRefusalFormat, status, HtmlEscaped(message).c_str());
+      return;
+  }
+}
+
+bool SameText(const std::string& name, const char* text, size_t length) {
+  return text != nullptr && name.size() == length && std::memcmp(name.data(), text, length) == 0;
+}
+
+// The chart data being made: one series per chosen object, in the order of
+// the selection.
+struct ChartRun {
+  std::vector<std::string> names;  // as the statement compares them
+  std::vector<ChartObject> objects;
+};
+
+void ChartRow(void* context, const HistoryRow& row) {
+  ChartRun& run = *static_cast<ChartRun*>(context);
+  // An object chosen twice gets the row twice, as in the report.
+  for (size_t k = 0; k < run.names.size(); ++k) {
+    if (SameText(run.names[k], row.Text(1), row.Length(1)))
+      run.objects[k].series.Add(row.stamp, row.Text(3), row.Length(3));
+  }
+}
+
+// The download being written: its head goes out with the first row, or at
+// the end of a run without rows, so that a store that fails at once still
+// gets an error status.
+struct CsvRun {
+  FILE* out;
+  int32_t from;
+  int32_t to;
+  std::vector<std::string> names;
+  std::vector<std::string> labels;  // form-decoded, ISO-8859-15
+  bool headWritten = false;
+};
+
+void StartCsv(CsvRun& run) {
+  if (run.headWritten) return;
+  PrintCsvHead(run.out, run.from, run.to);
+  run.headWritten = true;
+}
+
+void CsvRow(void* context, const HistoryRow& row) {
+  CsvRun& run = *static_cast<CsvRun*>(context);
+  StartCsv(run);
+  const char* label = nullptr;
+  for (size_t k = 0; k < run.names.size() && label == nullptr; ++k) {
+    if (SameText(run.names[k], row.Text(1), row.Length(1))) label = run.labels[k].c_str();
+  }
+  WriteCsvRow(run.out, row.stamp, row.Text(1), label, row.Text(3), row.Text(4), row.Text(5));
+}
+
+Result<StoreOutcome> RunViewStatement(const std::string& storePath, const std::string& sql,
+                                      const StatementLimits& limits, HistoryRows rows) {
+  StatementGuard guard;
+  guard.limits = limits;
+  return RunHistoryStatement(storePath, sql, MissingStore::OnlyAbsent, rows,
+                             {SetUpConnection, &guard});
+}
+
+bool StoreFailed(StoreOutcome outcome) {
+  return outcome == StoreOutcome::OpenFailed || outcome == StoreOutcome::Failed;
+}
+
+void ShowChartData(FILE* out, const ReportState& state, const std::string& storePath,
+                   const StatementLimits& limits) {
+  const PeriodStamps& stamps = state.period.stamps;
+  int width = state.request.chartWidth;
+  ChartRun run;
+  run.names = ComparedNames(state);
+  // Every row: the bound of points is shared by the objects.
+  size_t rawLimit = kRawPointLimit / run.names.size();
+  for (size_t k = 0; k < run.names.size(); ++k) {
+    const SelectionEntry& entry = state.entries[k];
+    run.objects.push_back({run.names[k], FormDecoded(entry.label), entry.kind,
+                           ChartSeries(stamps.from, stamps.to, width, rawLimit)});
+  }
+  Result<StoreOutcome> ran = RunViewStatement(
+      storePath, ReportStatement(stamps.from, stamps.to, run.names), limits, {ChartRow, &run});
+  std::fputs(ran.message.c_str(), stderr);
+  // Nothing is written before the run has ended: a failed one never shows
+  // as a chart of fewer rows.
+  if (StoreFailed(ran.code)) {
+    PrintRefusal(out, View::Json, kStatusServerError, kViewStoreFailed);
+    return;
+  }
+  PrintJsonHead(out);
+  WriteChartJson(out, stamps.from, stamps.to, width, run.objects);
+}
+
+void ShowDownload(FILE* out, const ReportState& state, const std::string& storePath,
+                  const StatementLimits& limits) {
+  const PeriodStamps& stamps = state.period.stamps;
+  CsvRun run{out, stamps.from, stamps.to, ComparedNames(state), {}};
+  for (size_t k = 0; k < run.names.size(); ++k)
+    run.labels.push_back(FormDecoded(state.entries[k].label));
+  Result<StoreOutcome> ran = RunViewStatement(
+      storePath, ReportStatement(stamps.from, stamps.to, run.names), limits, {CsvRow, &run});
+  std::fputs(ran.message.c_str(), stderr);
+  if (!StoreFailed(ran.code)) {
+    StartCsv(run);
+    return;
+  }
+  if (!run.headWritten) {
+    PrintRefusal(out, View::Csv, kStatusServerError, kViewStoreFailed);
+    return;
+  }
+  // The head and rows are out: the last line tells the reader of the
+  // spreadsheet that rows are missing.
+  WriteUtf8(out, kCsvBrokenOff, std::strlen(kCsvBrokenOff));
+  std::fputs(kCsvLineEnd, out);
+}
+
+// Every byte but letters, digits and "-_.~" as %XX.
+std::string QueryEncoded(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+        (byte >= '0' && byte <= '9') || std::strchr("-_.~", c) != nullptr) {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0x0F];
+    }
+  }
+  return encoded;
+}
+
+// The message of a path that cannot be resolved, without the report's line
+// break.
+std::string PlainMessage(std::string message) {
+  ReplaceAll(message, "<br>", "");
+  return message;
+}
+
+}  // namespace
+
+std::string ViewSelectionQuery(const ReportState& state) {
+  const Period& period = state.period;
+  std::string query = "txDateFrom=" + QueryEncoded(TextPiece(period.from, 0, 10)) +
+                      "&txTimeFrom=" + QueryEncoded(TextPiece(period.from, 11, 8)) +
+                      "&txDateTo=" + QueryEncoded(TextPiece(period.to, 0, 10)) +
+                      "&txTimeTo=" + QueryEncoded(TextPiece(period.to, 11, 8));
+  for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
+    const SelectionEntry& entry = state.entries[k];
+    // The fields as the report compares and shows them, encoded anew: the
+    // next request decodes them to the same bytes.
+    query += "&obj=" + QueryEncoded(FormDecoded(entry.name)) + ";" +
+             QueryEncoded(FormDecoded(entry.label)) + ";" +
+             QueryEncoded(entry.kind != '\0' ? std::string(1, entry.kind) : "");
+  }
+  return query;
+}
+
+void ShowView(FILE* out, ReportState& state, const char* cfgPath, const StatementLimits& limits) {
+  View view = state.request.view;
+  // A view only reads: it never runs a free SQL text or a deletion.
+  if (state.request.mode != ReportMode::Objects) {
+    PrintRefusal(out, view, kStatusBadRequest, kViewObjectsOnly);
+    return;
+  }
+  TakeSelection(state);
+  if (!state.period.Usable()) {
+    PrintRefusal(out, view, kStatusBadRequest, kViewNoPeriod);
+    return;
+  }
+  if (state.entryCount == 0) {
+    PrintRefusal(out, view, kStatusBadRequest, kViewNoObject);
+    return;
+  }
+  if (view == View::Chart) {
+    // The page asks for its data itself.
+    PrintChartPage(out, ViewSelectionQuery(state));
+    return;
+  }
+  std::string storePath;
+  Result<bool> found = ResolveHistoryDb(cfgPath, storePath);
+  if (!found.code) {
+    PrintRefusal(out, view, kStatusServerError, PlainMessage(found.message).c_str());
+    return;
+  }
+  if (view == View::Json)
+    ShowChartData(out, state, storePath, limits);
+  else
+    ShowDownload(out, state, storePath, limits);
+}
