@@ -96,9 +96,12 @@ ReportRequest ParseReportRequest(const std::string& text) {
       {"VIEW=", &view, false},
       {"WIDTH=", &width, false},
   };
+  bool selectionItem = false;
   for (size_t begin = 0; begin <= text.size();) {
     size_t end = std::min(text.find('&', begin), text.size());
     std::string item = text.substr(begin, end - begin);
+    if (!item.empty() && !StartsWith(item, "VIEW=") && !StartsWith(item, "WIDTH="))
+      selectionItem = true;
     for (Key& key : keys) {
       if (key.seen || !StartsWith(item, key.name)) continue;
       key.seen = true;
@@ -120,6 +123,7 @@ ReportRequest ParseReportRequest(const std::string& text) {
   else if (view == "CSV")
     request.view = View::Csv;
   request.chartWidth = ChartWidth(width);
+  request.bareView = request.view != View::Report && !selectionItem;
   if (sql.size() >= kMinSqlText) {
     request.mode = ReportMode::Sql;
     request.sqlText = sql;

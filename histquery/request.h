@@ -48,6 +48,9 @@ struct ReportRequest {
   PeriodValues period;
   std::vector<std::string> objects;  // at most kMaxObjectNames
   View view = View::Report;
+  // A view asked for with no key but VIEW= and WIDTH=: it shows the last
+  // selection, as an empty request shows it.
+  bool bareView = false;
   // WIDTH=, the chart's width in pixel columns (ChartWidth).
   int chartWidth = 0;
 };
