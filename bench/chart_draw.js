@@ -42,7 +42,9 @@ async function main() {
   const reps = Number(repsText || 5);
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'chart_draw.'));
   const web = path.join(build, 'histquery', 'web');
-  for (const name of fs.readdirSync(web)) fs.copyFileSync(path.join(web, name), path.join(dir, name));
+  for (const name of fs.readdirSync(web)) {
+    if (/\.(js|css)$/.test(name)) fs.copyFileSync(path.join(web, name), path.join(dir, name));
+  }
   fs.copyFileSync(path.join(build, 'histquery', 'HistQuery-localcfg'), path.join(dir, 'HistQuery.ksq'));
   fs.writeFileSync(path.join(dir, 'HistPath.cfg'), path.resolve(history) + '\n');
   const port = await freePort();
@@ -74,7 +76,7 @@ async function main() {
           }
         };
         check();
-      }), null, { timeout: 60000 });
+      }));
       times.push(ms);
       console.log(`draw ${i + 1}: ${ms.toFixed(0)} ms`);
       await page.close();

@@ -757,13 +757,14 @@ class LighttpdTests(unittest.TestCase):
 
     def test_views_of_a_selection(self):
         con = sqlite3.connect(self.site.db)
-        # The recorder writes Latin-1 bytes as text.
+        # The recorder writes Latin-1 bytes as text; a row written late (a
+        # clock set back) stands out of time order in the table.
         con.executemany("insert into HISTORY values (?, cast(? as text), 'N', ?, cast(? as text), "
                         "cast(? as text), '')",
-                        [(stamp("2024-03-05 09:00:00"), latin("K\xdcCHE"), "-3.25",
-                          latin('er sagt "gut"'), latin("Sensor")),
-                         (stamp("2024-03-05 10:00:00"), latin("K\xdcCHE"), "21.5", latin("x;y"),
+                        [(stamp("2024-03-05 10:00:00"), latin("K\xdcCHE"), "21.5", latin("x;y"),
                           latin("Zentrale")),
+                         (stamp("2024-03-05 09:00:00"), latin("K\xdcCHE"), "-3.25",
+                          latin('er sagt "gut"'), latin("Sensor")),
                          (stamp("2024-03-05 11:00:00"), latin("K\xdcCHE"), "an", latin("=1+1"),
                           latin("Sch\xe4ltung"))])
         con.commit()
