@@ -95,8 +95,8 @@ bool SetUpChartConnection(sqlite3* connection, void* context) {
 
 // One run of the chart's statement, ordered or as the table holds the rows,
 // into fresh series.
-Result<StoreOutcome> RunChart(ChartRun& run, const ReportState& state,
-                              const std::string& storePath, bool ordered) {
+Result<StoreOutcome> RunChart(ChartRun& run, const ReportState& state, const std::string& storePath,
+                              bool ordered) {
   const PeriodStamps& stamps = state.period.stamps;
   int width = state.request.chartWidth;
   // Every row: the bound of points is shared by the objects.
