@@ -4,7 +4,7 @@ could run instead: the sqlite3 shell on the same statement, Python's
 xmlrpc.client on the same replies.
 
 Usage: bench.py [--build DIR] [--dir SCRATCH] [--rows 1000000,10000000]
-                [--reps 5] [--large 250,3000] [--only history|import]
+                [--reps 5] [--large 250,3000] [--only history|views|import]
                 [--json FILE]
 
 Every database goes to SCRATCH (default $BENCH_DIR or /tmp/bench), never into
@@ -12,7 +12,8 @@ the repository; a database already there with the same rows is reused. Each
 case runs the program and the shell alternately REPS times on the same file
 with the output to the same sink; the table shows the medians, the median of
 the per-repetition ratios with the lowest and highest beside it, and the peak
-resident memory as /usr/bin/time reports it (Maximum resident set size). All
+resident memory as /usr/bin/time reports it (Maximum resident set size).
+--only views runs the chart data and download cases alone. All
 servers listen on loopback addresses of this run (tests/testkit.py's
 loopback_address).
 Needs: a build of HistQuery-localcfg, HistSeries-localcfg and CcuDeviceImport
@@ -96,6 +97,47 @@ def report_cases():
     ]
 
 
+def view_cases():
+    """(name, query string, the shell's statement, whether both write to a file).
+
+    The chart data against the shell counting the same rows (the decimation
+    may add at most a tenth to the scan); the download against the shell
+    writing the same rows as CSV into the same kind of file."""
+    # The where of the views' statement: the objects as one "in" list.
+    where = "where %s and State <> \"X\" and ObjName in (%s)"
+    year_one = where % (period(*YEAR), "'%s'" % TWO[0][0])
+    month_two = where % (period(*MONTH), ",".join("'%s'" % o[0] for o in TWO))
+    return [
+        ("json 1 object, year, width 1000",
+         "VIEW=JSON&WIDTH=1000&" + request_period(*YEAR) + obj_keys(TWO[:1]),
+         "select count(*) from HISTORY " + year_one, False),
+        ("csv 2 objects, month", "VIEW=CSV&" + request_period(*MONTH) + obj_keys(TWO),
+         "select * from HISTORY " + month_two + " order by TimeStamp", True),
+    ]
+
+
+def check_view(histquery, work, query, db, statement, case):
+    """The rows the view took, checked against the shell's."""
+    env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=query)
+    out = subprocess.run([histquery], cwd=work, env=env, stdout=subprocess.PIPE).stdout
+    body = out.split(b"\n\n", 1)[1]
+    if query.startswith("VIEW=JSON"):
+        data = json.loads(body)
+        taken = sum(o["stats"]["count"] for o in data["objects"])
+        points = max(len(o["points"]) for o in data["objects"])
+        expected = int(subprocess.run(shell(db, statement), stdout=subprocess.PIPE,
+                                      env=ENV).stdout)
+        if points > 4 * data["width"]:
+            sys.exit("%s: %d points for width %d" % (case, points, data["width"]))
+    else:
+        taken = body.count(b"\r\n") - 1
+        expected = subprocess.run(shell(db, statement), stdout=subprocess.PIPE,
+                                  env=ENV).stdout.count(b"\n")
+    if taken != expected:
+        sys.exit("%s: the view took %d rows, the shell %d" % (case, taken, expected))
+    return taken
+
+
 def delete_case():
     return ("deletion 2 objects, week", "ACTION=DEL&" + request_period(*WEEK) + obj_keys(TWO),
             "delete from HISTORY where %s and %s" % (
@@ -130,6 +172,10 @@ def timed(argv, cwd, env=None, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNU
 
 def shell(db, statement):
     return ["sqlite3", "-batch", "-init", "/dev/null", db, statement]
+
+
+def shell_csv(db, statement):
+    return ["sqlite3", "-batch", "-init", "/dev/null", "-csv", db, statement]
 
 
 class Result:
@@ -223,7 +269,7 @@ def bench_history(args, histquery, histseries, results, notes):
             db = os.path.join(folder, "history.db")
             group = "%s rows, %s" % (human(rows), "indexed" if indexed else "no index")
             work = workdir(args.dir, folder)
-            for case, query, statement in report_cases():
+            for case, query, statement in report_cases() if args.only != "views" else []:
                 shown = check_report(histquery, work, query, db, statement, case)
                 notes.append("%s / %s: %d rows shown" % (group, case, shown))
                 env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=query)
@@ -232,6 +278,27 @@ def bench_history(args, histquery, histseries, results, notes):
                                     lambda: timed(shell(db, statement), work)).summary())
                 print(format_row(results[-1]), flush=True)
 
+            for case, query, statement, to_file in view_cases():
+                taken = check_view(histquery, work, query, db, statement, case)
+                notes.append("%s / %s: %d rows" % (group, case, taken))
+                env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=query)
+                sink = os.path.join(work, "view.out") if to_file else os.devnull
+
+                def run_view():
+                    with open(sink, "wb") as out:
+                        return timed([histquery], work, env, stdout=out)
+
+                def run_shell_view():
+                    with open(sink, "wb") as out:
+                        return timed(shell_csv(db, statement) if to_file else shell(db, statement),
+                                     work, stdout=out)
+                results.append(pair(Result(group, case), args.reps, run_view,
+                                    run_shell_view).summary())
+                print(format_row(results[-1]), flush=True)
+
+            if args.only == "views":
+                shutil.rmtree(work)
+                continue
             case, query, statement = delete_case()
             copy_dir = os.path.join(args.dir, "deletion")
             os.makedirs(copy_dir, exist_ok=True)
@@ -403,7 +470,7 @@ def main():
     parser.add_argument("--rows", default="1000000,10000000")
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--large", default="250,3000")
-    parser.add_argument("--only", choices=["history", "import"])
+    parser.add_argument("--only", choices=["history", "views", "import"])
     parser.add_argument("--json")
     args = parser.parse_args()
     args.rows = [int(r) for r in args.rows.split(",") if r]
@@ -419,7 +486,7 @@ def main():
     deviceimport = os.path.join(args.build, "ccudeviceimport", "CcuDeviceImport")
     results, notes = [], []
     print(HEADER, flush=True)
-    if args.only in (None, "history"):
+    if args.only in (None, "history", "views"):
         bench_history(args, histquery, histseries, results, notes)
     if args.only in (None, "import"):
         bench_import(args, deviceimport, results, notes)

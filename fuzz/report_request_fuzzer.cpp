@@ -19,6 +19,7 @@
 #include "histquery/request.h"
 #include "histquery/selection.h"
 #include "histquery/statement.h"
+#include "histquery/views.h"
 
 namespace {
 
@@ -120,6 +121,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LeavePrivateDirectory();
   Require(state.entryCount >= 0 && state.entryCount <= kMaxObjectNames,
           "TakeSelection: too many entries");
+
+  // The chart page puts the selection into an attribute, a script and an
+  // address as it stands.
+  Require(ViewSelectionQuery(state).find_first_not_of(
+              "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_.~%&=;") ==
+              std::string::npos,
+          "ViewSelectionQuery: a byte that needs escaping");
 
   std::string loaded = SelectionFileToLoad(state.request);
   Require(loaded.find('/') == std::string::npos && (loaded.empty() || loaded[0] != '.'),

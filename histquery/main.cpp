@@ -3,14 +3,17 @@
 // Usage: started by the web server as HistQuery.ksq, once per request, with
 // REQUEST_METHOD GET (request in QUERY_STRING) or POST (CONTENT_LENGTH bytes
 // on standard input). Request keys: SQL=, DFW=, txDateFrom=, txTimeFrom=,
-// txDateTo=, txTimeTo=, obj= (repeated, name;label;kind), ACTION=DEL.
+// txDateTo=, txTimeTo=, obj= (repeated, name;label;kind), ACTION=DEL;
+// VIEW=JSON|CHART|CSV with WIDTH= asks for the chart data, the chart page or
+// the download of the same selection instead of the report.
 //
 // Reads: the request; HistPath.cfg (its first line names the directory of
 // history.db); history.db, table HISTORY; the selection file histobj.dat (for
 // an empty request) or the one named by DFW= in the working directory;
 // HistHosts.cfg beside the program (host names besides IP addresses,
 // localhost and the machine's own name that the report answers to).
-// Writes: one ISO-8859-15 HTML page to standard output; histobj.dat or
+// Writes: one ISO-8859-15 HTML page (or a view: UTF-8 JSON or CSV, or the
+// chart page) to standard output; for a report, histobj.dat or
 // histsql.dat (the last selection) in the working directory; deletes the
 // chosen objects' rows of the period from HISTORY after ACTION=DEL.
 // Errors of SQLite go to standard error as well.
@@ -31,6 +34,7 @@
 #include "histquery/selection.h"
 #include "histquery/sqllimits.h"
 #include "histquery/statement.h"
+#include "histquery/views.h"
 
 namespace {
 
@@ -82,6 +86,12 @@ int main() {
   // A deletion or a free SQL text that is not shown to come from our own page
   // runs not at all, and leaves no trace.
   report.refused = ChangesHistory(report.request.mode) && !FromOwnPage(CgiRequestOrigin());
+  // The chart, its data and the download only read: they answer in their own
+  // form and end the run.
+  if (report.request.view != View::Report) {
+    ShowView(stdout, report, HISTPATH_CFG, RunLimits());
+    return kExitOk;
+  }
   PrintPageHead(stdout);
   TakeSelection(report);
   PrintModeHeader(stdout, report);

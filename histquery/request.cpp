@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/textops.h"
+#include "histquery/chartseries.h"
 
 std::string ReadRequest() {
   const char* method = std::getenv("REQUEST_METHOD");
@@ -78,6 +79,8 @@ ReportRequest ParseReportRequest(const std::string& text) {
   request.text = text;
   std::string sql;
   std::string action;
+  std::string view;
+  std::string width;
   struct Key {
     const char* name;
     std::string* value;
@@ -90,10 +93,15 @@ ReportRequest ParseReportRequest(const std::string& text) {
       {"txTimeFrom=", &request.period.timeFrom, false},
       {"txDateTo=", &request.period.dateTo, false},
       {"txTimeTo=", &request.period.timeTo, false},
+      {"VIEW=", &view, false},
+      {"WIDTH=", &width, false},
   };
+  bool selectionItem = false;
   for (size_t begin = 0; begin <= text.size();) {
     size_t end = std::min(text.find('&', begin), text.size());
     std::string item = text.substr(begin, end - begin);
+    if (!item.empty() && !StartsWith(item, "VIEW=") && !StartsWith(item, "WIDTH="))
+      selectionItem = true;
     for (Key& key : keys) {
       if (key.seen || !StartsWith(item, key.name)) continue;
       key.seen = true;
@@ -108,6 +116,14 @@ ReportRequest ParseReportRequest(const std::string& text) {
   for (std::string* value : {&request.period.dateFrom, &request.period.timeFrom,
                              &request.period.dateTo, &request.period.timeTo})
     *value = FieldsDecoded(*value);
+  if (view == "JSON")
+    request.view = View::Json;
+  else if (view == "CHART")
+    request.view = View::Chart;
+  else if (view == "CSV")
+    request.view = View::Csv;
+  request.chartWidth = ChartWidth(width);
+  request.bareView = request.view != View::Report && !selectionItem;
   if (sql.size() >= kMinSqlText) {
     request.mode = ReportMode::Sql;
     request.sqlText = sql;
@@ -116,6 +132,15 @@ ReportRequest ParseReportRequest(const std::string& text) {
     request.mode = ReportMode::Deletion;
   }
   return request;
+}
+
+int ChartWidth(const std::string& value) {
+  if (value.empty() || value.size() > 9 ||
+      value.find_first_not_of("0123456789") != std::string::npos)
+    return kChartWidthDefault;
+  int width = std::stoi(value);
+  if (width == 0) return 0;
+  return std::clamp(width, kChartWidthMin, kChartWidthMax);
 }
 
 bool ChangesHistory(ReportMode mode) {

@@ -1,6 +1,6 @@
 // Taking the request from the CGI environment, and reading it once into the
 // values of its keys: SQL=, DFW=, txDateFrom=, txTimeFrom=, txDateTo=,
-// txTimeTo=, obj= (repeated), ACTION=. Every later step reads those values;
+// txTimeTo=, obj= (repeated), ACTION=, VIEW=, WIDTH=. Every later step reads those values;
 // none looks into the request text again, except where the text is repeated
 // byte for byte (the delete link).
 #pragma once
@@ -23,6 +23,16 @@ enum class ReportMode {
   Sql,       // runs a free SQL text over the period
 };
 
+// How the selection is shown: the report page, or one of the views beside it
+// (VIEW=JSON, VIEW=CHART, VIEW=CSV, in capitals as the links write them; any
+// other value is the report).
+enum class View {
+  Report,
+  Json,   // the chart data
+  Chart,  // the chart page
+  Csv,    // every row, for a spreadsheet
+};
+
 // A request, read once. A key's value is that of its first item ("key=..."
 // at the start of the text or right behind an "&"), undecoded unless said.
 struct ReportRequest {
@@ -37,9 +47,21 @@ struct ReportRequest {
   // ("xobj=A" gives A); its value is what follows the first one.
   PeriodValues period;
   std::vector<std::string> objects;  // at most kMaxObjectNames
+  View view = View::Report;
+  // A view asked for with no key but VIEW= and WIDTH=: it shows the last
+  // selection, as an empty request shows it.
+  bool bareView = false;
+  // WIDTH=, the chart's width in pixel columns (ChartWidth).
+  int chartWidth = 0;
 };
 
 ReportRequest ParseReportRequest(const std::string& text);
+
+// The chart width a WIDTH= value asks for: kChartWidthDefault when it is
+// missing or not only digits, 0 (every row) for 0, else the nearest of
+// kChartWidthMin..kChartWidthMax. A tool that asked too much learns the width
+// taken from the answer's "width".
+int ChartWidth(const std::string& value);
 
 // Whether a run of that mode may change the history: a deletion, or a free
 // SQL text (it may write).

@@ -19,8 +19,10 @@ void TakeSelection(ReportState& state) {
   PeriodValues filePeriod = LoadSelectionFile(state, SelectionFileToLoad(request));
   RequestPeriod sent = ReadRequestPeriod(request.period);
   if (!request.text.empty()) {
-    // The request's entries replace the file's, also by none.
-    if (request.mode != ReportMode::Sql) {
+    // The request's entries replace the file's, also by none; a view keeps
+    // the file's when the request names none, as it has no use without.
+    bool keepFileEntries = request.view != View::Report && request.objects.empty();
+    if (request.mode != ReportMode::Sql && !keepFileEntries) {
       state.entryCount = 0;
       for (const std::string& object : request.objects)
         state.entries[state.entryCount++] = ParseSelectionEntry(object);
@@ -29,7 +31,9 @@ void TakeSelection(ReportState& state) {
     // a writable working directory the report still runs, unsaved. A last
     // selection lost with the power costs only its choice again: the file is
     // not synced, and a report never waits for the SD card.
-    if (!state.refused)
+    // A view only reads the selection: a chart or a download in another tab
+    // must not change what the report and the selection page show next.
+    if (!state.refused && request.view == View::Report)
       ReplaceFileContent(request.mode == ReportMode::Sql ? kSqlSelectionFile : kObjectSelectionFile,
                          SelectionFileContent(request, sent), Durability::Unsynced);
   }
@@ -57,7 +61,7 @@ std::string SelectionAsRequest(const ReportState& state) {
 }
 
 std::string SelectionFileToLoad(const ReportRequest& request) {
-  if (request.text.empty()) return kObjectSelectionFile;
+  if (request.text.empty() || request.bareView) return kObjectSelectionFile;
   const std::string& name = request.selectionFile;
   // The request names a file of the working directory, nothing elsewhere.
   if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos) return "";

@@ -16,8 +16,8 @@ constexpr const char kSqlSelectionFile[] = "histsql.dat";
 void TakeSelection(ReportState& state);
 
 // The selection file a request asks to load first: histobj.dat for an empty
-// request, else the DFW value when it is a plain file name in the working
-// directory; empty when nothing is to be loaded.
+// request or a bare view (VIEW= and WIDTH= alone), else the DFW value when it is a plain file name
+// in the working directory; empty when nothing is to be loaded.
 std::string SelectionFileToLoad(const ReportRequest& request);
 
 // Up to 8 entries of a selection file into `state`; returns the file's

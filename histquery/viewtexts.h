@@ -3,15 +3,41 @@
 // data and the download are UTF-8.
 #pragma once
 
-// Request keys of the views.
-constexpr const char kViewKey[] = "VIEW=";
-constexpr const char kWidthKey[] = "WIDTH=";
-
 // The chart data.
 constexpr const char kJsonHead[] =
     "Content-Type: application/json\n"
     "X-Content-Type-Options: nosniff\n"
     "\n";
+
+// A view's refusals and failures carry an HTTP status, so that a tool need
+// not read the text to know there is no data.
+constexpr const char kStatusBadRequest[] = "400 Bad Request";
+constexpr const char kStatusServerError[] = "500 Internal Server Error";
+
+// Their messages (ISO-8859-15 here, converted for the UTF-8 views).
+constexpr const char kViewObjectsOnly[] =
+    "Diagramm und Download gibt es nur f\xFCr eine Auswahl von Objekten, nicht mit SQL= oder "
+    "ACTION=DEL";
+constexpr const char kViewNoPeriod[] = "Es wurde kein Zeitraum ausgew\xE4hlt";
+constexpr const char kViewNoObject[] = "Es wurde kein Objekt ausgew\xE4hlt";
+constexpr const char kViewStoreFailed[] = "Fehler bei der Datenbankabfrage";
+
+// The head of the chart data's error object (the status in the slot).
+constexpr const char kJsonErrorHeadFormat[] =
+    "Status: %s\n"
+    "Content-Type: application/json\n"
+    "X-Content-Type-Options: nosniff\n"
+    "\n";
+
+// The head of a download that cannot be made: a plain UTF-8 text follows.
+constexpr const char kTextErrorHeadFormat[] =
+    "Status: %s\n"
+    "Content-Type: text/plain; charset=utf-8\n"
+    "X-Content-Type-Options: nosniff\n"
+    "\n";
+
+// The last line of a download whose statement failed after rows were out.
+constexpr const char kCsvBrokenOff[] = "Fehler: Die Datenbankabfrage brach ab, es fehlen Zeilen";
 
 // The download: header, byte-order mark (so that a spreadsheet reads UTF-8)
 // and the head line. The file name's slots take the period's ends as
@@ -55,4 +81,25 @@ constexpr const char kChartPageFormat[] =
     "<button type=\"button\" onclick=\"window.location.href = "
     "'servmain.ksq?HTM=histobj.cls'\">Historyauswahl</button>\n"
     "<script src='uPlot.iife.min.js'></script><script src='histchart.js'></script>\n"
+    "</body></html>\n";
+
+// The chart page's place when there is nothing to draw: the status, then
+// the message (HTML-escaped).
+constexpr const char kChartRefusalFormat[] =
+    "Status: %s\n"
+    "Content-type: text/html; charset=iso-8859-15\n"
+    "\n"
+    "<!DOCTYPE HTML>\n"
+    "<html><head><title>History-Diagramm</title>\n"
+    "<meta name='viewport' content='width=device-width, initial-scale=1.0'>\n"
+    "<meta charset='iso-8859-15'>\n"
+    "<link rel='stylesheet' href='histchart.css'>\n"
+    "</head>\n"
+    "<body>\n"
+    "<img src='favicon.ico' class='histchart-icon' alt=''>\n"
+    "<h1>History-Diagramm</h1>\n"
+    "<p><b>%s</b></p>\n"
+    "<button type=\"button\" onclick=\"window.location.href = 'MainMenu.htm'\">Home</button>\n"
+    "<button type=\"button\" onclick=\"window.location.href = "
+    "'servmain.ksq?HTM=histobj.cls'\">Historyauswahl</button>\n"
     "</body></html>\n";

@@ -87,25 +87,6 @@ std::string FileNameTime(int32_t time) {
 
 }  // namespace
 
-View RequestedView(const std::string& request) {
-  std::string view = GetKeyValue(kViewKey, request, '&');
-  if (view == "JSON") return View::Json;
-  if (view == "CHART") return View::Chart;
-  if (view == "CSV") return View::Csv;
-  return View::Report;
-}
-
-int RequestedChartWidth(const std::string& request) {
-  std::string width = GetKeyValue(kWidthKey, request, '&');
-  if (width.empty() || width.size() > 9 ||
-      width.find_first_not_of("0123456789") != std::string::npos) {
-    return kChartWidthDefault;
-  }
-  int value = std::stoi(width);
-  if (value == 0) return 0;
-  return std::clamp(value, kChartWidthMin, kChartWidthMax);
-}
-
 void PrintJsonHead(FILE* out) {
   std::fputs(kJsonHead, out);
 }

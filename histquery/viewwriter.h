@@ -24,22 +24,6 @@
 
 #include "histquery/chartseries.h"
 
-enum class View {
-  Report,  // no VIEW= (or an unknown one): the report page
-  Json,
-  Chart,
-  Csv,
-};
-
-// The view that `request` asks for: "VIEW=JSON", "VIEW=CHART" or "VIEW=CSV",
-// in capitals as the links write them.
-View RequestedView(const std::string& request);
-
-// The chart width that `request` asks for with WIDTH=: kChartWidthDefault
-// when it has none (or not only digits), 0 for 0, else clamped to
-// kChartWidthMin..kChartWidthMax.
-int RequestedChartWidth(const std::string& request);
-
 // One object of the chart data: its name as the statement compares it
 // (upper-cased), its label, its kind letter and its series.
 struct ChartObject {

@@ -3,6 +3,7 @@ behind a real lighttpd) against real SQLite files in a temporary directory.
 
 Finds its programs with tests/testkit.py's program(); sets TZ=Europe/Berlin.
 """
+import json
 import os
 import re
 import resource
@@ -743,6 +744,115 @@ class LighttpdTests(unittest.TestCase):
         self.assertEqual(len(self.site.rows()), 3)
         self.assertEqual(self.get("HistQuery.ksq?" + request),
                          latin((HEAD + OBJ_BUTTON + NO_DATA + END).split("\n\n", 1)[1]))
+
+    def fetch(self, path):
+        """Status, headers and body of any answer."""
+        url = "http://127.0.0.1:%d/%s" % (self.port, path)
+        try:
+            with urllib.request.urlopen(url, timeout=30) as response:
+                return response.status, response.headers, response.read()
+        except urllib.error.HTTPError as error:
+            with error:
+                return error.code, error.headers, error.read()
+
+    def test_views_of_a_selection(self):
+        con = sqlite3.connect(self.site.db)
+        # The recorder writes Latin-1 bytes as text; a row written late (a
+        # clock set back) stands out of time order in the table.
+        con.executemany("insert into HISTORY values (?, cast(? as text), 'N', ?, cast(? as text), "
+                        "cast(? as text), '')",
+                        [(stamp("2024-03-05 10:00:00"), latin("K\xdcCHE"), "21.5", latin("x;y"),
+                          latin("Zentrale")),
+                         (stamp("2024-03-05 09:00:00"), latin("K\xdcCHE"), "-3.25",
+                          latin('er sagt "gut"'), latin("Sensor")),
+                         (stamp("2024-03-05 11:00:00"), latin("K\xdcCHE"), "an", latin("=1+1"),
+                          latin("Sch\xe4ltung"))])
+        con.commit()
+        con.close()
+        selection = ("txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05"
+                     "&txTimeTo=23%3A59&obj=Licht1%3BK%FCche+Licht%3BC"
+                     "&obj=K%FCche%3BK%FChlschrank+%22A%22%3BN")
+        before = testkit.read(self.site.db)
+
+        status, headers, body = self.fetch("HistQuery.ksq?VIEW=CSV&" + selection)
+        self.assertEqual((status, headers["Content-Type"], headers["Content-Disposition"]),
+                         (200, "text/csv; charset=utf-8", 'attachment; filename="Historie_'
+                          '2024-03-05_073000_2024-03-05_235900.csv"'))
+        fridge = '"K\u00fchlschrank ""A"""'
+        self.assertEqual(body, (
+            "\ufeffZeit;Objekt;Bezeichnung;Wert;Werttext;Quelle\r\n"
+            "05.03.2024 07:30:00;LICHT1;K\u00fcche Licht;1;1;Taster\r\n"
+            '05.03.2024 09:00:00;K\u00dcCHE;%s;-3,25;"er sagt ""gut""";Sensor\r\n'
+            '05.03.2024 10:00:00;K\u00dcCHE;%s;21,5;"x;y";Zentrale\r\n'
+            "05.03.2024 11:00:00;K\u00dcCHE;%s;an;'=1+1;Sch\u00e4ltung\r\n"
+            "05.03.2024 12:15:30;LICHT1;K\u00fcche Licht;0;aus;Programm\r\n"
+            "05.03.2024 23:59:00;LICHT1;K\u00fcche Licht;1;an;Taster\r\n"
+            % (fridge, fridge, fridge)).encode("utf-8"))
+
+        status, headers, body = self.fetch("HistQuery.ksq?VIEW=JSON&" + selection)
+        self.assertEqual((status, headers["Content-Type"]), (200, "application/json"))
+        t = stamp
+        light_mean = (t("2024-03-05 12:15:30") - t("2024-03-05 07:30:00")) / (
+            t("2024-03-05 23:59:00") - t("2024-03-05 07:30:00"))
+        self.assertEqual(json.loads(body.decode("utf-8")), {
+            "from": t("2024-03-05 07:30:00"), "to": t("2024-03-05 23:59:00"), "width": 1000,
+            "objects": [
+                {"name": "LICHT1", "label": "K\u00fcche Licht", "kind": "C",
+                 "points": [[t("2024-03-05 07:30:00"), 1], [t("2024-03-05 12:15:30"), 0],
+                            [t("2024-03-05 23:59:00"), 1]],
+                 "stats": {"count": 3, "first": t("2024-03-05 07:30:00"),
+                           "last": t("2024-03-05 23:59:00"), "min": 0,
+                           "minTime": t("2024-03-05 12:15:30"), "max": 1,
+                           "maxTime": t("2024-03-05 07:30:00"), "mean": light_mean,
+                           "lastValue": 1}},
+                {"name": "K\u00dcCHE", "label": 'K\u00fchlschrank "A"', "kind": "N",
+                 "points": [[t("2024-03-05 09:00:00"), -3.25], [t("2024-03-05 10:00:00"), 21.5],
+                            [t("2024-03-05 11:00:00"), None]],
+                 "stats": {"count": 3, "first": t("2024-03-05 09:00:00"),
+                           "last": t("2024-03-05 11:00:00"), "min": -3.25,
+                           "minTime": t("2024-03-05 09:00:00"), "max": 21.5,
+                           "maxTime": t("2024-03-05 10:00:00"), "mean": 9.125,
+                           "lastValue": None}}]})
+
+        # The chart page carries the selection it took, also one of a
+        # selection file, for its links and its data requests.
+        with open(os.path.join(self.site.dir, "histobj.dat"), "wb") as f:
+            f.write(latin(SAVED))
+        for query in ("VIEW=CHART&DFW=histobj.dat", "VIEW=CHART&WIDTH=500"):
+            with self.subTest(query=query):
+                status, headers, body = self.fetch("HistQuery.ksq?" + query)
+                self.assertEqual((status, headers["Content-Type"]),
+                                 (200, "text/html; charset=iso-8859-15"))
+                self.assertIn(b"<main id='histchart' data-query='" + latin(SAVED_LINK) + b"'>",
+                              body)
+                self.assertIn(b"<script src='uPlot.iife.min.js'></script>", body)
+
+        # Refusals, in each view's form; none of them runs anything.
+        no_period = "Es wurde kein Zeitraum ausgew\xe4hlt"
+        not_objects = ("Diagramm und Download gibt es nur f\xfcr eine Auswahl von Objekten, "
+                       "nicht mit SQL= oder ACTION=DEL")
+        refusals = [
+            ("VIEW=JSON&obj=Licht1", "application/json",
+             json.dumps({"error": no_period}, ensure_ascii=False, separators=(",", ":")).encode("utf-8") + b"\n"),
+            ("VIEW=CSV&obj=Licht1&txDateFrom=2024-03-06&txTimeFrom=00%3A00"
+             "&txDateTo=2024-03-05&txTimeTo=00%3A00", "text/plain; charset=utf-8",
+             (no_period + "\n").encode("utf-8")),
+            ("VIEW=CHART&obj=Licht1", "text/html; charset=iso-8859-15",
+             latin("<p><b>" + no_period + "</b></p>")),
+            ("VIEW=JSON&ACTION=DEL&" + selection, "application/json",
+             json.dumps({"error": not_objects}, ensure_ascii=False, separators=(",", ":")).encode("utf-8") + b"\n"),
+            ("VIEW=CSV&SQL=delete+from+HISTORY&" + PERIOD, "text/plain; charset=utf-8",
+             (not_objects + "\n").encode("utf-8")),
+        ]
+        for query, content_type, message in refusals:
+            with self.subTest(query=query):
+                status, headers, body = self.fetch("HistQuery.ksq?" + query)
+                self.assertEqual((status, headers["Content-Type"]), (400, content_type))
+                self.assertIn(message, body)
+        # Views only read: the history and the selection file stay as they were.
+        self.assertEqual(testkit.read(self.site.db), before)
+        self.assertEqual(self.site.file("histobj.dat"), latin(SAVED))
+        self.assertEqual(self.site.file("histsql.dat"), None)
 
 
 if __name__ == "__main__":

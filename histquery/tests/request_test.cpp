@@ -159,4 +159,29 @@ TEST(ParseReportRequest, ValuesOfTheFirstItems) {
   }
 }
 
+TEST(ParseReportRequest, ViewAndChartWidth) {
+  struct Case {
+    const char* text;
+    View view;
+    int width;
+    bool bare;
+  } cases[] = {
+      {"txDateFrom=2024-03-05", View::Report, 1000, false},
+      {"VIEW=JSON&WIDTH=640", View::Json, 640, true},
+      {"obj=A;B;N&VIEW=CHART&WIDTH=0", View::Chart, 0, false},
+      {"VIEW=CSV&WIDTH=50&", View::Csv, 100, true},
+      {"VIEW=json&WIDTH=99999", View::Report, 4000, false},
+      {"VIEW=JSON&WIDTH=12px&DFW=", View::Json, 1000, false},
+      {"XVIEW=JSON&WIDTH=-5", View::Report, 1000, false},
+      {"VIEW=CSV&VIEW=JSON", View::Csv, 1000, true},
+      {"WIDTH=0000000100&VIEW=JSON", View::Json, 1000, true},
+  };
+  for (const Case& c : cases) {
+    ReportRequest request = ParseReportRequest(c.text);
+    EXPECT_EQ(request.view, c.view) << c.text;
+    EXPECT_EQ(request.chartWidth, c.width) << c.text;
+    EXPECT_EQ(request.bareView, c.bare) << c.text;
+  }
+}
+
 }  // namespace

@@ -189,23 +189,7 @@ TEST(ViewWriter, DownloadBytes) {
             "05.03.2024 07:30:03;NOTIZ;Notiz;\"Zeile 1\nZeile 2\";;CCU\r\n");
 }
 
-TEST(ViewWriter, RequestKeysAndPage) {
-  struct Case {
-    const char* request;
-    View view;
-    int width;
-  };
-  const Case cases[] = {
-      {"txDateFrom=2024-03-05", View::Report, 1000},    {"VIEW=JSON&WIDTH=640", View::Json, 640},
-      {"obj=A;B;N&VIEW=CHART&WIDTH=0", View::Chart, 0}, {"VIEW=CSV&WIDTH=50", View::Csv, 100},
-      {"VIEW=json&WIDTH=99999", View::Report, 4000},    {"VIEW=JSON&WIDTH=12px", View::Json, 1000},
-      {"XVIEW=JSON&WIDTH=-5", View::Report, 1000},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(RequestedView(c.request), c.view) << c.request;
-    EXPECT_EQ(RequestedChartWidth(c.request), c.width) << c.request;
-  }
-
+TEST(ViewWriter, ChartPage) {
   std::string query = "txDateFrom=2024-03-05&txTimeFrom=00%3A00%3A00&obj=A;K%FCche;N";
   std::string page = Written([&](FILE* out) { PrintChartPage(out, query); });
   EXPECT_EQ(page.rfind("Content-type: text/html; charset=iso-8859-15\n\n<!DOCTYPE HTML>\n", 0), 0u);

@@ -40,6 +40,8 @@
   const PERIOD_KEYS = ['txDateFrom', 'txTimeFrom', 'txDateTo', 'txTimeTo', 'VIEW', 'WIDTH'];
   const WIDTH_MIN = 100;
   const WIDTH_MAX = 4000;
+  const AXIS_WIDTH = 64;     // the value axis, left of the plot
+  const PADDING_RIGHT = 16;
   const COLORS = ['#1f5fbf', '#d62728', '#2ca02c', '#ff7f0e', '#9467bd', '#8c564b', '#e377c2',
                   '#17becf'];
   const NONE = '\u2013';
@@ -178,14 +180,14 @@
     return {
       width: size.width,
       height: size.height,
-      padding: [12, 16, 0, 0],
+      padding: [12, PADDING_RIGHT, 0, 0],
       tzDate: wallClock,
       fmtDate: (template) => uPlot.fmtDate(template, NAMES),
       scales: {x: {time: true, range: () => (view ? [view.from, view.to + 1] : [0, 1])}},
       series: [{label: 'Zeit', value: (u, t) => (t == null ? NONE : timeText(t))}].concat(series),
       axes: [
         {values: TIME_TICKS, size: 50},
-        {size: 64, values: (u, splits) => splits.map((v) => numberText(v, 6))},
+        {size: AXIS_WIDTH, values: (u, splits) => splits.map((v) => numberText(v, 6))},
       ],
       cursor: {
         drag: {x: true, y: false, setScale: false},
@@ -196,13 +198,12 @@
     };
   }
 
+  // The plot's width in device pixels: the chart's own once it exists, else
+  // the page's width less the fixed value axis and right padding (no chart is
+  // made just to measure it, which would hold back the data request).
   function plotWidth() {
-    let width = chart ? chart.bbox.width : 0;
-    if (!chart) {
-      const probe = new uPlot(options([]), [[]], plotBox);
-      width = probe.bbox.width;
-      probe.destroy();
-    }
+    const width = chart ? chart.bbox.width :
+      (plotSize().width - AXIS_WIDTH - PADDING_RIGHT) * (window.devicePixelRatio || 1);
     return Math.max(WIDTH_MIN, Math.min(WIDTH_MAX, Math.round(width)));
   }
 

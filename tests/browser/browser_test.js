@@ -9,7 +9,8 @@
 // Sec-Fetch-* headers, and a foreign page (evil.test) can strip its Referer.
 //
 // Environment: HISTQUERY_BIN (the HistQuery-localcfg program, or the script
-// that runs it), SCREENSHOT_DIR (where the PNGs go); optional CHROMIUM
+// that runs it), HISTQUERY_WEB (the built histquery/web folder with the chart
+// page's files), SCREENSHOT_DIR (where the PNGs go); optional CHROMIUM
 // (default /usr/bin/chromium), LIGHTTPD, SQLITE3 and TIMEOUT (found on the PATH or in
 // /usr/sbin otherwise), KEEP_TMP=1 to keep the temporary directory.
 // Prints one line per case and "N passed, N failed"; exit status 0 only when
@@ -208,6 +209,14 @@ function buildSite(program) {
   fs.copyFileSync(program, path.join(dir, 'HistQuery.ksq'));
   fs.chmodSync(path.join(dir, 'HistQuery.ksq'), 0o755);
   fs.writeFileSync(path.join(dir, 'auswahl.html'), Buffer.from(SELECTION_PAGE, 'latin1'));
+  // The chart page's files, served beside the program as the add-on ships them.
+  const web = process.env.HISTQUERY_WEB;
+  if (!web || !fs.existsSync(path.join(web, 'uPlot.iife.min.js'))) {
+    fail('HISTQUERY_WEB must name the built histquery/web folder');
+  }
+  for (const name of fs.readdirSync(web)) {
+    if (/\.(js|css)$/.test(name)) fs.copyFileSync(path.join(web, name), path.join(dir, name));
+  }
   if (process.geteuid() === 0) {
     // lighttpd started by root serves as nobody, who must write the
     // selection files and the database (and its journal beside it).
@@ -225,7 +234,8 @@ function lighttpdConfig(dir, port) {
       'server.bind = "127.0.0.1"\n' +
       `server.port = ${port}\n` +
       `server.errorlog = "${dir}/error.log"\n` +
-      'mimetype.assign = (".html" => "text/html")\n' +
+      'mimetype.assign = (".html" => "text/html", ".js" => "text/javascript", ' +
+      '".css" => "text/css")\n' +
       'cgi.assign = (".ksq" => "")\n' +
       'setenv.set-environment = ("TZ" => "Europe/Berlin")\n' +
       // The delete link repeats the request as sent, Latin-1 codes such as
@@ -475,7 +485,75 @@ const UMLAUT_DAY = "select TimeStamp, ObjName, State from HISTORY where TimeStam
     `${stamp('2024-03-08 00:00:00')} and TimeStamp <= ${stamp('2024-03-09 00:00:00')} ` +
     'order by TimeStamp';
 
+const CHART_SELECTION = 'txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-05' +
+    '&txTimeTo=23%3A59&obj=LICHT_KUECHE%3BLicht+K%FCche%3BC&obj=HEIZUNG_BAD%3BHeizung+Bad%3BN';
+
+// The period keys of a chart data request, as seconds of the day.
+function windowOf(url) {
+  const keys = new URL(url).searchParams;
+  const seconds = (time) => time.split(':').reduce((sum, part) => sum * 60 + Number(part), 0);
+  return [seconds(keys.get('txTimeFrom')), seconds(keys.get('txTimeTo'))];
+}
+
 const CASES = [
+  ['the chart draws its objects, zooms by dragging and links the download', async (page, site) => {
+    const dataRequests = [];
+    page.on('request', (request) => {
+      if (request.url().includes('VIEW=JSON')) dataRequests.push(request.url());
+    });
+    await page.goto(site + 'HistQuery.ksq?VIEW=CHART&' + CHART_SELECTION);
+    await page.waitForFunction(() => document.querySelectorAll('#histchart-stats tbody tr').length === 2);
+    await expectCleanText(page);
+    const legend = await page.locator('.u-legend .u-series .u-label').allInnerTexts();
+    expectEqual(legend.slice(1), ['Licht K\u00fcche', 'Heizung Bad'], 'legend');
+    const inked = await page.evaluate(() => {
+      const canvas = document.querySelector('#histchart-plot canvas');
+      const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+      let count = 0;
+      for (let i = 3; i < pixels.length; i += 4) if (pixels[i] !== 0) count++;
+      return count;
+    });
+    expectTrue(inked > 500, `the chart has ${inked} drawn pixels`);
+    const stats = await page.locator('#histchart-stats tbody tr').first().locator('td').allInnerTexts();
+    expectEqual(stats.slice(0, 4), ['Licht K\u00fcche', '4', '05.03.2024 07:29:59',
+      '05.03.2024 23:59:00'], 'statistics of the first object');
+    await screenshot(page, '9-chart.png');
+
+    expectEqual(windowOf(dataRequests[0]), [0, 23 * 3600 + 59 * 60], 'first data request');
+    const box = await page.locator('#histchart-plot .u-over').boundingBox();
+    await page.mouse.move(box.x + box.width * 0.25, box.y + box.height / 2);
+    await page.mouse.down();
+    await page.mouse.move(box.x + box.width * 0.5, box.y + box.height / 2, { steps: 5 });
+    await page.mouse.up();
+    await page.waitForFunction(() => /txTimeFrom=0[5-7]%3A/.test(location.search));
+    expectEqual(dataRequests.length, 2, 'data requests after the drag');
+    const [from, to] = windowOf(dataRequests[1]);
+    expectTrue(from > 5 * 3600 && to < 12.5 * 3600 && from < to,
+        `the narrower window ${from}..${to} s of the day`);
+    expectEqual(windowOf(page.url()), [from, to], 'the address follows the zoom');
+
+    // The link as the browser follows it (the device's name resolves in
+    // Chromium only).
+    const csv = await page.evaluate(async () => {
+      const response = await fetch(document.getElementById('histchart-csv').href);
+      const bytes = await response.arrayBuffer();
+      return { status: response.status, type: response.headers.get('content-type'),
+               text: new TextDecoder('utf-8', { ignoreBOM: true }).decode(bytes) };
+    });
+    expectEqual([csv.status, csv.type], [200, 'text/csv; charset=utf-8'], 'download answer');
+    const lines = csv.text.split('\r\n');
+    expectEqual(lines[0], '\ufeffZeit;Objekt;Bezeichnung;Wert;Werttext;Quelle', 'download head');
+    expectEqual(lines[1], '05.03.2024 07:29:59;LICHT_KUECHE;Licht K\u00fcche;0;0;Taster',
+        'first row of the zoomed download');
+
+    await page.setViewportSize({ width: 360, height: 640 });
+    await page.waitForTimeout(400);
+    expectTrue(await page.evaluate(() => document.documentElement.scrollWidth <= 360),
+        'the page fits 360 px');
+    await screenshot(page, '9-chart-360.png');
+  }],
+
+
   ['the German umlauts render as letters', async (page, site) => {
     await submitForm(page, site, 'obj', TWO_OBJECTS);
     await expectCleanText(page);
