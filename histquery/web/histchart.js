@@ -129,8 +129,16 @@
   // line passes over), while a null stays a gap.
   function joined(list) {
     const entries = [];
+    // A state holds until its next row, which lies past the window: its step
+    // goes on to the window's end, or to the present if that comes first.
+    const now = Math.floor(Date.now() / 1000) - new Date().getTimezoneOffset() * 60;
+    const end = Math.min(view.to, now);
     list.forEach((object, s) => {
       object.points.forEach((p) => entries.push([p[0], s, p[1]]));
+      const last = object.points[object.points.length - 1];
+      if (isStep(object) && last && last[1] !== null && last[0] < end) {
+        entries.push([end, s, last[1]]);
+      }
     });
     entries.sort((a, b) => a[0] - b[0]);  // stable: each object keeps its order
     const times = new Array(entries.length);
