@@ -85,7 +85,7 @@ def obj_keys(objects):
 
 def report_cases():
     """(name, query string, the statement HistQuery builds for it, rows shown)."""
-    select = "select * from HISTORY where %s and State <> \"X\" and %s order by TimeStamp"
+    select = "select * from HISTORY where %s and State is not \"X\" and %s order by TimeStamp"
     return [
         ("report 2 objects, week", request_period(*WEEK) + obj_keys(TWO),
          select % (period(*WEEK), names_condition([o[0] for o in TWO]))),
@@ -105,7 +105,7 @@ def delete_case():
 def series_case():
     objects = series_objects()
     request = "DFW=history.dat&txDateFrom=%s&txTimeFrom=%s&txDateTo=%s&txTimeTo=%s" % MONTH
-    statement = ("select * from HISTORY where %s and State <> \"X\" and %s order by TimeStamp"
+    statement = ("select * from HISTORY where %s and State is not \"X\" and %s order by TimeStamp"
                  % (period(*MONTH), names_condition([o[0] for o in objects])))
     selection = "".join("txobs=%s;%s;%s\n" % o for o in objects)
     return ("series 24 objects, month", request, statement, selection)

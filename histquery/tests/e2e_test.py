@@ -635,9 +635,10 @@ class ChangeTests(unittest.TestCase):
                 self.assertEqual(len(self.site.rows()), len(ROWS))
 
     def test_a_period_covers_its_own_days_in_every_zone(self):
-        rows = [(t, "LICHT1", "N", "0", text, "Taster", "") for t, text in (
-            ("2026-12-02 23:59:59", "vorher"), ("2026-12-03 00:00:00", "erste"),
-            ("2026-12-03 23:59:59", "letzte"), ("2026-12-04 00:00:00", "danach"))]
+        # A row without State is shown, and deleted, like the others.
+        rows = [(t, "LICHT1", "N", "0", text, "Taster", state) for t, text, state in (
+            ("2026-12-02 23:59:59", "vorher", ""), ("2026-12-03 00:00:00", "erste", ""),
+            ("2026-12-03 23:59:59", "letzte", None), ("2026-12-04 00:00:00", "danach", ""))]
         request = ("txDateFrom=2026-12-03&txTimeFrom=00%3A00&txDateTo=2026-12-03"
                    "&txTimeTo=23%3A59%3A59&obj=Licht1%3BKueche%3BN")
         shown = report_lines([("03.12.2026 00:00:00", "LICHT1", "erste", "Taster"),

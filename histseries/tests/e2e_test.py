@@ -132,7 +132,7 @@ class ExportTest(Scratch):
         self.make_db([
             (stamp("2024-03-01 09:00:00"), "N1", None, ""),
             (stamp("2024-03-01 09:00:00"), "C1", "value-one-long", ""),
-            (stamp("2024-03-01 09:01:00"), "C1", "value-one-longer", ""),
+            (stamp("2024-03-01 09:01:00"), "C1", "value-one-longer", None),  # no State
             (stamp("2024-03-01 09:02:00"), "C1", long_value, ""),
             (stamp("2024-03-01 09:00:00"), "U1", "1", ""),
             (None, "C1", "never", ""),
