@@ -13,6 +13,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int64_t kFirstSliceSpan = 4096;
 constexpr int64_t kMinSliceSpan = 1024;
 constexpr int64_t kMaxSliceSpan = int64_t{1} << 22;
+// How long the search for the first and last matching row may take.
+constexpr std::chrono::milliseconds kNarrowingTime{20};
 
 bool Exec(sqlite3* connection, const char* sql, std::string& error) {
   if (sqlite3_exec(connection, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
@@ -55,6 +57,27 @@ bool DeleteSlice(sqlite3* connection, sqlite3_stmt* slice, int64_t from, int64_t
   }
   deleted = sqlite3_changes(connection);
   return Exec(connection, "commit", error);
+}
+
+// Past the deadline: ends the statement (SQLITE_INTERRUPT).
+int PastDeadline(void* deadline) {
+  return Clock::now() > *static_cast<Clock::time_point*>(deadline) ? 1 : 0;
+}
+
+// The lowest or highest rowid that matches, where SQLite finds it in a
+// moment (an index on the condition's columns). Without such an index it
+// would read the whole table in one go: false, `value` stays as it was, and
+// the walk covers the whole table.
+bool NarrowTo(sqlite3* connection, const std::string& sql, int64_t& value) {
+  Clock::time_point deadline = Clock::now() + kNarrowingTime;
+  sqlite3_progress_handler(connection, 1000, PastDeadline, &deadline);
+  int64_t found = 0;
+  bool any = false;
+  std::string ignored;
+  bool done = QueryRowid(connection, sql.c_str(), found, any, ignored);
+  if (done && any) value = found;
+  sqlite3_progress_handler(connection, 0, nullptr, nullptr);
+  return done;
 }
 
 Result<StoreOutcome> Failure(const std::string& error, DeletionRun& run) {
@@ -100,6 +123,11 @@ Result<StoreOutcome> DeleteInSlices(const std::string& storePath, const std::str
   if (!QueryRowid(connection, "select min(rowid) from HISTORY", first, found, error))
     return Failure(error, run);
   if (!found) return {StoreOutcome::Ran, ""};
+  int64_t lastMatch = last;
+  if (NarrowTo(connection, "select min(rowid) from HISTORY where " + condition, first) &&
+      NarrowTo(connection, "select max(rowid) from HISTORY where " + condition, lastMatch))
+    last = std::min(last, lastMatch);
+  if (first > last) return {StoreOutcome::Ran, ""};
 
   std::string sql =
       "delete from HISTORY not indexed where rowid >= ?1 and rowid <= ?2 and " + condition;
@@ -122,9 +150,13 @@ Result<StoreOutcome> DeleteInSlices(const std::string& storePath, const std::str
     }
     run.deleted += deleted;
     if (lastSlice) break;
-    span = NextSliceSpan(span, Clock::now() - begun);
+    Clock::duration took = Clock::now() - begun;
+    span = NextSliceSpan(span, took);
     from = to + 1;
-    std::this_thread::sleep_for(kSlicePause);
+    // After a short slice a short pause will do: a waiting writer's next try
+    // falls into it as likely as into the slice.
+    std::this_thread::sleep_for(
+        std::clamp<Clock::duration>(took, std::chrono::milliseconds(1), kSlicePause));
   }
   sqlite3_finalize(slice);
   return {StoreOutcome::Ran, ""};

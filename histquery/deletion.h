@@ -19,10 +19,11 @@
 #include "histquery/reportstate.h"
 #include "histquery/sqllimits.h"
 
-// How long a slice should hold the write lock, and the pause after it. A
-// writer waiting with SQLite's busy handler tries again after 1, 2, 5, 10,
-// 15, 20, 25, 25, 25 ms, then every 50 and 100 ms: a pause longer than 25 ms
-// after slices of this length lets it in within its first tenth of a second.
+// How long a slice should hold the write lock, and the longest pause after
+// it. A writer waiting with SQLite's busy handler tries again after 1, 2, 5,
+// 10, 15, 20, 25, 25, 25 ms, then every 50 and 100 ms: a pause longer than
+// 25 ms after slices of this length lets it in within its first tenth of a
+// second.
 constexpr std::chrono::milliseconds kSliceTarget{40};
 constexpr std::chrono::milliseconds kSlicePause{30};
 
