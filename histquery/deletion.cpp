@@ -92,8 +92,9 @@ Result<StoreOutcome> Failure(const std::string& error, DeletionRun& run) {
 int64_t NextSliceSpan(int64_t span, Clock::duration took) {
   double target = static_cast<double>(Clock::duration(kSliceTarget).count());
   double factor = target / std::max<double>(static_cast<double>(took.count()), 1.0);
-  // Step by step: one slow or quick slice (a cache, a sync) does not swing it.
-  factor = std::clamp(factor, 0.25, 2.0);
+  // Step by step: one slow or quick slice (a cache, a sync) does not swing it
+  // far.
+  factor = std::clamp(factor, 0.25, 4.0);
   return std::clamp(static_cast<int64_t>(static_cast<double>(span) * factor), kMinSliceSpan,
                     kMaxSliceSpan);
 }
