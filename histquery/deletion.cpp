@@ -64,17 +64,18 @@ int PastDeadline(void* deadline) {
   return Clock::now() > *static_cast<Clock::time_point*>(deadline) ? 1 : 0;
 }
 
-// The lowest or highest rowid that matches, where SQLite finds it in a
-// moment (an index on the condition's columns). Without such an index it
-// would read the whole table in one go: false, `value` stays as it was, and
-// the walk covers the whole table.
-bool NarrowTo(sqlite3* connection, const std::string& sql, int64_t& value) {
+// The lowest or highest rowid that matches (`any` false where no row
+// does), where SQLite finds it in a moment (an index on the condition's
+// columns). Without such an index it would read the whole table in one go:
+// false, `value` stays as it was, and the walk covers the whole table.
+bool NarrowTo(sqlite3* connection, const std::string& sql, int64_t& value, bool& any) {
   Clock::time_point deadline = Clock::now() + kNarrowingTime;
   sqlite3_progress_handler(connection, 1000, PastDeadline, &deadline);
   int64_t found = 0;
-  bool any = false;
+  any = true;
   std::string ignored;
   bool done = QueryRowid(connection, sql.c_str(), found, any, ignored);
+  if (!done) any = true;
   if (done && any) value = found;
   sqlite3_progress_handler(connection, 0, nullptr, nullptr);
   return done;
@@ -125,10 +126,12 @@ Result<StoreOutcome> DeleteInSlices(const std::string& storePath, const std::str
     return Failure(error, run);
   if (!found) return {StoreOutcome::Ran, ""};
   int64_t lastMatch = last;
-  if (NarrowTo(connection, "select min(rowid) from HISTORY where " + condition, first) &&
-      NarrowTo(connection, "select max(rowid) from HISTORY where " + condition, lastMatch))
+  bool any = true;
+  if (NarrowTo(connection, "select min(rowid) from HISTORY where " + condition, first, any) &&
+      any &&
+      NarrowTo(connection, "select max(rowid) from HISTORY where " + condition, lastMatch, any))
     last = std::min(last, lastMatch);
-  if (first > last) return {StoreOutcome::Ran, ""};
+  if (!any || first > last) return {StoreOutcome::Ran, ""};  // nothing matches
 
   std::string sql =
       "delete from HISTORY not indexed where rowid >= ?1 and rowid <= ?2 and " + condition;
