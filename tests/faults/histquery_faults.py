@@ -52,7 +52,7 @@ db, stop = sys.argv[1], sys.argv[2]
 con = sqlite3.connect(db, timeout=1.0, isolation_level=None)
 written, lost, at = [], 0, 1780000000
 print("ready", flush=True)
-while not os.path.exists(db + "-journal"):
+while not os.path.exists(db + "-journal") and not os.path.exists(stop):
     time.sleep(0.001)
 while not os.path.exists(stop):
     at += 1
