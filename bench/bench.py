@@ -4,7 +4,8 @@ could run instead: the sqlite3 shell on the same statement, Python's
 xmlrpc.client on the same replies.
 
 Usage: bench.py [--build DIR] [--dir SCRATCH] [--rows 1000000,10000000]
-                [--reps 5] [--large 250,3000] [--only history|views|import]
+                [--reps 5] [--large 250,3000]
+                [--only history|views|import|lockhold] [--before OLD_BUILD]
                 [--json FILE]
 
 Every database goes to SCRATCH (default $BENCH_DIR or /tmp/bench), never into
@@ -16,6 +17,12 @@ resident memory as /usr/bin/time reports it (Maximum resident set size).
 --only views runs the chart data and download cases alone. All
 servers listen on loopback addresses of this run (tests/testkit.py's
 loopback_address).
+The lock holds (--only lockhold, and after the history cases) are the
+longest stretch in which a second process could not write: a prober that
+tries begin immediate, a write and commit with no busy time-out every 10 ms
+in rollback-journal mode (the commit needs the database free of readers too)
+while HistQuery reports or deletes a year of eight objects; with --before,
+the same for an older build beside it.
 Needs: a build of HistQuery-localcfg, HistSeries-localcfg and CcuDeviceImport
 in DIR, the sqlite3 shell, /usr/bin/time.
 """
@@ -86,7 +93,7 @@ def obj_keys(objects):
 
 def report_cases():
     """(name, query string, the statement HistQuery builds for it, rows shown)."""
-    select = "select * from HISTORY where %s and State <> \"X\" and %s order by TimeStamp"
+    select = "select * from HISTORY where %s and State is not \"X\" and %s order by TimeStamp"
     return [
         ("report 2 objects, week", request_period(*WEEK) + obj_keys(TWO),
          select % (period(*WEEK), names_condition([o[0] for o in TWO]))),
@@ -104,7 +111,7 @@ def view_cases():
     may add at most a tenth to the scan); the download against the shell
     writing the same rows as CSV into the same kind of file."""
     # The where of the views' statement: the objects as one "in" list.
-    where = "where %s and State <> \"X\" and ObjName in (%s)"
+    where = "where %s and State is not \"X\" and ObjName in (%s)"
     year_one = where % (period(*YEAR), "'%s'" % TWO[0][0])
     month_two = where % (period(*MONTH), ",".join("'%s'" % o[0] for o in TWO))
     return [
@@ -147,7 +154,7 @@ def delete_case():
 def series_case():
     objects = series_objects()
     request = "DFW=history.dat&txDateFrom=%s&txTimeFrom=%s&txDateTo=%s&txTimeTo=%s" % MONTH
-    statement = ("select * from HISTORY where %s and State <> \"X\" and %s order by TimeStamp"
+    statement = ("select * from HISTORY where %s and State is not \"X\" and %s order by TimeStamp"
                  % (period(*MONTH), names_condition([o[0] for o in objects])))
     selection = "".join("txobs=%s;%s;%s\n" % o for o in objects)
     return ("series 24 objects, month", request, statement, selection)
@@ -340,6 +347,100 @@ def bench_history(args, histquery, histseries, results, notes):
             shutil.rmtree(work)
 
 
+# --- lock holds ------------------------------------------------------------
+
+EIGHT = [("TEMP_AUSSEN", "A", "N"), ("LICHT_KUECHE", "B", "C"), ("HEIZUNG_BAD", "C", "N"),
+         ("FENSTER_WOHNZIMMER", "D", "C"), ("STROM_ZAEHLER", "E", "U"),
+         ("TASTER_FLUR", "F", "C"), ("LICHT_GARTEN", "G", "C"), ("FEUCHTE_KELLER", "H", "N")]
+
+# Writes as a recorder would, without a busy time-out, every 10 ms until the
+# stop file appears; prints the longest stretch from a refused write to the
+# next one that went through, and how many were refused. The write changes
+# nothing but the file's change counter.
+PROBER = r"""
+import os, sqlite3, sys, time
+db, stop = sys.argv[1], sys.argv[2]
+con = sqlite3.connect(db, timeout=0, isolation_level=None)
+longest, since, refused = 0.0, None, 0
+print("ready", flush=True)
+while True:
+    done = os.path.exists(stop)
+    at = time.monotonic()
+    try:
+        con.execute("begin immediate")
+        con.execute("pragma user_version = 0")
+        con.execute("commit")
+        if since is not None:
+            longest, since = max(longest, at - since), None
+    except sqlite3.OperationalError:
+        if con.in_transaction:
+            con.execute("rollback")
+        refused += 1
+        since = at if since is None else since
+    if done:
+        break
+    time.sleep(0.01)
+print(longest, refused)
+"""
+
+
+def lock_hold(histquery, work, query, db):
+    """(run seconds, longest lock hold seconds, refused writes) of one run."""
+    stop = os.path.join(work, "probe.stop")
+    prober = subprocess.Popen([sys.executable, "-c", PROBER, db, stop], stdout=subprocess.PIPE,
+                              text=True)
+    prober.stdout.readline()
+    time.sleep(0.1)
+    env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=query)
+    try:
+        begin = time.perf_counter()
+        subprocess.run([histquery], cwd=work, env=env, stdout=subprocess.DEVNULL, check=True)
+        seconds = time.perf_counter() - begin
+        time.sleep(0.1)
+    finally:
+        open(stop, "w").close()
+    longest, refused = prober.communicate(timeout=60)[0].split()
+    os.remove(stop)
+    return seconds, float(longest), int(refused)
+
+
+def bench_lock_holds(args, builds, notes):
+    query = request_period(*YEAR) + obj_keys(EIGHT)
+    print("\n| data | case | build | run s | longest lock hold s | refused writes |\n"
+          "|---|---|---|---|---|---|", flush=True)
+    for rows in args.rows:
+        for indexed in (False, True):
+            folder = database(args.dir, rows, indexed)
+            db = os.path.join(folder, "history.db")
+            group = "%s rows, %s" % (human(rows), "indexed" if indexed else "no index")
+            copy_dir = os.path.join(args.dir, "deletion")
+            os.makedirs(copy_dir, exist_ok=True)
+            copy = os.path.join(copy_dir, "history.db")
+            for label, histquery in builds:
+                for case, request, target in (
+                        ("report 8 objects, year", query, folder),
+                        ("deletion 8 objects, year", "ACTION=DEL&" + query, copy_dir)):
+                    runs = []
+                    for _ in range(max(1, min(args.reps, 3))):
+                        if target == copy_dir:
+                            shutil.copyfile(db, copy)
+                            os.sync()
+                        work = workdir(args.dir, target)
+                        runs.append(lock_hold(histquery, work, request, os.path.join(target,
+                                                                                    "history.db")))
+                        shutil.rmtree(work)
+                    seconds = statistics.median(r[0] for r in runs)
+                    longest = max(r[1] for r in runs)
+                    refused = statistics.median(r[2] for r in runs)
+                    print("| %s | %s | %s | %.2f | %.3f | %d |" % (
+                        group, case, label, seconds, longest, refused), flush=True)
+                    notes.append("%s / %s / %s: longest lock hold %.3f s of %d runs (%s)" % (
+                        group, case, label, longest, len(runs),
+                        ", ".join("%.3f" % r[1] for r in runs)))
+            if os.path.exists(copy):
+                os.remove(copy)
+
+
 # --- device import ---------------------------------------------------------
 
 PY_CLIENT = r"""
@@ -470,12 +571,14 @@ def main():
     parser.add_argument("--rows", default="1000000,10000000")
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--large", default="250,3000")
-    parser.add_argument("--only", choices=["history", "views", "import"])
+    parser.add_argument("--only", choices=["history", "views", "import", "lockhold"])
+    parser.add_argument("--before", help="an older build whose lock holds to show beside")
     parser.add_argument("--json")
     args = parser.parse_args()
     args.rows = [int(r) for r in args.rows.split(",") if r]
     args.large = [int(n) for n in args.large.split(",") if n]
     args.dir = os.path.abspath(args.dir)
+    args.build = os.path.abspath(args.build)
     if args.dir == REPO or args.dir.startswith(REPO + os.sep):
         sys.exit("the scratch directory must lie outside the repository")
     os.makedirs(args.dir, exist_ok=True)
@@ -488,6 +591,12 @@ def main():
     print(HEADER, flush=True)
     if args.only in (None, "history", "views"):
         bench_history(args, histquery, histseries, results, notes)
+    if args.only in (None, "history", "lockhold"):
+        builds = [("this", histquery)]
+        if args.before:
+            builds.insert(0, ("before", os.path.join(os.path.abspath(args.before), "histquery",
+                                                     "HistQuery-localcfg")))
+        bench_lock_holds(args, builds, notes)
     if args.only in (None, "import"):
         bench_import(args, deviceimport, results, notes)
     print()

@@ -10,11 +10,9 @@
 int32_t UtcOffsetAt(int32_t t) {
   time_t when = t;
   struct tm local;
-  localtime_r(&when, &local);
-  int32_t localSeconds = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-  int32_t offset = localSeconds - (t % 86400 + 86400) % 86400;
-  // The offset is taken modulo a day: right east of UTC, a day off west of it.
-  return offset < 0 ? offset + 86400 : offset;
+  if (localtime_r(&when, &local) == nullptr) return 0;
+  // The local clock's reading minus t, with its sign: west of UTC negative.
+  return static_cast<int32_t>(local.tm_gmtoff);
 }
 
 namespace {

@@ -11,7 +11,8 @@
 #include <string>
 
 // Local offset east of UTC, daylight saving included, that holds at the UTC
-// count t (t >= 0): 0 to 86399, so five hours west is 68400.
+// count t: negative west of UTC (-18000 for five hours west), +19800 for
+// five and a half hours east.
 int32_t UtcOffsetAt(int32_t t);
 
 // The two display forms; each program prints only its own.

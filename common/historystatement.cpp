@@ -20,8 +20,8 @@ std::string ObjectCondition(const std::vector<std::string>& names) {
 
 std::string ReportStatement(int32_t fromStamp, int32_t toStamp,
                             const std::vector<std::string>& names) {
-  std::string sql =
-      "select * from HISTORY where " + PeriodCondition(fromStamp, toStamp) + " and State <> \"X\"";
+  std::string sql = "select * from HISTORY where " + PeriodCondition(fromStamp, toStamp) +
+                    " and State is not \"X\"";
   if (names.empty()) return sql;
   return sql + ObjectCondition(names) + " order by TimeStamp";
 }

@@ -13,5 +13,7 @@ std::string PeriodCondition(int32_t fromStamp, int32_t toStamp);
 std::string ObjectCondition(const std::vector<std::string>& names);
 
 // Rows of the period, State not "X"; with names, only theirs in time order.
+// A row without a State is not "X" either: the report's delete link removes
+// it, so the report must show it.
 std::string ReportStatement(int32_t fromStamp, int32_t toStamp,
                             const std::vector<std::string>& names);

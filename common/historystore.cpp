@@ -141,9 +141,9 @@ bool RunStatements(sqlite3* connection, const char* sql, HistoryRows rows, std::
 
 }  // namespace
 
-Result<StoreOutcome> RunHistoryStatement(const std::string& storePath, const std::string& sql,
-                                         MissingStore missing, HistoryRows rows,
-                                         ConnectionSetup setup) {
+Result<StoreOutcome> OpenHistoryStore(const std::string& storePath, MissingStore missing,
+                                      ConnectionSetup setup, sqlite3*& connection) {
+  connection = nullptr;
   // A missing store is never created: probe it as a plain file first.
   FILE* probe = std::fopen(storePath.c_str(), "r");
   if (probe == nullptr) {
@@ -154,36 +154,54 @@ Result<StoreOutcome> RunHistoryStatement(const std::string& storePath, const std
   std::fclose(probe);
 
   UseOneThread();
-  // One statement per run; a second call in the same process (the tests)
+  // One connection per run; a second one in the same process (the tests)
   // closes the connection the first one left open.
-  if (StoreHandle != nullptr) {
-    sqlite3_close(StoreHandle);
-    StoreHandle = nullptr;
-  }
+  CloseHistoryStore();
   if (sqlite3_open_v2(storePath.c_str(), &StoreHandle, SQLITE_OPEN_READWRITE, ReadAheadVfsName()) !=
       SQLITE_OK) {
     std::string message =
         Formatted("Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
-    sqlite3_close(StoreHandle);
-    StoreHandle = nullptr;
+    CloseHistoryStore();
     return {StoreOutcome::OpenFailed, message};
   }
   sqlite3_busy_timeout(StoreHandle, kHistoryBusyTimeoutMs);
   if (setup.apply != nullptr && !setup.apply(StoreHandle, setup.context)) {
     std::string message =
         Formatted("Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
-    sqlite3_close(StoreHandle);
-    StoreHandle = nullptr;
+    CloseHistoryStore();
     return {StoreOutcome::Failed, message};
   }
+  connection = StoreHandle;
+  return {StoreOutcome::Ran, ""};
+}
 
+void CloseHistoryStore() {
+  if (StoreHandle == nullptr) return;
+  sqlite3_close(StoreHandle);
+  StoreHandle = nullptr;
+}
+
+std::string StatementFailure(const std::string& error) {
+  // Kept for compatibility: one wording for every statement; error watchers grep for it.
+  return Formatted("SQL error creating table: %s\n", error.c_str());
+}
+
+bool RunHistoryStatements(sqlite3* connection, const std::string& sql, HistoryRows rows,
+                          std::string& error) {
+  return RunStatements(connection, sql.c_str(), rows, error);
+}
+
+Result<StoreOutcome> RunHistoryStatement(const std::string& storePath, const std::string& sql,
+                                         MissingStore missing, HistoryRows rows,
+                                         ConnectionSetup setup) {
+  sqlite3* connection = nullptr;
+  Result<StoreOutcome> opened = OpenHistoryStore(storePath, missing, setup, connection);
+  if (opened.code != StoreOutcome::Ran) return opened;
   std::string error;
-  if (!RunStatements(StoreHandle, sql.c_str(), rows, error)) {
+  if (!RunStatements(connection, sql.c_str(), rows, error)) {
     // Closing rolls back what the text left open: no lock outlives a failure.
-    sqlite3_close(StoreHandle);
-    StoreHandle = nullptr;
-    // Kept for compatibility: one wording for every statement; error watchers grep for it.
-    return {StoreOutcome::Failed, Formatted("SQL error creating table: %s\n", error.c_str())};
+    CloseHistoryStore();
+    return {StoreOutcome::Failed, StatementFailure(error)};
   }
   return {StoreOutcome::Ran, ""};
 }

@@ -77,6 +77,26 @@ Result<StoreOutcome> RunHistoryStatement(const std::string& storePath, const std
                                          MissingStore missing, HistoryRows rows,
                                          ConnectionSetup setup = {});
 
+// The first steps of RunHistoryStatement on their own, for a caller that
+// runs its statements itself: the store probed and opened (busy time-out,
+// `setup` applied). Ran with the connection, which stays the process's one
+// until CloseHistoryStore or the end of the process; otherwise the outcome
+// and message RunHistoryStatement would give.
+Result<StoreOutcome> OpenHistoryStore(const std::string& storePath, MissingStore missing,
+                                      ConnectionSetup setup, sqlite3*& connection);
+
+// Closes the connection OpenHistoryStore opened; what it left open is rolled
+// back, so no lock outlives a failure.
+void CloseHistoryStore();
+
+// The statements of `sql` on an open connection, as RunHistoryStatement runs
+// them; false with SQLite's message in `error`.
+bool RunHistoryStatements(sqlite3* connection, const std::string& sql, HistoryRows rows,
+                          std::string& error);
+
+// The message of a failed statement for standard error.
+std::string StatementFailure(const std::string& error);
+
 // The history is written by another process all the time: wait for it this
 // long rather than fail at once.
 constexpr int kHistoryBusyTimeoutMs = 5000;

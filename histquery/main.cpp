@@ -26,6 +26,7 @@
 
 #include "common/historystore.h"
 #include "histquery/crosssite.h"
+#include "histquery/deletion.h"
 #include "histquery/hostrule.h"
 #include "histquery/page.h"
 #include "histquery/report.h"
@@ -106,8 +107,11 @@ int main() {
       std::fputs(found.message.c_str(), stdout);  // the message ends the page
       return kExitOk;
     }
+    // A deletion goes in slices, so that the recorder's writes get in.
     Result<RunOutcome> run =
-        RunReportStatement(storePath, BuildStatement(report), RunLimits(), report);
+        report.request.mode == ReportMode::Deletion
+            ? RunDeletion(storePath, DeletionCondition(report), RunLimits(), report)
+            : RunReportStatement(storePath, BuildStatement(report), RunLimits(), report);
     std::fputs(run.message.c_str(), stderr);
     outcome = run.code;
   }

@@ -145,7 +145,17 @@ void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome
   }
   if (state.request.mode == ReportMode::Deletion) {
     // Confirmed only when the deletion really ran (also when it matched no row).
-    std::fputs(outcome == RunOutcome::Ran ? kDeletionDone : kDeletionFailed, out);
+    if (outcome == RunOutcome::Ran) {
+      std::fputs(kDeletionDone, out);
+    } else if (state.rowsDeleted > 0) {
+      // Never the confirmation, and never "nothing deleted" either.
+      std::string reason;
+      AppendHtmlEscaped(reason, state.stopReason.c_str());
+      std::fprintf(out, kDeletionStoppedFormat, std::to_string(state.rowsDeleted).c_str(),
+                   reason.c_str());
+    } else {
+      std::fputs(kDeletionFailed, out);
+    }
     return;
   }
   if (outcome == RunOutcome::OpenFailed || outcome == RunOutcome::Failed) {

@@ -78,6 +78,11 @@ constexpr const char kDeleteWarning[] =
 constexpr const char kStoreFailed[] = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n";
 constexpr const char kDeletionFailed[] =
     "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xF6scht</b><hr>\n";
+// A deletion that stopped after some of its rows were gone: their number,
+// then SQLite's message (HTML-escaped).
+constexpr const char kDeletionStoppedFormat[] =
+    "<b>Fehler: Die L\xF6schung brach ab, nur %s Datens\xE4tze wurden aus der Datenbank "
+    "gel\xF6scht: %s</b><hr>\n";
 constexpr const char kOtherSiteRefused[] =
     "<b>Fehler: Die Anfrage kam von einer fremden Seite, es wurde nichts ge\xE4ndert</b><hr>\n";
 constexpr const char kOtherSiteSqlRefused[] =

@@ -31,6 +31,10 @@ struct ReportState {
   SelectionEntry entries[kMaxEntries];
   int32_t entryCount = 0;  // at most kMaxObjectNames
   int32_t rowCount = 0;
+  // A deletion: the rows it deleted, and SQLite's message where it stopped
+  // before its end.
+  int64_t rowsDeleted = 0;
+  std::string stopReason;
   // The object report's line being printed: its room is allocated for the
   // first rows and reused by all others, and each row goes out in one write.
   std::string line;

@@ -15,7 +15,8 @@ struct sqlite3;
 
 // A free SQL text runs at most this long (the history writer is locked out
 // meanwhile). The object report and its deletion have no such bound: they
-// are bounded by the table, and a deletion cut short would be no deletion.
+// are bounded by the table, and the deletion lets the writer in between its
+// slices.
 constexpr int64_t kSqlDeadlineMs = 60 * 1000;
 // SQLite's heap, for every statement: room for the report's sort over a
 // history of 10 million rows (the sorter spills to temporary files). A free

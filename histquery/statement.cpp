@@ -20,16 +20,20 @@ std::vector<std::string> ComparedNames(const ReportState& state) {
   return names;
 }
 
+std::string DeletionCondition(const ReportState& state) {
+  // The deletion has no State condition: it also removes the rows that the
+  // report leaves out.
+  return PeriodCondition(state.period.stamps.from, state.period.stamps.to) +
+         ObjectCondition(ComparedNames(state));
+}
+
 std::string BuildStatement(const ReportState& state) {
   const PeriodStamps& stamps = state.period.stamps;
   switch (state.request.mode) {
     case ReportMode::Objects:
       return ReportStatement(stamps.from, stamps.to, ComparedNames(state));
     case ReportMode::Deletion:
-      // The deletion has no State condition: it also removes the rows that
-      // the report leaves out.
-      return "delete from HISTORY where " + PeriodCondition(stamps.from, stamps.to) +
-             ObjectCondition(ComparedNames(state));
+      return "delete from HISTORY where " + DeletionCondition(state);
     case ReportMode::Sql:
       return BindPeriod(state.request.sqlText, PeriodCondition(stamps.from, stamps.to));
   }

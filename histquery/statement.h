@@ -11,6 +11,10 @@
 // text with the period bound to the condition of every "where" (BindPeriod).
 std::string BuildStatement(const ReportState& state);
 
+// The condition of the deletion: the period and the chosen objects (every
+// object without any), without any State condition.
+std::string DeletionCondition(const ReportState& state);
+
 // The chosen objects' names as the statement compares them with ObjName:
 // form-decoded, upper-cased, a NUL byte as a blank.
 std::vector<std::string> ComparedNames(const ReportState& state);

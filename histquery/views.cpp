@@ -26,7 +26,7 @@ namespace {
 std::string ViewStatement(const PeriodStamps& stamps, const std::vector<std::string>& names,
                           bool ordered) {
   std::string sql = "select * from HISTORY where " + PeriodCondition(stamps.from, stamps.to) +
-                    " and State <> \"X\" and ObjName in (";
+                    " and State is not \"X\" and ObjName in (";
   for (size_t k = 0; k < names.size(); ++k) sql += (k > 0 ? ",'" : "'") + SqlQuoted(names[k]) + "'";
   return sql + (ordered ? ") order by TimeStamp" : ")");
 }

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -102,10 +103,40 @@ TEST(FormatTimestamp, SameAsGmtimeOverTheWholeRange) {
   }
 }
 
-TEST(UtcOffsetAt, JustAfterLocalMidnight) {
-  // 00:30 central European winter time is 23:30 UTC of the day before.
-  EXPECT_EQ(UtcOffsetAt(1796599800 - 9 * 3600), 3600);  // 2026-12-06 23:30 UTC
-  EXPECT_EQ(UtcOffsetAt(0), 3600);
+// Sets TZ for the life of the object and puts Europe/Berlin back after it.
+class Zone {
+ public:
+  explicit Zone(const char* zone) { Set(zone); }
+  ~Zone() { Set("Europe/Berlin"); }
+
+ private:
+  static void Set(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+};
+
+TEST(UtcOffsetAt, KeepsItsSignOnEitherSideOfUtc) {
+  struct Case {
+    const char* zone;
+    int32_t utc;
+    int32_t offset;
+  } cases[] = {
+      // 00:30 central European winter time is 23:30 UTC of the day before.
+      {"Europe/Berlin", 1796599800 - 9 * 3600, 3600},  // 2026-12-06 23:30 UTC
+      {"Europe/Berlin", 0, 3600},
+      {"UTC", 1796599800, 0},
+      // 2026-12-03 03:00 UTC is still 2 December, 22:00, in New York.
+      {"America/New_York", 1796266800, -5 * 3600},
+      {"America/New_York", 1782900000, -4 * 3600},  // 2026-07-01, summer time
+      {"Asia/Kolkata", 1796266800, 5 * 3600 + 1800},
+      {"Pacific/Auckland", 1796266800, 13 * 3600},  // summer time in December
+      {"Pacific/Auckland", 1782900000, 12 * 3600},
+  };
+  for (const Case& c : cases) {
+    Zone zone(c.zone);
+    EXPECT_EQ(UtcOffsetAt(c.utc), c.offset) << c.zone << " " << c.utc;
+  }
 }
 
 TEST(ConvertPeriod, EachEndKeepsItsOwnOffset) {

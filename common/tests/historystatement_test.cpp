@@ -18,15 +18,15 @@ TEST(ReportStatement, PeriodStateAndObjects) {
        1709366400,
        {"A1", "B2"},
        "select * from HISTORY where (TimeStamp >= 1709280000 and TimeStamp <= 1709366400) "
-       "and State <> \"X\" and (ObjName = 'A1' or ObjName = 'B2') order by TimeStamp"},
+       "and State is not \"X\" and (ObjName = 'A1' or ObjName = 'B2') order by TimeStamp"},
       {-5,
        0,
        {},
-       "select * from HISTORY where (TimeStamp >= -5 and TimeStamp <= 0) and State <> \"X\""},
+       "select * from HISTORY where (TimeStamp >= -5 and TimeStamp <= 0) and State is not \"X\""},
       {1,
        2,
        {"K\xc4LTE'X"},
-       "select * from HISTORY where (TimeStamp >= 1 and TimeStamp <= 2) and State <> \"X\" "
+       "select * from HISTORY where (TimeStamp >= 1 and TimeStamp <= 2) and State is not \"X\" "
        "and (ObjName = 'K\xc4LTE''X') order by TimeStamp"},
   };
   for (const Case& c : cases) EXPECT_EQ(ReportStatement(c.from, c.to, c.names), c.statement);

@@ -635,6 +635,28 @@ class ChangeTests(unittest.TestCase):
                 self.assertEqual(page, latin(HEAD + OBJ_BUTTON + NO_PERIOD + END))
                 self.assertEqual(len(self.site.rows()), len(ROWS))
 
+    def test_a_period_covers_its_own_days_in_every_zone(self):
+        # A row without State is shown, and deleted, like the others.
+        rows = [(t, "LICHT1", "N", "0", text, "Taster", state) for t, text, state in (
+            ("2026-12-02 23:59:59", "vorher", ""), ("2026-12-03 00:00:00", "erste", ""),
+            ("2026-12-03 23:59:59", "letzte", None), ("2026-12-04 00:00:00", "danach", ""))]
+        request = ("txDateFrom=2026-12-03&txTimeFrom=00%3A00&txDateTo=2026-12-03"
+                   "&txTimeTo=23%3A59%3A59&obj=Licht1%3BKueche%3BN")
+        shown = report_lines([("03.12.2026 00:00:00", "LICHT1", "erste", "Taster"),
+                              ("03.12.2026 23:59:59", "LICHT1", "letzte", "Taster")])
+        # West of UTC, with half hours, and in the southern summer time.
+        for zone in ("Europe/Berlin", "UTC", "America/New_York", "Asia/Kolkata",
+                     "Pacific/Auckland"):
+            with self.subTest(zone=zone):
+                site = Site(self, rows=rows)
+                headers = dict(OWN_PAGE, TZ=zone)
+                page = site.run(query=request, headers=headers)
+                self.assertEqual(page, latin(HEAD + OBJ_BUTTON + shown + offer_deletion(
+                    2, request.replace("%3B", ";")) + END))
+                site.run(query="ACTION=DEL&" + request.replace("%3B", ";"), headers=headers)
+                self.assertEqual(site.rows(), [(stamp("2026-12-02 23:59:59"), "LICHT1", ""),
+                                               (stamp("2026-12-04 00:00:00"), "LICHT1", "")])
+
 
 def limited_memory():
     """A preexec_fn: at most 128 MiB of address space, as on a small device."""

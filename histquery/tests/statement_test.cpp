@@ -19,7 +19,7 @@ TEST(BuildStatement, ReportAndDeletionOfTheChosenObjects) {
   ReportState report = Chosen("obj=x", {"Licht1", "Heizung"});
   EXPECT_EQ(BuildStatement(report),
             "select * from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
-            "and State <> \"X\" and (ObjName = 'LICHT1' or ObjName = 'HEIZUNG') order by "
+            "and State is not \"X\" and (ObjName = 'LICHT1' or ObjName = 'HEIZUNG') order by "
             "TimeStamp");
   EXPECT_EQ(report.request.mode, ReportMode::Objects);
   EXPECT_EQ(ComparedNames(report)[1], "HEIZUNG");
@@ -35,7 +35,7 @@ TEST(BuildStatement, WithoutObjectsCoversEveryObject) {
   ReportState report = Chosen("", {});
   EXPECT_EQ(BuildStatement(report),
             "select * from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
-            "and State <> \"X\"");
+            "and State is not \"X\"");
   ReportState deletion = Chosen("ACTION=DEL", {});
   EXPECT_EQ(BuildStatement(deletion),
             "delete from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= 1709683140)");

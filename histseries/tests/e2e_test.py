@@ -55,8 +55,8 @@ class Scratch(unittest.TestCase):
                              [(t, obj, "N", value, "1", "Taster", state)
                               for t, obj, value, state in rows])
 
-    def run_export(self, *args, status=0):
-        result = testkit.run([PROGRAM, *args], cwd=self.dir, timeout=120)
+    def run_export(self, *args, status=0, env=None):
+        result = testkit.run([PROGRAM, *args], env=env, cwd=self.dir, timeout=120)
         self.assertEqual(result.returncode, status)
         return result
 
@@ -132,7 +132,7 @@ class ExportTest(Scratch):
         self.make_db([
             (stamp("2024-03-01 09:00:00"), "N1", None, ""),
             (stamp("2024-03-01 09:00:00"), "C1", "value-one-long", ""),
-            (stamp("2024-03-01 09:01:00"), "C1", "value-one-longer", ""),
+            (stamp("2024-03-01 09:01:00"), "C1", "value-one-longer", None),  # no State
             (stamp("2024-03-01 09:02:00"), "C1", long_value, ""),
             (stamp("2024-03-01 09:00:00"), "U1", "1", ""),
             (None, "C1", "never", ""),
@@ -314,6 +314,23 @@ class PeriodTest(Scratch):
                                      "2026-03-29 11:30:00,s", "2026-03-29 11:30:00,m",
                                      "2026-03-29 12:00:00,m", "2026-03-29 12:00:00,e",
                                      "2026-03-29 12:00:00,e"))
+
+    def test_a_period_covers_its_own_days_in_every_zone(self):
+        rows = [(stamp(t), "A", v, "") for t, v in (
+            ("2026-12-02 23:59:59", "before"), ("2026-12-03 00:00:00", "first"),
+            ("2026-12-03 23:59:59", "last"), ("2026-12-04 00:00:00", "after"))]
+        self.make_db(rows)
+        self.write("history.dat", lines("txobs=a;A;C", "txDateFrom=2026-12-03",
+                                        "txTimeFrom=00:00:00", "txDateTo=2026-12-03",
+                                        "txTimeTo=23:59:59"))
+        # West of UTC, with half hours, and in the southern summer time.
+        for zone in ("Europe/Berlin", "UTC", "America/New_York", "Asia/Kolkata",
+                     "Pacific/Auckland"):
+            with self.subTest(zone=zone):
+                self.run_export(env={"TZ": zone})
+                self.assertEqual(self.read("a.sqr"), lines(
+                    "Zeit, A", "2026-12-03 00:00:00,first", "2026-12-03 23:59:59,first",
+                    "2026-12-03 23:59:59,last", "2026-12-03 23:59:59,last"))
 
     def thinned(self, date_to):
         self.make_db([(stamp("2026-10-20 00:00:00"), "T", "1.0", ""),

@@ -1,15 +1,18 @@
 """Faults around the history report: a database locked for longer than the
 busy time-out, a file that is no database, a read-only working or data
-directory, a full disk for the selection files and a web client that goes
-away. Each run must end its page, claim nothing that did not happen and keep
-the last good files.
+directory, a full disk for the selection files, a web client that goes
+away, a recorder writing during a large deletion and a deletion that stops
+half-way. Each run must end its page, claim nothing that did not happen and
+keep the last good files.
 
 Needs PROGRAM_HISTQUERY_LOCALCFG and TZ=Europe/Berlin.
 """
 import os
+import re
 import sqlite3
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -35,6 +38,66 @@ SAVED = (b"txDateFrom=2024-03-05\ntxTimeFrom=00:00:00\ntxDateTo=2024-03-05\n"
          b"txTimeTo=23:59:00\nobj=LICHT1;Kueche;N\n")
 ROWS = [(stamp("2024-03-05 %02d:00:00" % h), "LICHT1", "N", str(h % 2), str(h % 2), "Taster", "")
         for h in range(8, 20)]
+
+
+# A recorder as the add-on runs one: its own process, a row every 50 ms, each
+# insert committed on its own, a busy time-out of 1 s. It writes rows of the
+# period and objects being deleted, from the moment the deletion first writes
+# (its journal appears: the rows it deletes are fixed by then) until the file
+# named by its second argument appears, and then prints how many inserts
+# failed and the rowid of every row it wrote.
+RECORDER = r"""
+import os, sqlite3, sys, time
+db, stop = sys.argv[1], sys.argv[2]
+con = sqlite3.connect(db, timeout=1.0, isolation_level=None)
+written, lost, at = [], 0, 1780000000
+print("ready", flush=True)
+while not os.path.exists(db + "-journal") and not os.path.exists(stop):
+    time.sleep(0.001)
+while not os.path.exists(stop):
+    at += 1
+    try:
+        cur = con.execute("insert into HISTORY values (?, 'OBJ1', 'N', '1', '1', 'Sensor', '')",
+                          (at,))
+        written.append(cur.lastrowid)
+    except sqlite3.OperationalError:
+        lost += 1
+    time.sleep(0.05)
+print(lost, *written)
+"""
+
+# The deletion of the recorder test: a year of six of the eight objects.
+YEAR_OF_SIX = ("ACTION=DEL&txDateFrom=2026-01-01&txTimeFrom=00%3A00&txDateTo=2026-12-31"
+               "&txTimeTo=23%3A59" + "".join("&obj=obj%d;O;N" % k for k in range(1, 7)))
+SIX_IN_THE_YEAR = ("TimeStamp >= %d and TimeStamp <= %d and ObjName in (%s)" % (
+    stamp("2026-01-01 00:00:00"), stamp("2026-12-31 23:59:00"),
+    ",".join("'OBJ%d'" % k for k in range(1, 7))))
+
+
+def big_history(path, rows):
+    """rows rows of eight objects, one every 40 s from 2026 into 2027, with
+    the two indexes some installations add (they make each deleted row
+    dearer)."""
+    con = sqlite3.connect(path)
+    con.execute("pragma journal_mode = off")
+    con.execute("pragma synchronous = off")
+    con.execute(faultkit.SCHEMA)
+    start = stamp("2026-01-01 00:00:00")
+    con.executemany("insert into HISTORY values (?, ?, 'N', ?, ?, 'Sensor', '')",
+                    ((start + i * 40, "OBJ%d" % (i % 8), str(i % 97), str(i % 97))
+                     for i in range(rows)))
+    con.execute("create index HISTORY_TIME on HISTORY (TimeStamp)")
+    con.execute("create index HISTORY_OBJ_TIME on HISTORY (ObjName, TimeStamp)")
+    con.commit()
+    con.close()
+
+
+def rowids(db, condition):
+    con = sqlite3.connect(db)
+    try:
+        return {r[0] for r in con.execute("select rowid from HISTORY where " + condition)}
+    finally:
+        con.close()
 
 
 class Site:
@@ -200,6 +263,57 @@ class HistQueryFaults(unittest.TestCase):
                 _, err = proc.communicate(timeout=60)
                 self.assertEqual(proc.returncode, 0, err)
                 self.assertTrue(done())
+
+    def test_deletion_leaves_the_recorder_room(self):
+        site = Site(self, with_db=False)
+        # One delete statement over this history holds the write lock about
+        # 2 s here; under an emulator everything is slower, a quarter will do.
+        big_history(site.db, 250000 if os.environ.get("TESTS_EMULATED") else 1000000)
+        doomed = rowids(site.db, SIX_IN_THE_YEAR)
+        others = rowids(site.db, "not (%s)" % SIX_IN_THE_YEAR)
+        stop = site.path("stop")
+        recorder = subprocess.Popen([sys.executable, "-c", RECORDER, site.db, stop],
+                                    stdout=subprocess.PIPE, text=True)
+        self.addCleanup(recorder.kill)
+        self.assertEqual(recorder.stdout.readline(), "ready\n")
+        began = time.monotonic()
+        status, page, err = site.run(YEAR_OF_SIX)
+        took = time.monotonic() - began
+        faultkit.write(stop, b"")
+        lost, *written = map(int, recorder.communicate(timeout=60)[0].split())
+        self.assertPage(status, page, DELETED)
+        self.assertEqual(err, b"")
+        self.assertEqual(lost, 0, "the recorder lost %d rows in %.1f s" % (lost, took))
+        self.assertGreater(len(written), 10, "%.1f s" % took)
+        # Exactly the rows of the start are gone; the recorder's rows of the
+        # meantime (of the same period and objects) and all others stay.
+        self.assertEqual(rowids(site.db, "1"), others | set(written))
+        self.assertFalse(doomed & set(written))
+
+    def test_deletion_stopped_half_way_says_how_far_it_came(self):
+        site = Site(self, with_db=False)
+        big_history(site.db, 20000)
+        doomed = sorted(rowids(site.db, SIX_IN_THE_YEAR))
+        stuck = doomed[len(doomed) // 2]  # beyond the first slice
+        con = sqlite3.connect(site.db)
+        con.execute("create trigger stuck before delete on HISTORY when old.rowid = %d "
+                    "begin select raise(abort, 'disk <b>I/O</b> error'); end" % stuck)
+        con.commit()
+        con.close()
+        status, page, err = site.run(YEAR_OF_SIX)
+        left = sorted(rowids(site.db, SIX_IN_THE_YEAR))
+        gone = len(doomed) - len(left)
+        self.assertPage(status, page, (
+            "<b>Fehler: Die L\xf6schung brach ab, nur %d Datens\xe4tze wurden aus der Datenbank "
+            "gel\xf6scht: disk &lt;b&gt;I/O&lt;/b&gt; error</b><hr>\n" % gone).encode("latin-1"))
+        for claim in (DELETED, NOT_DELETED):
+            self.assertNotIn(claim, page)
+        self.assertIn(b"disk <b>I/O</b> error", err)
+        # The slices before the failure are gone, in rowid order; the failed
+        # slice and everything after it are kept.
+        self.assertGreater(gone, 0)
+        self.assertEqual(left, doomed[gone:])
+        self.assertIn(stuck, left)
 
 
 if __name__ == "__main__":
