@@ -212,14 +212,15 @@ void ShowDownload(FILE* out, const ReportState& state, const std::string& storeP
   std::fputs(kCsvLineEnd, out);
 }
 
-// Every byte but letters, digits and "-_.~" as %XX.
+// Every byte but letters, digits and "-_.~" as %XX (a NUL too: strchr
+// finds the terminator).
 std::string QueryEncoded(const std::string& text) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string encoded;
   for (char c : text) {
     unsigned char byte = static_cast<unsigned char>(c);
     if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-        (byte >= '0' && byte <= '9') || std::strchr("-_.~", c) != nullptr) {
+        (byte >= '0' && byte <= '9') || (c != '\0' && std::strchr("-_.~", c) != nullptr)) {
       encoded += c;
     } else {
       encoded += '%';
