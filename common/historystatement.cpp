@@ -2,6 +2,8 @@
 
 #include "common/textops.h"
 
+const char kShownRowsCondition[] = " and State is not \"X\"";
+
 std::string PeriodCondition(int32_t fromStamp, int32_t toStamp) {
   return "(TimeStamp >= " + IntToString(fromStamp) + " and TimeStamp <= " + IntToString(toStamp) +
          ")";
@@ -20,8 +22,8 @@ std::string ObjectCondition(const std::vector<std::string>& names) {
 
 std::string ReportStatement(int32_t fromStamp, int32_t toStamp,
                             const std::vector<std::string>& names) {
-  std::string sql = "select * from HISTORY where " + PeriodCondition(fromStamp, toStamp) +
-                    " and State is not \"X\"";
+  std::string sql =
+      "select * from HISTORY where " + PeriodCondition(fromStamp, toStamp) + kShownRowsCondition;
   if (names.empty()) return sql;
   return sql + ObjectCondition(names) + " order by TimeStamp";
 }

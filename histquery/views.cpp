@@ -20,13 +20,13 @@
 
 namespace {
 
-// The report's rows of the period and objects: State not "X", the objects
-// as one "in" list, which a scan of a bare history tests in one lookup where
-// the report's chain of "or" compares every name; `ordered` in time order.
+// The report's rows of the period and objects, the objects as one "in"
+// list, which a scan of a bare history tests in one lookup where the report's
+// chain of "or" compares every name; `ordered` in time order.
 std::string ViewStatement(const PeriodStamps& stamps, const std::vector<std::string>& names,
                           bool ordered) {
   std::string sql = "select * from HISTORY where " + PeriodCondition(stamps.from, stamps.to) +
-                    " and State is not \"X\" and ObjName in (";
+                    kShownRowsCondition + " and ObjName in (";
   for (size_t k = 0; k < names.size(); ++k) sql += (k > 0 ? ",'" : "'") + SqlQuoted(names[k]) + "'";
   return sql + (ordered ? ") order by TimeStamp" : ")");
 }
