@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "histquery/report.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -175,15 +177,5 @@ Result<RunOutcome> RunDeletion(const std::string& storePath, const std::string& 
       DeleteInSlices(storePath, condition, {SetUpConnection, &guard}, run);
   state.rowsDeleted = run.deleted;
   state.stopReason = run.stopReason;
-  switch (deletion.code) {
-    case StoreOutcome::Ran:
-      return {RunOutcome::Ran, deletion.message};
-    case StoreOutcome::Missing:
-      return {RunOutcome::Missing, deletion.message};
-    case StoreOutcome::OpenFailed:
-      return {RunOutcome::OpenFailed, deletion.message};
-    case StoreOutcome::Failed:
-      return {RunOutcome::Failed, deletion.message};
-  }
-  return {RunOutcome::Failed, deletion.message};
+  return PageOutcome(deletion);
 }

@@ -95,13 +95,7 @@ void PrintRow(FILE* out, ReportState& state, const HistoryRow& row) {
   std::fwrite(line.data(), 1, line.size(), out);
 }
 
-Result<RunOutcome> RunReportStatement(const std::string& storePath, const std::string& sql,
-                                      const StatementLimits& limits, ReportState& state) {
-  StatementGuard guard;
-  guard.limits = limits;
-  guard.freeText = state.request.mode == ReportMode::Sql;
-  Result<StoreOutcome> run = RunHistoryStatement(storePath, sql, MissingStore::OnlyAbsent,
-                                                 {ReportRow, &state}, {SetUpConnection, &guard});
+Result<RunOutcome> PageOutcome(const Result<StoreOutcome>& run) {
   switch (run.code) {
     case StoreOutcome::Ran:
       return {RunOutcome::Ran, run.message};
@@ -113,4 +107,14 @@ Result<RunOutcome> RunReportStatement(const std::string& storePath, const std::s
       return {RunOutcome::Failed, run.message};
   }
   return {RunOutcome::Failed, run.message};
+}
+
+Result<RunOutcome> RunReportStatement(const std::string& storePath, const std::string& sql,
+                                      const StatementLimits& limits, ReportState& state) {
+  StatementGuard guard;
+  guard.limits = limits;
+  guard.freeText = state.request.mode == ReportMode::Sql;
+  Result<StoreOutcome> run = RunHistoryStatement(storePath, sql, MissingStore::OnlyAbsent,
+                                                 {ReportRow, &state}, {SetUpConnection, &guard});
+  return PageOutcome(run);
 }

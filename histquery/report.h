@@ -16,6 +16,9 @@ void ReportRow(void* context, const HistoryRow& row);
 // line in object mode.
 void PrintRow(FILE* out, ReportState& state, const HistoryRow& row);
 
+// How a store's run is told on the page; the store's message stays.
+Result<RunOutcome> PageOutcome(const Result<StoreOutcome>& run);
+
 // Runs `sql` on the store within `limits` (those of a free text in SQL
 // mode), its rows printed into the page of `state`; the message is the
 // store's, for standard error.
