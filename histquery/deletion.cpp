@@ -18,12 +18,6 @@ constexpr int64_t kMaxSliceSpan = int64_t{1} << 22;
 // How long the search for the first and last matching row may take.
 constexpr std::chrono::milliseconds kNarrowingTime{20};
 
-bool Exec(sqlite3* connection, const char* sql, std::string& error) {
-  if (sqlite3_exec(connection, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
-  error = sqlite3_errmsg(connection);
-  return false;
-}
-
 // The single integer of `sql`; `found` is false where it is NULL (no rows).
 bool QueryRowid(sqlite3* connection, const char* sql, int64_t& value, bool& found,
                 std::string& error) {
@@ -48,7 +42,7 @@ bool QueryRowid(sqlite3* connection, const char* sql, int64_t& value, bool& foun
 // whole period in every slice.
 bool DeleteSlice(sqlite3* connection, sqlite3_stmt* slice, int64_t from, int64_t to,
                  int64_t& deleted, std::string& error) {
-  if (!Exec(connection, "begin immediate", error)) return false;
+  if (!RunHistoryStatements(connection, "begin immediate", {}, error)) return false;
   sqlite3_bind_int64(slice, 1, from);
   sqlite3_bind_int64(slice, 2, to);
   int rc = sqlite3_step(slice);
@@ -58,7 +52,7 @@ bool DeleteSlice(sqlite3* connection, sqlite3_stmt* slice, int64_t from, int64_t
     return false;
   }
   deleted = sqlite3_changes(connection);
-  return Exec(connection, "commit", error);
+  return RunHistoryStatements(connection, "commit", {}, error);
 }
 
 // Past the deadline: ends the statement (SQLITE_INTERRUPT).
@@ -117,8 +111,7 @@ Result<StoreOutcome> DeleteInSlices(const std::string& storePath, const std::str
   if (!QueryRowid(connection, "select max(rowid) from HISTORY", last, found, error)) {
     if (sqlite3_errcode(connection) != SQLITE_ERROR) return Failure(error, run);
     // No rowid to walk by (or no table at all: then this fails the same way).
-    HistoryRows none;
-    if (!RunHistoryStatements(connection, "delete from HISTORY where " + condition, none, error))
+    if (!RunHistoryStatements(connection, "delete from HISTORY where " + condition, {}, error))
       return Failure(error, run);
     run.deleted = sqlite3_changes(connection);
     return {StoreOutcome::Ran, ""};
