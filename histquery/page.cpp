@@ -16,6 +16,13 @@ bool IsNameChar(unsigned char c) {
   return std::isalnum(c) != 0;
 }
 
+void AppendPercentEncoded(std::string& to, unsigned char c) {
+  static const char kHex[] = "0123456789ABCDEF";
+  to += '%';
+  to += kHex[c >> 4];
+  to += kHex[c & 0x0F];
+}
+
 // The reference that stands for a markup character, null for any other.
 const char* CharacterReference(char c) {
   switch (c) {
@@ -87,7 +94,6 @@ std::string HtmlEscaped(const std::string& text) {
 }
 
 std::string LinkEncoded(const std::string& request) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string link;
   link.reserve(request.size());
   for (size_t i = 0; i < request.size(); ++i) {
@@ -108,12 +114,23 @@ std::string LinkEncoded(const std::string& request) {
     } else if (safe) {
       link += static_cast<char>(c);
     } else {
-      link += '%';
-      link += kHex[c >> 4];
-      link += kHex[c & 0x0F];
+      AppendPercentEncoded(link, c);
     }
   }
   return link;
+}
+
+std::string FieldEncoded(const std::string& text) {
+  std::string field;
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    // strchr would find a NUL byte as the terminator.
+    if (byte != 0 && (IsNameChar(byte) || std::strchr("-_.~", c) != nullptr))
+      field += c;
+    else
+      AppendPercentEncoded(field, byte);
+  }
+  return field;
 }
 
 void PrintPageHead(FILE* out) {

@@ -22,6 +22,11 @@ void PutHtmlEscaped(FILE* out, const char* text);
 // hold is percent-encoded, so ordinary requests come out unchanged.
 std::string LinkEncoded(const std::string& request);
 
+// One value of a request (a date, a name, a label) with every byte but
+// letters, digits and "-_.~" percent-encoded: the next request decodes it to
+// the same bytes, and it may stand in an attribute, a script or an address.
+std::string FieldEncoded(const std::string& text);
+
 void PrintPageHead(FILE* out);
 void PrintModeHeader(FILE* out, const ReportState& state);
 

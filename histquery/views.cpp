@@ -212,25 +212,6 @@ void ShowDownload(FILE* out, const ReportState& state, const std::string& storeP
   std::fputs(kCsvLineEnd, out);
 }
 
-// Every byte but letters, digits and "-_.~" as %XX (a NUL too: strchr
-// finds the terminator).
-std::string QueryEncoded(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-        (byte >= '0' && byte <= '9') || (c != '\0' && std::strchr("-_.~", c) != nullptr)) {
-      encoded += c;
-    } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0x0F];
-    }
-  }
-  return encoded;
-}
-
 // The message of a path that cannot be resolved, without the report's line
 // break.
 std::string PlainMessage(std::string message) {
@@ -242,17 +223,17 @@ std::string PlainMessage(std::string message) {
 
 std::string ViewSelectionQuery(const ReportState& state) {
   const Period& period = state.period;
-  std::string query = "txDateFrom=" + QueryEncoded(TextPiece(period.from, 0, 10)) +
-                      "&txTimeFrom=" + QueryEncoded(TextPiece(period.from, 11, 8)) +
-                      "&txDateTo=" + QueryEncoded(TextPiece(period.to, 0, 10)) +
-                      "&txTimeTo=" + QueryEncoded(TextPiece(period.to, 11, 8));
+  std::string query = "txDateFrom=" + FieldEncoded(TextPiece(period.from, 0, 10)) +
+                      "&txTimeFrom=" + FieldEncoded(TextPiece(period.from, 11, 8)) +
+                      "&txDateTo=" + FieldEncoded(TextPiece(period.to, 0, 10)) +
+                      "&txTimeTo=" + FieldEncoded(TextPiece(period.to, 11, 8));
   for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
     const SelectionEntry& entry = state.entries[k];
     // The fields as the report compares and shows them, encoded anew: the
     // next request decodes them to the same bytes.
-    query += "&obj=" + QueryEncoded(FormDecoded(entry.name)) + ";" +
-             QueryEncoded(FormDecoded(entry.label)) + ";" +
-             QueryEncoded(entry.kind != '\0' ? std::string(1, entry.kind) : "");
+    query += "&obj=" + FieldEncoded(FormDecoded(entry.name)) + ";" +
+             FieldEncoded(FormDecoded(entry.label)) + ";" +
+             FieldEncoded(entry.kind != '\0' ? std::string(1, entry.kind) : "");
   }
   return query;
 }
