@@ -19,19 +19,19 @@ sqlite3* StoreHandle = nullptr;
 
 }  // namespace
 
-Result<bool> ResolveHistoryDb(const char* cfgPath, std::string& storePath) {
+Result<std::string, PathFault> ResolveHistoryDb(const char* cfgPath) {
   FILE* cfg = std::fopen(cfgPath, "r");
-  if (cfg == nullptr) return {false, "Error opening HistPath.cfg<br>"};
+  if (cfg == nullptr)
+    return Failure<PathFault>{PathFault::Unreadable, "Error opening HistPath.cfg"};
   char line[256];
   bool read = std::fgets(line, 255, cfg) != nullptr;
   std::fclose(cfg);
   std::string dir = read ? line : "";
   while (!dir.empty() && (dir.back() == '\n' || dir.back() == ' ')) dir.pop_back();
   // A first line of only line feeds and blanks names no directory either.
-  if (dir.empty()) return {false, "Datei HistPath.cfg ist leer<br>"};
+  if (dir.empty()) return Failure<PathFault>{PathFault::Empty, "Datei HistPath.cfg ist leer"};
   if (dir.back() != '/') dir += '/';
-  storePath = dir + "history.db";
-  return {true, ""};
+  return dir + "history.db";
 }
 
 namespace {
@@ -141,15 +141,16 @@ bool RunStatements(sqlite3* connection, const char* sql, HistoryRows rows, std::
 
 }  // namespace
 
-Result<StoreOutcome> OpenHistoryStore(const std::string& storePath, MissingStore missing,
-                                      ConnectionSetup setup, sqlite3*& connection) {
-  connection = nullptr;
+Result<sqlite3*, StoreFault> OpenHistoryStore(const std::string& storePath, MissingStore missing,
+                                              ConnectionSetup setup) {
   // A missing store is never created: probe it as a plain file first.
   FILE* probe = std::fopen(storePath.c_str(), "r");
   if (probe == nullptr) {
-    if (missing == MissingStore::Unreadable || errno == ENOENT) return {StoreOutcome::Missing, ""};
-    return {StoreOutcome::OpenFailed,
-            Formatted("Error opening %s : %s\n", storePath.c_str(), std::strerror(errno))};
+    if (missing == MissingStore::Unreadable || errno == ENOENT)
+      return Failure<StoreFault>{StoreFault::Missing, ""};
+    return Failure<StoreFault>{
+        StoreFault::OpenFailed,
+        Formatted("Error opening %s : %s", storePath.c_str(), std::strerror(errno))};
   }
   std::fclose(probe);
 
@@ -160,19 +161,18 @@ Result<StoreOutcome> OpenHistoryStore(const std::string& storePath, MissingStore
   if (sqlite3_open_v2(storePath.c_str(), &StoreHandle, SQLITE_OPEN_READWRITE, ReadAheadVfsName()) !=
       SQLITE_OK) {
     std::string message =
-        Formatted("Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
+        Formatted("Error opening %s : %s", storePath.c_str(), sqlite3_errmsg(StoreHandle));
     CloseHistoryStore();
-    return {StoreOutcome::OpenFailed, message};
+    return Failure<StoreFault>{StoreFault::OpenFailed, message};
   }
   sqlite3_busy_timeout(StoreHandle, kHistoryBusyTimeoutMs);
   if (setup.apply != nullptr && !setup.apply(StoreHandle, setup.context)) {
     std::string message =
-        Formatted("Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
+        Formatted("Error opening %s : %s", storePath.c_str(), sqlite3_errmsg(StoreHandle));
     CloseHistoryStore();
-    return {StoreOutcome::Failed, message};
+    return Failure<StoreFault>{StoreFault::Failed, message};
   }
-  connection = StoreHandle;
-  return {StoreOutcome::Ran, ""};
+  return StoreHandle;
 }
 
 void CloseHistoryStore() {
@@ -183,25 +183,32 @@ void CloseHistoryStore() {
 
 std::string StatementFailure(const std::string& error) {
   // Kept for compatibility: one wording for every statement; error watchers grep for it.
-  return Formatted("SQL error creating table: %s\n", error.c_str());
+  return Formatted("SQL error creating table: %s", error.c_str());
 }
 
-bool RunHistoryStatements(sqlite3* connection, const std::string& sql, HistoryRows rows,
-                          std::string& error) {
-  return RunStatements(connection, sql.c_str(), rows, error);
+void PrintMessageLine(FILE* out, const std::string& message) {
+  if (message.empty()) return;
+  std::fputs(message.c_str(), out);
+  std::fputc('\n', out);
 }
 
-Result<StoreOutcome> RunHistoryStatement(const std::string& storePath, const std::string& sql,
-                                         MissingStore missing, HistoryRows rows,
-                                         ConnectionSetup setup) {
-  sqlite3* connection = nullptr;
-  Result<StoreOutcome> opened = OpenHistoryStore(storePath, missing, setup, connection);
-  if (opened.code != StoreOutcome::Ran) return opened;
+Result<Done, StoreFault> RunHistoryStatements(sqlite3* connection, const std::string& sql,
+                                              HistoryRows rows) {
   std::string error;
-  if (!RunStatements(connection, sql.c_str(), rows, error)) {
+  if (!RunStatements(connection, sql.c_str(), rows, error))
+    return Failure<StoreFault>{StoreFault::Failed, error};
+  return Done{};
+}
+
+Result<Done, StoreFault> RunHistoryStatement(const std::string& storePath, const std::string& sql,
+                                             MissingStore missing, HistoryRows rows,
+                                             ConnectionSetup setup) {
+  sqlite3* connection = TRY(OpenHistoryStore(storePath, missing, setup));
+  Result<Done, StoreFault> ran = RunHistoryStatements(connection, sql, rows);
+  if (!ran.Ok()) {
     // Closing rolls back what the text left open: no lock outlives a failure.
     CloseHistoryStore();
-    return {StoreOutcome::Failed, StatementFailure(error)};
+    return Failure<StoreFault>{StoreFault::Failed, StatementFailure(ran.Fault().message)};
   }
-  return {StoreOutcome::Ran, ""};
+  return Done{};
 }

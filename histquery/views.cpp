@@ -13,7 +13,6 @@
 #include "histquery/page.h"
 #include "histquery/request.h"
 #include "histquery/selection.h"
-#include "histquery/statement.h"
 #include "histquery/viewtext.h"
 #include "histquery/viewtexts.h"
 #include "histquery/viewwriter.h"
@@ -115,16 +114,15 @@ void ChartRow(void* context, const HistoryRow& row) {
 
 // One run of the chart's statement, ordered or as the table holds the rows,
 // into fresh series.
-Result<StoreOutcome> RunChart(ChartRun& run, const ReportState& state, const std::string& storePath,
-                              bool ordered) {
-  const PeriodStamps& stamps = state.period.stamps;
-  int width = state.request.chartWidth;
+Result<Done, StoreFault> RunChart(ChartRun& run, const Selection& selection, int width,
+                                  const std::string& storePath, bool ordered) {
+  const PeriodStamps& stamps = selection.period.stamps;
   // Every row: the bound of points is shared by the objects.
   size_t rawLimit = kRawPointLimit / run.names.size();
   run.objects.clear();
   for (size_t k = 0; k < run.names.size(); ++k) {
-    const SelectionEntry& entry = state.entries[k];
-    run.objects.push_back({run.names[k], FormDecoded(entry.label), entry.kind,
+    const ChosenObject& object = selection.objects[k];
+    run.objects.push_back({run.names[k], object.label, object.kind,
                            ChartSeries(stamps.from, stamps.to, width, rawLimit)});
   }
   run.checkOrder = !ordered;
@@ -163,42 +161,40 @@ void CsvRow(void* context, const HistoryRow& row) {
   WriteCsvRow(run.out, row.stamp, row.Text(1), label, row.Text(3), row.Text(4), row.Text(5));
 }
 
-bool StoreFailed(StoreOutcome outcome) {
-  return outcome == StoreOutcome::OpenFailed || outcome == StoreOutcome::Failed;
+bool StoreFailed(const Result<Done, StoreFault>& ran) {
+  return !ran.Ok() && ran.Fault().kind != StoreFault::Missing;
 }
 
-void ShowChartData(FILE* out, const ReportState& state, const std::string& storePath,
+void ShowChartData(FILE* out, const Selection& selection, int width, const std::string& storePath,
                    const StatementLimits& limits) {
   ChartRun run;
-  run.names = ComparedNames(state);
+  run.names = selection.ComparedNames();
   run.connection.guard.limits = limits;
-  Result<StoreOutcome> ran = RunChart(run, state, storePath, false);
-  if (run.outOfOrder) ran = RunChart(run, state, storePath, true);
-  std::fputs(ran.message.c_str(), stderr);
+  Result<Done, StoreFault> ran = RunChart(run, selection, width, storePath, false);
+  if (run.outOfOrder) ran = RunChart(run, selection, width, storePath, true);
+  PrintMessageLine(stderr, ran.Message());
   // Nothing is written before the run has ended: a failed one never shows
   // as a chart of fewer rows.
-  if (StoreFailed(ran.code)) {
+  if (StoreFailed(ran)) {
     PrintRefusal(out, View::Json, kStatusServerError, kViewStoreFailed);
     return;
   }
   PrintJsonHead(out);
-  WriteChartJson(out, state.period.stamps.from, state.period.stamps.to, state.request.chartWidth,
-                 run.objects);
+  WriteChartJson(out, selection.period.stamps.from, selection.period.stamps.to, width, run.objects);
 }
 
-void ShowDownload(FILE* out, const ReportState& state, const std::string& storePath,
+void ShowDownload(FILE* out, const Selection& selection, const std::string& storePath,
                   const StatementLimits& limits) {
-  const PeriodStamps& stamps = state.period.stamps;
-  CsvRun run{out, stamps.from, stamps.to, ComparedNames(state), {}};
-  for (size_t k = 0; k < run.names.size(); ++k)
-    run.labels.push_back(FormDecoded(state.entries[k].label));
+  const PeriodStamps& stamps = selection.period.stamps;
+  CsvRun run{out, stamps.from, stamps.to, selection.ComparedNames(), {}};
+  for (const ChosenObject& object : selection.objects) run.labels.push_back(object.label);
   ViewConnection connection;
   connection.guard.limits = limits;
-  Result<StoreOutcome> ran = RunHistoryStatement(storePath, ViewStatement(stamps, run.names, true),
-                                                 MissingStore::OnlyAbsent, {CsvRow, &run},
-                                                 {SetUpViewConnection, &connection});
-  std::fputs(ran.message.c_str(), stderr);
-  if (!StoreFailed(ran.code)) {
+  Result<Done, StoreFault> ran = RunHistoryStatement(
+      storePath, ViewStatement(stamps, run.names, true), MissingStore::OnlyAbsent, {CsvRow, &run},
+      {SetUpViewConnection, &connection});
+  PrintMessageLine(stderr, ran.Message());
+  if (!StoreFailed(ran)) {
     StartCsv(run);
     return;
   }
@@ -212,61 +208,37 @@ void ShowDownload(FILE* out, const ReportState& state, const std::string& storeP
   std::fputs(kCsvLineEnd, out);
 }
 
-// The message of a path that cannot be resolved, without the report's line
-// break.
-std::string PlainMessage(std::string message) {
-  ReplaceAll(message, "<br>", "");
-  return message;
-}
-
 }  // namespace
 
-std::string ViewSelectionQuery(const ReportState& state) {
-  const Period& period = state.period;
-  std::string query = "txDateFrom=" + FieldEncoded(TextPiece(period.from, 0, 10)) +
-                      "&txTimeFrom=" + FieldEncoded(TextPiece(period.from, 11, 8)) +
-                      "&txDateTo=" + FieldEncoded(TextPiece(period.to, 0, 10)) +
-                      "&txTimeTo=" + FieldEncoded(TextPiece(period.to, 11, 8));
-  for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
-    const SelectionEntry& entry = state.entries[k];
-    // The fields as the report compares and shows them, encoded anew: the
-    // next request decodes them to the same bytes.
-    query += "&obj=" + FieldEncoded(FormDecoded(entry.name)) + ";" +
-             FieldEncoded(FormDecoded(entry.label)) + ";" +
-             FieldEncoded(entry.kind != '\0' ? std::string(1, entry.kind) : "");
-  }
-  return query;
-}
-
-void ShowView(FILE* out, ReportState& state, const char* cfgPath, const StatementLimits& limits) {
-  View view = state.request.view;
+void ShowView(FILE* out, const ReportRequest& request, const char* cfgPath,
+              const StatementLimits& limits) {
+  View view = request.view;
   // A view only reads: it never runs a free SQL text or a deletion.
-  if (state.request.mode != ReportMode::Objects) {
+  if (request.mode != ReportMode::Objects) {
     PrintRefusal(out, view, kStatusBadRequest, kViewObjectsOnly);
     return;
   }
-  TakeSelection(state);
-  if (!state.period.Usable()) {
+  Selection selection = TakeSelection(request, SelectionUse::View);
+  if (!selection.period.Usable()) {
     PrintRefusal(out, view, kStatusBadRequest, kViewNoPeriod);
     return;
   }
-  if (state.entryCount == 0) {
+  if (selection.objects.empty()) {
     PrintRefusal(out, view, kStatusBadRequest, kViewNoObject);
     return;
   }
   if (view == View::Chart) {
     // The page asks for its data itself.
-    PrintChartPage(out, ViewSelectionQuery(state));
+    PrintChartPage(out, SelectionQuery(selection));
     return;
   }
-  std::string storePath;
-  Result<bool> found = ResolveHistoryDb(cfgPath, storePath);
-  if (!found.code) {
-    PrintRefusal(out, view, kStatusServerError, PlainMessage(found.message).c_str());
+  Result<std::string, PathFault> storePath = ResolveHistoryDb(cfgPath);
+  if (!storePath.Ok()) {
+    PrintRefusal(out, view, kStatusServerError, storePath.Fault().message.c_str());
     return;
   }
   if (view == View::Json)
-    ShowChartData(out, state, storePath, limits);
+    ShowChartData(out, selection, request.chartWidth, storePath.Value(), limits);
   else
-    ShowDownload(out, state, storePath, limits);
+    ShowDownload(out, selection, storePath.Value(), limits);
 }

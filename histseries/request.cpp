@@ -8,10 +8,14 @@
 
 namespace {
 
+// A period text of "YYYY-MM-DD H" at least: one cut shorter is no period.
+constexpr size_t kSeriesPeriodLength = 11;
+
 // An end whose text is cut short, or whose day, month or year does not begin
 // with a digit, is refused: the conversion would take it for 1970 or -1 and
 // export another period than the one asked for.
-constexpr PeriodRules kSeriesPeriodRules = {true, 11, DateReading::DigitsFirst};
+constexpr PeriodRules kSeriesPeriodRules = {PeriodSource::SelectionFile, kSeriesPeriodLength,
+                                            DateReading::DigitsFirst};
 
 }  // namespace
 
