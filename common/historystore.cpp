@@ -44,29 +44,6 @@ void UseOneThread() {
   (void)done;
 }
 
-// How a row's first column reads as a time stamp.
-enum class Stamp { Read, None, OutOfMemory };
-
-// The first column as strtol reads its text, narrowed to 32 bits; None for
-// SQL NULL and the text "NULL". An integer is taken without the round trip
-// through its text, within strtol's bounds (those of 32 bits where long has
-// 32 bits).
-Stamp ReadStamp(sqlite3_stmt* statement, int32_t& stamp) {
-  int type = sqlite3_column_type(statement, 0);
-  if (type == SQLITE_INTEGER) {
-    sqlite3_int64 value = std::clamp<sqlite3_int64>(sqlite3_column_int64(statement, 0),
-                                                    std::numeric_limits<long>::min(),
-                                                    std::numeric_limits<long>::max());
-    stamp = static_cast<int32_t>(static_cast<long>(value));
-    return Stamp::Read;
-  }
-  const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-  if (text == nullptr) return type == SQLITE_NULL ? Stamp::None : Stamp::OutOfMemory;
-  if (std::strcmp(text, "NULL") == 0) return Stamp::None;
-  stamp = static_cast<int32_t>(std::strtol(text, nullptr, 10));
-  return Stamp::Read;
-}
-
 bool IsSqlSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -93,8 +70,8 @@ int StepRows(sqlite3_stmt* statement, HistoryRows rows) {
       row.lengths = lengths.data();
       row.names = names.data();
     }
-    Stamp stamp = ReadStamp(statement, row.stamp);
-    if (stamp == Stamp::OutOfMemory) return SQLITE_NOMEM;
+    StampRead stamp = ReadRowStamp(statement, 0, row.stamp);
+    if (stamp == StampRead::OutOfMemory) return SQLITE_NOMEM;
     for (int i = 1; i < row.columnCount; ++i) {
       texts[i] = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
       // A text that cannot be made is SQLite out of memory.
@@ -103,7 +80,7 @@ int StepRows(sqlite3_stmt* statement, HistoryRows rows) {
       lengths[i] =
           texts[i] != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, i)) : 0;
     }
-    if (stamp == Stamp::Read) rows.handler(rows.context, row);
+    if (stamp == StampRead::Read) rows.handler(rows.context, row);
   }
   return rc;
 }
@@ -140,6 +117,22 @@ bool RunStatements(sqlite3* connection, const char* sql, HistoryRows rows, std::
 }
 
 }  // namespace
+
+StampRead ReadRowStamp(sqlite3_stmt* statement, int column, int32_t& stamp) {
+  int type = sqlite3_column_type(statement, column);
+  if (type == SQLITE_INTEGER) {
+    sqlite3_int64 value = std::clamp<sqlite3_int64>(sqlite3_column_int64(statement, column),
+                                                    std::numeric_limits<long>::min(),
+                                                    std::numeric_limits<long>::max());
+    stamp = static_cast<int32_t>(static_cast<long>(value));
+    return StampRead::Read;
+  }
+  const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+  if (text == nullptr) return type == SQLITE_NULL ? StampRead::None : StampRead::OutOfMemory;
+  if (std::strcmp(text, "NULL") == 0) return StampRead::None;
+  stamp = static_cast<int32_t>(std::strtol(text, nullptr, 10));
+  return StampRead::Read;
+}
 
 Result<sqlite3*, StoreFault> OpenHistoryStore(const std::string& storePath, MissingStore missing,
                                               ConnectionSetup setup) {

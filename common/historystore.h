@@ -69,6 +69,7 @@ enum class StoreFault {
   Missing,     // no store file: nothing created; the programs read it as no rows
   OpenFailed,  // the store could not be opened
   Failed,      // a statement failed; the rows before stay handled
+  Busy,        // other requests read the store: this one did not get its turn
 };
 
 // Opens the store and runs the statements of `sql` one after another as
@@ -105,6 +106,15 @@ std::string StatementFailure(const std::string& error);
 
 // `message` on `out` as a line of its own; nothing for an empty one.
 void PrintMessageLine(FILE* out, const std::string& message);
+
+struct sqlite3_stmt;
+
+// How the column `column` of a statement's row reads as a time stamp: as
+// strtol reads its text, narrowed to 32 bits; an integer without the round
+// trip through its text, within strtol's bounds (those of 32 bits where long
+// has 32 bits). None for SQL NULL and the text "NULL": no row of the history.
+enum class StampRead { Read, None, OutOfMemory };
+StampRead ReadRowStamp(sqlite3_stmt* statement, int column, int32_t& stamp);
 
 // The history is written by another process all the time: wait for it this
 // long rather than fail at once.

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <thread>
 
-int64_t NextSliceSpan(int64_t span, SliceClock::duration took) {
+int64_t ScaledToSlice(int64_t value, SliceClock::duration took, int64_t minimum, int64_t maximum) {
   double target = static_cast<double>(SliceClock::duration(kSliceTarget).count());
   double factor = target / std::max<double>(static_cast<double>(took.count()), 1.0);
   factor = std::clamp(factor, 0.25, 4.0);
-  return std::clamp(static_cast<int64_t>(static_cast<double>(span) * factor), kMinSliceSpan,
-                    kMaxSliceSpan);
+  return std::clamp(static_cast<int64_t>(static_cast<double>(value) * factor), minimum, maximum);
+}
+
+int64_t NextSliceSpan(int64_t span, SliceClock::duration took) {
+  return ScaledToSlice(span, took, kMinSliceSpan, kMaxSliceSpan);
 }
 
 void PauseAfterSlice(SliceClock::duration took) {

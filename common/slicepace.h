@@ -35,6 +35,10 @@ constexpr int64_t kMaxSliceSpan = int64_t{1} << 22;
 // a cache or a sync, does not swing it far).
 int64_t NextSliceSpan(int64_t span, SliceClock::duration took);
 
+// `value` (a span, a number of rows) scaled the same way, within
+// [minimum, maximum].
+int64_t ScaledToSlice(int64_t value, SliceClock::duration took, int64_t minimum, int64_t maximum);
+
 // The pause after a slice that wrote and took `took`.
 void PauseAfterSlice(SliceClock::duration took);
 

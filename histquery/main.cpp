@@ -89,7 +89,10 @@ ReportEnd Report(const ReportRequest& request, const Selection& selection,
   ReportPage page;
   page.sqlMode = request.mode == ReportMode::Sql;
   Result<Done, StoreFault> run =
-      RunReportStatement(storePath, BuildStatement(request, selection), RunLimits(), page);
+      page.sqlMode
+          ? RunReportStatement(storePath, SqlStatement(request.sqlText, selection.period.stamps),
+                               RunLimits(), page)
+          : ReadReportRows(storePath, ReportRead(selection), RunLimits(), page);
   PrintMessageLine(stderr, run.Message());
   ReportEnd end;
   if (!run.Ok()) end.fault = run.Fault().kind;

@@ -101,3 +101,10 @@ Result<Done, StoreFault> RunReportStatement(const std::string& storePath, const 
   return RunHistoryStatement(storePath, sql, MissingStore::OnlyAbsent, {PrintRow, &page},
                              {SetUpConnection, &guard});
 }
+
+Result<Done, StoreFault> ReadReportRows(const std::string& storePath, const HistoryRead& read,
+                                        const StatementLimits& limits, ReportPage& page) {
+  StatementGuard guard;
+  guard.limits = limits;
+  return ReadHistory(storePath, read, {PrintRow, &page}, {SetUpConnection, &guard});
+}

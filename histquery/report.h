@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "common/historyreader.h"
 #include "common/historystore.h"
 #include "histquery/request.h"
 #include "histquery/sqllimits.h"
@@ -42,8 +43,13 @@ struct ReportEnd {
   std::string stopReason;           // a deletion that stopped: SQLite's message
 };
 
-// Runs `sql` on the store within `limits` (those of a free text in SQL
-// mode), its rows printed into `page`. A failure's message is the store's
-// line for standard error.
+// The object report's rows, read in slices (historyreader.h), printed into
+// `page`. A failure's message is the store's line for standard error.
+Result<Done, StoreFault> ReadReportRows(const std::string& storePath, const HistoryRead& read,
+                                        const StatementLimits& limits, ReportPage& page);
+
+// Runs the free SQL text `sql` on the store within `limits`, its rows
+// printed into `page`. A failure's message is the store's line for
+// standard error.
 Result<Done, StoreFault> RunReportStatement(const std::string& storePath, const std::string& sql,
                                             const StatementLimits& limits, ReportPage& page);

@@ -3,13 +3,18 @@
 #include "common/historystatement.h"
 #include "histquery/sqlperiod.h"
 
-std::string DeletionCondition(const PeriodStamps& stamps, const std::vector<std::string>& names) {
-  return PeriodCondition(stamps.from, stamps.to) + ObjectCondition(names);
+HistoryRead ReportRead(const Selection& selection) {
+  HistoryRead read;
+  read.from = selection.period.stamps.from;
+  read.to = selection.period.stamps.to;
+  read.names = selection.ComparedNames();
+  return read;
 }
 
-std::string BuildStatement(const ReportRequest& request, const Selection& selection) {
-  const PeriodStamps& stamps = selection.period.stamps;
-  if (request.mode == ReportMode::Sql)
-    return BindPeriod(request.sqlText, PeriodCondition(stamps.from, stamps.to));
-  return ReportStatement(stamps.from, stamps.to, selection.ComparedNames());
+std::string SqlStatement(const std::string& sqlText, const PeriodStamps& stamps) {
+  return BindPeriod(sqlText, PeriodCondition(stamps.from, stamps.to));
+}
+
+std::string DeletionCondition(const PeriodStamps& stamps, const std::vector<std::string>& names) {
+  return PeriodCondition(stamps.from, stamps.to) + ObjectCondition(names);
 }

@@ -6,29 +6,18 @@
 #include <cstring>
 #include <vector>
 
-#include "common/historystatement.h"
 #include "common/historystore.h"
 #include "common/textops.h"
 #include "histquery/chartseries.h"
 #include "histquery/page.h"
 #include "histquery/request.h"
 #include "histquery/selection.h"
+#include "histquery/statement.h"
 #include "histquery/viewtext.h"
 #include "histquery/viewtexts.h"
 #include "histquery/viewwriter.h"
 
 namespace {
-
-// The report's rows of the period and objects, the objects as one "in"
-// list, which a scan of a bare history tests in one lookup where the report's
-// chain of "or" compares every name; `ordered` in time order.
-std::string ViewStatement(const PeriodStamps& stamps, const std::vector<std::string>& names,
-                          bool ordered) {
-  std::string sql = "select * from HISTORY where " + PeriodCondition(stamps.from, stamps.to) +
-                    kShownRowsCondition + " and ObjName in (";
-  for (size_t k = 0; k < names.size(); ++k) sql += (k > 0 ? ",'" : "'") + SqlQuoted(names[k]) + "'";
-  return sql + (ordered ? ") order by TimeStamp" : ")");
-}
 
 // Why a view shows nothing, in the view's own form: a tool reads the status,
 // a person the text.
@@ -53,84 +42,29 @@ bool SameText(const std::string& name, const char* text, size_t length) {
   return text != nullptr && name.size() == length && std::memcmp(name.data(), text, length) == 0;
 }
 
-// A view's connection: the statement's guard, and the handle kept for
-// stopping a run early.
-struct ViewConnection {
-  StatementGuard guard;
-  sqlite3* handle = nullptr;
-};
-
-// SQLite's sort of an ordered view keeps up to the page cache's size in
-// memory before it spills to temporary files; 2 MiB by default, which a view
-// reaches between a million and ten million rows. A view reads every page
-// once, so a smaller cache costs it nothing and keeps its memory the same
-// for any history.
+// A view reads every page once: a small page cache costs it nothing and
+// keeps its memory the same for any history.
 constexpr const char kViewCacheSize[] = "pragma cache_size = -512";
 
-bool SetUpViewConnection(sqlite3* connection, void* context) {
-  ViewConnection& view = *static_cast<ViewConnection*>(context);
-  view.handle = connection;
-  return SetUpConnection(connection, &view.guard) &&
+bool SetUpViewConnection(sqlite3* connection, void* guard) {
+  return SetUpConnection(connection, guard) &&
          sqlite3_exec(connection, kViewCacheSize, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 // The chart data being made: one series per chosen object, in the order of
-// the selection.
-//
-// A series needs its rows in time order, but an "order by" makes SQLite sort
-// every row of the period first (spilling to temporary files), which on a
-// bare history costs more than the scan itself. The recorder appends its
-// rows in time order, and an index on (ObjName, TimeStamp) hands each
-// object's rows in time order too: so the rows are first taken as the table
-// holds them, each object's checked to follow in time. The first row that
-// comes out of order (a clock set back, rows written by hand) stops that run,
-// and the chart is made afresh from the ordered statement.
+// the selection; the reader hands the rows in time order.
 struct ChartRun {
   std::vector<std::string> names;  // as the statement compares them
   std::vector<ChartObject> objects;
-  bool checkOrder = false;
-  std::vector<int64_t> lastTime;  // per object, while checking
-  bool outOfOrder = false;
-  ViewConnection connection;
 };
 
 void ChartRow(void* context, const HistoryRow& row) {
   ChartRun& run = *static_cast<ChartRun*>(context);
-  if (run.outOfOrder) return;
   // An object chosen twice gets the row twice, as in the report.
   for (size_t k = 0; k < run.names.size(); ++k) {
     if (!SameText(run.names[k], row.Text(1), row.Length(1))) continue;
-    if (run.checkOrder) {
-      if (row.stamp < run.lastTime[k]) {
-        run.outOfOrder = true;
-        sqlite3_interrupt(run.connection.handle);
-        return;
-      }
-      run.lastTime[k] = row.stamp;
-    }
     run.objects[k].series.Add(row.stamp, row.Text(3), row.Length(3));
   }
-}
-
-// One run of the chart's statement, ordered or as the table holds the rows,
-// into fresh series.
-Result<Done, StoreFault> RunChart(ChartRun& run, const Selection& selection, int width,
-                                  const std::string& storePath, bool ordered) {
-  const PeriodStamps& stamps = selection.period.stamps;
-  // Every row: the bound of points is shared by the objects.
-  size_t rawLimit = kRawPointLimit / run.names.size();
-  run.objects.clear();
-  for (size_t k = 0; k < run.names.size(); ++k) {
-    const ChosenObject& object = selection.objects[k];
-    run.objects.push_back({run.names[k], object.label, object.kind,
-                           ChartSeries(stamps.from, stamps.to, width, rawLimit)});
-  }
-  run.checkOrder = !ordered;
-  run.lastTime.assign(run.names.size(), INT64_MIN);
-  run.outOfOrder = false;
-  return RunHistoryStatement(storePath, ViewStatement(stamps, run.names, ordered),
-                             MissingStore::OnlyAbsent, {ChartRow, &run},
-                             {SetUpViewConnection, &run.connection});
 }
 
 // The download being written: its head goes out with the first row, or at
@@ -167,11 +101,20 @@ bool StoreFailed(const Result<Done, StoreFault>& ran) {
 
 void ShowChartData(FILE* out, const Selection& selection, int width, const std::string& storePath,
                    const StatementLimits& limits) {
+  const PeriodStamps& stamps = selection.period.stamps;
   ChartRun run;
   run.names = selection.ComparedNames();
-  run.connection.guard.limits = limits;
-  Result<Done, StoreFault> ran = RunChart(run, selection, width, storePath, false);
-  if (run.outOfOrder) ran = RunChart(run, selection, width, storePath, true);
+  // Every row: the bound of points is shared by the objects.
+  size_t rawLimit = kRawPointLimit / run.names.size();
+  for (size_t k = 0; k < run.names.size(); ++k) {
+    const ChosenObject& object = selection.objects[k];
+    run.objects.push_back({run.names[k], object.label, object.kind,
+                           ChartSeries(stamps.from, stamps.to, width, rawLimit)});
+  }
+  StatementGuard guard;
+  guard.limits = limits;
+  Result<Done, StoreFault> ran = ReadHistory(storePath, ReportRead(selection), {ChartRow, &run},
+                                             {SetUpViewConnection, &guard});
   PrintMessageLine(stderr, ran.Message());
   // Nothing is written before the run has ended: a failed one never shows
   // as a chart of fewer rows.
@@ -180,7 +123,7 @@ void ShowChartData(FILE* out, const Selection& selection, int width, const std::
     return;
   }
   PrintJsonHead(out);
-  WriteChartJson(out, selection.period.stamps.from, selection.period.stamps.to, width, run.objects);
+  WriteChartJson(out, stamps.from, stamps.to, width, run.objects);
 }
 
 void ShowDownload(FILE* out, const Selection& selection, const std::string& storePath,
@@ -188,11 +131,10 @@ void ShowDownload(FILE* out, const Selection& selection, const std::string& stor
   const PeriodStamps& stamps = selection.period.stamps;
   CsvRun run{out, stamps.from, stamps.to, selection.ComparedNames(), {}};
   for (const ChosenObject& object : selection.objects) run.labels.push_back(object.label);
-  ViewConnection connection;
-  connection.guard.limits = limits;
-  Result<Done, StoreFault> ran = RunHistoryStatement(
-      storePath, ViewStatement(stamps, run.names, true), MissingStore::OnlyAbsent, {CsvRow, &run},
-      {SetUpViewConnection, &connection});
+  StatementGuard guard;
+  guard.limits = limits;
+  Result<Done, StoreFault> ran =
+      ReadHistory(storePath, ReportRead(selection), {CsvRow, &run}, {SetUpViewConnection, &guard});
   PrintMessageLine(stderr, ran.Message());
   if (!StoreFailed(ran)) {
     StartCsv(run);

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/historyreader.h"
 #include "common/historystore.h"
 #include "common/period.h"
 #include "common/programinfo.h"
@@ -72,9 +73,8 @@ int main(int argc, char** argv) {
   // locked database, a file that is no database) replaces no good series.
   // Only a history file that does not exist is no data: one that cannot be
   // opened or read (its permissions) is a failed query, as in HistQuery.
-  Result<Done, StoreFault> query = RunHistoryStatement(
-      storePath.Value(), BuildSeriesQuery(period.stamps.from, period.stamps.to, request.objects),
-      MissingStore::OnlyAbsent, {OnHistoryRow, &table});
+  Result<Done, StoreFault> query = ReadHistory(
+      storePath.Value(), SeriesRead(period.stamps, request.objects), {OnHistoryRow, &table});
   PrintMessageLine(stderr, query.Message());
   bool queryRan = query.Ok() || query.Fault().kind == StoreFault::Missing;
   for (SeriesObject& series : table.series)

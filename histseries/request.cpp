@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "common/historystatement.h"
 #include "common/textops.h"
 #include "histseries/texts.h"
 
@@ -96,9 +95,10 @@ std::string PeriodRefusal(const Period& period) {
   return "";
 }
 
-std::string BuildSeriesQuery(int32_t fromSeconds, int32_t toSeconds,
-                             const std::vector<SelectionEntry>& objects) {
-  std::vector<std::string> names;
-  for (const SelectionEntry& entry : objects) names.push_back(UpperCase(entry.name));
-  return ReportStatement(fromSeconds, toSeconds, names);
+HistoryRead SeriesRead(const PeriodStamps& stamps, const std::vector<SelectionEntry>& objects) {
+  HistoryRead read;
+  read.from = stamps.from;
+  read.to = stamps.to;
+  for (const SelectionEntry& entry : objects) read.names.push_back(UpperCase(entry.name));
+  return read;
 }

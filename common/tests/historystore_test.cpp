@@ -51,6 +51,7 @@ Outcome RunStore(const std::string& store, const std::string& sql,
     case StoreFault::OpenFailed:
       return Outcome::OpenFailed;
     case StoreFault::Failed:
+    case StoreFault::Busy:
       break;
   }
   return Outcome::Failed;

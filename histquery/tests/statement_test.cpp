@@ -16,18 +16,14 @@ Selection Chosen(std::initializer_list<const char*> names) {
   return selection;
 }
 
-std::string Statement(const std::string& request, std::initializer_list<const char*> names) {
-  return BuildStatement(ParseReportRequest(request), Chosen(names));
-}
-
-TEST(BuildStatement, ReportOfTheChosenObjects) {
-  EXPECT_EQ(Statement("obj=x", {"Licht1", "Heizung"}),
-            "select * from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
-            "and State is not \"X\" and (ObjName = 'LICHT1' or ObjName = 'HEIZUNG') order by "
-            "TimeStamp");
-  EXPECT_EQ(Statement("", {}),
-            "select * from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
-            "and State is not \"X\"");
+// The report reads the period's rows of the objects as compared (the
+// reader's order table stands in common/tests/historyreader_test.cpp).
+TEST(ReportRead, ThePeriodAndTheComparedNames) {
+  HistoryRead read = ReportRead(Chosen({"Licht1", "Heizung"}));
+  EXPECT_EQ(read.from, kStamps.from);
+  EXPECT_EQ(read.to, kStamps.to);
+  EXPECT_EQ(read.names, (std::vector<std::string>{"LICHT1", "HEIZUNG"}));
+  EXPECT_TRUE(ReportRead(Chosen({})).names.empty());
 }
 
 // The condition the deletion's slices run with (see the slice table of the
@@ -56,11 +52,12 @@ TEST(DeletionCondition, ThePeriodAndTheChosenObjects) {
   }
 }
 
-TEST(BuildStatement, BindsThePeriodToTheCondition) {
+TEST(SqlStatement, BindsThePeriodToTheCondition) {
   EXPECT_EQ(
-      Statement(
-          "SQL=select+ObjName%2C+State+from+HISTORY+where+State+%3D+%27X%27+or+State+%3D+%27%27",
-          {}),
+      SqlStatement(ParseReportRequest("SQL=select+ObjName%2C+State+from+HISTORY+where+State+%3D+"
+                                      "%27X%27+or+State+%3D+%27%27")
+                       .sqlText,
+                   kStamps),
       "select ObjName, State from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= "
       "1709683140) and (State = 'X' or State = '')");
 }
