@@ -8,6 +8,7 @@
 #include <memory>
 #include <queue>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -126,6 +127,12 @@ class RowBuffer {
   }
 
   double HeadKey() const { return rows_[next_].key; }
+  // The head row's ObjName (the second column), empty for a null one.
+  std::string_view HeadName() const {
+    const Cell& cell = cells_[rows_[next_].cells];
+    if (cell.offset == kNull) return {};
+    return std::string_view(arena_.data() + cell.offset, cell.length);
+  }
   int64_t HeadRowid() const { return rows_[next_].rowid; }
 
   // Hands the first row not yet handed on to `rows`.
@@ -442,6 +449,28 @@ Result<Done, StoreFault> Walk(Cursor& cursor, HistoryRows rows, Turn& turn) {
   return Done{};
 }
 
+// The rows in the order of one cursor, as long as each object's rows follow
+// in time; false (nothing more handed on) at the first that does not.
+Result<bool, StoreFault> WalkWhileEachObjectInOrder(Cursor& cursor, HistoryRows rows, Turn& turn) {
+  RowBuffer buffer(kSliceBytes, kSliceRows);
+  std::vector<std::pair<std::string, double>> lastKeys;
+  while (!cursor.AtEnd()) {
+    TRY(cursor.Refill(buffer, turn));
+    for (; !buffer.Empty(); buffer.HandHead(rows)) {
+      std::string_view name = buffer.HeadName();
+      auto last = std::find_if(lastKeys.begin(), lastKeys.end(),
+                               [&](const auto& seen) { return seen.first == name; });
+      if (last == lastKeys.end()) {
+        lastKeys.emplace_back(std::string(name), buffer.HeadKey());
+        continue;
+      }
+      if (buffer.HeadKey() < last->second) return false;
+      last->second = buffer.HeadKey();
+    }
+  }
+  return true;
+}
+
 struct Statements {
   std::vector<sqlite3_stmt*> held;
   ~Statements() {
@@ -497,6 +526,14 @@ Result<Done, StoreFault> ReadOnConnection(sqlite3* connection, const HistoryRead
     cursors.push_back(std::make_unique<KeysetCursor>(statement, read.from, ""));
   } else {
     std::vector<RowidRange> ranges = {{first, last}};
+    sqlite3_stmt* statement = statements.Prepare(connection, RowidStatement(read, names));
+    if (statement == nullptr) return Failed(connection);
+    if (!names.empty() && rows.restart != nullptr) {
+      // Most histories never leave time order: one walk as stored does.
+      RowidCursor stored(statement, ranges[0]);
+      if (TRY(WalkWhileEachObjectInOrder(stored, rows, turn))) return Done{};
+      rows.restart(rows.context);
+    }
     if (!names.empty()) {
       // Without an index a time order comes from the runs of the table.
       TimeRuns runs(read.from, read.to);
@@ -507,8 +544,6 @@ Result<Done, StoreFault> ReadOnConnection(sqlite3* connection, const HistoryRead
                                           runs.InPeriod().size())};
       ranges = runs.InPeriod();
     }
-    sqlite3_stmt* statement = statements.Prepare(connection, RowidStatement(read, names));
-    if (statement == nullptr) return Failed(connection);
     for (const RowidRange& range : ranges) {
       cursors.push_back(std::make_unique<RowidCursor>(statement, range));
       ranks.push_back(0);

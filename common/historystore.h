@@ -46,6 +46,11 @@ struct HistoryRow {
 struct HistoryRows {
   void (*handler)(void* context, const HistoryRow& row) = nullptr;
   void* context = nullptr;
+  // A handler that keeps every row before it answers and needs only each
+  // object's rows in time order (the chart data) may be handed the rows as
+  // stored first: where an object's rows go back in time, `restart` forgets
+  // what came, and the rows come again in time order (historyreader.h).
+  void (*restart)(void* context) = nullptr;
 };
 
 struct sqlite3;

@@ -25,6 +25,15 @@ constexpr int kPendingBytes = 64 * 1024;
 
 sqlite3_vfs* Base = nullptr;
 
+// SQLite's temporary files of this process (sorts, temporary tables and
+// their journals): the bytes they hold and how many they may hold.
+sqlite3_int64 TempBytes = 0;
+sqlite3_int64 TempLimit = kDefaultTempStorageLimit;
+bool TempExceeded = false;
+
+constexpr int kTempFlags = SQLITE_OPEN_TEMP_DB | SQLITE_OPEN_TEMP_JOURNAL |
+                           SQLITE_OPEN_TRANSIENT_DB | SQLITE_OPEN_SUBJOURNAL;
+
 struct File {
   sqlite3_file base;      // must come first: SQLite sees this part
   sqlite3_file* real;     // the default file system's file, behind ours
@@ -41,7 +50,16 @@ struct File {
   unsigned char* pending;
   sqlite3_int64 pendingStart;
   int pendingLength;
+  // A temporary file: the size it has grown to, counted in TempBytes;
+  // -1 for other files.
+  sqlite3_int64 tempSize;
 };
+
+// A temporary file is `size` bytes long now.
+void CountTemp(File* f, sqlite3_int64 size) {
+  TempBytes += size - f->tempSize;
+  f->tempSize = size;
+}
 
 File* Of(sqlite3_file* file) {
   return reinterpret_cast<File*>(file);
@@ -64,6 +82,7 @@ int Flush(File* f) {
 
 int Close(sqlite3_file* file) {
   File* f = Of(file);
+  if (f->tempSize >= 0) CountTemp(f, 0);
   int flushed = Flush(f);
   int rc = f->real->pMethods ? f->real->pMethods->xClose(f->real) : SQLITE_OK;
   std::free(f->buffer);
@@ -130,6 +149,13 @@ int Read(sqlite3_file* file, void* out, int amount, sqlite3_int64 offset) {
 int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
   File* f = Of(file);
   Forget(f);
+  if (f->tempSize >= 0 && offset + amount > f->tempSize) {
+    if (TempBytes + (offset + amount - f->tempSize) > TempLimit) {
+      TempExceeded = true;
+      return SQLITE_FULL;
+    }
+    CountTemp(f, offset + amount);
+  }
   if (f->pending != nullptr && amount > 0) {
     if (f->pendingLength > 0 && offset == f->pendingStart + f->pendingLength &&
         f->pendingLength + amount <= kPendingBytes) {
@@ -152,6 +178,7 @@ int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset
 int Truncate(sqlite3_file* file, sqlite3_int64 size) {
   File* f = Of(file);
   Forget(f);
+  if (f->tempSize > size) CountTemp(f, size);
   int flushed = Flush(f);
   if (flushed != SQLITE_OK) return flushed;
   return f->real->pMethods->xTruncate(f->real, size);
@@ -277,6 +304,7 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   f->pending = nullptr;
   f->pendingStart = 0;
   f->pendingLength = 0;
+  f->tempSize = (flags & kTempFlags) != 0 ? 0 : -1;
   file->pMethods = nullptr;
   int rc = Base->xOpen(Base, name, f->real, flags, outFlags);
   if (f->real->pMethods == nullptr) return rc;
@@ -316,6 +344,14 @@ bool Register() {
 }
 
 }  // namespace
+
+void SetTempStorageLimit(long long bytes) {
+  TempLimit = bytes;
+}
+
+bool TempStorageExceeded() {
+  return TempExceeded;
+}
 
 const char* ReadAheadVfsName() {
   static const bool registered = Register();

@@ -51,6 +51,10 @@ StatementLimits RunLimits() {
     limits.deadlineMs = std::atoll(ms);
   if (const char* heap = std::getenv("HISTQUERY_TEST_HEAP_LIMIT"))
     limits.heapLimit = std::atoll(heap);
+  if (const char* temp = std::getenv("HISTQUERY_TEST_TEMP_LIMIT"))
+    limits.tempLimit = std::atoll(temp);
+  if (const char* page = std::getenv("HISTQUERY_TEST_PAGE_LIMIT"))
+    limits.pageLimit = std::atoll(page);
 #endif
   return limits;
 }
@@ -83,20 +87,28 @@ ReportEnd Delete(const Selection& selection, const std::string& storePath) {
   return end;
 }
 
-// The report's or the free SQL text's rows printed into the page.
-ReportEnd Report(const ReportRequest& request, const Selection& selection,
-                 const std::string& storePath) {
+// The report's rows printed into the page.
+ReportEnd Report(const Selection& selection, const std::string& storePath) {
   ReportPage page;
-  page.sqlMode = request.mode == ReportMode::Sql;
   Result<Done, StoreFault> run =
-      page.sqlMode
-          ? RunReportStatement(storePath, SqlStatement(request.sqlText, selection.period.stamps),
-                               RunLimits(), page)
-          : ReadReportRows(storePath, ReportRead(selection), RunLimits(), page);
+      ReadReportRows(storePath, ReportRead(selection), RunLimits(), page);
   PrintMessageLine(stderr, run.Message());
   ReportEnd end;
   if (!run.Ok()) end.fault = run.Fault().kind;
   end.rowCount = page.rowCount;
+  return end;
+}
+
+// The free SQL text's rows printed into the page.
+ReportEnd FreeText(const ReportRequest& request, const Selection& selection,
+                   const std::string& storePath) {
+  ReportPage page;
+  page.sqlMode = true;
+  StatementLimits limits = RunLimits();
+  std::string message;
+  ReportEnd end = RunFreeText(storePath, SqlStatement(request.sqlText, selection.period.stamps),
+                              limits, FreeTextLastWords(limits), page, message);
+  PrintMessageLine(stderr, message);
   return end;
 }
 
@@ -144,8 +156,17 @@ int main() {
       std::printf("%s<br>", storePath.Fault().message.c_str());  // the message ends the page
       return kExitOk;
     }
-    end = request.mode == ReportMode::Deletion ? Delete(selection, storePath.Value())
-                                               : Report(request, selection, storePath.Value());
+    switch (request.mode) {
+      case ReportMode::Objects:
+        end = Report(selection, storePath.Value());
+        break;
+      case ReportMode::Deletion:
+        end = Delete(selection, storePath.Value());
+        break;
+      case ReportMode::Sql:
+        end = FreeText(request, selection, storePath.Value());
+        break;
+    }
   }
   PrintClosingSection(stdout, request.mode, selection.deleteLink, end);
   PrintPageEnd(stdout);

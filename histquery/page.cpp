@@ -71,6 +71,13 @@ void EscapeHtml(const char* text, size_t length, Put put) {
   put(run, static_cast<size_t>(end - run));
 }
 
+// Milliseconds as seconds, with a decimal comma where they are no whole one.
+std::string SecondsText(int64_t ms) {
+  std::string whole = std::to_string(ms / 1000);
+  if (ms % 1000 == 0) return whole;
+  return whole + "," + std::to_string(ms % 1000 / 100);
+}
+
 }  // namespace
 
 void AppendHtmlEscaped(std::string& out, const char* text) {
@@ -172,6 +179,28 @@ void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLi
     }
     return;
   }
+  if (end.fault == StoreFault::Busy) {
+    std::fputs(kBusy, out);
+    return;
+  }
+  if (end.sqlStop) {
+    std::string bound = std::to_string(end.stopBound);
+    switch (*end.sqlStop) {
+      case SqlStop::TooLong:
+        std::fprintf(out, kSqlTooLongFormat, SecondsText(end.stopBound).c_str());
+        break;
+      case SqlStop::PageTooLarge:
+        std::fprintf(out, kSqlPageTooLargeFormat, bound.c_str(), IntToString(end.rowCount).c_str());
+        break;
+      case SqlStop::TempStorage:
+        std::fprintf(out, kSqlTempStorageFormat, bound.c_str());
+        break;
+      case SqlStop::Memory:
+        std::fprintf(out, kSqlMemoryFormat, bound.c_str());
+        break;
+    }
+    return;
+  }
   if (end.fault == StoreFault::OpenFailed || end.fault == StoreFault::Failed) {
     std::fputs(kStoreFailed, out);
     return;
@@ -199,6 +228,10 @@ void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLi
 
 void PrintPageEnd(FILE* out) {
   std::fputs(kPageEnd, out);
+}
+
+std::string FreeTextLastWords(const StatementLimits& limits) {
+  return Formatted(kSqlTooLongFormat, SecondsText(limits.deadlineMs).c_str()) + kPageEnd;
 }
 
 void PrintHostRefusal(FILE* out, const char* name) {

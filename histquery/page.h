@@ -7,6 +7,7 @@
 #include "histquery/report.h"
 #include "histquery/request.h"
 #include "histquery/selection.h"
+#include "histquery/sqllimits.h"
 
 // `text` with & < > " ' as HTML character references.
 std::string HtmlEscaped(const std::string& text);
@@ -38,6 +39,10 @@ void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLi
                          const ReportEnd& end);
 
 void PrintPageEnd(FILE* out);
+
+// What a free text's page ends with when its run has to stop itself past its
+// deadline: the message and the page end.
+std::string FreeTextLastWords(const StatementLimits& limits);
 
 // The short page that refuses a request to the host name `name`.
 void PrintHostRefusal(FILE* out, const char* name);

@@ -89,6 +89,24 @@ constexpr const char kOtherSiteSqlRefused[] =
     "<b>Fehler: Die Anfrage kam von einer fremden Seite, die SQL-Abfrage wurde nicht "
     "ausgef\xFChrt</b><hr>\n";
 constexpr const char kNoPeriod[] = "<b>Es wurde kein Zeitraum ausgew\xE4hlt</b><hr>\n";
+// Other requests read the history: each takes its turn (readslots.h).
+constexpr const char kBusy[] =
+    "<br><hr>Fehler: Die Historie wird gerade von anderen Anfragen gelesen. Bitte versuchen Sie "
+    "es gleich noch einmal.<br><hr>\n";
+
+// The bounds of a free SQL text, each named where it stopped the text (the
+// bound in the slot).
+constexpr const char kSqlTooLongFormat[] =
+    "<br><hr>Fehler: Die SQL-Abfrage brauchte l\xE4nger als %s Sekunden und wurde "
+    "abgebrochen<br><hr>\n";
+constexpr const char kSqlPageTooLargeFormat[] =
+    "<br><hr>Fehler: Das Ergebnis ist gr\xF6\xDF"
+    "er als %s MB, es zeigt nur die ersten %s "
+    "Datens\xE4tze<br><hr>\n";
+constexpr const char kSqlTempStorageFormat[] =
+    "<br><hr>Fehler: Die Abfrage braucht mehr als %s MB tempor\xE4ren Speicher<br><hr>\n";
+constexpr const char kSqlMemoryFormat[] =
+    "<br><hr>Fehler: Die Abfrage braucht mehr als %s MB Speicher<br><hr>\n";
 
 // Page end.
 constexpr const char kPageEnd[] = "</body></html>\n";

@@ -1,10 +1,14 @@
 #include "histquery/report.h"
 
+#include <sqlite3.h>
+
+#include <cstdio>
 #include <cstring>
 
 #include "common/datetime.h"
 #include "histquery/page.h"
 #include "histquery/pagetexts.h"
+#include "histquery/readslots.h"
 #include "histquery/sqllimits.h"
 
 namespace {
@@ -93,18 +97,101 @@ void PrintRow(void* context, const HistoryRow& row) {
   std::fwrite(line.data(), 1, line.size(), page.out);
 }
 
-Result<Done, StoreFault> RunReportStatement(const std::string& storePath, const std::string& sql,
-                                            const StatementLimits& limits, ReportPage& page) {
+namespace {
+
+// A free text's rows, kept in memory up to the page's bound: a row that
+// would go beyond it stops the statement, and the page ends with the rows
+// before it.
+struct FreeTextPage {
+  ReportPage* page = nullptr;
+  StatementGuard* guard = nullptr;
+  std::string kept;
+  size_t rowsEnd = 0;  // the end of the last whole row in `kept`
+  int32_t rows = 0;    // whole rows kept
+  bool tooLarge = false;
+};
+
+ssize_t KeepPageBytes(void* cookie, const char* bytes, size_t size) {
+  FreeTextPage& text = *static_cast<FreeTextPage*>(cookie);
+  if (text.tooLarge ||
+      text.kept.size() + size > static_cast<size_t>(text.guard->limits.pageLimit)) {
+    if (!text.tooLarge) sqlite3_interrupt(text.guard->connection);
+    text.tooLarge = true;
+    return 0;  // the stream's error: nothing more is kept
+  }
+  text.kept.append(bytes, size);
+  return static_cast<ssize_t>(size);
+}
+
+void PrintFreeTextRow(void* context, const HistoryRow& row) {
+  FreeTextPage& text = *static_cast<FreeTextPage*>(context);
+  if (text.tooLarge) return;
+  PrintRow(text.page, row);
+  std::fflush(text.page->out);
+  if (text.tooLarge) return;
+  text.rowsEnd = text.kept.size();
+  text.rows = text.page->rowCount;
+}
+
+}  // namespace
+
+ReportEnd RunFreeText(const std::string& storePath, const std::string& sql,
+                      const StatementLimits& limits, const std::string& lastWords, ReportPage& page,
+                      std::string& message) {
+  ReportEnd end;
+  // The head is out before the store is touched: should the run have to
+  // stop itself, only its last words follow.
+  std::fflush(page.out);
+  if (!TakeReadSlot()) {
+    end.fault = StoreFault::Busy;
+    return end;
+  }
   StatementGuard guard;
   guard.limits = limits;
-  guard.freeText = page.sqlMode;
-  return RunHistoryStatement(storePath, sql, MissingStore::OnlyAbsent, {PrintRow, &page},
-                             {SetUpConnection, &guard});
+  guard.freeText = true;
+  guard.storePath = storePath;
+  guard.lastWords = lastWords;
+  FreeTextPage text;
+  text.page = &page;
+  text.guard = &guard;
+  FILE* client = page.out;
+  page.out = fopencookie(&text, "w", {nullptr, KeepPageBytes, nullptr, nullptr});
+  Result<Done, StoreFault> run =
+      page.out == nullptr
+          ? Result<Done, StoreFault>(Failure<StoreFault>{StoreFault::Failed, "out of memory"})
+          : RunHistoryStatement(storePath, sql, MissingStore::OnlyAbsent, {PrintFreeTextRow, &text},
+                                {SetUpConnection, &guard});
+  DisarmWallDeadline();
+  GiveReadSlot();
+  if (page.out != nullptr) std::fclose(page.out);
+  page.out = client;
+  message = run.Message();
+  if (text.tooLarge) {
+    end.sqlStop = SqlStop::PageTooLarge;
+    text.kept.resize(text.rowsEnd);
+    page.rowCount = text.rows;
+  } else if (!run.Ok()) {
+    end.fault = run.Fault().kind;
+    if (DeadlinePassed())
+      end.sqlStop = SqlStop::TooLong;
+    else if (TempStorageExceeded())
+      end.sqlStop = SqlStop::TempStorage;
+    else if (message.find("out of memory") != std::string::npos)
+      end.sqlStop = SqlStop::Memory;
+  }
+  std::fwrite(text.kept.data(), 1, text.kept.size(), client);
+  end.rowCount = page.rowCount;
+  constexpr int64_t kMegabyte = 1024 * 1024;
+  if (end.sqlStop == SqlStop::TooLong) end.stopBound = limits.deadlineMs;
+  if (end.sqlStop == SqlStop::PageTooLarge) end.stopBound = limits.pageLimit / kMegabyte;
+  if (end.sqlStop == SqlStop::TempStorage) end.stopBound = limits.tempLimit / kMegabyte;
+  if (end.sqlStop == SqlStop::Memory) end.stopBound = limits.heapLimit / kMegabyte;
+  return end;
 }
 
 Result<Done, StoreFault> ReadReportRows(const std::string& storePath, const HistoryRead& read,
                                         const StatementLimits& limits, ReportPage& page) {
   StatementGuard guard;
   guard.limits = limits;
-  return ReadHistory(storePath, read, {PrintRow, &page}, {SetUpConnection, &guard});
+  return ReadHistory(storePath, read, {PrintRow, &page}, {SetUpConnection, &guard}, ReadSlotGate());
 }

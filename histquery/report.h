@@ -34,13 +34,23 @@ enum class NotRun {
   Refused,   // a change not shown to come from our own page
 };
 
+// Which bound stopped a free SQL text, as its page names it.
+enum class SqlStop {
+  TooLong,       // its deadline
+  PageTooLarge,  // the page's bound: the rows shown are the first
+  TempStorage,   // the bound of temporary files
+  Memory,        // the heap's bound
+};
+
 // How a report run ended.
 struct ReportEnd {
   std::optional<NotRun> notRun;
   std::optional<StoreFault> fault;  // where the store did not run to its end
-  int32_t rowCount = 0;             // rows printed
-  int64_t rowsDeleted = 0;          // a deletion: rows deleted, also before a stop
-  std::string stopReason;           // a deletion that stopped: SQLite's message
+  std::optional<SqlStop> sqlStop;
+  int64_t stopBound = 0;    // the bound that stopped it, in seconds or MB
+  int32_t rowCount = 0;     // rows printed
+  int64_t rowsDeleted = 0;  // a deletion: rows deleted, also before a stop
+  std::string stopReason;   // a deletion that stopped: SQLite's message
 };
 
 // The object report's rows, read in slices (historyreader.h), printed into
@@ -48,8 +58,11 @@ struct ReportEnd {
 Result<Done, StoreFault> ReadReportRows(const std::string& storePath, const HistoryRead& read,
                                         const StatementLimits& limits, ReportPage& page);
 
-// Runs the free SQL text `sql` on the store within `limits`, its rows
-// printed into `page`. A failure's message is the store's line for
-// standard error.
-Result<Done, StoreFault> RunReportStatement(const std::string& storePath, const std::string& sql,
-                                            const StatementLimits& limits, ReportPage& page);
+// Runs the free SQL text `sql` on the store within `limits` and prints its
+// rows into `page` once the statement has ended: its lock never waits for a
+// client. `lastWords` end the page should the run have to stop itself
+// (ArmWallDeadline). The end's fault and bound, and the store's line for
+// standard error in `message`.
+ReportEnd RunFreeText(const std::string& storePath, const std::string& sql,
+                      const StatementLimits& limits, const std::string& lastWords, ReportPage& page,
+                      std::string& message);

@@ -18,7 +18,9 @@ ChosenObject Chosen(const SelectionEntry& entry) {
   ChosenObject object;
   object.name = FormDecoded(entry.name);
   object.compared = CompareName(object.name);
-  object.label = FormDecoded(entry.label);
+  // A label is repeated into every line of a download: one longer than a
+  // selection file keeps is cut there.
+  object.label = FormDecoded(entry.label).substr(0, kSelectionValueLimit);
   object.kind = entry.kind;
   return object;
 }

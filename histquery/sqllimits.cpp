@@ -1,7 +1,15 @@
 #include "histquery/sqllimits.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <strings.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -55,9 +63,48 @@ int Authorize(void*, int action, const char* first, const char* second, const ch
   return AuthorizeAction(action, first, second, database);
 }
 
+volatile sig_atomic_t Passed = 0;
+
 // Called every few thousand steps of a free text: non-zero ends the statement.
 int PastDeadline(void* guard) {
-  return std::chrono::steady_clock::now() > static_cast<StatementGuard*>(guard)->deadline ? 1 : 0;
+  if (std::chrono::steady_clock::now() <= static_cast<StatementGuard*>(guard)->deadline) return 0;
+  Passed = 1;
+  return 1;
+}
+
+// What the signal handler of the wall-time deadline needs, set before it is
+// armed: plain bytes, as a handler may only read memory and make system
+// calls.
+sqlite3* AlarmConnection = nullptr;
+char AlarmStorePath[4096];
+char AlarmWords[1024];
+size_t AlarmWordsLength = 0;
+volatile sig_atomic_t AlarmsRung = 0;
+
+void SetTimer(int64_t ms) {
+  itimerval timer{};
+  timer.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+  timer.it_value.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+  setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void OnAlarm(int) {
+  if (AlarmsRung++ == 0) {
+    Passed = 1;
+    // Only sets a flag SQLite looks at between its steps.
+    sqlite3_interrupt(AlarmConnection);
+    SetTimer(kSqlHardStopMs);
+    return;
+  }
+  // Still inside one step. POSIX gives up every lock a process holds on a
+  // file when it closes any descriptor of it: so the store is free before
+  // anything is written to a client that may not read. A write SQLite began
+  // stays in its journal, which the next opener rolls back.
+  int fd = open(AlarmStorePath, O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) close(fd);
+  ssize_t written = write(STDOUT_FILENO, AlarmWords, AlarmWordsLength);
+  (void)written;
+  _exit(0);
 }
 
 constexpr int kProgressSteps = 10000;
@@ -134,12 +181,13 @@ bool SetUpConnection(sqlite3* connection, void* context) {
   sqlite3_limit(connection, SQLITE_LIMIT_LENGTH, guard.limits.valueLengthLimit);
   // Process-wide in SQLite; a process runs one statement.
   sqlite3_hard_heap_limit64(guard.limits.heapLimit);
+  SetTempStorageLimit(guard.limits.tempLimit);
+  guard.connection = connection;
   if (!guard.freeText) return true;
-  // Sorts and temporary tables of a free text stay in the heap bound instead
-  // of filling /var/tmp (RAM on the device); the object report keeps its
-  // file-backed sort, which the bound must never cut. Both pragmas go before
-  // the authorizer, which refuses every pragma of the text.
-  if (sqlite3_exec(connection, "pragma temp_store = memory", nullptr, nullptr, nullptr) !=
+  // Sorts and temporary tables of a free text spill to temporary files
+  // within their bound, not into the heap. Both pragmas go before the
+  // authorizer, which refuses every pragma of the text.
+  if (sqlite3_exec(connection, "pragma temp_store = file", nullptr, nullptr, nullptr) !=
           SQLITE_OK ||
       !BoundGrowth(connection, guard.limits.growthLimit))
     return false;
@@ -147,5 +195,27 @@ bool SetUpConnection(sqlite3* connection, void* context) {
   guard.deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(guard.limits.deadlineMs);
   sqlite3_progress_handler(connection, kProgressSteps, PastDeadline, &guard);
+  ArmWallDeadline(guard);
   return true;
+}
+
+void ArmWallDeadline(const StatementGuard& guard) {
+  AlarmConnection = guard.connection;
+  std::snprintf(AlarmStorePath, sizeof AlarmStorePath, "%s", guard.storePath.c_str());
+  AlarmWordsLength = std::min(guard.lastWords.size(), sizeof AlarmWords);
+  std::memcpy(AlarmWords, guard.lastWords.data(), AlarmWordsLength);
+  AlarmsRung = 0;
+  struct sigaction action {};
+  action.sa_handler = OnAlarm;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGALRM, &action, nullptr);
+  SetTimer(std::max<int64_t>(guard.limits.deadlineMs, 1));
+}
+
+void DisarmWallDeadline() {
+  SetTimer(0);
+}
+
+bool DeadlinePassed() {
+  return Passed != 0;
 }

@@ -11,18 +11,25 @@
 #include <cstdint>
 #include <string>
 
+#include "common/readahead.h"
+
 struct sqlite3;
 
 // A free SQL text runs at most this long (the history writer is locked out
-// meanwhile). The object report and its deletion have no such bound: they
-// are bounded by the table, and the deletion lets the writer in between its
-// slices.
+// meanwhile), counted in wall time. The object report and its deletion have
+// no such bound: they are bounded by the table, and go in slices that let
+// the writer in between.
 constexpr int64_t kSqlDeadlineMs = 60 * 1000;
-// SQLite's heap, for every statement: room for the report's sort over a
-// history of 10 million rows (the sorter spills to temporary files). A free
-// text sorts and keeps its temporary tables in this heap too, so that with
-// the page written in pieces a run stays well under 128 MiB of address space.
+// A free text still running this long after its deadline (inside one call of
+// a function, where SQLite does not look at the deadline) ends the process.
+constexpr int64_t kSqlHardStopMs = 2 * 1000;
+// SQLite's heap, for every statement; with the bound of temporary files
+// (readahead.h) and of a free text's page a run stays well under 128 MiB of
+// address space.
 constexpr int64_t kStatementHeapLimit = 64LL * 1024 * 1024;
+// The page of a free text is kept until its statement has ended (so that a
+// client that reads slowly never holds the store), at most this much of it.
+constexpr int64_t kSqlPageLimit = 8LL * 1024 * 1024;
 // The longest text or blob a statement may make.
 constexpr int kValueLengthLimit = 1000 * 1000;
 // How much a free text may grow the database in one run: every statement of
@@ -34,6 +41,8 @@ struct StatementLimits {
   int64_t heapLimit = kStatementHeapLimit;
   int valueLengthLimit = kValueLengthLimit;
   int64_t growthLimit = kSqlGrowthLimit;
+  int64_t tempLimit = kDefaultTempStorageLimit;
+  int64_t pageLimit = kSqlPageLimit;
 };
 
 // The state of one run's guard, passed to SQLite's callbacks.
@@ -41,14 +50,29 @@ struct StatementGuard {
   StatementLimits limits;
   bool freeText = false;  // the free SQL text: the bounds of a free text apply
   std::chrono::steady_clock::time_point deadline;
+  sqlite3* connection = nullptr;  // once set up
+  // A free text: the store's path and what the page ends with should the
+  // process have to end itself (ArmWallDeadline).
+  std::string storePath;
+  std::string lastWords;
 };
 
 // Applies the guard to a connection just opened: defensive mode, no trusted
 // schema, no extension or FTS3 tokenizer, no attached database, the value
-// length and heap limits; for a free text also temporary storage in memory,
-// the growth bound, the authorizer and the deadline. False when SQLite
-// refused one.
+// length, heap and temporary storage limits; for a free text also the growth
+// bound, the authorizer and the deadline, counted in SQLite's steps and in
+// wall time (ArmWallDeadline). False when SQLite refused one.
 bool SetUpConnection(sqlite3* connection, void* guard);
+
+// The deadline of a free text in wall time: at `guard.deadline` SQLite is
+// told to stop; should it still run kSqlHardStopMs later, the process gives
+// up its locks on the store, writes `guard.lastWords` to standard output and
+// exits with status 0. Until DisarmWallDeadline.
+void ArmWallDeadline(const StatementGuard& guard);
+void DisarmWallDeadline();
+
+// Whether a free text of this process reached its deadline.
+bool DeadlinePassed();
 
 // The authorizer's decision (SQLITE_OK or SQLITE_DENY) for one action, with
 // the arguments SQLite passes.

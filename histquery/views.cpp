@@ -10,6 +10,7 @@
 #include "common/textops.h"
 #include "histquery/chartseries.h"
 #include "histquery/page.h"
+#include "histquery/readslots.h"
 #include "histquery/request.h"
 #include "histquery/selection.h"
 #include "histquery/statement.h"
@@ -56,7 +57,27 @@ bool SetUpViewConnection(sqlite3* connection, void* guard) {
 struct ChartRun {
   std::vector<std::string> names;  // as the statement compares them
   std::vector<ChartObject> objects;
+  PeriodStamps stamps;
+  int width;
+  size_t rawLimit;  // width 0: the bound of points is shared by the objects
 };
+
+// Fresh series of the chosen objects.
+void StartChart(ChartRun& run, const Selection& selection) {
+  run.objects.clear();
+  for (size_t k = 0; k < run.names.size(); ++k) {
+    const ChosenObject& object = selection.objects[k];
+    run.objects.push_back({run.names[k], object.label, object.kind,
+                           ChartSeries(run.stamps.from, run.stamps.to, run.width, run.rawLimit)});
+  }
+}
+
+// Rows that came before one out of time order are read again in order.
+void RestartChart(void* context) {
+  ChartRun& run = *static_cast<ChartRun*>(context);
+  for (ChartObject& object : run.objects)
+    object.series = ChartSeries(run.stamps.from, run.stamps.to, run.width, run.rawLimit);
+}
 
 void ChartRow(void* context, const HistoryRow& row) {
   ChartRun& run = *static_cast<ChartRun*>(context);
@@ -99,27 +120,34 @@ bool StoreFailed(const Result<Done, StoreFault>& ran) {
   return !ran.Ok() && ran.Fault().kind != StoreFault::Missing;
 }
 
+// A store that failed, or other requests that kept this one from its turn,
+// as the views tell it.
+void PrintStoreRefusal(FILE* out, View view, const Result<Done, StoreFault>& ran) {
+  if (ran.Fault().kind == StoreFault::Busy)
+    PrintRefusal(out, view, kStatusBusy, kViewBusy);
+  else
+    PrintRefusal(out, view, kStatusServerError, kViewStoreFailed);
+}
+
 void ShowChartData(FILE* out, const Selection& selection, int width, const std::string& storePath,
                    const StatementLimits& limits) {
   const PeriodStamps& stamps = selection.period.stamps;
   ChartRun run;
   run.names = selection.ComparedNames();
-  // Every row: the bound of points is shared by the objects.
-  size_t rawLimit = kRawPointLimit / run.names.size();
-  for (size_t k = 0; k < run.names.size(); ++k) {
-    const ChosenObject& object = selection.objects[k];
-    run.objects.push_back({run.names[k], object.label, object.kind,
-                           ChartSeries(stamps.from, stamps.to, width, rawLimit)});
-  }
+  run.stamps = stamps;
+  run.width = width;
+  run.rawLimit = kRawPointLimit / run.names.size();
+  StartChart(run, selection);
   StatementGuard guard;
   guard.limits = limits;
-  Result<Done, StoreFault> ran = ReadHistory(storePath, ReportRead(selection), {ChartRow, &run},
-                                             {SetUpViewConnection, &guard});
+  Result<Done, StoreFault> ran =
+      ReadHistory(storePath, ReportRead(selection), {ChartRow, &run, RestartChart},
+                  {SetUpViewConnection, &guard}, ReadSlotGate());
   PrintMessageLine(stderr, ran.Message());
   // Nothing is written before the run has ended: a failed one never shows
   // as a chart of fewer rows.
   if (StoreFailed(ran)) {
-    PrintRefusal(out, View::Json, kStatusServerError, kViewStoreFailed);
+    PrintStoreRefusal(out, View::Json, ran);
     return;
   }
   PrintJsonHead(out);
@@ -141,7 +169,7 @@ void ShowDownload(FILE* out, const Selection& selection, const std::string& stor
     return;
   }
   if (!run.headWritten) {
-    PrintRefusal(out, View::Csv, kStatusServerError, kViewStoreFailed);
+    PrintStoreRefusal(out, View::Csv, ran);
     return;
   }
   // The head and rows are out: the last line tells the reader of the

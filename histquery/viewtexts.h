@@ -13,6 +13,7 @@ constexpr const char kJsonHead[] =
 // not read the text to know there is no data.
 constexpr const char kStatusBadRequest[] = "400 Bad Request";
 constexpr const char kStatusServerError[] = "500 Internal Server Error";
+constexpr const char kStatusBusy[] = "503 Service Unavailable";
 
 // Their messages (ISO-8859-15 here, converted for the UTF-8 views).
 constexpr const char kViewObjectsOnly[] =
@@ -21,6 +22,9 @@ constexpr const char kViewObjectsOnly[] =
 constexpr const char kViewNoPeriod[] = "Es wurde kein Zeitraum ausgew\xE4hlt";
 constexpr const char kViewNoObject[] = "Es wurde kein Objekt ausgew\xE4hlt";
 constexpr const char kViewStoreFailed[] = "Fehler bei der Datenbankabfrage";
+constexpr const char kViewBusy[] =
+    "Die Historie wird gerade von anderen Anfragen gelesen. Bitte versuchen Sie es gleich noch "
+    "einmal.";
 
 // The head of the chart data's error object (the status in the slot).
 constexpr const char kJsonErrorHeadFormat[] =

@@ -76,7 +76,8 @@ def history_dir(path, files):
 def snapshot(path):
     files = {}
     for name in sorted(os.listdir(path)):
-        if name in ("HistPath.cfg",):
+        # HistQuery's file of turns to read the history holds nothing.
+        if name in ("HistPath.cfg", "histlock.dat"):
             continue
         if name == "history.db":
             con = sqlite3.connect(os.path.join(path, name))

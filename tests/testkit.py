@@ -88,8 +88,14 @@ def write(path, data):
         f.write(data)
 
 
+# HistQuery's turns to read the history: an empty file of its working
+# directory that stays (histquery/readslots.h).
+TURNS_FILE = "histlock.dat"
+
+
 def files_in(directory):
-    return sorted(os.listdir(directory))
+    """The files of a directory, but for HistQuery's file of turns."""
+    return sorted(n for n in os.listdir(directory) if n != TURNS_FILE)
 
 
 def loopback_address(ports=()):

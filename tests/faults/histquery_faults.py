@@ -5,7 +5,7 @@ away, a recorder writing during a large deletion and a deletion that stops
 half-way. Each run must end its page, claim nothing that did not happen and
 keep the last good files.
 
-Needs PROGRAM_HISTQUERY_LOCALCFG and TZ=Europe/Berlin.
+Needs PROGRAM_HISTQUERY_LOCALCFG, PROGRAM_HISTSERIES_LOCALCFG and TZ=Europe/Berlin.
 """
 import os
 import re
@@ -20,6 +20,7 @@ import faultkit  # noqa: E402
 from faultkit import stamp  # noqa: E402
 
 BIN = faultkit.program("HistQuery-localcfg")
+SERIES_BIN = faultkit.program("HistSeries-localcfg")
 
 END = b"</body></html>\n"
 FOUND = "Datens\xe4tze gefunden".encode("latin-1")
@@ -42,17 +43,19 @@ ROWS = [(stamp("2024-03-05 %02d:00:00" % h), "LICHT1", "N", str(h % 2), str(h % 
 
 # A recorder as the add-on runs one: its own process, a row every 50 ms, each
 # insert committed on its own, a busy time-out of 1 s. It writes rows of the
-# period and objects being deleted, from the moment the deletion first writes
-# (its journal appears: the rows it deletes are fixed by then) until the file
-# named by its second argument appears, and then prints how many inserts
-# failed and the rowid of every row it wrote.
+# period and objects being deleted until the file named by its second
+# argument appears, from the moment the deletion first writes (its journal
+# appears: the rows it deletes are fixed by then) or, with a third argument,
+# at once; then it prints how many inserts failed and the rowid of every row
+# it wrote.
 RECORDER = r"""
 import os, sqlite3, sys, time
 db, stop = sys.argv[1], sys.argv[2]
 con = sqlite3.connect(db, timeout=1.0, isolation_level=None)
 written, lost, at = [], 0, 1780000000
 print("ready", flush=True)
-while not os.path.exists(db + "-journal") and not os.path.exists(stop):
+while (len(sys.argv) < 4 and not os.path.exists(db + "-journal")
+       and not os.path.exists(stop)):
     time.sleep(0.001)
 while not os.path.exists(stop):
     at += 1
@@ -74,10 +77,15 @@ SIX_IN_THE_YEAR = ("TimeStamp >= %d and TimeStamp <= %d and ObjName in (%s)" % (
     ",".join("'OBJ%d'" % k for k in range(1, 7))))
 
 
-def big_history(path, rows):
+# The series export of the recorder test: the same year and objects.
+YEAR_SELECTION = (b"txDateFrom=2026-01-01\ntxTimeFrom=00:00:00\ntxDateTo=2026-12-31\n"
+                  b"txTimeTo=23:59:00\n" + b"".join(b"txobs=obj%d;O;N\n" % k for k in range(1, 7)))
+
+
+def big_history(path, rows, indexes=True):
     """rows rows of eight objects, one every 40 s from 2026 into 2027, with
     the two indexes some installations add (they make each deleted row
-    dearer)."""
+    dearer), or bare as the recorder creates the table."""
     con = sqlite3.connect(path)
     con.execute("pragma journal_mode = off")
     con.execute("pragma synchronous = off")
@@ -86,8 +94,9 @@ def big_history(path, rows):
     con.executemany("insert into HISTORY values (?, ?, 'N', ?, ?, 'Sensor', '')",
                     ((start + i * 40, "OBJ%d" % (i % 8), str(i % 97), str(i % 97))
                      for i in range(rows)))
-    con.execute("create index HISTORY_TIME on HISTORY (TimeStamp)")
-    con.execute("create index HISTORY_OBJ_TIME on HISTORY (ObjName, TimeStamp)")
+    if indexes:
+        con.execute("create index HISTORY_TIME on HISTORY (TimeStamp)")
+        con.execute("create index HISTORY_OBJ_TIME on HISTORY (ObjName, TimeStamp)")
     con.commit()
     con.close()
 
@@ -263,6 +272,45 @@ class HistQueryFaults(unittest.TestCase):
                 _, err = proc.communicate(timeout=60)
                 self.assertEqual(proc.returncode, 0, err)
                 self.assertTrue(done())
+
+    def test_reads_leave_the_recorder_room(self):
+        site = Site(self, with_db=False)
+        # Each read below takes over a second here as one statement; under an
+        # emulator everything is slower, a quarter will do.
+        big_history(site.db, 500000 if os.environ.get("TESTS_EMULATED") else 2000000,
+                    indexes=False)
+        faultkit.write(site.path("history.dat"), YEAR_SELECTION)
+        year = YEAR_OF_SIX.replace("ACTION=DEL&", "")
+        cases = [  # what reads, the request or None for HistSeries, seconds the client waits
+            ("report", year, 0),
+            ("chart data", "VIEW=JSON&" + year, 0),
+            ("download", "VIEW=CSV&" + year, 0),
+            ("series export", None, 0),
+            ("report to a client that reads nothing for 4 s", year, 4),
+        ]
+        for case, query, stall in cases:
+            with self.subTest(case=case):
+                stop = site.path("stop")
+                recorder = subprocess.Popen(
+                    [sys.executable, "-c", RECORDER, site.db, stop, "now"],
+                    stdout=subprocess.PIPE, text=True)
+                self.addCleanup(recorder.kill)
+                self.assertEqual(recorder.stdout.readline(), "ready\n")
+                began = time.monotonic()
+                if query is None:
+                    proc = subprocess.Popen([SERIES_BIN], cwd=site.dir, env=faultkit.ENV,
+                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                else:
+                    proc = site.start(query)
+                time.sleep(stall)
+                out, err = proc.communicate(timeout=120)
+                took = time.monotonic() - began
+                faultkit.write(stop, b"")
+                lost, *written = map(int, recorder.communicate(timeout=60)[0].split())
+                os.remove(stop)
+                self.assertEqual((proc.returncode, err), (0, b""))
+                self.assertGreater(len(out) if query else len(os.listdir(site.dir)), 0)
+                self.assertEqual(lost, 0, "the recorder lost %d rows in %.1f s" % (lost, took))
 
     def test_deletion_leaves_the_recorder_room(self):
         site = Site(self, with_db=False)

@@ -225,7 +225,7 @@ class LoadTest(unittest.TestCase):
         self.assertEqual(live, [str(i) for i in range(inserted)])
         self.assertEqual(others, len(BASE) - len(GONE))
         # No temporary selection file is left behind.
-        self.assertEqual(sorted(n for n in os.listdir(self.root) if ".dat" in n),
+        self.assertEqual(sorted(n for n in faultkit.files_in(self.root) if ".dat" in n),
                          ["histobj.dat", "histsql.dat"])
 
 
