@@ -21,8 +21,13 @@ The lock holds (--only lockhold, and after the history cases) are the
 longest stretch in which a second process could not write: a prober that
 tries begin immediate, a write and commit with no busy time-out every 10 ms
 in rollback-journal mode (the commit needs the database free of readers too)
-while HistQuery reports or deletes a year of eight objects; with --before,
-the same for an older build beside it.
+while HistQuery reports, makes the chart data or the download, HistSeries
+exports, a client reads a report only after 15 s, or HistQuery deletes a
+year of eight objects; beside it two recorders write a row every 50 ms with
+busy time-outs of 1 s and 0.25 s, and the rows they lost are counted
+(--lock-cases picks cases by parts of their names); with --before, the same
+for an older build beside it. The histories are a household's: 40 objects
+over a year.
 Needs: a build of HistQuery-localcfg, HistSeries-localcfg and CcuDeviceImport
 in DIR, the sqlite3 shell, /usr/bin/time.
 """
@@ -33,6 +38,7 @@ import os
 import re
 import shutil
 import signal
+import sqlite3
 import statistics
 import subprocess
 import sys
@@ -229,7 +235,8 @@ def pair(result, reps, run_prog, run_shell):
 # --- databases -------------------------------------------------------------
 
 def database(scratch, rows, indexed):
-    folder = os.path.join(scratch, "%d-%s" % (rows, "idx" if indexed else "bare"))
+    # A household's history: 40 objects over a year.
+    folder = os.path.join(scratch, "%d-%s-year40" % (rows, "idx" if indexed else "bare"))
     db = os.path.join(folder, "history.db")
     marker = db + ".done"
     if os.path.exists(marker):
@@ -243,7 +250,7 @@ def database(scratch, rows, indexed):
                                "create index HISTORY_OBJ_TIME on HISTORY (ObjName, TimeStamp);"])
     else:
         subprocess.check_call([sys.executable, os.path.join(HERE, "make_history.py"), db,
-                               str(rows)])
+                               str(rows), "--objects", "40", "--days", "365"])
     open(marker, "w").close()
     return folder
 
@@ -384,30 +391,84 @@ print(longest, refused)
 """
 
 
-def lock_hold(histquery, work, query, db):
-    """(run seconds, longest lock hold seconds, refused writes) of one run."""
+# A recorder with a busy time-out of its own: a row every 50 ms, each insert
+# committed on its own, until the stop file appears; prints how many inserts
+# failed and how many were tried.
+RECORDER = r"""
+import os, sqlite3, sys, time
+db, stop, timeout = sys.argv[1], sys.argv[2], float(sys.argv[3])
+con = sqlite3.connect(db, timeout=timeout, isolation_level=None)
+lost, tried = 0, 0
+print("ready", flush=True)
+while not os.path.exists(stop):
+    tried += 1
+    try:
+        con.execute("insert into HISTORY values (1780000000, 'BENCH_RECORDER', 'N', '1', '1', "
+                    "'Sensor', '')")
+    except sqlite3.OperationalError:
+        lost += 1
+    time.sleep(0.05)
+print(lost, tried)
+"""
+
+# The recorders' busy time-outs.
+RECORDER_TIMEOUTS = (1.0, 0.25)
+
+
+def lock_hold(argv, work, env, db, stall=0):
+    """(run seconds, longest lock hold seconds, refused writes, [(lost, tried)
+    per recorder]) of one run; with `stall`, its standard output is read
+    only after that many seconds."""
     stop = os.path.join(work, "probe.stop")
-    prober = subprocess.Popen([sys.executable, "-c", PROBER, db, stop], stdout=subprocess.PIPE,
-                              text=True)
-    prober.stdout.readline()
+    watchers = [subprocess.Popen([sys.executable, "-c", PROBER, db, stop], stdout=subprocess.PIPE,
+                                 text=True)]
+    watchers += [subprocess.Popen([sys.executable, "-c", RECORDER, db, stop, str(timeout)],
+                                  stdout=subprocess.PIPE, text=True)
+                 for timeout in RECORDER_TIMEOUTS]
+    for watcher in watchers:
+        watcher.stdout.readline()
     time.sleep(0.1)
-    env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=query)
     try:
         begin = time.perf_counter()
-        subprocess.run([histquery], cwd=work, env=env, stdout=subprocess.DEVNULL, check=True)
+        proc = subprocess.Popen(argv, cwd=work, env=env, stdout=subprocess.PIPE)
+        time.sleep(stall)
+        while proc.stdout.read(1 << 20):
+            pass
+        proc.wait()
         seconds = time.perf_counter() - begin
         time.sleep(0.1)
     finally:
         open(stop, "w").close()
-    longest, refused = prober.communicate(timeout=60)[0].split()
+    longest, refused = watchers[0].communicate(timeout=60)[0].split()
+    recorders = [tuple(map(int, w.communicate(timeout=60)[0].split())) for w in watchers[1:]]
     os.remove(stop)
-    return seconds, float(longest), int(refused)
+    con = sqlite3.connect(db)
+    con.execute("delete from HISTORY where ObjName = 'BENCH_RECORDER'")
+    con.commit()
+    con.close()
+    return seconds, float(longest), int(refused), recorders
+
+
+def lock_cases(query):
+    """(case, request or None for the series export, seconds the client waits,
+    whether it deletes)."""
+    return [
+        ("report 8 objects, year", query, 0, False),
+        ("chart data", "VIEW=JSON&" + query, 0, False),
+        ("download", "VIEW=CSV&" + query, 0, False),
+        ("series export", None, 0, False),
+        ("report, client reads nothing for 15 s", query, 15, False),
+        ("deletion 8 objects, year", "ACTION=DEL&" + query, 0, True),
+    ]
 
 
 def bench_lock_holds(args, builds, notes):
     query = request_period(*YEAR) + obj_keys(EIGHT)
-    print("\n| data | case | build | run s | longest lock hold s | refused writes |\n"
-          "|---|---|---|---|---|---|", flush=True)
+    selection = ("txDateFrom=%s\ntxTimeFrom=%s:00\ntxDateTo=%s\ntxTimeTo=%s:00\n" % YEAR +
+                 "".join("txobs=%s;%s;%s\n" % o for o in EIGHT))
+    print("\n| data | case | build | run s | longest lock hold s | refused writes | "
+          "recorder 1 s: lost of tried | recorder 0.25 s: lost of tried |\n"
+          "|---|---|---|---|---|---|---|---|", flush=True)
     for rows in args.rows:
         for indexed in (False, True):
             folder = database(args.dir, rows, indexed)
@@ -416,24 +477,37 @@ def bench_lock_holds(args, builds, notes):
             copy_dir = os.path.join(args.dir, "deletion")
             os.makedirs(copy_dir, exist_ok=True)
             copy = os.path.join(copy_dir, "history.db")
-            for label, histquery in builds:
-                for case, request, target in (
-                        ("report 8 objects, year", query, folder),
-                        ("deletion 8 objects, year", "ACTION=DEL&" + query, copy_dir)):
+            for label, build in builds:
+                for case, request, stall, deletes in lock_cases(query):
+                    if args.lock_cases and not any(c in case for c in args.lock_cases):
+                        continue
                     runs = []
                     for _ in range(max(1, min(args.reps, 3))):
-                        if target == copy_dir:
+                        target = copy_dir if deletes else folder
+                        if deletes:
                             shutil.copyfile(db, copy)
                             os.sync()
                         work = workdir(args.dir, target)
-                        runs.append(lock_hold(histquery, work, request, os.path.join(target,
-                                                                                    "history.db")))
+                        if request is None:
+                            with open(os.path.join(work, "history.dat"), "w") as f:
+                                f.write(selection)
+                            argv, env = [os.path.join(build, "histseries",
+                                                      "HistSeries-localcfg")], ENV
+                        else:
+                            argv = [os.path.join(build, "histquery", "HistQuery-localcfg")]
+                            env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=request)
+                        runs.append(lock_hold(argv, work, env, os.path.join(target, "history.db"),
+                                              stall))
                         shutil.rmtree(work)
                     seconds = statistics.median(r[0] for r in runs)
                     longest = max(r[1] for r in runs)
                     refused = statistics.median(r[2] for r in runs)
-                    print("| %s | %s | %s | %.2f | %.3f | %d |" % (
-                        group, case, label, seconds, longest, refused), flush=True)
+                    lost = ["%d of %d" % (sum(r[3][k][0] for r in runs),
+                                          sum(r[3][k][1] for r in runs))
+                            for k in range(len(RECORDER_TIMEOUTS))]
+                    print("| %s | %s | %s | %.2f | %.3f | %d | %s |" % (
+                        group, case, label, seconds, longest, refused, " | ".join(lost)),
+                        flush=True)
                     notes.append("%s / %s / %s: longest lock hold %.3f s of %d runs (%s)" % (
                         group, case, label, longest, len(runs),
                         ", ".join("%.3f" % r[1] for r in runs)))
@@ -573,9 +647,12 @@ def main():
     parser.add_argument("--large", default="250,3000")
     parser.add_argument("--only", choices=["history", "views", "import", "lockhold"])
     parser.add_argument("--before", help="an older build whose lock holds to show beside")
+    parser.add_argument("--lock-cases", default="",
+                        help="comma-separated parts of lock-hold case names to run (default all)")
     parser.add_argument("--json")
     args = parser.parse_args()
     args.rows = [int(r) for r in args.rows.split(",") if r]
+    args.lock_cases = [c for c in args.lock_cases.split(",") if c]
     args.large = [int(n) for n in args.large.split(",") if n]
     args.dir = os.path.abspath(args.dir)
     args.build = os.path.abspath(args.build)
@@ -592,10 +669,9 @@ def main():
     if args.only in (None, "history", "views"):
         bench_history(args, histquery, histseries, results, notes)
     if args.only in (None, "history", "lockhold"):
-        builds = [("this", histquery)]
+        builds = [("this", args.build)]
         if args.before:
-            builds.insert(0, ("before", os.path.join(os.path.abspath(args.before), "histquery",
-                                                     "HistQuery-localcfg")))
+            builds.insert(0, ("before", os.path.abspath(args.before)))
         bench_lock_holds(args, builds, notes)
     if args.only in (None, "import"):
         bench_import(args, deviceimport, results, notes)

@@ -79,7 +79,12 @@ HistoryIndexes FindIndexes(sqlite3* connection) {
 // can end before they are handed on.
 class RowBuffer {
  public:
-  RowBuffer(size_t maxBytes, size_t maxRows) : maxBytes_(maxBytes), maxRows_(maxRows) {}
+  // Room for a slice is taken once: a buffer that grew by doubling would
+  // copy its cells again and again.
+  RowBuffer(size_t maxBytes, size_t maxRows) : maxBytes_(maxBytes), maxRows_(maxRows) {
+    arena_.reserve(maxBytes + maxBytes / 8);
+    rows_.reserve(std::min<size_t>(maxRows, 4096));
+  }
 
   // Copies the row `statement` stands on: its rowid, then the columns of
   // "select *". A row without a time stamp is no row of the history and is
@@ -262,31 +267,65 @@ class RowidCursor : public Cursor {
   int64_t span_ = kFirstSliceSpan;
 };
 
-// The rows an index hands in order of (TimeStamp, rowid): each slice
-// continues behind the last row of the one before.
+// The rows an index hands in order of (TimeStamp, rowid): each slice goes
+// on behind the last row of the one before. The rows of the last row's second
+// that follow it come from a seek of their own (`sameSecond`), so that the
+// statement of the later seconds (`later`) compares nothing but the time.
 class KeysetCursor : public Cursor {
  public:
-  KeysetCursor(sqlite3_stmt* statement, int32_t from, std::string name)
-      : statement_(statement), lastKey_(from), name_(std::move(name)) {}
+  struct Statements {
+    sqlite3_stmt* later;       // TimeStamp > ?1 and TimeStamp <= ?2, limit ?4
+    sqlite3_stmt* sameSecond;  // TimeStamp = ?1 and rowid > ?3, limit ?4
+  };
+
+  KeysetCursor(Statements statements, int32_t from, int64_t last, std::string name)
+      : statements_(statements), lastKey_(from), last_(last), name_(std::move(name)) {}
 
   Result<Done, StoreFault> Refill(RowBuffer& buffer, Turn& turn) override {
     buffer.Clear();
     if (done_) return Done{};
     if (!turn.Take()) return Busy();
     SliceClock::time_point begun = SliceClock::now();
-    sqlite3_bind_double(statement_, 1, lastKey_);
-    sqlite3_bind_int64(statement_, 3, lastRowid_);
-    sqlite3_bind_int64(statement_, 4, limit_);
-    if (!name_.empty())
-      sqlite3_bind_text(statement_, 6, name_.data(), static_cast<int>(name_.size()), SQLITE_STATIC);
-    int rc;
-    int64_t stepped = 0;
     bool cut = false;
-    while ((rc = sqlite3_step(statement_)) == SQLITE_ROW) {
+    int rc = SQLITE_DONE;
+    // First the rest of the last row's second, then the seconds after it.
+    if (!secondDone_) {
+      int64_t stepped = 0;
+      rc = Step(statements_.sameSecond, buffer, stepped, cut);
+      secondDone_ = rc == SQLITE_DONE && !cut && stepped < limit_;
+    }
+    if (secondDone_ && (rc == SQLITE_DONE || rc == SQLITE_ROW) && !cut) {
+      int64_t stepped = 0;
+      rc = Step(statements_.later, buffer, stepped, cut);
+      // A slice that stopped early may have left rows of its last second.
+      done_ = rc == SQLITE_DONE && !cut && stepped < limit_;
+      secondDone_ = done_;
+    }
+    turn.Give();
+    if (rc == SQLITE_NOMEM) return Failure<StoreFault>{StoreFault::Failed, "out of memory"};
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Failed(sqlite3_db_handle(statements_.later));
+    if (!cut)
+      limit_ = ScaledToSlice(limit_, SliceClock::now() - begun, kMinSliceRows,
+                             static_cast<int64_t>(kSliceRows));
+    return Done{};
+  }
+
+ private:
+  // Steps `statement` into the buffer; the last row taken becomes the place
+  // to go on from. Rows stored after the read began are left out.
+  int Step(sqlite3_stmt* statement, RowBuffer& buffer, int64_t& stepped, bool& cut) {
+    sqlite3_bind_double(statement, 1, lastKey_);
+    sqlite3_bind_int64(statement, 3, lastRowid_);
+    sqlite3_bind_int64(statement, 4, limit_);
+    if (!name_.empty())
+      sqlite3_bind_text(statement, 6, name_.data(), static_cast<int>(name_.size()), SQLITE_STATIC);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
       ++stepped;
-      lastKey_ = sqlite3_column_double(statement_, 1);
-      lastRowid_ = sqlite3_column_int64(statement_, 0);
-      if (!buffer.Take(statement_)) {
+      lastKey_ = sqlite3_column_double(statement, 1);
+      lastRowid_ = sqlite3_column_int64(statement, 0);
+      if (lastRowid_ > last_) continue;
+      if (!buffer.Take(statement)) {
         rc = SQLITE_NOMEM;
         break;
       }
@@ -295,22 +334,15 @@ class KeysetCursor : public Cursor {
         break;
       }
     }
-    sqlite3_reset(statement_);
-    turn.Give();
-    if (rc == SQLITE_NOMEM) return Failure<StoreFault>{StoreFault::Failed, "out of memory"};
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Failed(sqlite3_db_handle(statement_));
-    if (!cut) {
-      done_ = stepped < limit_;
-      limit_ = ScaledToSlice(limit_, SliceClock::now() - begun, kMinSliceRows,
-                             static_cast<int64_t>(kSliceRows));
-    }
-    return Done{};
+    sqlite3_reset(statement);
+    return rc;
   }
 
- private:
-  sqlite3_stmt* statement_;  // see KeysetStatement
+  Statements statements_;
   double lastKey_;
   int64_t lastRowid_ = std::numeric_limits<int64_t>::min();
+  int64_t last_;  // the highest rowid when the read began
+  bool secondDone_ = false;
   int64_t limit_ = kFirstSliceRows;
   std::string name_;
 };
@@ -332,35 +364,36 @@ std::string RowidStatement(const HistoryRead& read, const std::vector<std::strin
          PeriodCondition(read.from, read.to) + ShownCondition(names);
 }
 
-// Rows of the period behind (?1, ?3) in order of (TimeStamp, rowid), at most
-// ?4, none stored after the start (rowid above ?5); with `byName` of the one
-// object ?6.
-std::string KeysetStatement(const std::string& index, bool byName,
+// Rows of the period in order of (TimeStamp, rowid), at most ?4: those of
+// the seconds after ?1 (`sameSecond` false), or those of the second ?1 after
+// rowid ?3; with `byName` of the one object ?6.
+std::string KeysetStatement(const std::string& index, bool byName, bool sameSecond,
                             const std::vector<std::string>& names) {
   std::string sql = "select rowid, * from HISTORY indexed by \"" + index + "\" where ";
   if (byName) sql += "ObjName = ?6 and ";
-  return sql +
-         "TimeStamp >= ?1 and TimeStamp <= ?2 and (TimeStamp > ?1 or rowid > ?3) and "
-         "rowid <= ?5" +
-         ShownCondition(byName ? std::vector<std::string>() : names) +
+  sql += sameSecond ? "TimeStamp = ?1 and rowid > ?3" : "TimeStamp > ?1 and TimeStamp <= ?2";
+  return sql + ShownCondition(byName ? std::vector<std::string>() : names) +
          " order by TimeStamp, rowid limit ?4";
 }
 
-// The single integers of `sql` (min and max); false where the table has
-// none (an empty table) or the statement fails (no rowid: `failed`).
-bool RowidBounds(sqlite3* connection, int64_t& first, int64_t& last, bool& failed) {
+// The single integer `sql` answers; false where it is NULL (an empty table)
+// or the statement fails (`failed`: no rowid, no table).
+bool RowidOf(sqlite3* connection, const char* sql, int64_t& value, bool& failed) {
   sqlite3_stmt* statement = nullptr;
-  failed = sqlite3_prepare_v2(connection, "select min(rowid), max(rowid) from HISTORY", -1,
-                              &statement, nullptr) != SQLITE_OK;
+  failed = sqlite3_prepare_v2(connection, sql, -1, &statement, nullptr) != SQLITE_OK;
   if (failed) return false;
   bool found =
       sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL;
-  if (found) {
-    first = sqlite3_column_int64(statement, 0);
-    last = sqlite3_column_int64(statement, 1);
-  }
+  if (found) value = sqlite3_column_int64(statement, 0);
   failed = sqlite3_finalize(statement) != SQLITE_OK;
   return found && !failed;
+}
+
+// The lowest and highest rowid, each found at an end of the table; both in
+// one statement would make SQLite read the whole table.
+bool RowidBounds(sqlite3* connection, int64_t& first, int64_t& last, bool& failed) {
+  return RowidOf(connection, "select max(rowid) from HISTORY", last, failed) &&
+         RowidOf(connection, "select min(rowid) from HISTORY", first, failed);
 }
 
 // Notes each row's time stamp in the TimeRuns of the function's user data.
@@ -440,8 +473,7 @@ Result<Done, StoreFault> Merge(std::vector<std::unique_ptr<Cursor>>& cursors,
 }
 
 // The rows in the order of one cursor alone.
-Result<Done, StoreFault> Walk(Cursor& cursor, HistoryRows rows, Turn& turn) {
-  RowBuffer buffer(kSliceBytes, kSliceRows);
+Result<Done, StoreFault> Walk(Cursor& cursor, RowBuffer& buffer, HistoryRows rows, Turn& turn) {
   while (!cursor.AtEnd()) {
     TRY(cursor.Refill(buffer, turn));
     while (!buffer.Empty()) buffer.HandHead(rows);
@@ -451,8 +483,8 @@ Result<Done, StoreFault> Walk(Cursor& cursor, HistoryRows rows, Turn& turn) {
 
 // The rows in the order of one cursor, as long as each object's rows follow
 // in time; false (nothing more handed on) at the first that does not.
-Result<bool, StoreFault> WalkWhileEachObjectInOrder(Cursor& cursor, HistoryRows rows, Turn& turn) {
-  RowBuffer buffer(kSliceBytes, kSliceRows);
+Result<bool, StoreFault> WalkWhileEachObjectInOrder(Cursor& cursor, RowBuffer& buffer,
+                                                    HistoryRows rows, Turn& turn) {
   std::vector<std::pair<std::string, double>> lastKeys;
   while (!cursor.AtEnd()) {
     TRY(cursor.Refill(buffer, turn));
@@ -500,30 +532,30 @@ Result<Done, StoreFault> ReadOnConnection(sqlite3* connection, const HistoryRead
   if (!any) return Done{};  // an empty table, or none to walk by rowid
 
   Statements statements;
+  RowBuffer buffer(kSliceBytes, kSliceRows);  // of a walk of one cursor at a time
   std::vector<std::unique_ptr<Cursor>> cursors;
   std::vector<int> ranks;
-  // The end of the period and the last row stored at the start stay bound.
   auto prepareKeyset = [&](const std::string& index, bool byName) {
-    sqlite3_stmt* statement = statements.Prepare(connection, KeysetStatement(index, byName, names));
-    if (statement != nullptr) {
-      sqlite3_bind_int64(statement, 2, read.to);
-      sqlite3_bind_int64(statement, 5, last);
-    }
-    return statement;
+    KeysetCursor::Statements keyset{
+        statements.Prepare(connection, KeysetStatement(index, byName, false, names)),
+        statements.Prepare(connection, KeysetStatement(index, byName, true, names))};
+    // The end of the period stays bound.
+    if (keyset.later != nullptr) sqlite3_bind_int64(keyset.later, 2, read.to);
+    return keyset;
   };
   if (!names.empty() && !indexes.objectTime.empty()) {
     // One cursor per object; rows of one second by name, as the index's
     // order of the objects gives them.
-    sqlite3_stmt* statement = prepareKeyset(indexes.objectTime, true);
-    if (statement == nullptr) return Failed(connection);
+    KeysetCursor::Statements keyset = prepareKeyset(indexes.objectTime, true);
+    if (keyset.later == nullptr || keyset.sameSecond == nullptr) return Failed(connection);
     for (size_t k = 0; k < names.size(); ++k) {
-      cursors.push_back(std::make_unique<KeysetCursor>(statement, read.from, names[k]));
+      cursors.push_back(std::make_unique<KeysetCursor>(keyset, read.from, last, names[k]));
       ranks.push_back(static_cast<int>(k));
     }
   } else if (!indexes.time.empty()) {
-    sqlite3_stmt* statement = prepareKeyset(indexes.time, false);
-    if (statement == nullptr) return Failed(connection);
-    cursors.push_back(std::make_unique<KeysetCursor>(statement, read.from, ""));
+    KeysetCursor::Statements keyset = prepareKeyset(indexes.time, false);
+    if (keyset.later == nullptr || keyset.sameSecond == nullptr) return Failed(connection);
+    cursors.push_back(std::make_unique<KeysetCursor>(keyset, read.from, last, ""));
   } else {
     std::vector<RowidRange> ranges = {{first, last}};
     sqlite3_stmt* statement = statements.Prepare(connection, RowidStatement(read, names));
@@ -531,7 +563,7 @@ Result<Done, StoreFault> ReadOnConnection(sqlite3* connection, const HistoryRead
     if (!names.empty() && rows.restart != nullptr) {
       // Most histories never leave time order: one walk as stored does.
       RowidCursor stored(statement, ranges[0]);
-      if (TRY(WalkWhileEachObjectInOrder(stored, rows, turn))) return Done{};
+      if (TRY(WalkWhileEachObjectInOrder(stored, buffer, rows, turn))) return Done{};
       rows.restart(rows.context);
     }
     if (!names.empty()) {
@@ -549,7 +581,12 @@ Result<Done, StoreFault> ReadOnConnection(sqlite3* connection, const HistoryRead
       ranks.push_back(0);
     }
   }
-  if (cursors.size() == 1) return Walk(*cursors[0], rows, turn);
+  // A handler that needs only each object's rows in order takes one
+  // object's after the other, as the index holds them.
+  if (cursors.size() == 1 || (rows.restart != nullptr && !indexes.objectTime.empty())) {
+    for (std::unique_ptr<Cursor>& cursor : cursors) TRY(Walk(*cursor, buffer, rows, turn));
+    return Done{};
+  }
   return Merge(cursors, ranks, rows, turn);
 }
 

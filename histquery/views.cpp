@@ -43,15 +43,6 @@ bool SameText(const std::string& name, const char* text, size_t length) {
   return text != nullptr && name.size() == length && std::memcmp(name.data(), text, length) == 0;
 }
 
-// A view reads every page once: a small page cache costs it nothing and
-// keeps its memory the same for any history.
-constexpr const char kViewCacheSize[] = "pragma cache_size = -512";
-
-bool SetUpViewConnection(sqlite3* connection, void* guard) {
-  return SetUpConnection(connection, guard) &&
-         sqlite3_exec(connection, kViewCacheSize, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
 // The chart data being made: one series per chosen object, in the order of
 // the selection; the reader hands the rows in time order.
 struct ChartRun {
@@ -142,7 +133,7 @@ void ShowChartData(FILE* out, const Selection& selection, int width, const std::
   guard.limits = limits;
   Result<Done, StoreFault> ran =
       ReadHistory(storePath, ReportRead(selection), {ChartRow, &run, RestartChart},
-                  {SetUpViewConnection, &guard}, ReadSlotGate());
+                  {SetUpConnection, &guard}, ReadSlotGate());
   PrintMessageLine(stderr, ran.Message());
   // Nothing is written before the run has ended: a failed one never shows
   // as a chart of fewer rows.
@@ -162,7 +153,7 @@ void ShowDownload(FILE* out, const Selection& selection, const std::string& stor
   StatementGuard guard;
   guard.limits = limits;
   Result<Done, StoreFault> ran =
-      ReadHistory(storePath, ReportRead(selection), {CsvRow, &run}, {SetUpViewConnection, &guard});
+      ReadHistory(storePath, ReportRead(selection), {CsvRow, &run}, {SetUpConnection, &guard});
   PrintMessageLine(stderr, ran.Message());
   if (!StoreFailed(ran)) {
     StartCsv(run);

@@ -83,6 +83,9 @@ std::string History(const std::string& shape) {
   if (shape == "many runs") {
     for (int run = 0; run < 60; ++run) add(kDay + (run * 37) % 86400, run % 2 ? "A" : "B", "r");
   }
+  if (shape == "one busy second") {
+    for (int k = 0; k < 1500; ++k) add(kDay + 7200, k % 3 ? "A" : "C", "busy");
+  }
   if (shape == "large cells") {
     for (int step = 0; step < 12; ++step)
       add(kDay + 4000 + step, "A", std::string(120 * 1000, static_cast<char>('a' + step)));
@@ -98,7 +101,7 @@ std::string History(const std::string& shape) {
 // for, with the history's indexes.
 TEST(ReadHistory, TheRowsAndOrderOfOneStatement) {
   const char* shapes[] = {"in order",      "clock set back", "imported rows", "negative rowids",
-                          "sparse rowids", "many runs",      "large cells"};
+                          "sparse rowids", "many runs",      "large cells",   "one busy second"};
   const char* indexes[] = {"", "create index T on HISTORY (TimeStamp);",
                            "create index OT on HISTORY (ObjName, TimeStamp);",
                            "create index T on HISTORY (TimeStamp);"
