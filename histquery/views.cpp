@@ -109,7 +109,7 @@ void ChartRow(void* context, const HistoryRow& row) {
       }
       run.lastTime[k] = row.stamp;
     }
-    run.objects[k].series.Add(row.stamp, row.Text(3), row.Length(3));
+    run.objects[k].series.Add(row.stamp, row.Text(3), row.Length(3), row.Text(4), row.Length(4));
   }
 }
 
