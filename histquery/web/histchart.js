@@ -67,6 +67,7 @@
   // A share of the axis' height that every object on it keeps (axisGroups).
   const FILL = 1 / 3;
   const AXIS_TEXT_MAX = 8;   // characters of a state's name at an axis tick
+  const SCALED_ALPHA = 0.45;
   const DAY = 86400;
   const LAST_SECOND = 2147483647;
   const LEFT = 'left';
@@ -381,7 +382,7 @@
       fmtDate: (template) => uPlot.fmtDate(template, NAMES),
       scales: scales,
       series: [{label: 'Zeit', value: (u, t) => (t == null ? NONE : timeText(t))}]
-        .concat(objects.map((object, i) => seriesOf(object, i, palette))),
+        .concat(objects.map((object, i) => seriesOf(object, i, palette, sides))),
       axes: axes,
       cursor: {
         drag: {x: true, y: false, setScale: false},
@@ -402,13 +403,16 @@
     return Math.max(WIDTH_MIN, Math.min(WIDTH_MAX, Math.round(width)));
   }
 
-  function seriesOf(object, i, palette) {
+  // An object without an axis is drawn paler: the lines that can be read
+  // off an axis stay in front.
+  function seriesOf(object, i, palette, sides) {
     const s = {
       label: object.label || object.name,
       stroke: palette.series[i % SERIES_COLORS],
       width: 1.5,
       scale: 'g' + groups[i],
       show: !hidden.has(object.name),
+      alpha: sideOf(i, sides) === SCALED ? SCALED_ALPHA : 1,
       value: (u, v, si) => valueText(objects[si - 1], v),
     };
     if (isStep(object)) s.paths = uPlot.paths.stepped({align: 1});

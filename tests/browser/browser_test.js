@@ -635,7 +635,13 @@ const CASES = [
     }
     expectEqual(await contact.innerText(), 'geschlossen', 'the contact at 11:00');
 
-    // Hidden from the legend: marked so, and the right axis goes to the contact.
+    // The contact's arrow gives it the right axis, which shows its states' names.
+    await page.locator('.u-legend .u-series').nth(3).locator('.histchart-axis').click();
+    await page.waitForFunction(() =>
+      document.querySelectorAll('.u-legend .u-series')[3].querySelector('[data-side=right]'));
+    expectEqual((await legendOf(page)).map((entry) => entry[1]), ['left', 'scaled', 'right'],
+        'axes with the contact chosen');
+    // Hidden from the legend: marked so; the contact keeps the right axis.
     await page.locator('.u-legend .u-series').nth(2).locator('.u-label').click();
     await page.waitForFunction(() => document.querySelectorAll('.u-legend .u-off').length === 1);
     expectEqual((await legendOf(page)).map((entry) => entry.slice(1)), [['left', false, shown, 'none'],
