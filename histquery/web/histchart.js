@@ -126,10 +126,6 @@
     return {series: series, text: get('text'), grid: get('grid')};
   }
 
-  function seriesColor(i) {
-    return colors().series[i % SERIES_COLORS];
-  }
-
   function two(n) {
     return (n < 10 ? '0' : '') + n;
   }
@@ -269,8 +265,8 @@
   // (a switch). States get an axis only where no measured value wants it.
   function isState(object) {
     const st = object.stats;
-    return isStep(object) && (object.textOf.size > 0 || (st.min != null && st.min >= 0 &&
-                                                          st.max <= 1));
+    const switchLike = st.min != null && st.min >= 0 && st.max <= 1;
+    return isStep(object) && (object.textOf.size > 0 || switchLike);
   }
 
   // Which objects share a value scale. Taken in the order of the selection,
@@ -570,23 +566,28 @@
     return Math.max(1, Math.floor((view.to - view.from) / 2));
   }
 
-  // The last `days` days up to now; a year by the calendar.
-  function upToNow(days) {
+  // The last `days` days up to now.
+  function daysUpToNow(days) {
     const to = wallNow();
-    if (days !== 365) return {from: to - days * DAY, to: to};
-    const d = new Date(to * 1000);
-    d.setUTCFullYear(d.getUTCFullYear() - 1);
-    return {from: d.getTime() / 1000, to: to};
+    return {from: to - days * DAY, to: to};
+  }
+
+  // From the same date and time a year back up to now.
+  function yearUpToNow() {
+    const to = wallNow();
+    const from = new Date(to * 1000);
+    from.setUTCFullYear(from.getUTCFullYear() - 1);
+    return {from: from.getTime() / 1000, to: to};
   }
 
   const moves = [
     ['histchart-earlier', () => moved(-half(), 0)],
     ['histchart-later', () => moved(half(), 0)],
     ['histchart-out', () => moved(0, half())],
-    ['histchart-day', () => upToNow(1)],
-    ['histchart-week', () => upToNow(7)],
-    ['histchart-month', () => upToNow(30)],
-    ['histchart-year', () => upToNow(365)],
+    ['histchart-day', () => daysUpToNow(1)],
+    ['histchart-week', () => daysUpToNow(7)],
+    ['histchart-month', () => daysUpToNow(30)],
+    ['histchart-year', yearUpToNow],
   ];
   moves.forEach(([id, target]) => {
     document.getElementById(id).addEventListener('click', () => {
