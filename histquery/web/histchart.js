@@ -115,6 +115,7 @@
   const hidden = new Set();  // names of the objects hidden from the chart
   let rightChoice = null;    // name of the object the right axis follows, if chosen
   let groups = [];           // per object: its scale's group
+  let columns = 0;           // the pixel columns the data was made for (0: every row)
   const dark = window.matchMedia ? window.matchMedia('(prefers-color-scheme: dark)') : null;
 
   // The colours of the present scheme, from histchart.css.
@@ -399,13 +400,20 @@
     return Math.max(WIDTH_MIN, Math.min(WIDTH_MAX, Math.round(width)));
   }
 
+  // More points than pixel columns: the line fills a band anyway.
+  function isDense(object) {
+    return object.points.length > columns;
+  }
+
   // An object without an axis is drawn paler: the lines that can be read
-  // off an axis stay in front.
+  // off an axis stay in front. A dense line is drawn a pixel thin, which
+  // takes a browser without graphics hardware a quarter of the time of a
+  // wider one (a year of 8 objects: 60 instead of 250 ms here).
   function seriesOf(object, i, palette, sides) {
     const s = {
       label: object.label || object.name,
       stroke: palette.series[i % SERIES_COLORS],
-      width: 1.5,
+      width: isDense(object) ? 1 : 1.5,
       scale: 'g' + groups[i],
       show: !hidden.has(object.name),
       alpha: sideOf(i, sides) === SCALED ? SCALED_ALPHA : 1,
@@ -445,7 +453,8 @@
   // What a chart is made for beyond its data: a new window whose layout is
   // the same only gets the new data.
   function layout() {
-    return JSON.stringify([objects.map((o) => [o.name, o.textOf.size > 0]), groups, axisSides()]);
+    return JSON.stringify([objects.map((o) => [o.name, o.textOf.size > 0, isDense(o)]), groups,
+                           axisSides()]);
   }
 
   // A new chart with the same data: the axes or the colours changed.
@@ -496,6 +505,7 @@
 
     const before = chart ? layout() : null;
     objects = data.objects;
+    columns = data.width;
     objects.forEach((object) => {
       const texts = object.texts || {};
       object.textOf = new Map(Object.keys(texts).map((key) => [Number(key), texts[key]]));
