@@ -67,7 +67,7 @@
   // A share of the axis' height that every object on it keeps (axisGroups).
   const FILL = 1 / 3;
   const AXIS_TEXT_MAX = 8;   // characters of a state's name at an axis tick
-  const SCALED_ALPHA = 0.45;
+  const SCALED_ALPHA = 0.3;
   const DAY = 86400;
   const LAST_SECOND = 2147483647;
   const LEFT = 'left';
