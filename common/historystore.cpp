@@ -19,19 +19,19 @@ sqlite3* StoreHandle = nullptr;
 
 }  // namespace
 
-Result<bool> ResolveHistoryDb(const char* cfgPath, std::string& storePath) {
+Result<std::string, PathFault> ResolveHistoryDb(const char* cfgPath) {
   FILE* cfg = std::fopen(cfgPath, "r");
-  if (cfg == nullptr) return {false, "Error opening HistPath.cfg<br>"};
+  if (cfg == nullptr)
+    return Failure<PathFault>{PathFault::Unreadable, "Error opening HistPath.cfg"};
   char line[256];
   bool read = std::fgets(line, 255, cfg) != nullptr;
   std::fclose(cfg);
   std::string dir = read ? line : "";
   while (!dir.empty() && (dir.back() == '\n' || dir.back() == ' ')) dir.pop_back();
   // A first line of only line feeds and blanks names no directory either.
-  if (dir.empty()) return {false, "Datei HistPath.cfg ist leer<br>"};
+  if (dir.empty()) return Failure<PathFault>{PathFault::Empty, "Datei HistPath.cfg ist leer"};
   if (dir.back() != '/') dir += '/';
-  storePath = dir + "history.db";
-  return {true, ""};
+  return dir + "history.db";
 }
 
 namespace {
@@ -42,29 +42,6 @@ namespace {
 void UseOneThread() {
   static const bool done = sqlite3_config(SQLITE_CONFIG_SINGLETHREAD) == SQLITE_OK;
   (void)done;
-}
-
-// How a row's first column reads as a time stamp.
-enum class Stamp { Read, None, OutOfMemory };
-
-// The first column as strtol reads its text, narrowed to 32 bits; None for
-// SQL NULL and the text "NULL". An integer is taken without the round trip
-// through its text, within strtol's bounds (those of 32 bits where long has
-// 32 bits).
-Stamp ReadStamp(sqlite3_stmt* statement, int32_t& stamp) {
-  int type = sqlite3_column_type(statement, 0);
-  if (type == SQLITE_INTEGER) {
-    sqlite3_int64 value = std::clamp<sqlite3_int64>(sqlite3_column_int64(statement, 0),
-                                                    std::numeric_limits<long>::min(),
-                                                    std::numeric_limits<long>::max());
-    stamp = static_cast<int32_t>(static_cast<long>(value));
-    return Stamp::Read;
-  }
-  const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-  if (text == nullptr) return type == SQLITE_NULL ? Stamp::None : Stamp::OutOfMemory;
-  if (std::strcmp(text, "NULL") == 0) return Stamp::None;
-  stamp = static_cast<int32_t>(std::strtol(text, nullptr, 10));
-  return Stamp::Read;
 }
 
 bool IsSqlSpace(char c) {
@@ -93,8 +70,8 @@ int StepRows(sqlite3_stmt* statement, HistoryRows rows) {
       row.lengths = lengths.data();
       row.names = names.data();
     }
-    Stamp stamp = ReadStamp(statement, row.stamp);
-    if (stamp == Stamp::OutOfMemory) return SQLITE_NOMEM;
+    StampRead stamp = ReadRowStamp(statement, 0, row.stamp);
+    if (stamp == StampRead::OutOfMemory) return SQLITE_NOMEM;
     for (int i = 1; i < row.columnCount; ++i) {
       texts[i] = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
       // A text that cannot be made is SQLite out of memory.
@@ -103,7 +80,7 @@ int StepRows(sqlite3_stmt* statement, HistoryRows rows) {
       lengths[i] =
           texts[i] != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, i)) : 0;
     }
-    if (stamp == Stamp::Read) rows.handler(rows.context, row);
+    if (stamp == StampRead::Read) rows.handler(rows.context, row);
   }
   return rc;
 }
@@ -141,15 +118,32 @@ bool RunStatements(sqlite3* connection, const char* sql, HistoryRows rows, std::
 
 }  // namespace
 
-Result<StoreOutcome> OpenHistoryStore(const std::string& storePath, MissingStore missing,
-                                      ConnectionSetup setup, sqlite3*& connection) {
-  connection = nullptr;
+StampRead ReadRowStamp(sqlite3_stmt* statement, int column, int32_t& stamp) {
+  int type = sqlite3_column_type(statement, column);
+  if (type == SQLITE_INTEGER) {
+    sqlite3_int64 value = std::clamp<sqlite3_int64>(sqlite3_column_int64(statement, column),
+                                                    std::numeric_limits<long>::min(),
+                                                    std::numeric_limits<long>::max());
+    stamp = static_cast<int32_t>(static_cast<long>(value));
+    return StampRead::Read;
+  }
+  const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+  if (text == nullptr) return type == SQLITE_NULL ? StampRead::None : StampRead::OutOfMemory;
+  if (std::strcmp(text, "NULL") == 0) return StampRead::None;
+  stamp = static_cast<int32_t>(std::strtol(text, nullptr, 10));
+  return StampRead::Read;
+}
+
+Result<sqlite3*, StoreFault> OpenHistoryStore(const std::string& storePath, MissingStore missing,
+                                              ConnectionSetup setup) {
   // A missing store is never created: probe it as a plain file first.
   FILE* probe = std::fopen(storePath.c_str(), "r");
   if (probe == nullptr) {
-    if (missing == MissingStore::Unreadable || errno == ENOENT) return {StoreOutcome::Missing, ""};
-    return {StoreOutcome::OpenFailed,
-            Formatted("Error opening %s : %s\n", storePath.c_str(), std::strerror(errno))};
+    if (missing == MissingStore::Unreadable || errno == ENOENT)
+      return Failure<StoreFault>{StoreFault::Missing, ""};
+    return Failure<StoreFault>{
+        StoreFault::OpenFailed,
+        Formatted("Error opening %s : %s", storePath.c_str(), std::strerror(errno))};
   }
   std::fclose(probe);
 
@@ -160,19 +154,18 @@ Result<StoreOutcome> OpenHistoryStore(const std::string& storePath, MissingStore
   if (sqlite3_open_v2(storePath.c_str(), &StoreHandle, SQLITE_OPEN_READWRITE, ReadAheadVfsName()) !=
       SQLITE_OK) {
     std::string message =
-        Formatted("Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
+        Formatted("Error opening %s : %s", storePath.c_str(), sqlite3_errmsg(StoreHandle));
     CloseHistoryStore();
-    return {StoreOutcome::OpenFailed, message};
+    return Failure<StoreFault>{StoreFault::OpenFailed, message};
   }
   sqlite3_busy_timeout(StoreHandle, kHistoryBusyTimeoutMs);
   if (setup.apply != nullptr && !setup.apply(StoreHandle, setup.context)) {
     std::string message =
-        Formatted("Error opening %s : %s\n", storePath.c_str(), sqlite3_errmsg(StoreHandle));
+        Formatted("Error opening %s : %s", storePath.c_str(), sqlite3_errmsg(StoreHandle));
     CloseHistoryStore();
-    return {StoreOutcome::Failed, message};
+    return Failure<StoreFault>{StoreFault::Failed, message};
   }
-  connection = StoreHandle;
-  return {StoreOutcome::Ran, ""};
+  return StoreHandle;
 }
 
 void CloseHistoryStore() {
@@ -183,25 +176,32 @@ void CloseHistoryStore() {
 
 std::string StatementFailure(const std::string& error) {
   // Kept for compatibility: one wording for every statement; error watchers grep for it.
-  return Formatted("SQL error creating table: %s\n", error.c_str());
+  return Formatted("SQL error creating table: %s", error.c_str());
 }
 
-bool RunHistoryStatements(sqlite3* connection, const std::string& sql, HistoryRows rows,
-                          std::string& error) {
-  return RunStatements(connection, sql.c_str(), rows, error);
+void PrintMessageLine(FILE* out, const std::string& message) {
+  if (message.empty()) return;
+  std::fputs(message.c_str(), out);
+  std::fputc('\n', out);
 }
 
-Result<StoreOutcome> RunHistoryStatement(const std::string& storePath, const std::string& sql,
-                                         MissingStore missing, HistoryRows rows,
-                                         ConnectionSetup setup) {
-  sqlite3* connection = nullptr;
-  Result<StoreOutcome> opened = OpenHistoryStore(storePath, missing, setup, connection);
-  if (opened.code != StoreOutcome::Ran) return opened;
+Result<Done, StoreFault> RunHistoryStatements(sqlite3* connection, const std::string& sql,
+                                              HistoryRows rows) {
   std::string error;
-  if (!RunStatements(connection, sql.c_str(), rows, error)) {
+  if (!RunStatements(connection, sql.c_str(), rows, error))
+    return Failure<StoreFault>{StoreFault::Failed, error};
+  return Done{};
+}
+
+Result<Done, StoreFault> RunHistoryStatement(const std::string& storePath, const std::string& sql,
+                                             MissingStore missing, HistoryRows rows,
+                                             ConnectionSetup setup) {
+  sqlite3* connection = TRY(OpenHistoryStore(storePath, missing, setup));
+  Result<Done, StoreFault> ran = RunHistoryStatements(connection, sql, rows);
+  if (!ran.Ok()) {
     // Closing rolls back what the text left open: no lock outlives a failure.
     CloseHistoryStore();
-    return {StoreOutcome::Failed, StatementFailure(error)};
+    return Failure<StoreFault>{StoreFault::Failed, StatementFailure(ran.Fault().message)};
   }
-  return {StoreOutcome::Ran, ""};
+  return Done{};
 }

@@ -5,16 +5,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "common/result.h"
 
-// Reads the first line of `cfgPath` and returns the store path in `storePath`:
-// the directory with trailing line feeds and blanks removed, "/" and
-// "history.db" appended. False, with the message that both programs print on
-// standard output ("Error opening HistPath.cfg<br>" or "Datei HistPath.cfg
-// ist leer<br>"), when the file cannot be read or names no directory.
-Result<bool> ResolveHistoryDb(const char* cfgPath, std::string& storePath);
+// Why HistPath.cfg names no store.
+enum class PathFault {
+  Unreadable,  // "Error opening HistPath.cfg"
+  Empty,       // "Datei HistPath.cfg ist leer": no line, or only blanks and line feeds
+};
+
+// The store path that the first line of `cfgPath` names: the directory with
+// trailing line feeds and blanks removed, "/" and "history.db" appended. Both
+// programs print the failure's message on standard output, followed by
+// "<br>".
+Result<std::string, PathFault> ResolveHistoryDb(const char* cfgPath);
 
 // One row of a statement, as the runner hands it to a row handler. The first
 // column is the row's time stamp: a row whose first column is SQL NULL or the
@@ -58,44 +64,57 @@ enum class MissingStore {
   Unreadable,  // any one that cannot be opened for reading
 };
 
-// How a statement went.
-enum class StoreOutcome {
-  Ran,         // every statement of the text ran to its end
-  Missing,     // no store file: nothing created, nothing reported
+// Why a statement did not run to its end.
+enum class StoreFault {
+  Missing,     // no store file: nothing created; the programs read it as no rows
   OpenFailed,  // the store could not be opened
   Failed,      // a statement failed; the rows before stay handled
+  Busy,        // other requests read the store: this one did not get its turn
 };
 
 // Opens the store and runs the statements of `sql` one after another as
 // sqlite3_exec runs them, handing each row to `rows`. Waits up to
 // kHistoryBusyTimeoutMs for a writer that holds the database. A successful
 // connection stays open until the process ends. OpenFailed and Failed come
-// with the message for standard error ("Error opening %s : %s\n", or "SQL
-// error creating table: %s\n" with SQLite's message, the wording of every
-// statement, which error watchers grep for).
-Result<StoreOutcome> RunHistoryStatement(const std::string& storePath, const std::string& sql,
-                                         MissingStore missing, HistoryRows rows,
-                                         ConnectionSetup setup = {});
+// with the line for standard error ("Error opening %s : %s", or "SQL error
+// creating table: %s" with SQLite's message, the wording of every statement,
+// which error watchers grep for); Missing with none.
+Result<Done, StoreFault> RunHistoryStatement(const std::string& storePath, const std::string& sql,
+                                             MissingStore missing, HistoryRows rows,
+                                             ConnectionSetup setup = {});
 
 // The first steps of RunHistoryStatement on their own, for a caller that
 // runs its statements itself: the store probed and opened (busy time-out,
-// `setup` applied). Ran with the connection, which stays the process's one
-// until CloseHistoryStore or the end of the process; otherwise the outcome
-// and message RunHistoryStatement would give.
-Result<StoreOutcome> OpenHistoryStore(const std::string& storePath, MissingStore missing,
-                                      ConnectionSetup setup, sqlite3*& connection);
+// `setup` applied). The connection stays the process's one until
+// CloseHistoryStore or the end of the process; a failure is the one
+// RunHistoryStatement would give.
+Result<sqlite3*, StoreFault> OpenHistoryStore(const std::string& storePath, MissingStore missing,
+                                              ConnectionSetup setup = {});
 
 // Closes the connection OpenHistoryStore opened; what it left open is rolled
 // back, so no lock outlives a failure.
 void CloseHistoryStore();
 
 // The statements of `sql` on an open connection, as RunHistoryStatement runs
-// them; false with SQLite's message in `error`.
-bool RunHistoryStatements(sqlite3* connection, const std::string& sql, HistoryRows rows,
-                          std::string& error);
+// them; a failure is Failed with SQLite's own message.
+Result<Done, StoreFault> RunHistoryStatements(sqlite3* connection, const std::string& sql,
+                                              HistoryRows rows = {});
 
-// The message of a failed statement for standard error.
+// The line for standard error of a statement that failed with SQLite's
+// message `error`.
 std::string StatementFailure(const std::string& error);
+
+// `message` on `out` as a line of its own; nothing for an empty one.
+void PrintMessageLine(FILE* out, const std::string& message);
+
+struct sqlite3_stmt;
+
+// How the column `column` of a statement's row reads as a time stamp: as
+// strtol reads its text, narrowed to 32 bits; an integer without the round
+// trip through its text, within strtol's bounds (those of 32 bits where long
+// has 32 bits). None for SQL NULL and the text "NULL": no row of the history.
+enum class StampRead { Read, None, OutOfMemory };
+StampRead ReadRowStamp(sqlite3_stmt* statement, int column, int32_t& stamp);
 
 // The history is written by another process all the time: wait for it this
 // long rather than fail at once.

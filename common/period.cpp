@@ -54,8 +54,9 @@ Period TakePeriod(const RequestPeriod& request, const PeriodValues& file,
   std::string fileTo = file.dateTo.size() >= kMinPeriodDate ? file.dateTo + " " + file.timeTo : "";
 
   Period period;
-  period.from = rules.fileWins ? Winner(fileFrom, requestFrom) : Winner(requestFrom, fileFrom);
-  period.to = rules.fileWins ? Winner(fileTo, requestTo) : Winner(requestTo, fileTo);
+  bool fileWins = rules.winner == PeriodSource::SelectionFile;
+  period.from = fileWins ? Winner(fileFrom, requestFrom) : Winner(requestFrom, fileFrom);
+  period.to = fileWins ? Winner(fileTo, requestTo) : Winner(requestTo, fileTo);
   period.displayFrom = DisplayPeriodText(period.from);
   period.displayTo = DisplayPeriodText(period.to);
   if (period.from.size() < rules.minTextLength || period.to.size() < rules.minTextLength) {

@@ -44,11 +44,16 @@ std::string NormalizeRequestTime(std::string time);
 // a text cut short gives what is there.
 std::string DisplayPeriodText(const std::string& period);
 
-// What a program asks of a period.
+// Which source's end wins where both give one.
+enum class PeriodSource { Request, SelectionFile };
+
+// Period texts of any length are read (a short one reads as no date).
+constexpr size_t kAnyPeriodLength = 0;
+
+// What a program asks of a period; each field is named by its type:
+// {PeriodSource::Request, kAnyPeriodLength, DateReading::AsParsed}.
 struct PeriodRules {
-  // Which end wins where both give one: the selection file's (true) or the
-  // request's (false).
-  bool fileWins;
+  PeriodSource winner;
   // A shorter period text is no period at all.
   size_t minTextLength;
   // How strictly the display text of each end must read as a date.

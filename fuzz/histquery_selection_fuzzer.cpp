@@ -10,7 +10,6 @@
 
 #include "fuzzsupport.h"
 #include "histquery/page.h"
-#include "histquery/reportstate.h"
 #include "histquery/selection.h"
 #include "histquery/statement.h"
 
@@ -27,12 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(file != nullptr, "cannot create the selection file");
   bool written = std::fwrite(data, 1, size, file) == size;
   Require(std::fclose(file) == 0 && written, "cannot write the selection file");
-  ReportState state;
-  TakeSelection(state);
+  const Selection state = TakeSelection(ParseReportRequest(""), SelectionUse::Report);
   unlink(kObjectSelectionFile);
   LeavePrivateDirectory();
 
-  Require(state.entryCount >= 0 && state.entryCount <= kMaxObjectNames,
+  Require(state.objects.size() <= static_cast<size_t>(kMaxObjectNames),
           "TakeSelection: too many entries");
   Require(state.period.from.empty() || state.period.from.size() >= 8,
           "TakeSelection: start date too short");
@@ -40,8 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "TakeSelection: period text too long");
   Require(!state.period.Usable() || state.period.stamps.from <= state.period.stamps.to,
           "TakeSelection: a reversed period");
-  PrintModeHeader(NullOutput(), state);
-  Require(IsOneHistoryStatement(BuildStatement(state)), "BuildStatement: not one statement");
-  PrintClosingSection(NullOutput(), state, RunOutcome::Ran);
+  PrintModeHeader(NullOutput(), ParseReportRequest(""), state.period);
+  Require(IsOneHistoryStatement(BuildStatement(ParseReportRequest(""), state)),
+          "BuildStatement: not one statement");
+  ReportEnd end;
+  end.rowCount = 1;
+  PrintClosingSection(NullOutput(), ReportMode::Objects, state.deleteLink, end);
   return 0;
 }

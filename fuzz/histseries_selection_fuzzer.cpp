@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/historystatement.h"
 #include "fuzzsupport.h"
 #include "histseries/request.h"
 #include "histseries/seriesfile.h"
@@ -55,8 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     Require(!PeriodRefusal(period).empty(), "PeriodRefusal: no message");
   }
-  Require(IsOneHistoryStatement(
-              BuildSeriesQuery(period.stamps.from, period.stamps.to, exported.objects)),
-          "BuildSeriesQuery: not one statement");
+  // A history without rowids is read in this one statement.
+  HistoryRead read = SeriesRead(period.stamps, exported.objects);
+  Require(IsOneHistoryStatement(ReportStatement(read.from, read.to, read.names)),
+          "SeriesRead: not one statement");
   return 0;
 }

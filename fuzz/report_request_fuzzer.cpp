@@ -12,10 +12,10 @@
 
 #include "fuzzsupport.h"
 #include "histquery/crosssite.h"
+#include "histquery/deletion.h"
 #include "histquery/hostrule.h"
 #include "histquery/page.h"
 #include "histquery/report.h"
-#include "histquery/reportstate.h"
 #include "histquery/request.h"
 #include "histquery/selection.h"
 #include "histquery/statement.h"
@@ -61,9 +61,9 @@ void CheckHtml(const std::string& text) {
 // A row made of the request's "&" fields, as the store would hand it over:
 // an empty field stands for a null cell, the first one read as a stamp (a
 // row without one never reaches PrintRow).
-void PrintFieldsAsRow(ReportState& state) {
+void PrintFieldsAsRow(const std::string& text, bool sqlMode) {
   std::vector<std::string> fields;
-  std::string rest = state.request.text;
+  std::string rest = text;
   for (int k = 0; k < 7; ++k) {
     size_t end = rest.find('&');
     fields.push_back(rest.substr(0, end));
@@ -83,9 +83,11 @@ void PrintFieldsAsRow(ReportState& state) {
   row.texts = texts.data();
   row.lengths = lengths.data();
   row.names = texts.data();
-  int32_t rowsBefore = state.rowCount;
-  PrintRow(NullOutput(), state, row);
-  Require(state.rowCount - rowsBefore == 1, "PrintRow: did not count its row");
+  ReportPage page;
+  page.out = NullOutput();
+  page.sqlMode = sqlMode;
+  PrintRow(&page, row);
+  Require(page.rowCount == 1, "PrintRow: did not count its row");
 }
 
 }  // namespace
@@ -99,8 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The body counts up to its first NUL byte, and an environment variable
   // cannot hold one.
   std::string text = UpToNul(data, size);
-  ReportState state;
-  state.request = ParseReportRequest(text);
+  const ReportRequest request = ParseReportRequest(text);
   // Not refused, so that the selection files are written too.
   std::string link = LinkEncoded(text);
   // The request text stands in for the headers that decide about the host
@@ -115,56 +116,65 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The selection files go to the working directory: a private one. The next
   // input starts without them, as on a fresh device.
   EnterPrivateDirectory();
-  TakeSelection(state);
+  const Selection selection = TakeSelection(request, SelectionUse::Report);
   unlink(kObjectSelectionFile);
   unlink(kSqlSelectionFile);
   LeavePrivateDirectory();
-  Require(state.entryCount >= 0 && state.entryCount <= kMaxObjectNames,
+  Require(selection.objects.size() <= static_cast<size_t>(kMaxObjectNames),
           "TakeSelection: too many entries");
 
   // The chart page puts the selection into an attribute, a script and an
   // address as it stands.
-  Require(ViewSelectionQuery(state).find_first_not_of(
+  Require(SelectionQuery(selection).find_first_not_of(
               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_.~%&=;") ==
               std::string::npos,
-          "ViewSelectionQuery: a byte that needs escaping");
+          "SelectionQuery: a byte that needs escaping");
 
-  std::string loaded = SelectionFileToLoad(state.request);
+  std::string loaded = SelectionFileToLoad(request);
   Require(loaded.find('/') == std::string::npos && (loaded.empty() || loaded[0] != '.'),
           "SelectionFileToLoad: a file outside the working directory");
 
   FILE* out = NullOutput();
-  PrintModeHeader(out, state);
-  // Every mode's statement; those of the chosen objects are one statement.
-  ReportMode mode = state.request.mode;
-  for (ReportMode each : {ReportMode::Objects, ReportMode::Deletion, ReportMode::Sql}) {
-    state.request.mode = each;
-    std::string statement = BuildStatement(state);
-    Require(each == ReportMode::Sql || IsOneHistoryStatement(statement),
-            "BuildStatement: not one statement");
-  }
-  state.request.mode = mode;
+  PrintModeHeader(out, request, selection.period);
+  // The statement of the report or the free text; the deletion's slices are
+  // one statement with the condition of the chosen objects.
+  std::string statement = BuildStatement(request, selection);
+  Require(request.mode == ReportMode::Sql || IsOneHistoryStatement(statement),
+          "BuildStatement: not one statement");
+  std::string condition = DeletionCondition(selection.period.stamps, selection.ComparedNames());
+  Require(IsOneHistoryStatement(DeletionSliceStatement(condition)),
+          "DeletionSliceStatement: not one statement");
 
   std::string decoded = text;
   DecodeSqlText(decoded);
   CheckHtml(text);
-  CheckHtml(state.request.sqlText);
+  CheckHtml(request.sqlText);
   CheckDeleteLink(LinkEncoded(text));
   CheckDeleteLink(link);
-  CheckDeleteLink(LinkEncoded(state.deleteLink));
+  CheckDeleteLink(LinkEncoded(selection.deleteLink));
 
   // A row in both forms: a table row, a report line.
-  for (ReportMode each : {ReportMode::Sql, ReportMode::Objects}) {
-    state.request.mode = each;
-    PrintFieldsAsRow(state);
+  PrintFieldsAsRow(text, true);
+  PrintFieldsAsRow(text, false);
+  for (ReportMode mode : {ReportMode::Objects, ReportMode::Deletion, ReportMode::Sql}) {
+    for (std::optional<NotRun> notRun :
+         {std::optional<NotRun>(), std::optional<NotRun>(NotRun::NoPeriod),
+          std::optional<NotRun>(NotRun::Refused)}) {
+      for (std::optional<StoreFault> fault :
+           {std::optional<StoreFault>(), std::optional<StoreFault>(StoreFault::Missing),
+            std::optional<StoreFault>(StoreFault::OpenFailed),
+            std::optional<StoreFault>(StoreFault::Failed)}) {
+        ReportEnd end;
+        end.notRun = notRun;
+        end.fault = fault;
+        // With rows, the closing section carries the delete link.
+        end.rowCount = 1;
+        end.rowsDeleted = 1;
+        end.stopReason = text;
+        PrintClosingSection(out, mode, selection.deleteLink, end);
+      }
+    }
   }
-  state.request.mode = mode;
-  for (RunOutcome outcome : {RunOutcome::NoPeriod, RunOutcome::Ran, RunOutcome::Missing,
-                             RunOutcome::OpenFailed, RunOutcome::Failed, RunOutcome::Refused}) {
-    PrintClosingSection(out, state, outcome);
-  }
-  state.rowCount = 1;  // with rows, the closing section carries the delete link
-  PrintClosingSection(out, state, RunOutcome::Ran);
   PrintPageEnd(out);
   return 0;
 }

@@ -11,41 +11,35 @@
 // recorder's rows of the meantime get higher rowids and are never touched.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "common/historystore.h"
-#include "histquery/reportstate.h"
+#include "common/slicepace.h"
 #include "histquery/sqllimits.h"
 
-// How long a slice should hold the write lock, and the longest pause after
-// it. A writer waiting with SQLite's busy handler tries again after 1, 2, 5,
-// 10, 15, 20, 25, 25, 25 ms, then every 50 and 100 ms: a pause longer than
-// 25 ms after slices of this length lets it in within its first tenth of a
-// second.
-constexpr std::chrono::milliseconds kSliceTarget{40};
-constexpr std::chrono::milliseconds kSlicePause{30};
-
-// What a deletion did: the rows of the slices that were committed, and
-// SQLite's message where a slice failed (its rows stay).
-struct DeletionRun {
+// Why a deletion stopped: the store's fault, the rows of the slices
+// committed before (they stay deleted), and SQLite's own message.
+struct DeletionStop {
+  StoreFault fault;
   int64_t deleted = 0;
-  std::string stopReason;
+  std::string reason;
 };
 
-// The rowids one slice covers next, from the time the last one took: about
-// kSliceTarget whatever the disk and the share of matching rows.
-int64_t NextSliceSpan(int64_t span, std::chrono::steady_clock::duration took);
+// The statement of one slice: the rows with rowids from ?1 to ?2 that match
+// `condition`, walked by rowid (an index on the condition's columns would
+// make SQLite search the whole period in every slice).
+std::string DeletionSliceStatement(const std::string& condition);
 
 // Deletes the rows of HISTORY that match `condition` (the text of a where
-// clause) in slices. Ran when every slice went through; a failure keeps the
-// slices before it (run.deleted) and rolls back its own. A table without
-// rowids is deleted from in one statement.
-Result<StoreOutcome> DeleteInSlices(const std::string& storePath, const std::string& condition,
-                                    ConnectionSetup setup, DeletionRun& run);
+// clause) in slices; the number of rows deleted. A failure keeps the slices
+// before it and rolls back its own; its message is the store's line for
+// standard error. A table without rowids is deleted from in one statement.
+Result<int64_t, DeletionStop> DeleteInSlices(const std::string& storePath,
+                                             const std::string& condition,
+                                             ConnectionSetup setup = {});
 
-// The report's deletion of the chosen rows within `limits`; the rows deleted
-// and the reason of a stop go into `state` for the closing section.
-Result<RunOutcome> RunDeletion(const std::string& storePath, const std::string& condition,
-                               const StatementLimits& limits, ReportState& state);
+// The report's deletion of the rows that match `condition`, within `limits`.
+Result<int64_t, DeletionStop> RunDeletion(const std::string& storePath,
+                                          const std::string& condition,
+                                          const StatementLimits& limits);

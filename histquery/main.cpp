@@ -30,7 +30,6 @@
 #include "histquery/hostrule.h"
 #include "histquery/page.h"
 #include "histquery/report.h"
-#include "histquery/reportstate.h"
 #include "histquery/request.h"
 #include "histquery/selection.h"
 #include "histquery/sqllimits.h"
@@ -66,6 +65,41 @@ std::string AllowedHostsFile() {
 #endif
 }
 
+// The chosen rows deleted, in slices so that the recorder's writes get in.
+ReportEnd Delete(const Selection& selection, const std::string& storePath) {
+  Result<int64_t, DeletionStop> deletion =
+      RunDeletion(storePath, DeletionCondition(selection.period.stamps, selection.ComparedNames()),
+                  RunLimits());
+  PrintMessageLine(stderr, deletion.Message());
+  ReportEnd end;
+  if (deletion.Ok()) {
+    end.rowsDeleted = deletion.Value();
+    return end;
+  }
+  const DeletionStop& stop = deletion.Fault().kind;
+  end.fault = stop.fault;
+  end.rowsDeleted = stop.deleted;
+  end.stopReason = stop.reason;
+  return end;
+}
+
+// The report's or the free SQL text's rows printed into the page.
+ReportEnd Report(const ReportRequest& request, const Selection& selection,
+                 const std::string& storePath) {
+  ReportPage page;
+  page.sqlMode = request.mode == ReportMode::Sql;
+  Result<Done, StoreFault> run =
+      page.sqlMode
+          ? RunReportStatement(storePath, SqlStatement(request.sqlText, selection.period.stamps),
+                               RunLimits(), page)
+          : ReadReportRows(storePath, ReportRead(selection), RunLimits(), page);
+  PrintMessageLine(stderr, run.Message());
+  ReportEnd end;
+  if (!run.Ok()) end.fault = run.Fault().kind;
+  end.rowCount = page.rowCount;
+  return end;
+}
+
 }  // namespace
 
 int main() {
@@ -82,40 +116,38 @@ int main() {
     PrintHostRefusal(stdout, CgiHostName().c_str());
     return kExitOk;
   }
-  ReportState report;
-  report.request = ParseReportRequest(ReadRequest());
+  ReportRequest request = ParseReportRequest(ReadRequest());
   // A deletion or a free SQL text that is not shown to come from our own page
   // runs not at all, and leaves no trace.
-  report.refused = ChangesHistory(report.request.mode) && !FromOwnPage(CgiRequestOrigin());
+  bool refused = ChangesHistory(request.mode) && !FromOwnPage(CgiRequestOrigin());
   // The chart, its data and the download only read: they answer in their own
   // form and end the run.
-  if (report.request.view != View::Report) {
-    ShowView(stdout, report, HISTPATH_CFG, RunLimits());
+  if (request.view != View::Report) {
+    ShowView(stdout, request, HISTPATH_CFG, RunLimits());
     return kExitOk;
   }
   PrintPageHead(stdout);
-  TakeSelection(report);
-  PrintModeHeader(stdout, report);
+  const Selection selection =
+      TakeSelection(request, refused ? SelectionUse::RefusedReport : SelectionUse::Report);
+  PrintModeHeader(stdout, request, selection.period);
 
+  ReportEnd end;
   // Without a usable period nothing runs: above all no deletion of
   // everything a delete link without dates would otherwise ask for.
-  RunOutcome outcome = report.refused ? RunOutcome::Refused : RunOutcome::NoPeriod;
-  if (!report.refused && report.period.Usable()) {
-    std::string storePath;
-    Result<bool> found = ResolveHistoryDb(HISTPATH_CFG, storePath);
-    if (!found.code) {
-      std::fputs(found.message.c_str(), stdout);  // the message ends the page
+  if (refused) {
+    end.notRun = NotRun::Refused;
+  } else if (!selection.period.Usable()) {
+    end.notRun = NotRun::NoPeriod;
+  } else {
+    Result<std::string, PathFault> storePath = ResolveHistoryDb(HISTPATH_CFG);
+    if (!storePath.Ok()) {
+      std::printf("%s<br>", storePath.Fault().message.c_str());  // the message ends the page
       return kExitOk;
     }
-    // A deletion goes in slices, so that the recorder's writes get in.
-    Result<RunOutcome> run =
-        report.request.mode == ReportMode::Deletion
-            ? RunDeletion(storePath, DeletionCondition(report), RunLimits(), report)
-            : RunReportStatement(storePath, BuildStatement(report), RunLimits(), report);
-    std::fputs(run.message.c_str(), stderr);
-    outcome = run.code;
+    end = request.mode == ReportMode::Deletion ? Delete(selection, storePath.Value())
+                                               : Report(request, selection, storePath.Value());
   }
-  PrintClosingSection(stdout, report, outcome);
+  PrintClosingSection(stdout, request.mode, selection.deleteLink, end);
   PrintPageEnd(stdout);
   return kExitOk;
 }

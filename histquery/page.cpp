@@ -53,43 +53,41 @@ bool StartsCharacterReference(const std::string& text, size_t at) {
 
 }  // namespace
 
-void AppendHtmlEscaped(std::string& out, const char* text) {
-  // Runs without markup characters, by far the most, go out in one piece.
+namespace {
+
+// The one HTML escaper: `put` gets the runs without markup characters (by
+// far the most, each in one piece) and the references between them.
+template <typename Put>
+void EscapeHtml(const char* text, size_t length, Put put) {
   const char* run = text;
-  const char* at = text;
-  for (; *at != '\0'; ++at) {
+  const char* end = text + length;
+  for (const char* at = text; at < end; ++at) {
     const char* reference = CharacterReference(*at);
     if (reference == nullptr) continue;
-    out.append(run, static_cast<size_t>(at - run));
-    out += reference;
+    put(run, static_cast<size_t>(at - run));
+    put(reference, std::strlen(reference));
     run = at + 1;
   }
-  out.append(run, static_cast<size_t>(at - run));
+  put(run, static_cast<size_t>(end - run));
+}
+
+}  // namespace
+
+void AppendHtmlEscaped(std::string& out, const char* text) {
+  EscapeHtml(text, std::strlen(text),
+             [&out](const char* piece, size_t n) { out.append(piece, n); });
 }
 
 void PutHtmlEscaped(FILE* out, const char* text) {
-  const char* run = text;
-  const char* at = text;
-  for (; *at != '\0'; ++at) {
-    const char* reference = CharacterReference(*at);
-    if (reference == nullptr) continue;
-    std::fwrite(run, 1, static_cast<size_t>(at - run), out);
-    std::fputs(reference, out);
-    run = at + 1;
-  }
-  std::fwrite(run, 1, static_cast<size_t>(at - run), out);
+  EscapeHtml(text, std::strlen(text),
+             [out](const char* piece, size_t n) { std::fwrite(piece, 1, n, out); });
 }
 
 std::string HtmlEscaped(const std::string& text) {
   std::string escaped;
   escaped.reserve(text.size());
-  for (char c : text) {
-    const char* reference = CharacterReference(c);
-    if (reference != nullptr)
-      escaped += reference;
-    else
-      escaped += c;
-  }
+  EscapeHtml(text.data(), text.size(),
+             [&escaped](const char* piece, size_t n) { escaped.append(piece, n); });
   return escaped;
 }
 
@@ -137,57 +135,56 @@ void PrintPageHead(FILE* out) {
   std::fputs(kPageHead, out);
 }
 
-void PrintModeHeader(FILE* out, const ReportState& state) {
-  if (state.request.mode != ReportMode::Sql) {
+void PrintModeHeader(FILE* out, const ReportRequest& request, const Period& period) {
+  if (request.mode != ReportMode::Sql) {
     std::fputs(kObjectModeHeader, out);
     return;
   }
   std::fputs(kSqlModeButton, out);
-  std::fprintf(out, kSqlModePeriodFormat, HtmlEscaped(state.period.displayFrom).c_str(),
-               HtmlEscaped(state.period.displayTo).c_str());
-  std::fprintf(out, kSqlModeTextFormat, HtmlEscaped(state.request.sqlText).c_str());
+  std::fprintf(out, kSqlModePeriodFormat, HtmlEscaped(period.displayFrom).c_str(),
+               HtmlEscaped(period.displayTo).c_str());
+  std::fprintf(out, kSqlModeTextFormat, HtmlEscaped(request.sqlText).c_str());
 }
 
-void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome) {
-  bool sqlMode = state.request.mode == ReportMode::Sql;
+void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLink,
+                         const ReportEnd& end) {
+  bool sqlMode = mode == ReportMode::Sql;
   // Rows that came before a failure stay on the page; their table is closed.
-  if (sqlMode && state.rowCount > 0) std::fputs(kTableEnd, out);
-  if (outcome == RunOutcome::Refused) {
+  if (sqlMode && end.rowCount > 0) std::fputs(kTableEnd, out);
+  if (end.notRun == NotRun::Refused) {
     std::fputs(sqlMode ? kOtherSiteSqlRefused : kOtherSiteRefused, out);
     return;
   }
-  if (outcome == RunOutcome::NoPeriod) {
+  if (end.notRun == NotRun::NoPeriod) {
     std::fputs(kNoPeriod, out);
     return;
   }
-  if (state.request.mode == ReportMode::Deletion) {
+  if (mode == ReportMode::Deletion) {
     // Confirmed only when the deletion really ran (also when it matched no row).
-    if (outcome == RunOutcome::Ran) {
+    if (!end.fault) {
       std::fputs(kDeletionDone, out);
-    } else if (state.rowsDeleted > 0) {
+    } else if (end.rowsDeleted > 0) {
       // Never the confirmation, and never "nothing deleted" either.
-      std::string reason;
-      AppendHtmlEscaped(reason, state.stopReason.c_str());
-      std::fprintf(out, kDeletionStoppedFormat, std::to_string(state.rowsDeleted).c_str(),
-                   reason.c_str());
+      std::fprintf(out, kDeletionStoppedFormat, std::to_string(end.rowsDeleted).c_str(),
+                   HtmlEscaped(end.stopReason).c_str());
     } else {
       std::fputs(kDeletionFailed, out);
     }
     return;
   }
-  if (outcome == RunOutcome::OpenFailed || outcome == RunOutcome::Failed) {
+  if (end.fault == StoreFault::OpenFailed || end.fault == StoreFault::Failed) {
     std::fputs(kStoreFailed, out);
     return;
   }
-  std::string count = IntToString(state.rowCount);
+  std::string count = IntToString(end.rowCount);
   if (sqlMode) {
-    if (state.rowCount > 0)
+    if (end.rowCount > 0)
       std::fprintf(out, kSqlRowCountFormat, count.c_str());
     else
       std::fputs(kSqlNoRows, out);
     return;
   }
-  if (state.rowCount == 0) {
+  if (end.rowCount == 0) {
     std::fputs(kObjectNoRows, out);
     return;
   }
@@ -195,7 +192,7 @@ void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome
   std::fputs(kHomeButton, out);
   std::fputs(kSelectionButton, out);
   std::fputs(kDeleteLinkStart, out);
-  std::fputs(LinkEncoded(state.deleteLink).c_str(), out);
+  std::fputs(LinkEncoded(deleteLink).c_str(), out);
   std::fputs(kDeleteLinkEnd, out);
   std::fputs(kDeleteWarning, out);
 }

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "histquery/reportstate.h"
+#include "histquery/report.h"
+#include "histquery/request.h"
+#include "histquery/selection.h"
 
 // `text` with & < > " ' as HTML character references.
 std::string HtmlEscaped(const std::string& text);
@@ -28,11 +30,12 @@ std::string LinkEncoded(const std::string& request);
 std::string FieldEncoded(const std::string& text);
 
 void PrintPageHead(FILE* out);
-void PrintModeHeader(FILE* out, const ReportState& state);
+void PrintModeHeader(FILE* out, const ReportRequest& request, const Period& period);
 
-// Row count, delete button, deletion confirmation, or what kept the run from
-// its result.
-void PrintClosingSection(FILE* out, const ReportState& state, RunOutcome outcome);
+// Row count, delete button (what follows "ACTION=DEL&" in its link:
+// `deleteLink`), deletion confirmation, or what kept the run from its result.
+void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLink,
+                         const ReportEnd& end);
 
 void PrintPageEnd(FILE* out);
 

@@ -52,10 +52,11 @@ void AppendTableCell(FILE* out, std::string& line, const char* format, const cha
 
 // A table row of a free SQL text, built in the line and written in one
 // piece, but for large cells and rows (AppendTableCell).
-void PutTableRow(FILE* out, ReportState& state, const char* time, const HistoryRow& row) {
-  std::string& line = state.line;
+void PutTableRow(ReportPage& page, const char* time, const HistoryRow& row) {
+  FILE* out = page.out;
+  std::string& line = page.line;
   line.clear();
-  if (state.rowCount == 1) {
+  if (page.rowCount == 1) {
     line += kTableStart;
     for (int i = 0; i < row.columnCount; ++i)
       AppendTableCell(out, line, kTableHeadCellFormat, row.names[i],
@@ -71,19 +72,16 @@ void PutTableRow(FILE* out, ReportState& state, const char* time, const HistoryR
 
 }  // namespace
 
-void ReportRow(void* context, const HistoryRow& row) {
-  PrintRow(stdout, *static_cast<ReportState*>(context), row);
-}
-
-void PrintRow(FILE* out, ReportState& state, const HistoryRow& row) {
-  ++state.rowCount;
+void PrintRow(void* context, const HistoryRow& row) {
+  ReportPage& page = *static_cast<ReportPage*>(context);
+  ++page.rowCount;
   char time[kTimestampTextSize];
   FormatTimestampInto(time, row.stamp, TimestampForm::Report);
-  if (state.request.mode == ReportMode::Sql) {
-    PutTableRow(out, state, time, row);
+  if (page.sqlMode) {
+    PutTableRow(page, time, row);
     return;
   }
-  std::string& line = state.line;
+  std::string& line = page.line;
   line.clear();
   const char* rest = AppendUpToSlot(line, kReportLineFormat);
   line += time;
@@ -92,29 +90,21 @@ void PrintRow(FILE* out, ReportState& state, const HistoryRow& row) {
     AppendCell(line, row.Text(column));
   }
   line += rest;
-  std::fwrite(line.data(), 1, line.size(), out);
+  std::fwrite(line.data(), 1, line.size(), page.out);
 }
 
-Result<RunOutcome> PageOutcome(const Result<StoreOutcome>& run) {
-  switch (run.code) {
-    case StoreOutcome::Ran:
-      return {RunOutcome::Ran, run.message};
-    case StoreOutcome::Missing:
-      return {RunOutcome::Missing, run.message};
-    case StoreOutcome::OpenFailed:
-      return {RunOutcome::OpenFailed, run.message};
-    case StoreOutcome::Failed:
-      return {RunOutcome::Failed, run.message};
-  }
-  return {RunOutcome::Failed, run.message};
-}
-
-Result<RunOutcome> RunReportStatement(const std::string& storePath, const std::string& sql,
-                                      const StatementLimits& limits, ReportState& state) {
+Result<Done, StoreFault> RunReportStatement(const std::string& storePath, const std::string& sql,
+                                            const StatementLimits& limits, ReportPage& page) {
   StatementGuard guard;
   guard.limits = limits;
-  guard.freeText = state.request.mode == ReportMode::Sql;
-  Result<StoreOutcome> run = RunHistoryStatement(storePath, sql, MissingStore::OnlyAbsent,
-                                                 {ReportRow, &state}, {SetUpConnection, &guard});
-  return PageOutcome(run);
+  guard.freeText = page.sqlMode;
+  return RunHistoryStatement(storePath, sql, MissingStore::OnlyAbsent, {PrintRow, &page},
+                             {SetUpConnection, &guard});
+}
+
+Result<Done, StoreFault> ReadReportRows(const std::string& storePath, const HistoryRead& read,
+                                        const StatementLimits& limits, ReportPage& page) {
+  StatementGuard guard;
+  guard.limits = limits;
+  return ReadHistory(storePath, read, {PrintRow, &page}, {SetUpConnection, &guard});
 }

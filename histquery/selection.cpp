@@ -5,59 +5,97 @@
 #include "common/replacefile.h"
 #include "common/selection.h"
 #include "common/textops.h"
+#include "histquery/page.h"
 
 namespace {
 
 // The request's period wins over the selection file's, end by end; an end
 // reads as a date when ParseDateTime reads it (HH:MM times too).
-constexpr PeriodRules kReportPeriodRules = {false, 0, DateReading::AsParsed};
+constexpr PeriodRules kReportPeriodRules = {PeriodSource::Request, kAnyPeriodLength,
+                                            DateReading::AsParsed};
+
+ChosenObject Chosen(const SelectionEntry& entry) {
+  ChosenObject object;
+  object.name = FormDecoded(entry.name);
+  object.compared = CompareName(object.name);
+  object.label = FormDecoded(entry.label);
+  object.kind = entry.kind;
+  return object;
+}
+
+// Up to 8 entries of a selection file; `period` gets the file's period
+// values. A file that does not open loads nothing.
+std::vector<SelectionEntry> LoadSelectionFile(const std::string& fileName, PeriodValues& period) {
+  if (fileName.empty()) return {};
+  FILE* file = std::fopen(fileName.c_str(), "r");
+  if (file == nullptr) return {};
+  SelectionFileValues values;
+  ReadSelectionLines(file, {"obj=", 4, kMaxObjectNames}, values);
+  std::fclose(file);
+  period = values.period;
+  return values.objects;
+}
 
 }  // namespace
 
-void TakeSelection(ReportState& state) {
-  const ReportRequest& request = state.request;
-  PeriodValues filePeriod = LoadSelectionFile(state, SelectionFileToLoad(request));
+std::vector<std::string> Selection::ComparedNames() const {
+  std::vector<std::string> names;
+  for (const ChosenObject& object : objects) names.push_back(object.compared);
+  return names;
+}
+
+Selection TakeSelection(const ReportRequest& request, SelectionUse use) {
+  PeriodValues filePeriod;
+  std::vector<SelectionEntry> entries = LoadSelectionFile(SelectionFileToLoad(request), filePeriod);
   RequestPeriod sent = ReadRequestPeriod(request.period);
   if (!request.text.empty()) {
     // The request's entries replace the file's, also by none; a view keeps
     // the file's when the request names none, as it has no use without.
-    bool keepFileEntries = request.view != View::Report && request.objects.empty();
+    bool keepFileEntries = use == SelectionUse::View && request.objects.empty();
     if (request.mode != ReportMode::Sql && !keepFileEntries) {
-      state.entryCount = 0;
+      entries.clear();
       for (const std::string& object : request.objects)
-        state.entries[state.entryCount++] = ParseSelectionEntry(object);
+        entries.push_back(ParseSelectionEntry(object));
     }
-    // A refused change leaves no trace, the selection file included. Without
-    // a writable working directory the report still runs, unsaved. A last
-    // selection lost with the power costs only its choice again: the file is
-    // not synced, and a report never waits for the SD card.
-    // A view only reads the selection: a chart or a download in another tab
-    // must not change what the report and the selection page show next.
-    if (!state.refused && request.view == View::Report)
+    // Without a writable working directory the report still runs, unsaved. A
+    // last selection lost with the power costs only its choice again: the
+    // file is not synced, and a report never waits for the SD card. A chart
+    // or a download in another tab must not change what the report and the
+    // selection page show next.
+    if (use == SelectionUse::Report)
       ReplaceFileContent(request.mode == ReportMode::Sql ? kSqlSelectionFile : kObjectSelectionFile,
                          SelectionFileContent(request, sent), Durability::Unsynced);
   }
-  state.period = TakePeriod(sent, filePeriod, kReportPeriodRules);
+  Selection selection;
+  for (const SelectionEntry& entry : entries) selection.objects.push_back(Chosen(entry));
+  selection.period = TakePeriod(sent, filePeriod, kReportPeriodRules);
   // The delete link repeats a request that carried its period and objects;
   // for values that came from a selection file it carries them itself, so
   // that the deletion covers what the page showed even when the file has
   // changed (another tab) by the time of the click.
-  state.deleteLink =
-      sent.fromGiven && sent.toGiven ? FieldsDecoded(request.text) : SelectionAsRequest(state);
+  selection.deleteLink =
+      sent.fromGiven && sent.toGiven ? FieldsDecoded(request.text) : SelectionQuery(selection);
+  return selection;
 }
 
-std::string SelectionAsRequest(const ReportState& state) {
-  std::string link = "txDateFrom=" + TextPiece(state.period.from, 0, 10) +
-                     "&txTimeFrom=" + TextPiece(state.period.from, 11, 8) +
-                     "&txDateTo=" + TextPiece(state.period.to, 0, 10) +
-                     "&txTimeTo=" + TextPiece(state.period.to, 11, 8);
-  ReplaceAll(link, ":", "%3A");
-  for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
-    const SelectionEntry& entry = state.entries[k];
-    link += "&obj=" + entry.name + ";" + entry.label + ";";
-    if (entry.kind != '\0') link += entry.kind;
+std::string CompareName(std::string decodedName) {
+  for (char& c : decodedName) {
+    if (c == '\0') c = ' ';
   }
-  return link;
+  return UpperCase(decodedName);
+}
+
+std::string SelectionQuery(const Selection& selection) {
+  const Period& period = selection.period;
+  std::string query = "txDateFrom=" + FieldEncoded(TextPiece(period.from, 0, 10)) +
+                      "&txTimeFrom=" + FieldEncoded(TextPiece(period.from, 11, 8)) +
+                      "&txDateTo=" + FieldEncoded(TextPiece(period.to, 0, 10)) +
+                      "&txTimeTo=" + FieldEncoded(TextPiece(period.to, 11, 8));
+  for (const ChosenObject& object : selection.objects) {
+    query += "&obj=" + FieldEncoded(object.name) + ";" + FieldEncoded(object.label) + ";" +
+             FieldEncoded(object.kind != '\0' ? std::string(1, object.kind) : "");
+  }
+  return query;
 }
 
 std::string SelectionFileToLoad(const ReportRequest& request) {
@@ -66,18 +104,6 @@ std::string SelectionFileToLoad(const ReportRequest& request) {
   // The request names a file of the working directory, nothing elsewhere.
   if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos) return "";
   return name;
-}
-
-PeriodValues LoadSelectionFile(ReportState& state, const std::string& fileName) {
-  state.entryCount = 0;
-  if (fileName.empty()) return {};
-  FILE* file = std::fopen(fileName.c_str(), "r");
-  if (file == nullptr) return {};
-  SelectionFileValues values;
-  ReadSelectionLines(file, {"obj=", 4, kMaxObjectNames}, values);
-  std::fclose(file);
-  for (const SelectionEntry& entry : values.objects) state.entries[state.entryCount++] = entry;
-  return values.period;
 }
 
 std::string SelectionFileContent(const ReportRequest& request, const RequestPeriod& sent) {

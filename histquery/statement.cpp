@@ -1,41 +1,20 @@
 #include "histquery/statement.h"
 
 #include "common/historystatement.h"
-#include "common/textops.h"
-#include "histquery/request.h"
 #include "histquery/sqlperiod.h"
 
-std::vector<std::string> ComparedNames(const ReportState& state) {
-  std::vector<std::string> names;
-  for (int k = 0; k < state.entryCount && k < kMaxObjectNames; ++k) {
-    // Names arrive in the browser's form encoding ("K%FCche+Licht"), and are
-    // compared as the recorder wrote them.
-    // A NUL byte would end the statement text inside the literal.
-    std::string name = FormDecoded(state.entries[k].name);
-    for (char& c : name) {
-      if (c == '\0') c = ' ';
-    }
-    names.push_back(UpperCase(name));
-  }
-  return names;
+HistoryRead ReportRead(const Selection& selection) {
+  HistoryRead read;
+  read.from = selection.period.stamps.from;
+  read.to = selection.period.stamps.to;
+  read.names = selection.ComparedNames();
+  return read;
 }
 
-std::string DeletionCondition(const ReportState& state) {
-  // The deletion has no State condition: it also removes the rows that the
-  // report leaves out.
-  return PeriodCondition(state.period.stamps.from, state.period.stamps.to) +
-         ObjectCondition(ComparedNames(state));
+std::string SqlStatement(const std::string& sqlText, const PeriodStamps& stamps) {
+  return BindPeriod(sqlText, PeriodCondition(stamps.from, stamps.to));
 }
 
-std::string BuildStatement(const ReportState& state) {
-  const PeriodStamps& stamps = state.period.stamps;
-  switch (state.request.mode) {
-    case ReportMode::Objects:
-      return ReportStatement(stamps.from, stamps.to, ComparedNames(state));
-    case ReportMode::Deletion:
-      return "delete from HISTORY where " + DeletionCondition(state);
-    case ReportMode::Sql:
-      return BindPeriod(state.request.sqlText, PeriodCondition(stamps.from, stamps.to));
-  }
-  return "";
+std::string DeletionCondition(const PeriodStamps& stamps, const std::vector<std::string>& names) {
+  return PeriodCondition(stamps.from, stamps.to) + ObjectCondition(names);
 }

@@ -1,20 +1,24 @@
-// The one statement of a run.
+// What a run reads or changes: the rows of the report and the views, the
+// free SQL text with its period, and the condition of the deletion, which
+// goes in slices (deletion.h).
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "histquery/reportstate.h"
+#include "common/datetime.h"
+#include "common/historyreader.h"
+#include "histquery/selection.h"
 
-// The statement of the run's mode: the report or the deletion of the chosen
-// objects' rows of the period (every object's without any), or the free SQL
-// text with the period bound to the condition of every "where" (BindPeriod).
-std::string BuildStatement(const ReportState& state);
+// The rows of the period and the chosen objects (every object's without
+// any) that the object report and the views show.
+HistoryRead ReportRead(const Selection& selection);
+
+// The free SQL text with the period bound to the condition of every "where"
+// (BindPeriod).
+std::string SqlStatement(const std::string& sqlText, const PeriodStamps& stamps);
 
 // The condition of the deletion: the period and the chosen objects (every
-// object without any), without any State condition.
-std::string DeletionCondition(const ReportState& state);
-
-// The chosen objects' names as the statement compares them with ObjName:
-// form-decoded, upper-cased, a NUL byte as a blank.
-std::vector<std::string> ComparedNames(const ReportState& state);
+// object without any), without any State condition, so that it also removes
+// the rows that the report leaves out.
+std::string DeletionCondition(const PeriodStamps& stamps, const std::vector<std::string>& names);

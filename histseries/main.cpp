@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/historyreader.h"
 #include "common/historystore.h"
 #include "common/period.h"
 #include "common/programinfo.h"
@@ -35,9 +36,9 @@
 namespace {
 
 // Prints a step's message on standard error; whether the step did its work.
-bool Told(const Result<bool>& step) {
-  std::fputs(step.message.c_str(), stderr);
-  return step.code;
+bool Told(const Result<Done, SeriesFault>& step) {
+  std::fputs(step.Message().c_str(), stderr);
+  return step.Ok();
 }
 
 }  // namespace
@@ -54,11 +55,10 @@ int main(int argc, char** argv) {
     std::fputs(PeriodRefusal(period).c_str(), stderr);
     return kExitPeriodRefused;
   }
-  std::string storePath;
   // Kept for compatibility: its "<br>" messages on standard output here too, as callers match them.
-  Result<bool> found = ResolveHistoryDb(HISTPATH_CFG, storePath);
-  if (!found.code) {
-    std::fputs(found.message.c_str(), stdout);
+  Result<std::string, PathFault> storePath = ResolveHistoryDb(HISTPATH_CFG);
+  if (!storePath.Ok()) {
+    std::printf("%s<br>", storePath.Fault().message.c_str());
     return kExitNoDatabase;
   }
 
@@ -73,11 +73,10 @@ int main(int argc, char** argv) {
   // locked database, a file that is no database) replaces no good series.
   // Only a history file that does not exist is no data: one that cannot be
   // opened or read (its permissions) is a failed query, as in HistQuery.
-  Result<StoreOutcome> query = RunHistoryStatement(
-      storePath, BuildSeriesQuery(period.stamps.from, period.stamps.to, request.objects),
-      MissingStore::OnlyAbsent, {OnHistoryRow, &table});
-  std::fputs(query.message.c_str(), stderr);
-  bool queryRan = query.code == StoreOutcome::Ran || query.code == StoreOutcome::Missing;
+  Result<Done, StoreFault> query = ReadHistory(
+      storePath.Value(), SeriesRead(period.stamps, request.objects), {OnHistoryRow, &table});
+  PrintMessageLine(stderr, query.Message());
+  bool queryRan = query.Ok() || query.Fault().kind == StoreFault::Missing;
   for (SeriesObject& series : table.series)
     written &= Told(queryRan ? CloseSeries(table, series) : AbandonSeries(table, series));
   written &= Told(SyncSeriesDirectory(table));

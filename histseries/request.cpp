@@ -2,16 +2,19 @@
 
 #include <utility>
 
-#include "common/historystatement.h"
 #include "common/textops.h"
 #include "histseries/texts.h"
 
 namespace {
 
+// A period text of "YYYY-MM-DD H" at least: one cut shorter is no period.
+constexpr size_t kSeriesPeriodLength = 11;
+
 // An end whose text is cut short, or whose day, month or year does not begin
 // with a digit, is refused: the conversion would take it for 1970 or -1 and
 // export another period than the one asked for.
-constexpr PeriodRules kSeriesPeriodRules = {true, 11, DateReading::DigitsFirst};
+constexpr PeriodRules kSeriesPeriodRules = {PeriodSource::SelectionFile, kSeriesPeriodLength,
+                                            DateReading::DigitsFirst};
 
 }  // namespace
 
@@ -92,9 +95,10 @@ std::string PeriodRefusal(const Period& period) {
   return "";
 }
 
-std::string BuildSeriesQuery(int32_t fromSeconds, int32_t toSeconds,
-                             const std::vector<SelectionEntry>& objects) {
-  std::vector<std::string> names;
-  for (const SelectionEntry& entry : objects) names.push_back(UpperCase(entry.name));
-  return ReportStatement(fromSeconds, toSeconds, names);
+HistoryRead SeriesRead(const PeriodStamps& stamps, const std::vector<SelectionEntry>& objects) {
+  HistoryRead read;
+  read.from = stamps.from;
+  read.to = stamps.to;
+  for (const SelectionEntry& entry : objects) read.names.push_back(UpperCase(entry.name));
+  return read;
 }

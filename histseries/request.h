@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/historyreader.h"
 #include "common/period.h"
 #include "common/selection.h"
 
@@ -58,7 +59,6 @@ Period TakeExportPeriod(const char* argument, const PeriodValues& file);
 // The message on standard error for a period that is not usable.
 std::string PeriodRefusal(const Period& period);
 
-// The one query for all objects: rows of the period (both ends inclusive),
+// The one read for all objects: rows of the period (both ends inclusive),
 // State not "X", the chosen objects in time order.
-std::string BuildSeriesQuery(int32_t fromSeconds, int32_t toSeconds,
-                             const std::vector<SelectionEntry>& objects);
+HistoryRead SeriesRead(const PeriodStamps& stamps, const std::vector<SelectionEntry>& objects);

@@ -204,7 +204,7 @@ bool IsPlainFileName(const std::string& name) {
   return name.find('/') == std::string::npos && name != "." && name != "..";
 }
 
-Result<bool> OpenSeries(SeriesTable& table, const SelectionEntry& entry) {
+Result<Done, SeriesFault> OpenSeries(SeriesTable& table, const SelectionEntry& entry) {
   table.series.emplace_back();
   SeriesObject& s = table.series.back();
   s.name = UpperCase(entry.name);
@@ -212,24 +212,29 @@ Result<bool> OpenSeries(SeriesTable& table, const SelectionEntry& entry) {
   s.kind = entry.kind;
 
   if (!IsPlainFileName(entry.name))
-    return {false, Formatted(kMessageNotPlainName, entry.name.c_str())};
+    return Failure<SeriesFault>{SeriesFault::NotWritten,
+                                Formatted(kMessageNotPlainName, entry.name.c_str())};
   std::string path = entry.name + kSeriesFileSuffix;
   // A directory (or anything else but a file) in the way is no place for a
   // series, as it never was for a file opened under the name itself.
   struct stat existing;
   if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
-    return {false, Formatted(kMessageCannotCreate, path.c_str(), std::strerror(EISDIR))};
+    return Failure<SeriesFault>{
+        SeriesFault::NotWritten,
+        Formatted(kMessageCannotCreate, path.c_str(), std::strerror(EISDIR))};
   // Written beside its place and renamed there when complete: a full disk or
   // a failed query never leaves a cut series where the last good one stood.
   if (!BeginReplacement(s.output, path))
-    return {false, Formatted(kMessageCannotCreate, path.c_str(), std::strerror(errno))};
+    return Failure<SeriesFault>{
+        SeriesFault::NotWritten,
+        Formatted(kMessageCannotCreate, path.c_str(), std::strerror(errno))};
   // Months of rows go out in large writes, not in one per few rows.
   std::setvbuf(s.output.stream, nullptr, _IOFBF, kSeriesBufferBytes);
   // A lock of its own open file: closing the series stream leaves it held
   // until the file is renamed into place or removed.
   s.tempLock = open(s.output.tempPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (s.tempLock >= 0) flock(s.tempLock, LOCK_EX | LOCK_NB);
-  return {true, ""};
+  return Done{};
 }
 
 void SelectThinning(SeriesTable& table, int64_t periodLength) {
@@ -272,30 +277,34 @@ void OnHistoryRow(void* context, const HistoryRow& row) {
   }
 }
 
-Result<bool> CloseSeries(const SeriesTable& table, SeriesObject& s) {
-  if (s.output.stream == nullptr) return {true, ""};
+Result<Done, SeriesFault> CloseSeries(const SeriesTable& table, SeriesObject& s) {
+  if (s.output.stream == nullptr) return Done{};
   PutLine(s.output.stream, kSeriesValueLine, table.periodTo.c_str(), s.lastText);
-  Result<bool> closed{true, ""};
+  Result<Done, SeriesFault> closed = Done{};
   if (!CommitReplacement(s.output))
-    closed = {false, Formatted(kMessageCannotWrite, s.output.path.c_str(), std::strerror(errno))};
+    closed = Failure<SeriesFault>{
+        SeriesFault::NotWritten,
+        Formatted(kMessageCannotWrite, s.output.path.c_str(), std::strerror(errno))};
   ReleaseTempLock(s);
   return closed;
 }
 
-Result<bool> AbandonSeries(const SeriesTable& table, SeriesObject& s) {
-  if (s.output.stream == nullptr) return {true, ""};
+Result<Done, SeriesFault> AbandonSeries(const SeriesTable& table, SeriesObject& s) {
+  if (s.output.stream == nullptr) return Done{};
   if (access(s.output.path.c_str(), F_OK) != 0) return CloseSeries(table, s);
   AbandonReplacement(s.output);
   ReleaseTempLock(s);
-  return {false, Formatted(kMessageQueryFailed, s.output.path.c_str())};
+  return Failure<SeriesFault>{SeriesFault::NotWritten,
+                              Formatted(kMessageQueryFailed, s.output.path.c_str())};
 }
 
-Result<bool> SyncSeriesDirectory(const SeriesTable& table) {
+Result<Done, SeriesFault> SyncSeriesDirectory(const SeriesTable& table) {
   for (const SeriesObject& s : table.series) {
     if (s.output.path.empty()) continue;
     if (!SyncDirectoryOf(s.output.path))
-      return {false, Formatted(kMessageCannotSync, std::strerror(errno))};
+      return Failure<SeriesFault>{SeriesFault::NotWritten,
+                                  Formatted(kMessageCannotSync, std::strerror(errno))};
     break;
   }
-  return {true, ""};
+  return Done{};
 }

@@ -80,10 +80,14 @@ void RemoveLeftoverSeries(const std::vector<SelectionEntry>& objects);
 // Sets the thinning limits for a period of `periodLength` seconds.
 void SelectThinning(SeriesTable& table, int64_t periodLength);
 
+// Why a series file was not written; the message (for standard error) says
+// which and why. The last good file stays in place.
+enum class SeriesFault { NotWritten };
+
 // Adds the series of `entry` to the table and creates its series file, under
 // a temporary name beside it. An object whose name is not a plain file name,
 // or whose file cannot be created, gets no series file (false).
-Result<bool> OpenSeries(SeriesTable& table, const SelectionEntry& entry);
+Result<Done, SeriesFault> OpenSeries(SeriesTable& table, const SelectionEntry& entry);
 
 // The row handler of the history query (columns: 1 TimeStamp, 2 ObjName,
 // 4 value text), for the SeriesTable that `context` points to.
@@ -92,13 +96,13 @@ void OnHistoryRow(void* context, const HistoryRow& row);
 // Writes the closing line of `series`, closes its file and renames it into
 // place. When any write or the close failed (a full disk), the previous
 // series file stays as it was and the temporary is removed (false).
-Result<bool> CloseSeries(const SeriesTable& table, SeriesObject& series);
+Result<Done, SeriesFault> CloseSeries(const SeriesTable& table, SeriesObject& series);
 
 // Ends `series` after the history query failed: the previous series file
 // stays as it was (false, with a message that says so); where there is none
 // yet, the series is closed as usual, so the caller still finds a file.
-Result<bool> AbandonSeries(const SeriesTable& table, SeriesObject& series);
+Result<Done, SeriesFault> AbandonSeries(const SeriesTable& table, SeriesObject& series);
 
 // Syncs the directory of the series files once, after the last one was
 // closed, so that their renames survive a power cut (false when it failed).
-Result<bool> SyncSeriesDirectory(const SeriesTable& table);
+Result<Done, SeriesFault> SyncSeriesDirectory(const SeriesTable& table);

@@ -48,7 +48,15 @@ def history_rows():
                    (str(at) + "x", "TEMP", "N", "7", "7", "s", ""),
                    (at + 0.7, "TEMP", "N", "6", "6", "s", ""),
                    (at + 1, "TEMP", "N", None, None, None, None),
-                   (at + 2, "TEMP", "C", "a\x00b", "v\x00w", "s", "")]
+                   (at + 2, "TEMP", "C", "a\x00b", "v\x00w", "s", "")] + late_rows()
+
+
+def late_rows():
+    """Rows stored after later ones: the clock set back an hour, and an
+    imported row, some of them in the same second as rows stored before."""
+    back = [(stamp("2024-03-05 %02d:%02d:00" % (h, m)), name, "N", "b%d" % m, "b", "s", "")
+            for h in (5, 6) for m in (0, 15, 30, 45) for name in ("TEMP", "LICHT1")]
+    return back + [(stamp("2024-03-05 03:00:00"), "TEMP", "N", "imported", "i", "s", "")]
 
 
 def history_dir(path, files):
@@ -104,6 +112,13 @@ HISTORY_CASES = [
      "+select+%2712x%27%2C+2%3B"),
     ("HistQuery", [], {}, "obj=TEMP%3BT%3BN&x" + PERIOD.replace("2024-03-05", "2024%3B03-05", 1)
      + "&xobj=LICHT1"),
+    ("HistQuery", [], {}, PERIOD + "&obj=LICHT1%3BL%3BU&obj=TEMP%3BT%3BN"),
+    ("HistQuery", [], {}, PERIOD),
+    ("HistQuery", [], {}, "VIEW=JSON&WIDTH=100&" + PERIOD + "&obj=TEMP%3BT%3BN&obj=LICHT1%3BL%3BU"),
+    ("HistQuery", [], {}, "VIEW=JSON&WIDTH=0&" + PERIOD + "&obj=TEMP%3BT%3BN"),
+    ("HistQuery", [], {}, "VIEW=CSV&" + PERIOD + "&obj=TEMP%3BT%3BN&obj=K%C4LTE%3BK+%FC%3BN"),
+    ("HistQuery", [], {}, "VIEW=CHART&" + PERIOD + "&obj=K%C4LTE%3BK+%FC%22%3BN"),
+    ("HistQuery", [], {"histobj.dat": OBJECTS}, "VIEW=CHART"),
     ("HistSeries", ["txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-06&txTimeTo=00%3A00"],
      {"history.vid": b"txobs=temp;T;C\ntxDateTo=2024-03-xx\n"}, None),
     ("HistSeries", ["txDateFrom=2024-03-05&txTimeFrom=12%3A00&txDateTo=2024-03-05&txTimeTo=13%3A00"],

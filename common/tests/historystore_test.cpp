@@ -18,9 +18,10 @@ namespace {
 std::string Message;
 
 bool Resolve(const std::string& cfg, std::string& storePath) {
-  Result<bool> found = ResolveHistoryDb(cfg.c_str(), storePath);
-  Message = found.message;
-  return found.code;
+  Result<std::string, PathFault> found = ResolveHistoryDb(cfg.c_str());
+  Message = found.Message();
+  if (found.Ok()) storePath = found.Value();
+  return found.Ok();
 }
 
 // Each row as "stamp|text|text...", "~" for a null text, into the vector
@@ -36,11 +37,24 @@ void CollectRow(void* context, const HistoryRow& row) {
 
 std::vector<std::string> Rows;
 
-StoreOutcome RunStore(const std::string& store, const std::string& sql,
-                      MissingStore missing = MissingStore::Unreadable) {
-  Result<StoreOutcome> run = RunHistoryStatement(store, sql, missing, {CollectRow, &Rows});
-  Message = run.message;
-  return run.code;
+// How a run went: Ran, or the kind of its fault.
+enum class Outcome { Ran, Missing, OpenFailed, Failed };
+
+Outcome RunStore(const std::string& store, const std::string& sql,
+                 MissingStore missing = MissingStore::Unreadable) {
+  Result<Done, StoreFault> run = RunHistoryStatement(store, sql, missing, {CollectRow, &Rows});
+  Message = run.Message();
+  if (run.Ok()) return Outcome::Ran;
+  switch (run.Fault().kind) {
+    case StoreFault::Missing:
+      return Outcome::Missing;
+    case StoreFault::OpenFailed:
+      return Outcome::OpenFailed;
+    case StoreFault::Failed:
+    case StoreFault::Busy:
+      break;
+  }
+  return Outcome::Failed;
 }
 
 void MakeStore(const std::string& path) {
@@ -85,11 +99,11 @@ TEST(ResolveHistoryDb, MissingOrEmptyConfiguration) {
   ScratchDir dir;
   std::string storePath;
   EXPECT_FALSE(Resolve(dir.Path("none.cfg"), storePath));
-  EXPECT_EQ(Message, "Error opening HistPath.cfg<br>");
+  EXPECT_EQ(Message, "Error opening HistPath.cfg");
   for (const char* content : {"", "\n", "  \n \n"}) {
     dir.Write("HistPath.cfg", content);
     EXPECT_FALSE(Resolve(dir.Path("HistPath.cfg"), storePath));
-    EXPECT_EQ(Message, "Datei HistPath.cfg ist leer<br>");
+    EXPECT_EQ(Message, "Datei HistPath.cfg ist leer");
   }
 }
 
@@ -97,24 +111,24 @@ TEST(RunHistoryStatement, RowsMissingStoreAndErrors) {
   ScratchDir dir;
   std::string store = dir.Path("history.db");
   Rows.clear();
-  EXPECT_EQ(RunStore(store, "select * from HISTORY"), StoreOutcome::Missing);
+  EXPECT_EQ(RunStore(store, "select * from HISTORY"), Outcome::Missing);
   EXPECT_NE(access(store.c_str(), F_OK), 0) << "a missing store must not be created";
 
   MakeStore(store);
-  EXPECT_EQ(RunStore(store, "select * from HISTORY where State <> \"X\""), StoreOutcome::Ran);
+  EXPECT_EQ(RunStore(store, "select * from HISTORY where State <> \"X\""), Outcome::Ran);
   ASSERT_EQ(Rows.size(), 1u);
   EXPECT_EQ(Rows[0], "10|A|N|1|1|S|");
 
   Rows.clear();
-  EXPECT_EQ(RunStore(store, "select * from HISTORY where TimeStamp > 99"), StoreOutcome::Ran);
+  EXPECT_EQ(RunStore(store, "select * from HISTORY where TimeStamp > 99"), Outcome::Ran);
   EXPECT_TRUE(Rows.empty());
 
-  EXPECT_EQ(RunStore(store, "select * from NOTHERE"), StoreOutcome::Failed);
-  EXPECT_EQ(Message, "SQL error creating table: no such table: NOTHERE\n");
+  EXPECT_EQ(RunStore(store, "select * from NOTHERE"), Outcome::Failed);
+  EXPECT_EQ(Message, "SQL error creating table: no such table: NOTHERE");
 
   dir.Write("junk.db", std::string(4096, 'j'));
-  EXPECT_EQ(RunStore(dir.Path("junk.db"), "select * from HISTORY"), StoreOutcome::Failed);
-  EXPECT_EQ(Message, "SQL error creating table: file is not a database\n");
+  EXPECT_EQ(RunStore(dir.Path("junk.db"), "select * from HISTORY"), Outcome::Failed);
+  EXPECT_EQ(Message, "SQL error creating table: file is not a database");
 }
 
 // The rows as the runner hands them on, statement after statement of the
@@ -128,32 +142,29 @@ TEST(RunHistoryStatement, EveryStatementAndTheStampOfEachRow) {
   struct Case {
     const char* sql;
     std::vector<std::string> rows;
-    StoreOutcome outcome;
+    Outcome outcome;
     const char* message;
   } cases[] = {
       {"select TimeStamp, ObjName from HISTORY order by TimeStamp",
        {"10|A", "20|B"},
-       StoreOutcome::Ran,
+       Outcome::Ran,
        ""},
       {"select null, 1 union all select 'NULL', 2 union all select '123abc', 3 union all "
        "select 1.9, 4 union all select 'LICHT1', 5 union all select 3000000000, 6 union all "
        "select -7, null union all select x'3132', x'41'",
        {"123|3", "1|4", "0|5", big + "|6", "-7|~", "12|A"},
-       StoreOutcome::Ran,
+       Outcome::Ran,
        ""},
-      {"-- first\n select 1, 'a'; /* then */ select 2, 'b';  \n",
-       {"1|a", "2|b"},
-       StoreOutcome::Ran,
-       ""},
+      {"-- first\n select 1, 'a'; /* then */ select 2, 'b';  \n", {"1|a", "2|b"}, Outcome::Ran, ""},
       {"update HISTORY set Val2 = 'x' where TimeStamp = 10; select TimeStamp, Val2 from HISTORY "
        "where TimeStamp = 10",
        {"10|x"},
-       StoreOutcome::Ran,
+       Outcome::Ran,
        ""},
       {"select 1, 'a'; select * from NOTHERE; select 2, 'b'",
        {"1|a"},
-       StoreOutcome::Failed,
-       "SQL error creating table: no such table: NOTHERE\n"},
+       Outcome::Failed,
+       "SQL error creating table: no such table: NOTHERE"},
   };
   for (const Case& c : cases) {
     Rows.clear();
@@ -169,12 +180,11 @@ TEST(RunHistoryStatement, WhichStoreIsMissing) {
   ScratchDir dir;
   dir.Write("file", "");
   std::string store = dir.Path("file/history.db");  // cannot be opened: not a directory
-  EXPECT_EQ(RunStore(store, "select 1", MissingStore::Unreadable), StoreOutcome::Missing);
+  EXPECT_EQ(RunStore(store, "select 1", MissingStore::Unreadable), Outcome::Missing);
   EXPECT_EQ(Message, "");
-  EXPECT_EQ(RunStore(store, "select 1", MissingStore::OnlyAbsent), StoreOutcome::OpenFailed);
-  EXPECT_EQ(Message, "Error opening " + store + " : Not a directory\n");
-  EXPECT_EQ(RunStore(dir.Path("none.db"), "select 1", MissingStore::OnlyAbsent),
-            StoreOutcome::Missing);
+  EXPECT_EQ(RunStore(store, "select 1", MissingStore::OnlyAbsent), Outcome::OpenFailed);
+  EXPECT_EQ(Message, "Error opening " + store + " : Not a directory");
+  EXPECT_EQ(RunStore(dir.Path("none.db"), "select 1", MissingStore::OnlyAbsent), Outcome::Missing);
 }
 
 TEST(RunHistoryStatement, WaitsForAWriterThatHoldsTheLock) {
@@ -207,7 +217,7 @@ TEST(RunHistoryStatement, WaitsForAWriterThatHoldsTheLock) {
   ASSERT_EQ(read(ready[0], &byte, 1), 1) << "the writer could not take the lock";
   close(ready[0]);
   Rows.clear();
-  EXPECT_EQ(RunStore(store, "select * from HISTORY where State <> 'X'"), StoreOutcome::Ran);
+  EXPECT_EQ(RunStore(store, "select * from HISTORY where State <> 'X'"), Outcome::Ran);
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_EQ(Rows.size(), 2u);

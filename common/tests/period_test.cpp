@@ -10,8 +10,8 @@ namespace {
 
 // How the two programs take the period: the report lets the request win, the
 // series export the selection file, and refuses short or odd ends itself.
-const PeriodRules kReport = {false, 0, DateReading::AsParsed};
-const PeriodRules kSeries = {true, 11, DateReading::DigitsFirst};
+const PeriodRules kReport = {PeriodSource::Request, kAnyPeriodLength, DateReading::AsParsed};
+const PeriodRules kSeries = {PeriodSource::SelectionFile, 11, DateReading::DigitsFirst};
 
 // The period values of a request text, as the programs look them up.
 PeriodValues Sent(const std::string& request) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,28 +58,30 @@ TEST(PageHead, IsTheFixedHeadWithItsPaddedStyleLine) {
 }
 
 TEST(ModeHeader, SqlModeShowsPeriodAndTextEscapedWithoutLineFeed) {
-  ReportState s;
-  s.request.mode = ReportMode::Sql;
-  s.period.displayFrom = "05.03.2024 07:30:00";
-  s.period.displayTo = "05.03.2024 23:59:00";
-  s.request.sqlText = "select '<b>' from HISTORY where A=\"&\"";
+  ReportRequest request;
+  request.mode = ReportMode::Sql;
+  request.sqlText = "select '<b>' from HISTORY where A=\"&\"";
+  Period period;
+  period.displayFrom = "05.03.2024 07:30:00";
+  period.displayTo = "05.03.2024 23:59:00";
   Capture c;
-  PrintModeHeader(c.out(), s);
+  PrintModeHeader(c.out(), request, period);
   EXPECT_EQ(c.Text(),
             "<button type=\"button\" onclick=\"window.location.href = "
             "'servmain.ksq?HTM=histsql.cls'\">SQL-Abfrage</button><br>\n"
             "<hr>Zeitraum von 05.03.2024 07:30:00 bis 05.03.2024 23:59:00<hr>"
             "select &#39;&lt;b&gt;&#39; from HISTORY where A=&quot;&amp;&quot;<hr>");
   Capture o;
-  PrintModeHeader(o.out(), ReportState{});
+  PrintModeHeader(o.out(), ReportRequest{}, Period{});
   EXPECT_EQ(o.Text(), kHistoryButton);
 }
 
 // Runs PrintRow for rows of cells (null for SQL NULL), the first one read as
 // the store reads a time stamp; rows without one never reach PrintRow.
-std::string Rows(ReportState& s, const std::vector<const char*>& names,
+std::string Rows(ReportPage& page, const std::vector<const char*>& names,
                  const std::vector<std::vector<const char*>>& rows) {
   Capture c;
+  page.out = c.out();
   for (const auto& cells : rows) {
     std::vector<size_t> lengths;
     for (const char* cell : cells) lengths.push_back(cell != nullptr ? std::strlen(cell) : 0);
@@ -88,13 +91,13 @@ std::string Rows(ReportState& s, const std::vector<const char*>& names,
     row.texts = cells.data();
     row.lengths = lengths.data();
     row.names = names.data();
-    PrintRow(c.out(), s, row);
+    PrintRow(&page, row);
   }
   return c.Text();
 }
 
 TEST(PrintRow, ObjectModeWritesOneReportLinePerRow) {
-  ReportState s;
+  ReportPage s;
   std::vector<const char*> names = {"TimeStamp", "ObjName", "ObjKind", "Value",
                                     "ValueText", "Source",  "State"};
   EXPECT_EQ(Rows(s, names,
@@ -106,8 +109,8 @@ TEST(PrintRow, ObjectModeWritesOneReportLinePerRow) {
 }
 
 TEST(PrintRow, SqlModeOpensTheTableWithTheFirstCountedRow) {
-  ReportState s;
-  s.request.mode = ReportMode::Sql;
+  ReportPage s;
+  s.sqlMode = true;
   EXPECT_EQ(Rows(s, {"ObjName", "<n>"}, {{"LICHT1", "a<b"}, {"1709623800", nullptr}}),
             "<table><tr><th>ObjName</th>\n<th>&lt;n&gt;</th>\n</tr>"
             "<tr><td>01.01.1970 00:00:00</td><td>a&lt;b</td></tr>\n"
@@ -115,20 +118,26 @@ TEST(PrintRow, SqlModeOpensTheTableWithTheFirstCountedRow) {
   EXPECT_EQ(s.rowCount, 2);
 }
 
-std::string Closing(const ReportState& s, RunOutcome outcome) {
+std::string Closing(ReportMode mode, const ReportEnd& end, const std::string& deleteLink = "") {
   Capture c;
-  PrintClosingSection(c.out(), s, outcome);
+  PrintClosingSection(c.out(), mode, deleteLink, end);
   return c.Text();
 }
 
+ReportEnd Ended(std::optional<StoreFault> fault, int32_t rows = 0) {
+  ReportEnd end;
+  end.fault = fault;
+  end.rowCount = rows;
+  return end;
+}
+
+ReportEnd NotRunFor(NotRun why) {
+  ReportEnd end;
+  end.notRun = why;
+  return end;
+}
+
 TEST(ClosingSection, EveryModeAndOutcome) {
-  ReportState sql;
-  sql.request.mode = ReportMode::Sql;
-  ReportState sqlRows = sql;
-  sqlRows.rowCount = 1;
-  ReportState object;
-  ReportState deletion;
-  deletion.request.mode = ReportMode::Deletion;
   const std::string noData = "<b>Es gibt keine Daten f\xFCr den ausgew\xE4hlten Zeitraum</b><hr>\n";
   const std::string failed = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n";
   const std::string deleted =
@@ -136,37 +145,35 @@ TEST(ClosingSection, EveryModeAndOutcome) {
   const std::string notDeleted =
       "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xF6scht</b><hr>\n";
   const std::string noPeriod = "<b>Es wurde kein Zeitraum ausgew\xE4hlt</b><hr>\n";
+  const std::nullopt_t ran = std::nullopt;
   struct Case {
-    const ReportState* state;
-    RunOutcome outcome;
+    ReportMode mode;
+    ReportEnd end;
     std::string expected;
   } cases[] = {
-      {&sqlRows, RunOutcome::Ran, "</table><hr>1 Datens\xE4tze gefunden.<br><hr>\n"},
-      {&sql, RunOutcome::Ran, "<br><hr>Verarbeitung erfolgreich beendet<br><hr>\n"},
-      {&sql, RunOutcome::Missing, "<br><hr>Verarbeitung erfolgreich beendet<br><hr>\n"},
-      {&sql, RunOutcome::Failed, failed},
-      {&sqlRows, RunOutcome::Failed, "</table>" + failed},
-      {&sql, RunOutcome::NoPeriod, noPeriod},
-      {&object, RunOutcome::Ran, noData},
-      {&object, RunOutcome::Missing, noData},
-      {&object, RunOutcome::OpenFailed, failed},
-      {&object, RunOutcome::NoPeriod, noPeriod},
-      {&deletion, RunOutcome::Ran, deleted},
-      {&deletion, RunOutcome::Missing, notDeleted},
-      {&deletion, RunOutcome::OpenFailed, notDeleted},
-      {&deletion, RunOutcome::Failed, notDeleted},
-      {&deletion, RunOutcome::NoPeriod, noPeriod},
+      {ReportMode::Sql, Ended(ran, 1), "</table><hr>1 Datens\xE4tze gefunden.<br><hr>\n"},
+      {ReportMode::Sql, Ended(ran), "<br><hr>Verarbeitung erfolgreich beendet<br><hr>\n"},
+      {ReportMode::Sql, Ended(StoreFault::Missing),
+       "<br><hr>Verarbeitung erfolgreich beendet<br><hr>\n"},
+      {ReportMode::Sql, Ended(StoreFault::Failed), failed},
+      {ReportMode::Sql, Ended(StoreFault::Failed, 1), "</table>" + failed},
+      {ReportMode::Sql, NotRunFor(NotRun::NoPeriod), noPeriod},
+      {ReportMode::Objects, Ended(ran), noData},
+      {ReportMode::Objects, Ended(StoreFault::Missing), noData},
+      {ReportMode::Objects, Ended(StoreFault::OpenFailed), failed},
+      {ReportMode::Objects, NotRunFor(NotRun::NoPeriod), noPeriod},
+      {ReportMode::Deletion, Ended(ran), deleted},
+      {ReportMode::Deletion, Ended(StoreFault::Missing), notDeleted},
+      {ReportMode::Deletion, Ended(StoreFault::OpenFailed), notDeleted},
+      {ReportMode::Deletion, Ended(StoreFault::Failed), notDeleted},
+      {ReportMode::Deletion, NotRunFor(NotRun::NoPeriod), noPeriod},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Closing(*c.state, c.outcome), c.expected) << static_cast<int>(c.outcome);
-  }
+  for (const Case& c : cases) EXPECT_EQ(Closing(c.mode, c.end), c.expected) << c.expected;
 }
 
 TEST(ClosingSection, ObjectReportOffersTheDeletion) {
-  ReportState s;
-  s.rowCount = 3;
-  s.deleteLink = "txDateFrom=2024-03-05&obj=Licht1;Kueche;N";
-  EXPECT_EQ(Closing(s, RunOutcome::Ran),
+  EXPECT_EQ(Closing(ReportMode::Objects, Ended(std::nullopt, 3),
+                    "txDateFrom=2024-03-05&obj=Licht1;Kueche;N"),
             "<br><hr>3 Datens\xE4tze gefunden.<br><hr>\n" + kHome + kHistoryButton +
                 "<button type=\"submit\" onclick=\"window.location.href = "
                 "'HistQuery.ksq?ACTION=DEL&txDateFrom=2024-03-05&obj=Licht1;Kueche;N'\">"

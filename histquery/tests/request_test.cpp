@@ -142,6 +142,9 @@ TEST(ParseReportRequest, ValuesOfTheFirstItems) {
        "",
        {"A;1", "B", "C", ""}},
       {"SQL=select%201&ACTION=DEL&obj=A", ReportMode::Sql, "", "", {"A"}},
+      {"SQL=select%", ReportMode::Objects, "", "", {}},  // 7 characters keep object mode
+      {"ACTION=del&ACTION=DEL", ReportMode::Objects, "", "", {}},
+      {"ACTION=DELETE", ReportMode::Objects, "", "", {}},
       {"obj=1&obj=2&obj=3&obj=4&obj=5&obj=6&obj=7&obj=8&obj=9",
        ReportMode::Objects,
        "",

@@ -16,11 +16,9 @@ namespace {
 class SelectionTest : public testing::Test, protected ScratchDir {
  protected:
   SelectionTest() : ScratchDir(Enter::Yes) {}
-  static ReportState Take(const std::string& request) {
-    ReportState state;
-    state.request = ParseReportRequest(request);  // as sent by the front end's pages
-    TakeSelection(state);
-    return state;
+  static Selection Take(const std::string& request) {
+    // As sent by the front end's pages.
+    return TakeSelection(ParseReportRequest(request), SelectionUse::Report);
   }
 };
 
@@ -29,22 +27,20 @@ const char kExampleRequest[] =
     "&obj=Licht1%3BKueche%3BN";
 
 TEST_F(SelectionTest, RequestGivesPeriodEntriesAndSelectionFile) {
-  ReportState s = Take(kExampleRequest);
-  EXPECT_EQ(s.request.mode, ReportMode::Objects);
+  Selection s = Take(kExampleRequest);
   EXPECT_EQ(s.period.from, "2024-03-05 07:30:00");
   EXPECT_EQ(s.period.to, "2024-03-05 23:59:00");
   EXPECT_EQ(s.period.displayFrom, "05.03.2024 07:30:00");
   EXPECT_EQ(s.period.stamps.from, 1709623800);
   EXPECT_EQ(s.period.stamps.to, 1709683140);
-  ASSERT_EQ(s.entryCount, 1);
-  EXPECT_EQ(s.entries[0].name, "Licht1");
-  EXPECT_EQ(s.entries[0].label, "Kueche");
-  EXPECT_EQ(s.entries[0].kind, 'N');
+  ASSERT_EQ(s.objects.size(), 1u);
+  EXPECT_EQ(s.objects[0].name, "Licht1");
+  EXPECT_EQ(s.objects[0].label, "Kueche");
+  EXPECT_EQ(s.objects[0].kind, 'N');
   // The request carried period and objects: the link repeats it, fields decoded.
   EXPECT_EQ(s.deleteLink, std::string(kExampleRequest)
                               .replace(std::string(kExampleRequest).find("obj="), std::string::npos,
                                        "obj=Licht1;Kueche;N"));
-  EXPECT_EQ(s.request.text, kExampleRequest);
   EXPECT_EQ(Read("histobj.dat"),
             "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
             "txTimeTo=23:59:00\nobj=Licht1;Kueche;N\n");
@@ -63,7 +59,7 @@ TEST_F(SelectionTest, TimeValuesArePaddedOrIgnored) {
       {"7:5", "", ""},
   };
   for (const Case& c : cases) {
-    ReportState s = Take(std::string("txDateFrom=2024-03-05&txTimeFrom=") + c.time);
+    Selection s = Take(std::string("txDateFrom=2024-03-05&txTimeFrom=") + c.time);
     EXPECT_EQ(s.period.from, c.periodFrom) << c.time;
     EXPECT_EQ(Read("histobj.dat"), std::string("txDateFrom=2024-03-05\n") + c.line + "txDateTo=\n")
         << c.time;
@@ -73,7 +69,7 @@ TEST_F(SelectionTest, TimeValuesArePaddedOrIgnored) {
 TEST_F(SelectionTest, ShortDatesEndThePeriodLines) {
   Take("txDateFrom=24-3-5&txTimeFrom=07%3A30&txDateTo=2024-03-05&obj=A%3B%3B");
   EXPECT_EQ(Read("histobj.dat"), "txDateFrom=24-3-5\nobj=A;;\n");
-  ReportState s = Take("txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=5.3.24&txTimeTo=10%3A00");
+  Selection s = Take("txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=5.3.24&txTimeTo=10%3A00");
   EXPECT_EQ(s.period.to, "");
   EXPECT_EQ(Read("histobj.dat"), "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=5.3.24\n");
 }
@@ -83,12 +79,12 @@ TEST_F(SelectionTest, EmptyRequestLoadsHistobjAndWritesNothing) {
       "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-06\ntxTimeTo=08:00:00\n"
       "obj=Licht1;Kueche;N\nobj=heizung;Bad;C\nSQL=select 1\n";
   Write("histobj.dat", saved);
-  ReportState s = Take("");
+  Selection s = Take("");
   EXPECT_EQ(s.period.from, "2024-03-05 07:30:00");
   EXPECT_EQ(s.period.to, "2024-03-06 08:00:00");
-  ASSERT_EQ(s.entryCount, 2);
-  EXPECT_EQ(s.entries[1].name, "heizung");
-  EXPECT_EQ(s.entries[1].kind, 'C');
+  ASSERT_EQ(s.objects.size(), 2u);
+  EXPECT_EQ(s.objects[1].name, "heizung");
+  EXPECT_EQ(s.objects[1].kind, 'C');
   EXPECT_EQ(Read("histobj.dat"), saved);
 }
 
@@ -96,10 +92,10 @@ TEST_F(SelectionTest, RequestValuesReplaceTheLoadedFile) {
   Write("mine.dat",
         "txDateFrom=2024-01-01\ntxTimeFrom=00:00:00\ntxDateTo=2024-01-02\n"
         "txTimeTo=00:00:00\nobj=OLD;x;N\n");
-  ReportState s = Take("DFW=mine.dat&txDateFrom=2024-03-05&txTimeFrom=07%3A30");
+  Selection s = Take("DFW=mine.dat&txDateFrom=2024-03-05&txTimeFrom=07%3A30");
   EXPECT_EQ(s.period.from, "2024-03-05 07:30:00");
   EXPECT_EQ(s.period.to, "2024-01-02 00:00:00");  // the request gave no end
-  EXPECT_EQ(s.entryCount, 0);                     // nor any object
+  EXPECT_EQ(s.objects.size(), 0u);                // nor any object
   EXPECT_EQ(Read("mine.dat").substr(0, 22), "txDateFrom=2024-01-01\n");
 }
 
@@ -123,56 +119,52 @@ TEST_F(SelectionTest, LoadingCutsLinesAndStopsAfterEightEntries) {
   for (int i = 1; i <= 9; ++i) file += "obj=O" + std::to_string(i) + ";L;U\n";
   file += "txDateTo=2024-03-06\ntxTimeTo=09:00:00\n";  // after the eighth entry: not read
   Write("histobj.dat", file);
-  ReportState s = Take("");
+  Selection s = Take("");
   EXPECT_EQ(s.period.from, "2024-03-05 07:30:00");
   EXPECT_EQ(s.period.to, "");
-  ASSERT_EQ(s.entryCount, 8);
-  EXPECT_EQ(s.entries[0].name, std::string(128, 'N'));
-  EXPECT_EQ(s.entries[0].kind, '\0');
-  EXPECT_EQ(s.entries[1].name, "O1");
-  EXPECT_EQ(s.entries[7].name, "O7");
-  EXPECT_EQ(s.entries[7].kind, 'U');
+  ASSERT_EQ(s.objects.size(), 8u);
+  EXPECT_EQ(s.objects[0].name, std::string(128, 'N'));
+  EXPECT_EQ(s.objects[0].kind, '\0');
+  EXPECT_EQ(s.objects[1].name, "O1");
+  EXPECT_EQ(s.objects[7].name, "O7");
+  EXPECT_EQ(s.objects[7].kind, 'U');
 }
 
 TEST_F(SelectionTest, MoreThanEightObjectsAreCutAtEight) {
   std::string request = "txDateFrom=2024-03-05";
   for (int i = 1; i <= 13; ++i) request += "&obj=O" + std::to_string(i) + "%3BL%3BN";
-  ReportState s = Take(request);
-  ASSERT_EQ(s.entryCount, 8);
-  EXPECT_EQ(s.entries[7].name, "O8");
+  Selection s = Take(request);
+  ASSERT_EQ(s.objects.size(), 8u);
+  EXPECT_EQ(s.objects[7].name, "O8");
   std::string saved = Read("histobj.dat");
   EXPECT_NE(saved.find("obj=O8;L;N\n"), std::string::npos);
   EXPECT_EQ(saved.find("obj=O9"), std::string::npos);
 }
 
 TEST_F(SelectionTest, ARequestBeginningWithObjCountsAllItsObjects) {
-  ReportState s = Take("obj=A%3Bx%3BN&obj=B%3By%3BC");
-  ASSERT_EQ(s.entryCount, 2);
-  EXPECT_EQ(s.entries[0].name, "A");
-  EXPECT_EQ(s.entries[1].name, "B");
+  Selection s = Take("obj=A%3Bx%3BN&obj=B%3By%3BC");
+  ASSERT_EQ(s.objects.size(), 2u);
+  EXPECT_EQ(s.objects[0].name, "A");
+  EXPECT_EQ(s.objects[1].name, "B");
   EXPECT_EQ(Read("histobj.dat"), "txDateFrom=\nobj=A;x;N\nobj=B;y;C\n");
 }
 
 TEST_F(SelectionTest, SqlModeWritesHistsqlOnly) {
-  ReportState s = Take(
+  Selection s = Take(
       "SQL=select+*+from+HISTORY+where+State%3D%27X%27&txDateFrom=2024-03-05&txTimeFrom=07%3A30"
       "&txDateTo=2024-03-05&txTimeTo=23%3A59&obj=A%3B%3B");
-  EXPECT_EQ(s.request.mode, ReportMode::Sql);
-  EXPECT_EQ(s.request.sqlText, "select * from HISTORY where State='X'");
-  EXPECT_EQ(s.entryCount, 0);
+  EXPECT_EQ(s.objects.size(), 0u);
   EXPECT_EQ(Read("histsql.dat"),
             "txDateFrom=2024-03-05\ntxTimeFrom=07:30:00\ntxDateTo=2024-03-05\n"
             "txTimeTo=23:59:00\nSQL=select * from HISTORY where State='X'\n");
   EXPECT_EQ(Read("histobj.dat"), "(missing)");
-  EXPECT_EQ(Take("SQL=select%").request.mode, ReportMode::Objects);  // 7 characters keep it
-  EXPECT_EQ(Take("SQL=select%2").request.mode, ReportMode::Sql);
 }
 
 TEST_F(SelectionTest, AnUnwritableSelectionFileLeavesTheRunGoing) {
   // A directory in its place cannot be replaced, by root neither.
   ASSERT_EQ(mkdir("histobj.dat", 0700), 0);
-  ReportState s = Take(kExampleRequest);
-  EXPECT_EQ(s.entryCount, 1);
+  Selection s = Take(kExampleRequest);
+  EXPECT_EQ(s.objects.size(), 1u);
   EXPECT_EQ(s.period.stamps.from, 1709623800);
   EXPECT_FALSE(ReplaceFileContent("histobj.dat", "x"));
   EXPECT_EQ(Entries(), std::vector<std::string>{"histobj.dat"});  // no temporary file left
@@ -227,7 +219,13 @@ TEST_F(SelectionTest, DeleteLinkCarriesWhatTheFileGave) {
   Write("histobj.dat", saved);
   EXPECT_EQ(Take("").deleteLink,
             "txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05&txTimeTo=23%3A59%3A00"
-            "&obj=K%FCche+Licht;Licht;C&obj=B;;");
+            "&obj=K%FCche%20Licht;Licht;C&obj=B;;");
+  EXPECT_EQ(Take("").objects[0].name,
+            "K\xFC"
+            "che Licht");
+  EXPECT_EQ(Take("").objects[0].compared,
+            "K\xDC"
+            "CHE LICHT");
   Write("mine.dat", saved);
   EXPECT_EQ(Take("DFW=mine.dat&obj=A%3Bx%3BN").deleteLink,
             "txDateFrom=2024-03-05&txTimeFrom=07%3A30&txDateTo=2024-03-05"

@@ -3,64 +3,63 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
-ReportState Chosen(const std::string& request, std::initializer_list<const char*> names) {
-  ReportState state;
-  state.request = ParseReportRequest(request);
-  state.period.stamps.from = 1709623800;
-  state.period.stamps.to = 1709683140;
-  for (const char* name : names) state.entries[state.entryCount++].name = name;
-  return state;
+const PeriodStamps kStamps = {1709623800, 1709683140};
+
+Selection Chosen(std::initializer_list<const char*> names) {
+  Selection selection;
+  selection.period.stamps = kStamps;
+  for (const char* name : names) selection.objects.push_back({name, CompareName(name), "", 'N'});
+  return selection;
 }
 
-TEST(BuildStatement, ReportAndDeletionOfTheChosenObjects) {
-  ReportState report = Chosen("obj=x", {"Licht1", "Heizung"});
-  EXPECT_EQ(BuildStatement(report),
-            "select * from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
-            "and State is not \"X\" and (ObjName = 'LICHT1' or ObjName = 'HEIZUNG') order by "
-            "TimeStamp");
-  EXPECT_EQ(report.request.mode, ReportMode::Objects);
-  EXPECT_EQ(ComparedNames(report)[1], "HEIZUNG");
-
-  ReportState deletion = Chosen("ACTION=DEL&obj=x", {"Licht1", "Heizung"});
-  EXPECT_EQ(BuildStatement(deletion),
-            "delete from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
-            "and (ObjName = 'LICHT1' or ObjName = 'HEIZUNG')");
-  EXPECT_EQ(deletion.request.mode, ReportMode::Deletion);
+// The report reads the period's rows of the objects as compared (the
+// reader's order table stands in common/tests/historyreader_test.cpp).
+TEST(ReportRead, ThePeriodAndTheComparedNames) {
+  HistoryRead read = ReportRead(Chosen({"Licht1", "Heizung"}));
+  EXPECT_EQ(read.from, kStamps.from);
+  EXPECT_EQ(read.to, kStamps.to);
+  EXPECT_EQ(read.names, (std::vector<std::string>{"LICHT1", "HEIZUNG"}));
+  EXPECT_TRUE(ReportRead(Chosen({})).names.empty());
 }
 
-TEST(BuildStatement, WithoutObjectsCoversEveryObject) {
-  ReportState report = Chosen("", {});
-  EXPECT_EQ(BuildStatement(report),
-            "select * from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
-            "and State is not \"X\"");
-  ReportState deletion = Chosen("ACTION=DEL", {});
-  EXPECT_EQ(BuildStatement(deletion),
-            "delete from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= 1709683140)");
-}
-
-TEST(BuildStatement, OnlyExactlyDelDeletes) {
-  for (const char* request : {"ACTION=del", "ACTION=DELETE", "xACTION=DEL", "ACTION=", "a=1"}) {
-    ReportState state = Chosen(request, {"A"});
-    EXPECT_EQ(BuildStatement(state).substr(0, 6), "select") << request;
+// The condition the deletion's slices run with (see the slice table of the
+// deletion's tests): no State condition, every object without any, quotes
+// kept inside their literal, a NUL byte of a name as a blank.
+TEST(DeletionCondition, ThePeriodAndTheChosenObjects) {
+  struct Case {
+    std::vector<std::string> names;
+    const char* condition;
+  } cases[] = {
+      {{"Licht1", "Heizung"},
+       "(TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
+       "and (ObjName = 'LICHT1' or ObjName = 'HEIZUNG')"},
+      {{}, "(TimeStamp >= 1709623800 and TimeStamp <= 1709683140)"},
+      {{"a' or '1'='1", "\xe4u\xdf"},
+       "(TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
+       "and (ObjName = 'A'' OR ''1''=''1' or ObjName = '\xc4U\xdf')"},
+      {{std::string("a\0b", 3)},
+       "(TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
+       "and (ObjName = 'A B')"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> compared;
+    for (const std::string& name : c.names) compared.push_back(CompareName(name));
+    EXPECT_EQ(DeletionCondition(kStamps, compared), c.condition);
   }
 }
 
-TEST(BuildStatement, QuotesInNamesStayInsideTheLiteral) {
-  ReportState state = Chosen("ACTION=DEL", {"a' or '1'='1", "\xe4u\xdf"});
-  EXPECT_EQ(BuildStatement(state),
-            "delete from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= 1709683140) "
-            "and (ObjName = 'A'' OR ''1''=''1' or ObjName = '\xc4U\xdf')");
-}
-
-TEST(BuildStatement, BindsThePeriodToTheCondition) {
-  ReportState state = Chosen(
-      "SQL=select+ObjName%2C+State+from+HISTORY+where+State+%3D+%27X%27+or+State+%3D+%27%27", {});
-  EXPECT_EQ(BuildStatement(state),
-            "select ObjName, State from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= "
-            "1709683140) and (State = 'X' or State = '')");
+TEST(SqlStatement, BindsThePeriodToTheCondition) {
+  EXPECT_EQ(
+      SqlStatement(ParseReportRequest("SQL=select+ObjName%2C+State+from+HISTORY+where+State+%3D+"
+                                      "%27X%27+or+State+%3D+%27%27")
+                       .sqlText,
+                   kStamps),
+      "select ObjName, State from HISTORY where (TimeStamp >= 1709623800 and TimeStamp <= "
+      "1709683140) and (State = 'X' or State = '')");
 }
 
 }  // namespace

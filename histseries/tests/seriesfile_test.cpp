@@ -30,7 +30,9 @@ class SeriesTest : public testing::Test, protected ScratchDir {
   }
 
   // The writer's steps as main takes them: each message on standard error.
-  static void Print(const Result<bool>& step) { std::fputs(step.message.c_str(), stderr); }
+  static void Print(const Result<Done, SeriesFault>& step) {
+    std::fputs(step.Message().c_str(), stderr);
+  }
   // Opens the series of `objects` ("name;label;kind" each) in list order.
   void Open(const std::vector<SelectionEntry>& objects) {
     for (const SelectionEntry& entry : objects) Print(OpenSeries(table_, entry));

@@ -1,0 +1,67 @@
+// Reading the history in slices.
+//
+// Every program that reads rows of the history (the report, the chart data,
+// the download, the series export) reads them here, never in one long
+// statement: a read transaction of a few tens of milliseconds at a time, the
+// rows of each slice copied out and handed on only after its lock is gone.
+// So a writer waiting to commit gets in between two slices (slicepace.h),
+// and a client or pipe that stops reading holds nothing but this process.
+//
+// The rows and their order are those of one statement
+//   select * from HISTORY where (TimeStamp >= FROM and TimeStamp <= TO)
+//     and State is not "X" [and (ObjName = ... or ...) order by TimeStamp]
+// as SQLite runs it on the history's indexes:
+// - with objects, by time; the rows of one second by name and then as
+//   stored where an index on (ObjName, TimeStamp) serves the objects, else
+//   as stored;
+// - without objects, as stored, or by time where an index on TimeStamp
+//   serves the period.
+// Without indexes (the history as the recorder creates it) a time order
+// needs no sort: the rows are stored in time order but where the clock went
+// back or rows were stored late, and the reader merges those runs
+// (timeruns.h), found by a walk over the time stamps alone. Rows stored
+// while the read goes on (above the highest rowid at its start) are left
+// out, as a statement begun at the start would leave them out. A row that
+// another process deletes or changes meanwhile is read as it is when its
+// slice comes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/historystore.h"
+
+// What a reader asks of the history.
+struct HistoryRead {
+  int32_t from = 0;  // the period, both ends inclusive
+  int32_t to = 0;
+  // The objects' names as ObjName holds them (already upper-cased); empty
+  // for every object. A name given twice reads its rows once.
+  std::vector<std::string> names;
+};
+
+// Called around each slice's read transaction: a caller that bounds how many
+// processes read the store at once takes and gives back its turn there.
+// `enter` returning false ends the run as Busy.
+struct SliceGate {
+  bool (*enter)(void* context) = nullptr;
+  void (*leave)(void* context) = nullptr;
+  void* context = nullptr;
+};
+
+// Reads the rows `read` asks for from the store and hands each to `rows`,
+// with the columns of "select *". Missing, OpenFailed and Failed as
+// RunHistoryStatement gives them; Busy where the gate refused a slice.
+// A table without rowids is read in one statement.
+Result<Done, StoreFault> ReadHistory(const std::string& storePath, const HistoryRead& read,
+                                     HistoryRows rows, ConnectionSetup setup = {},
+                                     SliceGate gate = {});
+
+// The most bytes of cells one slice copies out (a row larger than that is
+// read alone), and the most rows.
+constexpr size_t kSliceBytes = 1024 * 1024;
+constexpr size_t kSliceRows = 16 * 1024;
+// The most runs of time order a period may hold; a history with more runs
+// in it is refused rather than merged (Failed).
+constexpr size_t kMaxTimeRuns = 64 * 1024;

@@ -1,0 +1,182 @@
+#include "common/historyreader.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/historystatement.h"
+#include "common/tests/scratchdir.h"
+#include "common/timeruns.h"
+
+namespace {
+
+// Each row as "stamp|cell|cell...", "~" for a null cell.
+void CollectRow(void* context, const HistoryRow& row) {
+  std::string text = std::to_string(row.stamp);
+  for (int i = 1; i < row.columnCount; ++i) {
+    text += "|";
+    text += row.texts[i] != nullptr ? std::string(row.texts[i], row.lengths[i]) : "~";
+  }
+  static_cast<std::vector<std::string>*>(context)->push_back(text);
+}
+
+void Exec(const std::string& store, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error ? error : "") << " in " << sql.substr(0, 200);
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+constexpr int32_t kDay = 1709596800;  // 2024-03-05 00:00:00
+
+std::string Row(int64_t rowid, const std::string& stamp, const char* name, const std::string& value,
+                const char* state = "''") {
+  return "insert into HISTORY (rowid, TimeStamp, ObjName, ObjKind, Value, ValueText, Source, "
+         "State) values (" +
+         std::to_string(rowid) + ", " + stamp + ", '" + name + "', 'N', '" + value + "', 'v" +
+         value + "', 's', " + state + ");";
+}
+
+// A day of three objects every 10 minutes, each step stored as the recorder
+// stores it, and the ways a history leaves time order.
+std::string History(const std::string& shape) {
+  std::string sql =
+      "create table HISTORY (TimeStamp integer, ObjName text, ObjKind text, Value text, "
+      "ValueText text, Source text, State text);begin;";
+  int64_t rowid = shape == "negative rowids" ? -500 : 1;
+  auto add = [&](int32_t at, const char* name, const std::string& value, const char* state = "''") {
+    sql += Row(rowid, std::to_string(at), name, value, state);
+    rowid += shape == "sparse rowids" ? 7919 : 1;
+  };
+  for (int step = 0; step < 144; ++step) {
+    // The autumn hour: after 03:00 the clock goes back to 02:00.
+    int32_t at = kDay + step * 600;
+    if (shape == "clock set back" && step >= 18) at -= 3600;
+    for (const char* name : {"A", "B", "C"})
+      add(at, name, std::to_string(step), step % 11 == 0 && name[0] == 'B' ? "'X'" : "''");
+  }
+  if (shape == "imported rows") {
+    for (int step = 0; step < 40; step += 3) add(kDay + step * 900 + 300, "A", "imp");
+    add(kDay + 3600, "B", "imp");  // in the same second as rows stored before
+  }
+  if (shape == "many runs") {
+    for (int run = 0; run < 60; ++run) add(kDay + (run * 37) % 86400, run % 2 ? "A" : "B", "r");
+  }
+  if (shape == "large cells") {
+    for (int step = 0; step < 12; ++step)
+      add(kDay + 4000 + step, "A", std::string(300 * 1000, static_cast<char>('a' + step)));
+  }
+  // Rows the recorder never writes, read all the same.
+  for (const char* stamp : {"NULL", "'NULL'", "1709601800.5", "'1709601800x'"})
+    sql += Row(rowid++, stamp, "A", "odd");
+  sql += Row(rowid, "1709601800", "C", "null state", "NULL");
+  return sql + "commit;";
+}
+
+// The rows ReadHistory hands on, and those of the one statement it stands
+// for, with the history's indexes.
+TEST(ReadHistory, TheRowsAndOrderOfOneStatement) {
+  const char* shapes[] = {"in order",      "clock set back", "imported rows", "negative rowids",
+                          "sparse rowids", "many runs",      "large cells"};
+  const char* indexes[] = {"", "create index T on HISTORY (TimeStamp);",
+                           "create index OT on HISTORY (ObjName, TimeStamp);",
+                           "create index T on HISTORY (TimeStamp);"
+                           "create index OT on HISTORY (ObjName, TimeStamp);"};
+  struct Read {
+    int32_t from;
+    int32_t to;
+    std::vector<std::string> names;
+  } reads[] = {
+      {kDay, kDay + 86399, {"A", "B"}},    {kDay + 3000, kDay + 14400, {"B", "A", "B"}},
+      {kDay + 3000, kDay + 14400, {}},     {kDay, kDay + 86399, {"C", "NONE"}},
+      {kDay + 90000, kDay + 99999, {"A"}},
+  };
+  for (const char* shape : shapes) {
+    for (const char* index : indexes) {
+      ScratchDir dir;
+      std::string store = dir.Path("history.db");
+      Exec(store, History(shape) + index);
+      for (const Read& read : reads) {
+        std::vector<std::string> expected, got;
+        ASSERT_TRUE(RunHistoryStatement(store, ReportStatement(read.from, read.to, read.names),
+                                        MissingStore::OnlyAbsent, {CollectRow, &expected})
+                        .Ok());
+        Result<Done, StoreFault> ran =
+            ReadHistory(store, {read.from, read.to, read.names}, {CollectRow, &got});
+        EXPECT_TRUE(ran.Ok()) << ran.Message();
+        EXPECT_EQ(got, expected) << shape << " / " << index << " / " << read.from << " "
+                                 << read.names.size();
+      }
+    }
+  }
+}
+
+TEST(ReadHistory, ATableWithoutRowidsOrNoneAtAll) {
+  ScratchDir dir;
+  std::string store = dir.Path("history.db");
+  Exec(store,
+       "create table HISTORY (TimeStamp integer, ObjName text, ObjKind text, Value text, "
+       "ValueText text, Source text, State text, primary key (ObjName, TimeStamp)) without rowid;"
+       "insert into HISTORY values (20, 'A', 'N', '2', '2', 's', ''), "
+       "(10, 'A', 'N', '1', '1', 's', '');");
+  std::vector<std::string> got;
+  EXPECT_TRUE(ReadHistory(store, {0, 100, {"A"}}, {CollectRow, &got}).Ok());
+  EXPECT_EQ(got, (std::vector<std::string>{"10|A|N|1|1|s|", "20|A|N|2|2|s|"}));
+  Exec(store, "drop table HISTORY;");
+  Result<Done, StoreFault> ran = ReadHistory(store, {0, 100, {"A"}}, {CollectRow, &got});
+  ASSERT_FALSE(ran.Ok());
+  EXPECT_EQ(ran.Message(), "SQL error creating table: no such table: HISTORY");
+  EXPECT_EQ(ReadHistory(dir.Path("none.db"), {0, 100, {}}, {}).Fault().kind, StoreFault::Missing);
+}
+
+bool Refuse(void*) {
+  return false;
+}
+
+TEST(ReadHistory, AGateThatRefusesEndsTheRunAsBusy) {
+  ScratchDir dir;
+  std::string store = dir.Path("history.db");
+  Exec(store, History("in order"));
+  std::vector<std::string> got;
+  Result<Done, StoreFault> ran =
+      ReadHistory(store, {kDay, kDay + 86399, {"A"}}, {CollectRow, &got}, {}, {Refuse, nullptr});
+  ASSERT_FALSE(ran.Ok());
+  EXPECT_EQ(ran.Fault().kind, StoreFault::Busy);
+  EXPECT_TRUE(got.empty());
+}
+
+// Runs of time order in rowid order, and the rowids of each run's rows in
+// the period [10, 20].
+TEST(TimeRuns, RunsAndTheirRowsInThePeriod) {
+  struct Case {
+    std::vector<std::pair<int64_t, double>> rows;
+    int64_t runs;
+    std::vector<std::pair<int64_t, int64_t>> inPeriod;
+  } cases[] = {
+      {{}, 0, {}},
+      {{{1, 5}, {2, 10}, {3, 10}, {4, 20}, {5, 21}}, 1, {{2, 4}}},
+      // The clock set back: two runs, both with rows in the period.
+      {{{1, 12}, {2, 18}, {3, 11}, {4, 19}, {5, 25}}, 2, {{1, 2}, {3, 4}}},
+      // A late row before the period makes a run without rows in it.
+      {{{1, 10}, {2, 15}, {3, 2}, {4, 16}}, 2, {{1, 2}, {4, 4}}},
+      {{{-9, 30}, {-8, 20}, {-7, 10}, {7, 0.5}}, 4, {{-8, -8}, {-7, -7}}},
+      {{{1, 10.5}, {2, 10}, {3, 20.5}}, 2, {{1, 1}, {2, 2}}},
+  };
+  for (const Case& c : cases) {
+    TimeRuns runs(10, 20);
+    for (const auto& [rowid, stamp] : c.rows) runs.Note(rowid, stamp);
+    runs.Finish();
+    EXPECT_EQ(runs.RunCount(), c.runs);
+    std::vector<std::pair<int64_t, int64_t>> got;
+    for (const RowidRange& range : runs.InPeriod()) got.push_back({range.first, range.last});
+    EXPECT_EQ(got, c.inPeriod) << c.rows.size();
+  }
+}
+
+}  // namespace
