@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "histquery/viewtext.h"
 
@@ -19,10 +20,12 @@ int ChartSeries::ColumnOf(int32_t time) const {
   return static_cast<int>(offset * width_ / span_);
 }
 
-void ChartSeries::Add(int32_t time, const char* text, size_t length) {
+void ChartSeries::Add(int32_t time, const char* text, size_t length, const char* valueText,
+                      size_t valueTextLength) {
   double value;
   if (!ReadValueNumber(text, length, value)) value = kNullValue;
   bool number = !std::isnan(value);
+  if (number && !textsDropped_) NoteText(value, text, length, valueText, valueTextLength);
 
   // The row before holds its value up to this row.
   if (stats_.count > 0 && !std::isnan(stats_.lastValue)) {
@@ -71,6 +74,31 @@ void ChartSeries::Add(int32_t time, const char* text, size_t length) {
   }
 }
 
+void ChartSeries::NoteText(double value, const char* number, size_t numberLength, const char* text,
+                           size_t length) {
+  auto known = std::find_if(texts_.begin(), texts_.end(),
+                            [value](const ValueText& entry) { return entry.value == value; });
+  if (known == texts_.end()) {
+    if (texts_.size() == kValueTextLimit) return DropTexts();
+    texts_.push_back({value, std::string()});
+    known = texts_.end() - 1;
+  }
+  // Most rows repeat what is known, or write the number twice: both are
+  // told by their bytes, before a text is read as a number.
+  if (text == nullptr || length == 0) return;
+  if (known->text.size() == length && std::memcmp(known->text.data(), text, length) == 0) return;
+  if (length == numberLength && std::memcmp(number, text, length) == 0) return;
+  double textNumber;
+  if (ReadValueNumber(text, length, textNumber) && textNumber == value) return;
+  if (length > kValueTextMaxLength) return DropTexts();
+  known->text.assign(text, length);
+}
+
+void ChartSeries::DropTexts() {
+  textsDropped_ = true;
+  std::vector<ValueText>().swap(texts_);
+}
+
 void ChartSeries::CloseColumn() {
   if (column_ < 0) return;
   Kept kept[4];
@@ -100,4 +128,14 @@ ChartStats ChartSeries::Stats() const {
   else if (numberCount_ > 0)
     stats.mean = numberSum_ / static_cast<double>(numberCount_);
   return stats;
+}
+
+std::vector<ValueText> ChartSeries::Texts() const {
+  std::vector<ValueText> named;
+  for (const ValueText& entry : texts_) {
+    if (!entry.text.empty()) named.push_back(entry);
+  }
+  std::sort(named.begin(), named.end(),
+            [](const ValueText& a, const ValueText& b) { return a.value < b.value; });
+  return named;
 }

@@ -27,11 +27,21 @@
 //
 // Rows must come in time order; one that does not stays in the column of the
 // row before it, and adds no time to the mean.
+//
+// Beside the line, a series keeps which value text the history shows for each
+// value (a window contact's 1 is "offen"), so that the chart can name the
+// states of kinds C and U instead of their numbers. A row whose value text is
+// its number again ("1", "21.50" for 21.5) names nothing; where one value
+// comes with different texts, the last row's text holds (a renamed state is
+// shown by its new name). Only a few states have names: past kValueTextLimit
+// distinct values, or at a text longer than kValueTextMaxLength, the series
+// keeps no texts at all, and the chart shows numbers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 // The chart's width in pixel columns: a request may ask for 100 to 4000.
@@ -41,6 +51,11 @@ constexpr int kChartWidthMax = 4000;
 // Width 0 keeps every row: at most this many points in one answer, shared by
 // its objects (each series gets its part as its own bound).
 constexpr size_t kRawPointLimit = 1000 * 1000;
+
+// The bounds of a series' value texts: a switch or a contact has two or three
+// states, a dimmer's percentages are numbers.
+constexpr size_t kValueTextLimit = 32;
+constexpr size_t kValueTextMaxLength = 64;
 
 // What a null value is held as: no number reads as NaN.
 constexpr double kNullValue = std::numeric_limits<double>::quiet_NaN();
@@ -72,14 +87,22 @@ struct ChartStats {
   double lastValue = kNullValue;
 };
 
+// One value and the text the history shows for it (ISO-8859-15).
+struct ValueText {
+  double value;
+  std::string text;
+};
+
 class ChartSeries {
  public:
   // Width 0 keeps every row up to `rawLimit` points. A period whose end lies
   // before its start is taken as its start's second alone.
   ChartSeries(int32_t from, int32_t to, int width, size_t rawLimit = kRawPointLimit);
 
-  // One row: its time and its value text (null for an SQL NULL).
-  void Add(int32_t time, const char* text, size_t length);
+  // One row: its time and its value (null for an SQL NULL); and the text the
+  // history shows for that value, where there is one.
+  void Add(int32_t time, const char* text, size_t length, const char* valueText = nullptr,
+           size_t valueTextLength = 0);
 
   // Ends the last column; call once after the last row, before Points().
   void Finish();
@@ -88,6 +111,9 @@ class ChartSeries {
   // Width 0 only: rows were left out past the bound.
   bool Cut() const { return cut_; }
   ChartStats Stats() const;
+  // The values that have a text of their own, in ascending order; empty past
+  // the bounds.
+  std::vector<ValueText> Texts() const;
 
  private:
   // A row kept for the open column, with its place in the column's order.
@@ -99,6 +125,9 @@ class ChartSeries {
 
   int ColumnOf(int32_t time) const;
   void CloseColumn();
+  void NoteText(double value, const char* number, size_t numberLength, const char* text,
+                size_t length);
+  void DropTexts();
 
   int64_t from_;
   int64_t span_;  // seconds of the period, at least 1
@@ -119,4 +148,9 @@ class ChartSeries {
   double numberSum_ = 0;
   double weightedSum_ = 0;
   int64_t weightSeconds_ = 0;
+
+  // Every distinct value so far, an empty text where none named it; cleared
+  // for good once past the bounds.
+  std::vector<ValueText> texts_;
+  bool textsDropped_ = false;
 };

@@ -75,7 +75,7 @@ void ChartRow(void* context, const HistoryRow& row) {
   // An object chosen twice gets the row twice, as in the report.
   for (size_t k = 0; k < run.names.size(); ++k) {
     if (!SameText(run.names[k], row.Text(1), row.Length(1))) continue;
-    run.objects[k].series.Add(row.stamp, row.Text(3), row.Length(3));
+    run.objects[k].series.Add(row.stamp, row.Text(3), row.Length(3), row.Text(4), row.Length(4));
   }
 }
 

@@ -45,6 +45,25 @@ void WriteStats(FILE* out, const ChartStats& stats) {
   std::fputs("}", out);
 }
 
+// "texts":{"0":"geschlossen","1":"offen"}, the keys being the values as
+// WriteJsonNumber writes them.
+void WriteTexts(FILE* out, const std::vector<ValueText>& texts) {
+  std::fputs("\"texts\":{", out);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    std::fputs(i > 0 ? ",\"" : "\"", out);
+    WriteJsonNumber(out, texts[i].value);
+    std::fputs("\":", out);
+    WriteJsonText(out, texts[i].text);
+  }
+  std::fputc('}', out);
+}
+
+// Kinds C and U hold states, whose value texts the chart shows; a number
+// (kind N) is read as it is.
+bool ShowsStates(char kind) {
+  return kind == 'C' || kind == 'U';
+}
+
 void WriteObject(FILE* out, ChartObject& object) {
   object.series.Finish();
   std::fputs("{\"name\":", out);
@@ -66,6 +85,13 @@ void WriteObject(FILE* out, ChartObject& object) {
   std::fputs("],", out);
   if (object.series.Cut()) std::fputs("\"cut\":true,", out);
   WriteStats(out, object.series.Stats());
+  if (ShowsStates(object.kind)) {
+    std::vector<ValueText> texts = object.series.Texts();
+    if (!texts.empty()) {
+      std::fputc(',', out);
+      WriteTexts(out, texts);
+    }
+  }
   std::fputc('}', out);
 }
 

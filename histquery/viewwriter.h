@@ -7,6 +7,11 @@
 //          "mean":v,"lastValue":v}},...]}
 //          Times are the history's seconds; "cut":true follows "points" when
 //          width 0 left rows out; a statistic without a value is null.
+//          Kinds C and U whose rows name some values by a text get
+//          ,"texts":{"0":"geschlossen","1":"offen"} after "stats": value (as
+//          a number is written) to the last text shown for it, in ascending
+//          order of the values; none past 32 distinct values (see
+//          ChartSeries). Kind N never has it.
 //   CHART  the chart page (ISO-8859-15), which fetches the JSON itself.
 //   CSV    every row, for a spreadsheet (UTF-8 with byte-order mark, ";"
 //          between fields, CRLF after each line):

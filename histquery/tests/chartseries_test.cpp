@@ -342,4 +342,55 @@ TEST(ChartSeries, WidthZeroKeepsEveryRowUpToTheBound) {
   EXPECT_EQ(bounded.Stats().max, 5.0);
 }
 
+// Rows as (value, value text); what Texts() names afterwards.
+struct TextsCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> rows;
+  std::vector<std::pair<double, std::string>> texts;
+};
+
+// A dimmer whose steps 0..steps-1 read "N %": its rows, and its texts.
+std::vector<std::pair<std::string, std::string>> Dimmer(int steps) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (int i = 0; i < steps; ++i) rows.push_back({std::to_string(i), std::to_string(i) + " %"});
+  return rows;
+}
+
+std::vector<std::pair<double, std::string>> DimmerTexts(int steps) {
+  std::vector<std::pair<double, std::string>> texts;
+  for (int i = 0; i < steps; ++i) texts.push_back({i, std::to_string(i) + " %"});
+  return texts;
+}
+
+const std::vector<TextsCase> kTexts = {
+    {"contact",
+     {{"1", "offen"}, {"0", "geschlossen"}, {"1", "offen"}},
+     {{0, "geschlossen"}, {1, "offen"}}},
+    {"the number again names nothing",
+     {{"1", "1"}, {"0", "0.0"}, {"21.50", "21.5"}, {"0", "aus"}},
+     {{0, "aus"}}},
+    {"the last text holds", {{"1", "kurz"}, {"1", "lang"}, {"1", "1"}}, {{1, "lang"}}},
+    {"values that are no numbers are left out",
+     {{"an", "an"}, {"", "x"}, {"2", "\xE4"}},
+     {{2, "\xE4"}}},
+    {"32 values keep their texts", Dimmer(32), DimmerTexts(32)},
+    {"past 32 values no texts", Dimmer(33), {}},
+    {"a long text is no state's name",
+     {{"0", "aus"}, {"1", std::string(kValueTextMaxLength + 1, 'x')}},
+     {}},
+};
+
+TEST(ChartSeries, ValueTextsOfTheStates) {
+  for (const TextsCase& c : kTexts) {
+    SCOPED_TRACE(c.name);
+    ChartSeries series(0, 100, 10);
+    int32_t time = 0;
+    for (const auto& row : c.rows)
+      series.Add(time++, row.first.data(), row.first.size(), row.second.data(), row.second.size());
+    std::vector<std::pair<double, std::string>> got;
+    for (const ValueText& entry : series.Texts()) got.push_back({entry.value, entry.text});
+    EXPECT_EQ(got, c.texts);
+  }
+}
+
 }  // namespace

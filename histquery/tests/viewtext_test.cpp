@@ -128,18 +128,21 @@ TEST(ViewWriter, ChartDataDocument) {
   objects[0].series.Add(10, "-3.5", 4);
   objects[0].series.Add(40, "n/a", 3);
   objects[0].series.Add(60, "4.25", 4);
-  objects[1].series.Add(20, "1", 1);
+  objects[0].series.Add(70, "4.25", 4, "warm", 4);
+  objects[1].series.Add(20, "1", 1, "an", 2);
+  objects[1].series.Add(30, "0", 1, "aus \xA4", 5);
   EXPECT_EQ(Written([&](FILE* out) { WriteChartJson(out, 0, 99, 100, objects); }),
             "{\"from\":0,\"to\":99,\"width\":100,\"objects\":["
             "{\"name\":\"TEMP_AUSSEN\",\"label\":\"Temperatur au\xC3\x9F"
             "en \\\"Nord\\\"\","
-            "\"kind\":\"N\",\"points\":[[10,-3.5],[40,null],[60,4.25]],"
-            "\"stats\":{\"count\":3,\"first\":10,\"last\":60,\"min\":-3.5,\"minTime\":10,"
-            "\"max\":4.25,\"maxTime\":60,\"mean\":-3.5,\"lastValue\":4.25}},"
+            "\"kind\":\"N\",\"points\":[[10,-3.5],[40,null],[60,4.25],[70,4.25]],"
+            "\"stats\":{\"count\":4,\"first\":10,\"last\":70,\"min\":-3.5,\"minTime\":10,"
+            "\"max\":4.25,\"maxTime\":60,\"mean\":-1.5625,\"lastValue\":4.25}},"
             "{\"name\":\"LICHT\",\"label\":\"Licht K\xC3\xBC"
             "che\",\"kind\":\"C\","
-            "\"points\":[[20,1]],\"stats\":{\"count\":1,\"first\":20,\"last\":20,\"min\":1,"
-            "\"minTime\":20,\"max\":1,\"maxTime\":20,\"mean\":1,\"lastValue\":1}},"
+            "\"points\":[[20,1],[30,0]],\"stats\":{\"count\":2,\"first\":20,\"last\":30,"
+            "\"min\":0,\"minTime\":30,\"max\":1,\"maxTime\":20,\"mean\":1,\"lastValue\":0},"
+            "\"texts\":{\"0\":\"aus \xE2\x82\xAC\",\"1\":\"an\"}},"
             "{\"name\":\"LEER\",\"label\":\"\",\"kind\":\"\",\"points\":[],"
             "\"stats\":{\"count\":0,\"first\":null,\"last\":null,\"min\":null,\"minTime\":null,"
             "\"max\":null,\"maxTime\":null,\"mean\":null,\"lastValue\":null}}]}\n");

@@ -66,6 +66,12 @@ const ROWS = [
   ['2024-03-05 21:00:00', 'HEIZUNG_BAD', 'N', '19.5', '19.5', 'Zentrale', ''],
   ['2024-03-05 22:00:00', 'HEIZUNG_BAD', 'N', '18.0', '18.0', 'Programm', 'X'],
   ['2024-03-05 23:59:00', 'LICHT_KUECHE', 'C', '1', 'an', 'Taster', ''],
+  // A meter beside a temperature, and a window contact that names its states.
+  ['2024-03-05 00:30:00', 'STROM_ZAEHLER', 'U', '12000.5', '12000.5', 'Zaehler', ''],
+  ['2024-03-05 12:00:00', 'STROM_ZAEHLER', 'U', '12006.5', '12006.5', 'Zaehler', ''],
+  ['2024-03-05 23:00:00', 'STROM_ZAEHLER', 'U', '12011.5', '12011.5', 'Zaehler', ''],
+  ['2024-03-05 08:00:00', 'FENSTER_BAD', 'C', '1', 'offen', 'Kontakt', ''],
+  ['2024-03-05 10:00:00', 'FENSTER_BAD', 'C', '0', 'geschlossen', 'Kontakt', ''],
   ['2024-03-06 00:00:00', 'LICHT_KUECHE', 'C', '0', '0', 'Taster', ''],
   // The day whose rows the deletion case removes.
   ['2024-03-07 06:00:00', 'LICHT_KUECHE', 'C', '1', '1', 'Taster', ''],
@@ -488,6 +494,24 @@ const UMLAUT_DAY = "select TimeStamp, ObjName, State from HISTORY where TimeStam
 const CHART_SELECTION = 'txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-05' +
     '&txTimeTo=23%3A59&obj=LICHT_KUECHE%3BLicht+K%FCche%3BC&obj=HEIZUNG_BAD%3BHeizung+Bad%3BN';
 
+const METER_SELECTION = 'txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-05' +
+    '&txTimeTo=23%3A59&obj=HEIZUNG_BAD%3BHeizung+Bad%3BN&obj=STROM_ZAEHLER%3BStrom%3BU' +
+    '&obj=FENSTER_BAD%3BFenster+Bad%3BC';
+
+// The period of a request: 'YYYY-MM-DD HH:MM:SS' of both ends.
+function periodOf(url) {
+  const keys = new URL(url).searchParams;
+  return ['From', 'To'].map((end) => keys.get('txDate' + end) + ' ' + keys.get('txTime' + end));
+}
+
+// Per legend entry: label, axis, and how it is hidden (class, title, struck through).
+function legendOf(page) {
+  return page.locator('.u-legend .u-series').evaluateAll((rows) => rows.slice(1).map((row) => [
+    row.querySelector('.u-label').textContent, row.querySelector('.histchart-axis').dataset.side,
+    row.classList.contains('u-off'), row.querySelector('th').title,
+    getComputedStyle(row.querySelector('.u-label')).textDecorationLine]));
+}
+
 // The period keys of a chart data request, as seconds of the day.
 function windowOf(url) {
   const keys = new URL(url).searchParams;
@@ -551,6 +575,90 @@ const CASES = [
     expectTrue(await page.evaluate(() => document.documentElement.scrollWidth <= 360),
         'the page fits 360 px');
     await screenshot(page, '9-chart-360.png');
+  }],
+
+  ['on a slow phone a meter gets its own axis, states read as names, periods move', async (page, site) => {
+    await (await page.context().newCDPSession(page)).send('Emulation.setCPUThrottlingRate', { rate: 4 });
+    await page.setViewportSize({ width: 360, height: 740 });
+    await page.clock.setFixedTime(new Date('2024-03-06T12:00:00+01:00'));
+    const periods = [];
+    page.on('request', (request) => {
+      if (request.url().includes('VIEW=JSON')) periods.push(periodOf(request.url()));
+    });
+    await page.goto(site + 'HistQuery.ksq?VIEW=CHART&' + METER_SELECTION);
+    await page.waitForFunction(() => document.querySelectorAll('#histchart-stats tbody tr').length === 3);
+    const shown = 'Klick blendet die Kurve aus';
+    expectEqual(await legendOf(page), [['Heizung Bad', 'left', false, shown, 'none'],
+      ['Strom', 'right', false, shown, 'none'], ['Fenster Bad', 'scaled', false, shown, 'none']],
+    'legend: the meter on the right axis, the contact scaled');
+    // The temperature fills the height beside the meter, and the right axis has ticks.
+    const ink = await page.evaluate(() => {
+      const canvas = document.querySelector('#histchart-plot canvas');
+      const over = document.querySelector('#histchart-plot .u-over');
+      const ratio = canvas.width / canvas.getBoundingClientRect().width;
+      const height = over.clientHeight * ratio;
+      const right = (over.offsetLeft + over.clientWidth) * ratio;
+      const px = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+      let lo = Infinity, hi = -Infinity, axis = 0;
+      for (let i = 0; i < px.length; i += 4) {
+        const x = (i / 4) % canvas.width, y = Math.floor(i / 4 / canvas.width);
+        if (px[i + 3] > 200 && Math.abs(px[i] - 0x1f) + Math.abs(px[i + 1] - 0x5f) +
+            Math.abs(px[i + 2] - 0xbf) < 60 && x < right) {
+          lo = Math.min(lo, y); hi = Math.max(hi, y);
+        }
+        if (x > right && px[i + 3] > 0) axis++;
+      }
+      return { share: (hi - lo) / height, axis: axis, fits: document.documentElement.scrollWidth <= 360 };
+    });
+    expectTrue(ink.share > 0.6 && ink.axis > 50 && ink.fits, 'heating line, right axis: ' + JSON.stringify(ink));
+    await screenshot(page, 'chart-two-axes-360.png');
+    // Pictures of both schemes at both widths; a new width asks for its data.
+    for (const [width, scheme] of [[360, 'dark'], [1280, 'dark'], [1280, 'light'], [360, 'light']]) {
+      const answer = page.viewportSize().width === width ? null :
+        page.waitForResponse((response) => response.url().includes('VIEW=JSON'));
+      await page.setViewportSize({ width, height: 740 });
+      await page.emulateMedia({ colorScheme: scheme });
+      if (answer) await answer;
+      await page.waitForTimeout(100);
+      const name = `chart-two-axes-${width}${scheme === 'dark' ? '-dark' : ''}.png`;
+      if (width === 1280 || scheme === 'dark') await screenshot(page, name);
+    }
+
+    // The pointer over the contact's step reads its state's name.
+    const box = await page.locator('#histchart-plot .u-over').boundingBox();
+    for (const [hour, text] of [[9, 'offen'], [11, 'geschlossen']]) {
+      await page.mouse.move(box.x + box.width * hour * 3600 / 86340, box.y + box.height / 2);
+      await page.waitForFunction((t) => document.querySelectorAll('.u-legend .u-value')[3].textContent === t, text);
+    }
+
+    // The contact's arrow gives it the right axis.
+    await page.locator('.u-legend .u-series').nth(3).locator('.histchart-axis').click();
+    await page.waitForFunction(() =>
+      document.querySelectorAll('.u-legend .u-series')[3].querySelector('[data-side=right]'));
+    expectEqual((await legendOf(page)).map((entry) => entry[1]), ['left', 'scaled', 'right'],
+        'axes with the contact chosen');
+    // Hidden from the legend: marked so; the contact keeps the right axis.
+    await page.locator('.u-legend .u-series').nth(2).locator('.u-label').click();
+    await page.waitForFunction(() => document.querySelectorAll('.u-legend .u-off').length === 1);
+    expectEqual((await legendOf(page)).map((entry) => entry.slice(1)), [['left', false, shown, 'none'],
+      ['scaled', true, 'Ausgeblendet: Klick zeigt die Kurve wieder', 'line-through'],
+      ['right', false, shown, 'none']], 'legend with the meter hidden');
+
+    const expected = [
+      ['#histchart-day', ['2024-03-05 12:00:00', '2024-03-06 12:00:00']],
+      ['#histchart-earlier', ['2024-03-05 00:00:00', '2024-03-06 00:00:00']],
+      ['#histchart-later', ['2024-03-05 12:00:00', '2024-03-06 12:00:00']],
+      ['#histchart-out', ['2024-03-05 00:00:00', '2024-03-07 00:00:00']],
+      ['#histchart-year', ['2023-03-06 12:00:00', '2024-03-06 12:00:00']],
+    ];
+    for (const [button, period] of expected) {
+      await page.locator(button).click();
+      await page.waitForFunction((p) => location.search.includes(p), period[0].replace(' ', '&txTimeFrom=').replace(/:/g, '%3A'));
+      expectEqual([periods[periods.length - 1], periodOf(page.url())], [period, period], button);
+    }
+    await page.goBack();
+    await page.waitForFunction(() => location.search.includes('txDateTo=2024-03-07'));
+    expectEqual(periods[periods.length - 1], expected[3][1], 'back returns');
   }],
 
 
