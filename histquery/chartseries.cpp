@@ -109,7 +109,12 @@ void ChartSeries::CloseColumn() {
     kept[count++] = max_;
   }
   kept[count++] = last_;
-  std::sort(kept, kept + count, [](const Kept& a, const Kept& b) { return a.order < b.order; });
+  // At most four: an insertion sort (std::sort here makes GCC's bounds
+  // check at -O3 see indexes past the array).
+  for (size_t i = 1; i < count; ++i) {
+    for (size_t j = i; j > 0 && kept[j].order < kept[j - 1].order; --j)
+      std::swap(kept[j], kept[j - 1]);
+  }
   for (size_t i = 0; i < count; ++i) {
     if (i > 0 && kept[i].order == kept[i - 1].order) continue;
     points_.push_back({kept[i].time, kept[i].value});
