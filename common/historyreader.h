@@ -27,10 +27,19 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/historystore.h"
+
+// A row's place in the order of a read: its time stamp and its rowid (where
+// rows of one second are ordered by name first, the reader finds the name
+// by the rowid).
+struct HistoryPlace {
+  double time = 0;
+  int64_t rowid = 0;
+};
 
 // What a reader asks of the history.
 struct HistoryRead {
@@ -39,6 +48,15 @@ struct HistoryRead {
   // The objects' names as ObjName holds them (already upper-cased); empty
   // for every object. A name given twice reads its rows once.
   std::vector<std::string> names;
+  // A page of the rows: from this row on (it included), or, `backwards`,
+  // the rows before it, the nearest first; and at most `limit` shown rows
+  // (0: all). A place needs the objects' time order (names given).
+  std::optional<HistoryPlace> at;
+  bool backwards = false;
+  size_t limit = 0;
+  // Also the rows the report does not show (State "X"), marked `hidden`;
+  // they do not count towards the limit.
+  bool withHidden = false;
 };
 
 // Called around each slice's read transaction: a caller that bounds how many

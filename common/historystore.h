@@ -29,6 +29,13 @@ Result<std::string, PathFault> ResolveHistoryDb(const char* cfgPath);
 // 0); an integer column is taken as it is, with strtol's bounds.
 struct HistoryRow {
   int32_t stamp = 0;
+  // Where the row stands in the history (historyreader.h): its time stamp
+  // as SQLite orders it and its rowid; rows the sliced reader hands on only.
+  double time = 0;
+  int64_t rowid = 0;
+  // A row the report does not show (State "X"), handed on only to a read
+  // that asks for them.
+  bool hidden = false;
   int columnCount = 0;
   // Per column from the second on: its text (null for SQL NULL) and length
   // in bytes, and per column its name. The first column's text is not

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -36,6 +37,14 @@ std::map<std::string, std::vector<std::string>> ByObject(const std::vector<std::
     objects[row.substr(bar + 1, row.find('|', bar + 1) - bar - 1)].push_back(row);
   }
   return objects;
+}
+
+HistoryRead Reading(int32_t from, int32_t to, std::vector<std::string> names) {
+  HistoryRead read;
+  read.from = from;
+  read.to = to;
+  read.names = std::move(names);
+  return read;
 }
 
 void Exec(const std::string& store, const std::string& sql) {
@@ -97,6 +106,51 @@ std::string History(const std::string& shape) {
   return sql + "commit;";
 }
 
+// Rows with their places, for a page handler.
+struct Placed {
+  std::vector<std::string> rows;
+  std::vector<HistoryPlace> places;
+  int hidden = 0;
+};
+
+void CollectPlaced(void* context, const HistoryRow& row) {
+  Placed& placed = *static_cast<Placed*>(context);
+  if (row.hidden) {
+    ++placed.hidden;
+    return;
+  }
+  CollectRow(&placed.rows, row);
+  placed.places.push_back({row.time, row.rowid});
+}
+
+// Every row, read as pages of 7 shown rows, each begun at the row that
+// ended the one before; and each page's rows read backwards from the start
+// of the next are the same rows.
+std::vector<std::string> Pages(const std::string& store, HistoryRead read) {
+  std::vector<std::string> all;
+  read.limit = 8;
+  read.withHidden = true;
+  for (int page = 0; page < 1000; ++page) {
+    Placed placed;
+    EXPECT_TRUE(ReadHistory(store, read, {CollectPlaced, &placed}).Ok());
+    bool more = placed.rows.size() == 8;
+    if (more) placed.rows.pop_back();
+    all.insert(all.end(), placed.rows.begin(), placed.rows.end());
+    if (!more) return all;
+    HistoryRead back = read;
+    back.at = placed.places.back();
+    back.backwards = true;
+    back.limit = 7;
+    Placed before;
+    EXPECT_TRUE(ReadHistory(store, back, {CollectPlaced, &before}).Ok());
+    std::reverse(before.rows.begin(), before.rows.end());
+    EXPECT_EQ(before.rows, placed.rows) << "page " << page;
+    read.at = placed.places.back();
+  }
+  ADD_FAILURE() << "more than 1000 pages";
+  return all;
+}
+
 // The rows ReadHistory hands on, and those of the one statement it stands
 // for, with the history's indexes.
 TEST(ReadHistory, TheRowsAndOrderOfOneStatement) {
@@ -126,15 +180,20 @@ TEST(ReadHistory, TheRowsAndOrderOfOneStatement) {
                                         MissingStore::OnlyAbsent, {CollectRow, &expected})
                         .Ok());
         Result<Done, StoreFault> ran =
-            ReadHistory(store, {read.from, read.to, read.names}, {CollectRow, &got});
+            ReadHistory(store, Reading(read.from, read.to, read.names), {CollectRow, &got});
         EXPECT_TRUE(ran.Ok()) << ran.Message();
         EXPECT_EQ(got, expected) << shape << " / " << index << " / " << read.from << " "
                                  << read.names.size();
         // A handler that can start over gets each object's rows in order.
         std::vector<std::string> each;
         EXPECT_TRUE(
-            ReadHistory(store, {read.from, read.to, read.names}, {CollectRow, &each, Forget}).Ok());
+            ReadHistory(store, Reading(read.from, read.to, read.names), {CollectRow, &each, Forget})
+                .Ok());
         EXPECT_EQ(ByObject(each), ByObject(expected)) << shape << " / " << index;
+        if (!read.names.empty()) {
+          EXPECT_EQ(Pages(store, Reading(read.from, read.to, read.names)), expected)
+              << shape << " / " << index << " / pages";
+        }
       }
     }
   }
@@ -149,13 +208,14 @@ TEST(ReadHistory, ATableWithoutRowidsOrNoneAtAll) {
        "insert into HISTORY values (20, 'A', 'N', '2', '2', 's', ''), "
        "(10, 'A', 'N', '1', '1', 's', '');");
   std::vector<std::string> got;
-  EXPECT_TRUE(ReadHistory(store, {0, 100, {"A"}}, {CollectRow, &got}).Ok());
+  EXPECT_TRUE(ReadHistory(store, Reading(0, 100, {"A"}), {CollectRow, &got}).Ok());
   EXPECT_EQ(got, (std::vector<std::string>{"10|A|N|1|1|s|", "20|A|N|2|2|s|"}));
   Exec(store, "drop table HISTORY;");
-  Result<Done, StoreFault> ran = ReadHistory(store, {0, 100, {"A"}}, {CollectRow, &got});
+  Result<Done, StoreFault> ran = ReadHistory(store, Reading(0, 100, {"A"}), {CollectRow, &got});
   ASSERT_FALSE(ran.Ok());
   EXPECT_EQ(ran.Message(), "SQL error creating table: no such table: HISTORY");
-  EXPECT_EQ(ReadHistory(dir.Path("none.db"), {0, 100, {}}, {}).Fault().kind, StoreFault::Missing);
+  EXPECT_EQ(ReadHistory(dir.Path("none.db"), Reading(0, 100, {}), {}).Fault().kind,
+            StoreFault::Missing);
 }
 
 bool Refuse(void*) {
@@ -167,8 +227,8 @@ TEST(ReadHistory, AGateThatRefusesEndsTheRunAsBusy) {
   std::string store = dir.Path("history.db");
   Exec(store, History("in order"));
   std::vector<std::string> got;
-  Result<Done, StoreFault> ran =
-      ReadHistory(store, {kDay, kDay + 86399, {"A"}}, {CollectRow, &got}, {}, {Refuse, nullptr});
+  Result<Done, StoreFault> ran = ReadHistory(store, Reading(kDay, kDay + 86399, {"A"}),
+                                             {CollectRow, &got}, {}, {Refuse, nullptr});
   ASSERT_FALSE(ran.Ok());
   EXPECT_EQ(ran.Fault().kind, StoreFault::Busy);
   EXPECT_TRUE(got.empty());
