@@ -3,7 +3,6 @@
 #include <cmath>
 #include <new>
 #include <string>
-#include <utility>
 
 #include "XmlRpc.h"
 #include "XmlRpcInternal.h"
@@ -137,7 +136,7 @@ Outcome<std::string> EncodeCall(const std::string& method, const XmlRpcValue& pa
       if (const char* refusal = AppendParam(xml, params)) return Error{refusal};
     }
     xml += "</params></methodCall>\n";
-    return Outcome<std::string>(std::move(xml));
+    return xml;
   } catch (const std::bad_alloc&) {
     return Error{"out of memory"};  // short enough to need no memory
   }
