@@ -178,13 +178,6 @@ bool Base64Decode(const std::string& text, std::string& bytes) {
   return true;
 }
 
-bool IsBlank(const char* text, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '\n') return false;
-  }
-  return true;
-}
-
 std::string Trimmed(const std::string& text) {
   std::size_t first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return "";

@@ -28,9 +28,15 @@ XmlRpcValue ReadDateTime(const std::string& text);
 XmlRpcValue ReadBase64(const std::string& text);
 XmlRpcValue ReadNil(const std::string& text);
 
-// Whether the text holds blanks only (space, tab, CR, LF); the text without
-// the blanks around it.
-bool IsBlank(const char* text, std::size_t length);
+// Whether the text holds blanks only (space, tab, CR, LF). Inline: the reply
+// reader asks it for every piece of text between elements.
+inline bool IsBlank(const char* text, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '\n') return false;
+  }
+  return true;
+}
+// The text without the blanks around it.
 std::string Trimmed(const std::string& text);
 
 std::string Base64Encode(const std::string& bytes);
