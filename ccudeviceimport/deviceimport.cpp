@@ -23,9 +23,9 @@ std::string ImportFileName(const std::string& port) {
   return texts::kImportFilePrefix + port + texts::kImportFileSuffix;
 }
 
-// A fault's text as one log line of bounded length: a service may send a
-// fault text of any length and with line breaks of its own.
-std::string LoggedFaultText(std::string text) {
+// A service's text (a fault's, an answer's) as one line of bounded length: a
+// service may send a text of any length and with line breaks of its own.
+std::string OneBoundedLine(std::string text) {
   if (text.size() > texts::kMaxLoggedFaultBytes) {
     text.resize(texts::kMaxLoggedFaultBytes);
     text += texts::kCutMark;
@@ -91,7 +91,7 @@ bool WriteDeviceImportFile(const std::string& resultText, const std::string& hos
   return ReplaceFileContent(ImportFileName(port), content);
 }
 
-CallResult ImportDevices(const std::string& host, const std::string& port, std::string& resultLog) {
+Result<Done, CallFault> ImportDevices(const std::string& host, const std::string& port) {
   const std::string hostPort = host + ":" + port;
   const std::string loggedHostPort = LineSafe(hostPort);
   std::string resultText;
@@ -104,27 +104,29 @@ CallResult ImportDevices(const std::string& host, const std::string& port, std::
     XmlRpcValue result;
     XmlRpcClient client(texts::kUrlScheme + hostPort);
     if (!client.execute(texts::kListMethod, params, result)) {
-      resultLog += texts::kLogCallFailed + loggedHostPort + "\n";
-      return kCallFailed;
+      return Failure<CallFault>{CallFault::CallFailed, texts::kLogCallFailed + loggedHostPort};
     }
     if (client.isFault()) {
-      resultLog += texts::kLogFaultStart + LoggedFaultText(result.toText()) + texts::kLogAtHost +
-                   loggedHostPort + "\n";
-      return kFaultReply;
+      return Failure<CallFault>{CallFault::FaultReply, texts::kLogFaultStart +
+                                                           OneBoundedLine(result.toText()) +
+                                                           texts::kLogAtHost + loggedHostPort};
     }
     resultText = result.toText();
   }
   if (!WriteDeviceImportFile(resultText, host, port)) {
-    resultLog +=
-        texts::kLogFileFailed + ImportFileName(port) + texts::kLogAtHost + loggedHostPort + "\n";
-    return kFileNotWritten;
+    return Failure<CallFault>{
+        CallFault::FileNotWritten,
+        texts::kLogFileFailed + ImportFileName(port) + texts::kLogAtHost + loggedHostPort};
   }
-  resultLog += texts::kLogImported + loggedHostPort + texts::kLogImportedEnd + "\n";
-  return kImported;
+  return Done{};
 }
 
-CallResult SendValueUsage(const std::string& target, const std::string& valueKind, int references,
-                          const std::string& host) {
+std::string ImportedLogLine(const std::string& host, const std::string& port) {
+  return texts::kLogImported + LineSafe(host + ":" + port) + texts::kLogImportedEnd;
+}
+
+Result<bool, CallFault> SendValueUsage(const std::string& target, const std::string& valueKind,
+                                       int references, const std::string& host) {
   XmlRpcValue params;
   params.assertArray(3);
   params[0] = XmlRpcValue(target);
@@ -133,11 +135,17 @@ CallResult SendValueUsage(const std::string& target, const std::string& valueKin
   params[2] = XmlRpcValue(references);
   XmlRpcValue result;
   XmlRpcClient client(host);
-  if (!client.execute(texts::kUsageMethod, params, result)) return kCallFailed;
-  if (client.isFault()) return kFaultReply;
+  if (!client.execute(texts::kUsageMethod, params, result)) {
+    return Failure<CallFault>{CallFault::CallFailed, client.lastError()};
+  }
+  if (client.isFault()) {
+    return Failure<CallFault>{CallFault::FaultReply, OneBoundedLine(result.toText())};
+  }
   bool answer = false;
-  if (!result.getBool(answer)) return kAnswerNotBoolean;
-  return answer ? kImported : kAnswerFalse;
+  if (!result.getBool(answer)) {
+    return Failure<CallFault>{CallFault::AnswerNotBoolean, OneBoundedLine(result.toText())};
+  }
+  return answer;
 }
 
 bool WriteResultFile(const std::string& resultLog) {

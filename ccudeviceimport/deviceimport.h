@@ -3,21 +3,24 @@
 
 #include <string>
 
-// Results of one call, with the values callers of earlier versions knew
-// (1, 0, -1 ...); main turns them into exit statuses.
-enum CallResult {
-  kAnswerFalse = 0,
-  kImported = 1,  // also: the usage report was answered true
-  kCallFailed = -1,
-  kFaultReply = -2,
-  kFileNotWritten = -3,
-  kAnswerNotBoolean = -4,
+#include "common/result.h"
+
+// Why a call imported nothing or brought no usable answer; main turns it
+// into the exit status.
+enum class CallFault {
+  CallFailed,        // no usable reply
+  FaultReply,        // the service answered with a fault
+  FileNotWritten,    // the import file could not be written
+  AnswerNotBoolean,  // the usage answer is of another type
 };
 
 // Asks the service at host:port for its device list and writes its import
-// file. kImported, kCallFailed, kFaultReply or kFileNotWritten; appends one
-// line to `resultLog` in every case.
-CallResult ImportDevices(const std::string& host, const std::string& port, std::string& resultLog);
+// file. CallFailed, FaultReply or FileNotWritten with the service's line for
+// the result log as the message.
+Result<Done, CallFault> ImportDevices(const std::string& host, const std::string& port);
+
+// The result log line of a service whose device list was imported.
+std::string ImportedLogLine(const std::string& host, const std::string& port);
 
 // The import file lines for the records found in `resultText`, without the
 // first line. A record is found whatever members stand before its ADDRESS;
@@ -32,11 +35,11 @@ std::string LineSafe(std::string text);
 bool WriteDeviceImportFile(const std::string& resultText, const std::string& host,
                            const std::string& port);
 
-// Reports one usage of `target` to the service named by the host text alone.
-// kImported (answer true), kAnswerFalse, kCallFailed, kFaultReply, or
-// kAnswerNotBoolean when the answer is of another type.
-CallResult SendValueUsage(const std::string& target, const std::string& valueKind, int references,
-                          const std::string& host);
+// Reports one usage of `target` to the service named by the host text alone:
+// the boolean answer, or CallFailed (the library's reason), FaultReply or
+// AnswerNotBoolean (the answer's text).
+Result<bool, CallFault> SendValueUsage(const std::string& target, const std::string& valueKind,
+                                       int references, const std::string& host);
 
 // Writes XMLRPCResult.txt: "1", the result log, a line feed. False when it
 // could not be written.

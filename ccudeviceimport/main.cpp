@@ -41,22 +41,43 @@ constexpr int kExitFaultReply = 254;        // -2: fault reply
 constexpr int kExitFileNotWritten = 253;    // -3: an import file or XMLRPCResult.txt not written
 constexpr int kExitAnswerNotBoolean = 252;  // -4: usage answer not a boolean
 
-int ExitStatusFor(CallResult result) {
-  switch (result) {
-    case kAnswerFalse:
-      return kExitAnswerFalse;
-    case kImported:
-      return kExitImported;
-    case kCallFailed:
+int ExitStatusFor(CallFault fault) {
+  switch (fault) {
+    case CallFault::CallFailed:
       return kExitCallFailed;
-    case kFaultReply:
+    case CallFault::FaultReply:
       return kExitFaultReply;
-    case kFileNotWritten:
+    case CallFault::FileNotWritten:
       return kExitFileNotWritten;
-    case kAnswerNotBoolean:
+    case CallFault::AnswerNotBoolean:
       return kExitAnswerNotBoolean;
   }
-  return kExitCallFailed;  // no other result is ever returned
+  return kExitCallFailed;  // no other fault is ever returned
+}
+
+// Imports the device list of every service, one line each in `resultLog`.
+// The exit status is the last call's, kept for compatibility: callers read
+// the port 2010 outcome; an import file not written for any port makes it 253.
+int ImportEveryList(const std::string& host, std::string& resultLog) {
+  int status = kExitImported;
+  bool fileNotWritten = false;
+  for (const char* port : texts::kServicePorts) {
+    Result<Done, CallFault> imported = ImportDevices(host, port);
+    resultLog += (imported.Ok() ? ImportedLogLine(host, port) : imported.Message()) + "\n";
+    status = imported.Ok() ? kExitImported : ExitStatusFor(imported.Fault().kind);
+    if (status == kExitFileNotWritten) fileNotWritten = true;
+  }
+  return fileNotWritten ? kExitFileNotWritten : status;
+}
+
+// Reports one usage of `target`: the exit status is the answer (1 true, 0
+// false) or the failure's. The host text alone is the URL, kept for
+// compatibility: callers pass a bare host (port 2001).
+int ReportUsage(const std::string& target, const std::string& host) {
+  Result<bool, CallFault> answer =
+      SendValueUsage(target, texts::kUsageValueKind, texts::kUsageReferences, host);
+  if (!answer.Ok()) return ExitStatusFor(answer.Fault().kind);
+  return answer.Value() ? kExitImported : kExitAnswerFalse;
 }
 
 // The device lists are read one after another, each into some 200,000 small
@@ -76,21 +97,9 @@ int main(int argc, char** argv) {
   KeepHeapBetweenLists();
   const std::string host = argc > 1 ? argv[1] : texts::kDefaultHost;
   std::string resultLog;  // one line per service; ends up in XMLRPCResult.txt
-  CallResult result = kAnswerFalse;
-  bool fileNotWritten = false;  // then the run must not end as a success
-  if (argc < 3) {
-    // Last result is the exit status, kept for compatibility: callers read the port 2010 outcome.
-    for (const char* port : texts::kServicePorts) {
-      result = ImportDevices(host, port, resultLog);
-      if (result == kFileNotWritten) fileNotWritten = true;
-    }
-  } else {
-    // Host text alone as URL, kept for compatibility: callers pass a bare host (port 2001).
-    result = SendValueUsage(argv[2], texts::kUsageValueKind, texts::kUsageReferences, host);
-  }
-  if (!WriteResultFile(resultLog)) fileNotWritten = true;
+  int status = argc < 3 ? ImportEveryList(host, resultLog) : ReportUsage(argv[2], host);
+  bool resultWritten = WriteResultFile(resultLog);
   // One sync of the directory after the last file: all of them survive a power cut.
-  if (!SyncDirectoryOf(texts::kResultFileName)) fileNotWritten = true;
-  if (fileNotWritten) result = kFileNotWritten;
-  return ExitStatusFor(result);
+  if (!SyncDirectoryOf(texts::kResultFileName) || !resultWritten) status = kExitFileNotWritten;
+  return status;
 }

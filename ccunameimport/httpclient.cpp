@@ -103,10 +103,9 @@ int ReceiveChunk(int socketFd, char* buffer, int size) {
   return received;
 }
 
-std::string HttpRequest(const char* method, const char* url, const char* contentType,
-                        const char* body, uint16_t port, bool withLength, HttpOutcome& outcome) {
-  outcome = HttpOutcome();
-
+Result<HttpResponse, RequestFault> HttpRequest(const char* method, const char* url,
+                                               const char* contentType, const char* body,
+                                               uint16_t port, bool withLength) {
   std::string host;
   std::string path;
   SplitUrl(url, &host, &path);
@@ -114,8 +113,7 @@ std::string HttpRequest(const char* method, const char* url, const char* content
 
   int socketFd = ConnectToHost(host.c_str(), port);
   if (socketFd <= 0) {
-    outcome.failure = Formatted(kMsgHostNotFound, host);
-    return "";
+    return Failure<RequestFault>{RequestFault::NoConnection, Formatted(kMsgHostNotFound, host)};
   }
   timeval receiveTimeout;
   receiveTimeout.tv_sec = kReceiveTimeoutSeconds;
@@ -124,15 +122,14 @@ std::string HttpRequest(const char* method, const char* url, const char* content
 
   std::string request = BuildRequestText(method, path, host, contentType, body, withLength);
   if (SendText(socketFd, request.c_str()) <= 0) {
-    outcome.failure = Formatted(kMsgNoConnection, host);
     close(socketFd);
-    return "";
+    return Failure<RequestFault>{RequestFault::NotSent, Formatted(kMsgNoConnection, host)};
   }
 
   // Give the service time to run the script before the first receive.
   usleep(kSleepBeforeReceiveMicros);
-  std::string response;
-  response.reserve(kResponseBufferSize);
+  HttpResponse response;
+  response.raw.reserve(kResponseBufferSize);
   int byteCount = 0;
   time_t deadline = time(nullptr) + kReceiveWindowSeconds;
   bool stop = false;
@@ -141,19 +138,18 @@ std::string HttpRequest(const char* method, const char* url, const char* content
     lastResult = ReceiveChunk(socketFd, chunkBuffer, kChunkSize);
     // The receive time-out (no data for 2 seconds) ends a complete answer of
     // a service that keeps the connection open; any other error cut it.
-    if (lastResult < 0 && errno != EAGAIN && errno != EWOULDBLOCK) outcome.broken = true;
+    if (lastResult < 0 && errno != EAGAIN && errno != EWOULDBLOCK) response.broken = true;
     if (lastResult + byteCount >= kResponseBufferSize) {
       stop = true;
     } else if (lastResult > 0) {
       // All bytes, a NUL too: the answer's framing counts them, and the
       // names behind a NUL are still names.
-      response.append(chunkBuffer, static_cast<size_t>(lastResult));
+      response.raw.append(chunkBuffer, static_cast<size_t>(lastResult));
       byteCount += lastResult;
     }
     usleep(kSleepAfterReceiveMicros);
   }
-  outcome.cut = stop || (lastResult > 0 && ServerStillSending(socketFd));
+  response.cut = stop || (lastResult > 0 && ServerStillSending(socketFd));
   close(socketFd);
-  if (byteCount > 0) return response;
-  return "";
+  return response;
 }

@@ -7,27 +7,34 @@
 #include <cstdint>
 #include <string>
 
+#include "common/result.h"
+
 // Codes of ConnectToHost besides a descriptor.
 constexpr int kConnectNoSocket = -102;
 constexpr int kConnectHostUnknown = -108;
 constexpr int kConnectFailed = -109;
 
-// How a request ended, for callers that must tell a complete answer from a
-// cut one.
-struct HttpOutcome {
-  // The message of a request that failed (no connection, nothing sent), for
-  // the caller to print as it stands: it has no line break.
-  std::string failure;
+// The raw response as received, and how receiving it ended, for callers
+// that must tell a complete answer from a cut one.
+struct HttpResponse {
+  std::string raw;      // NUL bytes included; empty when nothing arrived
   bool cut = false;     // stopped at the size bound or at the time window while data was arriving
   bool broken = false;  // receiving ended in an error (a reset), not a close or a time-out
 };
 
-// Posts `body` with `method` to `url` on `port` (0 means 80) and returns the
-// raw response, NUL bytes included, or the empty text when the request failed
-// or nothing arrived; `outcome` tells which. Prints nothing. A Content-Length
-// header is sent only when `withLength` is set.
-std::string HttpRequest(const char* method, const char* url, const char* contentType,
-                        const char* body, uint16_t port, bool withLength, HttpOutcome& outcome);
+// Why a request brought no response at all.
+enum class RequestFault {
+  NoConnection,  // "Error - Host not found HOST": no socket, no address, no connection
+  NotSent,       // "No connection to Host HOST": the request could not be sent
+};
+
+// Posts `body` with `method` to `url` on `port` (0 means 80): the response,
+// or the failure with its message for the caller to print as it stands (it
+// has no line break). Prints nothing. A Content-Length header is sent only
+// when `withLength` is set.
+Result<HttpResponse, RequestFault> HttpRequest(const char* method, const char* url,
+                                               const char* contentType, const char* body,
+                                               uint16_t port, bool withLength);
 
 // Socket descriptor (> 0) connected to `host` (name or dotted address) on
 // `port`, or one of the kConnect codes.

@@ -40,6 +40,14 @@
 
 namespace {
 
+// Exit status for a request that brought no answer: the client's message,
+// which has no line break, then ours on a line of its own; both files stay.
+int NoAnswer(const std::string& failure) {
+  std::printf("%s\n", failure.c_str());
+  std::fputs(kMsgNoAnswer, stdout);
+  return kExitNoAnswer;
+}
+
 // Exit status for an answer that is no complete name list; both files stay.
 int NotANameList(const AnswerCheck& check) {
   switch (check.verdict) {
@@ -81,13 +89,11 @@ int main(int argc, char** argv) {
   const std::string host = argc > 1 ? argv[1] : kDefaultHost;
   const std::string url = kHttpSchemePrefix + host + kScriptPath;
 
-  HttpOutcome outcome;
-  const std::string response = HttpRequest(kScriptMethod, url.c_str(), kScriptContentType,
-                                           DeviceNameScript.c_str(), kScriptPort, true, outcome);
-  // The client's message has no line break; ours stand on lines of their own.
-  if (!outcome.failure.empty()) std::printf("%s\n", outcome.failure.c_str());
+  const Result<HttpResponse, RequestFault> response = HttpRequest(
+      kScriptMethod, url.c_str(), kScriptContentType, DeviceNameScript.c_str(), kScriptPort, true);
+  if (!response.Ok()) return NoAnswer(response.Fault().message);
   std::string nameList;
-  AnswerCheck check = CheckAnswer(response, outcome, &nameList);
+  AnswerCheck check = CheckAnswer(response.Value(), &nameList);
   if (check.verdict != AnswerVerdict::NameList) return NotANameList(check);
   return ReportNameFiles(WriteNameFiles(nameList));
 }

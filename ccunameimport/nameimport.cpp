@@ -109,8 +109,8 @@ AnswerVerdict DecodeChunks(const std::string& text, size_t at, std::string* body
   }
 }
 
-AnswerCheck CheckAnswer(const std::string& response, const HttpOutcome& outcome,
-                        std::string* nameList) {
+AnswerCheck CheckAnswer(const HttpResponse& received, std::string* nameList) {
+  const std::string& response = received.raw;
   AnswerCheck check;
   size_t headEnd = response.find(kHeaderEnd);
   if (headEnd == std::string::npos) return check;
@@ -154,7 +154,7 @@ AnswerCheck CheckAnswer(const std::string& response, const HttpOutcome& outcome,
   }
   // Without a length or chunks the answer ends where receiving did: cut by
   // the size bound, the time window or a reset, it is only part of the list.
-  if (!check.framed && (outcome.cut || outcome.broken)) {
+  if (!check.framed && (received.cut || received.broken)) {
     check.verdict = AnswerVerdict::CutShort;
     return check;
   }

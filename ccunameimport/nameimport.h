@@ -23,15 +23,14 @@ struct AnswerCheck {
   bool framed = false;  // Content-Length or chunks say where the body ends
 };
 
-// The one verdict on the raw answer and how receiving it ended: the status
+// The one verdict on the answer and how receiving it ended: the status
 // line, the Content-Length and Transfer-Encoding headers (case-insensitive),
 // the body with chunks decoded and NUL bytes dropped; without either header
 // the body ends where receiving did, which must not have been cut. With the
 // verdict NameList, `nameList` is the body from 2 past the start of the
 // header end, so that it begins with an empty CR LF line, less a closing CR
 // LF; otherwise it is left as it was.
-AnswerCheck CheckAnswer(const std::string& response, const HttpOutcome& outcome,
-                        std::string* nameList);
+AnswerCheck CheckAnswer(const HttpResponse& received, std::string* nameList);
 
 // Appends to `body` the data of the chunks of a "Transfer-Encoding: chunked"
 // body that starts at `at` in `text`. Extensions behind a chunk size and

@@ -22,11 +22,7 @@ void CheckLines(const std::string& resultText) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   CheckLines(text);
-  XmlRpc::XmlRpcValue result;
-  bool isFault = false;
-  std::string error;
-  if (XmlRpc::DecodeResponse(text, result, isFault, error) && !isFault) {
-    CheckLines(result.toText());
-  }
+  XmlRpc::Outcome<XmlRpc::Response> response = XmlRpc::DecodeResponse(text);
+  if (response.ok() && !response.value().isFault) CheckLines(response.value().value.toText());
   return 0;
 }

@@ -41,9 +41,11 @@ void CheckImportLines(const std::string& nameList) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string response(reinterpret_cast<const char*>(data), size);
+  HttpResponse received;
+  received.raw.assign(reinterpret_cast<const char*>(data), size);
+  const std::string& response = received.raw;
   std::string nameList;
-  AnswerCheck check = CheckAnswer(response, HttpOutcome(), &nameList);
+  AnswerCheck check = CheckAnswer(received, &nameList);
   size_t headerEnd = response.find("\r\n\r\n");
   if (headerEnd == std::string::npos) {
     Require(check.verdict == AnswerVerdict::NoHeaderEnd, "CheckAnswer: header end missed");
@@ -67,10 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // Receiving cut off or reset: an answer without framing is never taken.
   for (bool reset : {false, true}) {
-    HttpOutcome outcome;
-    (reset ? outcome.broken : outcome.cut) = true;
+    HttpResponse ended = received;
+    (reset ? ended.broken : ended.cut) = true;
     std::string cutList;
-    AnswerVerdict verdict = CheckAnswer(response, outcome, &cutList).verdict;
+    AnswerVerdict verdict = CheckAnswer(ended, &cutList).verdict;
     bool unframed = check.verdict == AnswerVerdict::NameList && !check.framed;
     Require(verdict == (unframed ? AnswerVerdict::CutShort : check.verdict),
             "CheckAnswer: cut answer taken");

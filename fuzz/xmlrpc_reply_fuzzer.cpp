@@ -19,8 +19,9 @@ bool AsReply(const XmlRpcValue& value, std::string& reply) {
   XmlRpcValue params;
   params.assertArray(1);
   params[0] = value;
-  std::string error;
-  if (!XmlRpc::EncodeCall("m", params, reply, error)) return false;
+  XmlRpc::Outcome<std::string> call = XmlRpc::EncodeCall("m", params);
+  if (!call.ok()) return false;
+  reply = call.value();
   size_t start = reply.find(kCallStart);
   size_t end = reply.rfind(kCallEnd);
   Require(start != std::string::npos && end != std::string::npos, "EncodeCall: unknown frame");
@@ -33,23 +34,22 @@ bool AsReply(const XmlRpcValue& value, std::string& reply) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string xml(reinterpret_cast<const char*>(data), size);
-  XmlRpcValue result;
-  bool isFault = true;
-  std::string error;
-  if (!XmlRpc::DecodeResponse(xml, result, isFault, error)) {
-    Require(!result.valid() && !isFault && !error.empty(), "DecodeResponse: failure not clean");
+  XmlRpc::Outcome<XmlRpc::Response> response = XmlRpc::DecodeResponse(xml);
+  if (!response.ok()) {
+    Require(!response.error().empty(), "DecodeResponse: failure without a reason");
     return 0;
   }
-  Require(result.valid() && error.empty(), "DecodeResponse: success without a value");
+  const XmlRpcValue& result = response.value().value;
+  Require(result.valid(), "DecodeResponse: success without a value");
   std::string text = result.toText();
   Require(!text.empty(), "toText: empty text");
 
   std::string reply;
   if (!AsReply(result, reply)) return 0;  // not sendable: a NaN, a control character
-  XmlRpcValue again;
-  bool againFault = true;
-  Require(XmlRpc::DecodeResponse(reply, again, againFault, error), "encoded value not readable");
-  Require(!againFault && again == result, "encoded value reads back different");
-  Require(again.toText() == text, "encoded value has another text");
+  XmlRpc::Outcome<XmlRpc::Response> again = XmlRpc::DecodeResponse(reply);
+  Require(again.ok(), "encoded value not readable");
+  Require(!again.value().isFault && again.value().value == result,
+          "encoded value reads back different");
+  Require(again.value().value.toText() == text, "encoded value has another text");
   return 0;
 }

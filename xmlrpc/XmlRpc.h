@@ -5,7 +5,8 @@
 // declare that encoding, and reply strings are turned from the parser's
 // UTF-8 back into ISO-8859-1 (a character beyond U+00FF becomes '?').
 // Calls and replies never throw: execute, EncodeCall and DecodeResponse
-// report every failure, running out of memory included, as a return value.
+// report every failure, running out of memory included, as a return value:
+// execute as false with lastError(), the others as an Outcome.
 // Values are made of the standard containers and, like them, throw
 // std::bad_alloc when memory runs out while one is built or copied.
 #pragma once
@@ -14,6 +15,8 @@
 #include <ctime>
 #include <map>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 namespace XmlRpc {
@@ -144,19 +147,44 @@ class XmlRpcValue {
   };
 };
 
-// The XML text of a call. An array `params` gives one parameter per element,
-// an empty value none, any other value one parameter. False with a reason in
-// `error` when a value cannot be sent: an empty element, a double that is not
-// finite, a control character (other than tab, line feed, carriage return)
-// in a text.
-bool EncodeCall(const std::string& method, const XmlRpcValue& params, std::string& xml,
-                std::string& error);
+// Why a call cannot be written or a reply is not taken, for a reader: plain
+// text, no line end.
+struct Error {
+  std::string reason;
+};
 
-// Reads a methodResponse. True when it is well formed: `result` holds the one
-// returned value, or the fault value with `isFault` set. False with a reason
-// in `error` (and `result` empty) for anything else, also for a reply beyond
-// the client's default bounds of values and text (see XmlRpcClient).
-bool DecodeResponse(const std::string& xml, XmlRpcValue& result, bool& isFault, std::string& error);
+// What EncodeCall and DecodeResponse hand back: the value, or the Error.
+template <typename T>
+class [[nodiscard]] Outcome {
+ public:
+  Outcome(T value) : held_(std::in_place_index<0>, std::move(value)) {}
+  Outcome(Error error) : held_(std::in_place_index<1>, std::move(error)) {}
+
+  bool ok() const { return held_.index() == 0; }
+  const T& value() const { return std::get<0>(held_); }
+  T& value() { return std::get<0>(held_); }
+  const std::string& error() const { return std::get<1>(held_).reason; }
+
+ private:
+  std::variant<T, Error> held_;
+};
+
+// A reply as read: the one returned value, or the fault value.
+struct Response {
+  XmlRpcValue value;
+  bool isFault = false;
+};
+
+// The XML text of a call. An array `params` gives one parameter per element,
+// an empty value none, any other value one parameter. An Error when a value
+// cannot be sent: an empty element, a double that is not finite, a control
+// character (other than tab, line feed, carriage return) in a text.
+Outcome<std::string> EncodeCall(const std::string& method, const XmlRpcValue& params);
+
+// Reads a methodResponse. An Error for anything but a well-formed one, also
+// for a reply beyond the client's default bounds of values and text (see
+// XmlRpcClient).
+Outcome<Response> DecodeResponse(const std::string& xml);
 
 class XmlRpcClient {
  public:

@@ -41,12 +41,13 @@ bool AppendEscaped(std::string& xml, const std::string& text) {
   return true;
 }
 
-bool AppendValue(std::string& xml, const XmlRpcValue& value, std::string& error) {
+// Appends `value`; the reason it cannot be sent, or null. The reasons are
+// fixed texts, so a refusal deep inside a value costs nothing to hand up.
+const char* AppendValue(std::string& xml, const XmlRpcValue& value) {
   xml += "<value>";
   switch (value.getType()) {
     case XmlRpcValue::TypeInvalid:
-      error = "a parameter has no value";
-      return false;
+      return "a parameter has no value";
     case XmlRpcValue::TypeNil:
       xml += "<nil/>";
       break;
@@ -65,10 +66,7 @@ bool AppendValue(std::string& xml, const XmlRpcValue& value, std::string& error)
     case XmlRpcValue::TypeDouble: {
       double d = 0;
       value.getDouble(d);
-      if (!std::isfinite(d)) {
-        error = "a double parameter is not a finite number";
-        return false;
-      }
+      if (!std::isfinite(d)) return "a double parameter is not a finite number";
       xml += "<double>" + PlainDoubleText(d) + "</double>";
       break;
     }
@@ -76,10 +74,7 @@ bool AppendValue(std::string& xml, const XmlRpcValue& value, std::string& error)
       std::string s;
       value.getString(s);
       xml += "<string>";
-      if (!AppendEscaped(xml, s)) {
-        error = "a string parameter holds a control character";
-        return false;
-      }
+      if (!AppendEscaped(xml, s)) return "a string parameter holds a control character";
       xml += "</string>";
       break;
     }
@@ -98,7 +93,7 @@ bool AppendValue(std::string& xml, const XmlRpcValue& value, std::string& error)
     case XmlRpcValue::TypeArray:
       xml += "<array><data>";
       for (const XmlRpcValue& element : value.arrayValue()) {
-        if (!AppendValue(xml, element, error)) return false;
+        if (const char* refusal = AppendValue(xml, element)) return refusal;
       }
       xml += "</data></array>";
       break;
@@ -106,48 +101,44 @@ bool AppendValue(std::string& xml, const XmlRpcValue& value, std::string& error)
       xml += "<struct>";
       for (const auto& member : value.structValue()) {
         xml += "<member><name>";
-        if (!AppendEscaped(xml, member.first)) {
-          error = "a member name holds a control character";
-          return false;
-        }
+        if (!AppendEscaped(xml, member.first)) return "a member name holds a control character";
         xml += "</name>";
-        if (!AppendValue(xml, member.second, error)) return false;
+        if (const char* refusal = AppendValue(xml, member.second)) return refusal;
         xml += "</member>";
       }
       xml += "</struct>";
       break;
   }
   xml += "</value>";
-  return true;
+  return nullptr;
+}
+
+// Appends `param` as one parameter; the reason it cannot be sent, or null.
+const char* AppendParam(std::string& xml, const XmlRpcValue& param) {
+  xml += "<param>";
+  if (const char* refusal = AppendValue(xml, param)) return refusal;
+  xml += "</param>";
+  return nullptr;
 }
 
 }  // namespace
 
-bool EncodeCall(const std::string& method, const XmlRpcValue& params, std::string& xml,
-                std::string& error) {
+Outcome<std::string> EncodeCall(const std::string& method, const XmlRpcValue& params) {
   try {
-    xml = kCallHead;
-    if (method.empty() || !AppendEscaped(xml, method)) {
-      error = "unusable method name";
-      return false;
-    }
+    std::string xml = kCallHead;
+    if (method.empty() || !AppendEscaped(xml, method)) return Error{"unusable method name"};
     xml += "</methodName>\n<params>";
     if (params.getType() == XmlRpcValue::TypeArray) {
       for (const XmlRpcValue& param : params.arrayValue()) {
-        xml += "<param>";
-        if (!AppendValue(xml, param, error)) return false;
-        xml += "</param>";
+        if (const char* refusal = AppendParam(xml, param)) return Error{refusal};
       }
     } else if (params.valid()) {
-      xml += "<param>";
-      if (!AppendValue(xml, params, error)) return false;
-      xml += "</param>";
+      if (const char* refusal = AppendParam(xml, params)) return Error{refusal};
     }
     xml += "</params></methodCall>\n";
-    return true;
+    return xml;
   } catch (const std::bad_alloc&) {
-    error = "out of memory";  // short enough to need no memory
-    return false;
+    return Error{"out of memory"};  // short enough to need no memory
   }
 }
 

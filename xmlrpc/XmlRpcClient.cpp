@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "XmlRpc.h"
 #include "XmlRpcInternal.h"
@@ -171,15 +172,18 @@ bool XmlRpcClient::execute(const std::string& method, const XmlRpcValue& params,
   isFault_ = false;
   if (httpUrl_.empty()) return false;  // error_ was set on construction
   try {
-    std::string request;
-    if (!EncodeCall(method, params, request, error_)) return false;
+    Outcome<std::string> request = EncodeCall(method, params);
+    if (!request.ok()) {
+      error_ = request.error();
+      return false;
+    }
     CurlOwned<CURL> curl(curl_easy_init());
     CurlOwned<curl_slist> headers = RequestHeaders();
     if (!curl || !headers) {
       error_ = "cannot start a transfer";
       return false;
     }
-    ReplyReader reader(result, maxReplyValues_, maxReplyTextBytes_);
+    ReplyReader reader(maxReplyValues_, maxReplyTextBytes_);
     Reply reply;
     reply.curl = curl.get();
     reply.reader = &reader;
@@ -189,8 +193,9 @@ bool XmlRpcClient::execute(const std::string& method, const XmlRpcValue& params,
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.data());
-    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.size()));
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.value().data());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(request.value().size()));
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_NOPROXY, "*");  // the services are reached directly
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, connectTimeout_);
@@ -202,23 +207,30 @@ bool XmlRpcClient::execute(const std::string& method, const XmlRpcValue& params,
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
 
-    bool fault = false;
-    if (reply.refused) {
-      reader.finish(fault, error_);  // false, with the reader's reason
-    } else if (reply.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+    // A reply the reader refused ended the transfer: the reader's reason
+    // counts, which finish gives.
+    if (!reply.refused && (reply.tooLarge || code == CURLE_FILESIZE_EXCEEDED)) {
       error_ = "reply larger than " + std::to_string(maxReplyBytes_) + " bytes";
-    } else if (code != CURLE_OK) {
-      error_ = curl_easy_strerror(code);
-    } else if (status != 200) {
-      error_ = "HTTP status " + std::to_string(status);
-    } else if (reader.finish(fault, error_)) {
-      isFault_ = fault;
-      return true;
+      return false;
     }
-    return false;
+    if (!reply.refused && code != CURLE_OK) {
+      error_ = curl_easy_strerror(code);
+      return false;
+    }
+    if (!reply.refused && status != 200) {
+      error_ = "HTTP status " + std::to_string(status);
+      return false;
+    }
+    Outcome<Response> response = reader.finish();
+    if (!response.ok()) {
+      error_ = response.error();
+      return false;
+    }
+    result = std::move(response.value().value);
+    isFault_ = response.value().isFault;
+    return true;
   } catch (const std::bad_alloc&) {
     error_ = "out of memory";
-    result.invalidate();
     return false;
   }
 }

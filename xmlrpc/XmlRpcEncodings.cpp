@@ -1,9 +1,13 @@
-// The text forms of values that are not plain text: base64, dates and times,
-// and doubles.
+// The text forms of values: base64, dates and times and doubles written, the
+// text of each type read as a reply carries it; and ISO-8859-1 from UTF-8.
 #include <openssl/evp.h>
 
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -118,6 +122,33 @@ bool ParseDateTimeText(const std::string& text, std::tm& time) {
   return true;
 }
 
+// The programs work in ISO-8859-1. The ISO-8859-1 form is never longer.
+void Latin1FromUtf8(std::string& text) {
+  std::size_t size = text.size();
+  // Most texts are ASCII: they are looked at eight bytes at a time and left.
+  std::size_t out = 0;
+  for (std::uint64_t bytes = 0; out + 8 <= size; out += 8) {
+    std::memcpy(&bytes, text.data() + out, 8);
+    if (bytes & 0x8080808080808080u) break;
+  }
+  while (out < size && static_cast<unsigned char>(text[out]) < 0x80) ++out;
+  for (std::size_t i = out; i < size;) {
+    unsigned char lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      text[out++] = static_cast<char>(lead);
+      i += 1;
+    } else if ((lead & 0xE0) == 0xC0 && i + 1 < size) {
+      unsigned code = ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+      text[out++] = code <= 0xFF ? static_cast<char>(code) : '?';
+      i += 2;
+    } else {
+      text[out++] = '?';
+      i += (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
+    }
+  }
+  text.resize(out);
+}
+
 std::string Base64Encode(const std::string& bytes) {
   std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
   int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]),
@@ -145,6 +176,71 @@ bool Base64Decode(const std::string& text, std::string& bytes) {
   out.resize(static_cast<std::size_t>(length) - padding);
   bytes = std::move(out);
   return true;
+}
+
+std::string Trimmed(const std::string& text) {
+  std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+XmlRpcValue ReadString(const std::string& text) {
+  return XmlRpcValue(text);
+}
+
+namespace {
+
+// The whole text, blanks around it aside, as a 64-bit integer.
+bool ReadInteger(const std::string& text, long long& number) {
+  std::string trimmed = Trimmed(text);
+  char* end = nullptr;
+  errno = 0;
+  number = std::strtoll(trimmed.c_str(), &end, 10);
+  return !trimmed.empty() && *end == '\0' && errno != ERANGE;
+}
+
+}  // namespace
+
+XmlRpcValue ReadInt(const std::string& text) {
+  long long number = 0;
+  bool fits = ReadInteger(text, number) && number >= INT_MIN && number <= INT_MAX;
+  return fits ? XmlRpcValue(static_cast<int>(number)) : XmlRpcValue();
+}
+
+XmlRpcValue ReadI8(const std::string& text) {
+  long long number = 0;
+  if (!ReadInteger(text, number)) return XmlRpcValue();
+  if (number >= INT_MIN && number <= INT_MAX) return XmlRpcValue(static_cast<int>(number));
+  // The value type has 32-bit integers only: a larger i8 is kept as the
+  // nearest double (exact up to 2^53), as a reader of the text expects.
+  return XmlRpcValue(static_cast<double>(number));
+}
+
+XmlRpcValue ReadDouble(const std::string& text) {
+  std::string trimmed = Trimmed(text);
+  char* end = nullptr;
+  double number = std::strtod(trimmed.c_str(), &end);
+  return trimmed.empty() || *end != '\0' ? XmlRpcValue() : XmlRpcValue(number);
+}
+
+XmlRpcValue ReadBoolean(const std::string& text) {
+  std::string trimmed = Trimmed(text);
+  return trimmed == "0" || trimmed == "1" ? XmlRpcValue(trimmed == "1") : XmlRpcValue();
+}
+
+XmlRpcValue ReadDateTime(const std::string& text) {
+  std::tm time{};
+  return ParseDateTimeText(Trimmed(text), time) ? XmlRpcValue(time) : XmlRpcValue();
+}
+
+XmlRpcValue ReadBase64(const std::string& text) {
+  std::string bytes;
+  if (!Base64Decode(text, bytes)) return XmlRpcValue();
+  return XmlRpcValue(bytes.data(), bytes.size());
+}
+
+XmlRpcValue ReadNil(const std::string& text) {
+  return IsBlank(text.data(), text.size()) ? XmlRpcValue::Nil() : XmlRpcValue();
 }
 
 }  // namespace XmlRpc

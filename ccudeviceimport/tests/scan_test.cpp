@@ -61,10 +61,9 @@ TEST(DeviceImportLines, FromADecodedReply) {
       "<member><name>TYPE</name><value><string>MAINTENANCE</string></value></member>"
       "</struct></value>"
       "</data></array></value></param></params></methodResponse>";
-  XmlRpc::XmlRpcValue result;
-  bool fault = false;
-  std::string error;
-  ASSERT_TRUE(XmlRpc::DecodeResponse(xml, result, fault, error)) << error;
+  XmlRpc::Outcome<XmlRpc::Response> response = XmlRpc::DecodeResponse(xml);
+  ASSERT_TRUE(response.ok()) << response.error();
+  const XmlRpc::XmlRpcValue& result = response.value().value;
   EXPECT_EQ(result.toText(),
             "{[ADDRESS:\"KEW1\",CHILDREN:{\"KEW1:0\"},PARENT_TYPE:\"\",TYPE:\"KV-W-IO&12\"],"
             "[ADDRESS:\"KEW1:0\",INDEX:0,PARENT_TYPE:\"KV-W-IO&12\",TYPE:\"MAINTENANCE\"]}");
