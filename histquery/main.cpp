@@ -87,15 +87,17 @@ ReportEnd Delete(const Selection& selection, const std::string& storePath) {
   return end;
 }
 
-// The report's rows printed into the page.
-ReportEnd Report(const Selection& selection, const std::string& storePath) {
+// A page of the report's rows printed into the page.
+ReportEnd Report(const ReportRequest& request, const Selection& selection,
+                 const std::string& storePath) {
   ReportPage page;
-  Result<Done, StoreFault> run =
-      ReadReportRows(storePath, ReportRead(selection), RunLimits(), page);
-  PrintMessageLine(stderr, run.Message());
-  ReportEnd end;
-  if (!run.Ok()) end.fault = run.Fault().kind;
-  end.rowCount = page.rowCount;
+  std::string message;
+  PageStart start{request.page, request.pageShown, request.pageHidden};
+  // A report of every object has no time order to page by.
+  if (selection.objects.empty()) start = PageStart();
+  ReportEnd end = RunReportPage(storePath, ReportRead(selection), start, SelectionQuery(selection),
+                                RunLimits(), page, message);
+  PrintMessageLine(stderr, message);
   return end;
 }
 
@@ -158,7 +160,7 @@ int main() {
     }
     switch (request.mode) {
       case ReportMode::Objects:
-        end = Report(selection, storePath.Value());
+        end = Report(request, selection, storePath.Value());
         break;
       case ReportMode::Deletion:
         end = Delete(selection, storePath.Value());

@@ -71,6 +71,19 @@ void EscapeHtml(const char* text, size_t length, Put put) {
   put(run, static_cast<size_t>(end - run));
 }
 
+// How many rows the period holds, as far as a page knows it.
+std::string RowsOfPeriod(const PageLinks& links) {
+  std::string last = std::to_string(links.last);
+  return links.lastPage ? last : Formatted(kMoreThanFormat, last.c_str());
+}
+
+// The rows of the period the report hides, where the page knows them all.
+void PrintHiddenRows(FILE* out, const ReportEnd& end) {
+  int64_t shown = end.pages ? end.pages->last : end.rowCount;
+  std::fprintf(out, kHiddenRowsFormat, std::to_string(shown + end.hiddenRows).c_str(),
+               std::to_string(end.hiddenRows).c_str());
+}
+
 // Milliseconds as seconds, with a decimal comma where they are no whole one.
 std::string SecondsText(int64_t ms) {
   std::string whole = std::to_string(ms / 1000);
@@ -170,6 +183,7 @@ void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLi
     // Confirmed only when the deletion really ran (also when it matched no row).
     if (!end.fault) {
       std::fputs(kDeletionDone, out);
+      std::fprintf(out, kDeletedCountFormat, std::to_string(end.rowsDeleted).c_str());
     } else if (end.rowsDeleted > 0) {
       // Never the confirmation, and never "nothing deleted" either.
       std::fprintf(out, kDeletionStoppedFormat, std::to_string(end.rowsDeleted).c_str(),
@@ -213,11 +227,17 @@ void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLi
       std::fputs(kSqlNoRows, out);
     return;
   }
-  if (end.rowCount == 0) {
+  if (end.rowCount == 0 && !end.pages) {
+    if (end.hiddenRows > 0) PrintHiddenRows(out, end);
     std::fputs(kObjectNoRows, out);
     return;
   }
-  std::fprintf(out, kObjectRowCountFormat, count.c_str());
+  if (end.pages)
+    std::fprintf(out, kPagedRowCountFormat, std::to_string(end.pages->first).c_str(),
+                 std::to_string(end.pages->last).c_str(), RowsOfPeriod(*end.pages).c_str());
+  else
+    std::fprintf(out, kObjectRowCountFormat, count.c_str());
+  if (end.hiddenRows > 0) PrintHiddenRows(out, end);
   std::fputs(kHomeButton, out);
   std::fputs(kSelectionButton, out);
   std::fputs(kDeleteLinkStart, out);
@@ -228,6 +248,18 @@ void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLi
 
 void PrintPageEnd(FILE* out) {
   std::fputs(kPageEnd, out);
+}
+
+void PrintPageLinks(FILE* out, const PageLinks& links) {
+  std::fputs(kPageLinksStart, out);
+  if (!links.previous.empty())
+    std::fprintf(out, kPreviousPageFormat, HtmlEscaped(links.previous).c_str());
+  std::fprintf(out, kPageSpanFormat, std::to_string(links.first).c_str(),
+               std::to_string(links.last).c_str(), RowsOfPeriod(links).c_str());
+  if (!links.next.empty()) std::fprintf(out, kNextPageFormat, HtmlEscaped(links.next).c_str());
+  std::string selection = HtmlEscaped(links.selection);
+  std::fprintf(out, kPageViewsFormat, selection.c_str(), selection.c_str());
+  std::fputs(kPageLinksEnd, out);
 }
 
 std::string FreeTextLastWords(const StatementLimits& limits) {

@@ -40,6 +40,10 @@ void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLi
 
 void PrintPageEnd(FILE* out);
 
+// The links of a page of a long report: the page before and after, the
+// rows shown, the chart and the download of the selection.
+void PrintPageLinks(FILE* out, const PageLinks& links);
+
 // What a free text's page ends with when its run has to stop itself past its
 // deadline: the message and the page end.
 std::string FreeTextLastWords(const StatementLimits& limits);

@@ -5,8 +5,14 @@
 #pragma once
 
 // Page head, written right after the request has been read.
+// Our pages may be framed only by pages of the device itself: a page of
+// another site could lay a report under its own buttons (its delete button).
+#define HISTQUERY_FRAME_HEADERS   \
+  "X-Frame-Options: SAMEORIGIN\n" \
+  "Content-Security-Policy: frame-ancestors 'self'\n"
+
 constexpr const char kPageHead[] =
-    "Content-type: text/html\n"
+    "Content-type: text/html\n" HISTQUERY_FRAME_HEADERS
     "\n"
     "<!DOCTYPE HTML>\n"
     "<html><head><title>SQL-Ergebnis</title>\n"
@@ -61,6 +67,26 @@ constexpr const char kDeletionDone[] =
 constexpr const char kObjectNoRows[] =
     "<b>Es gibt keine Daten f\xFCr den ausgew\xE4hlten Zeitraum</b><hr>\n";
 constexpr const char kObjectRowCountFormat[] = "<br><hr>%s Datens\xE4tze gefunden.<br><hr>\n";
+// A report of more than one page: the rows shown, of how many; its links.
+constexpr const char kPagedRowCountFormat[] = "<br><hr>Datens\xE4tze %s bis %s von %s.<br><hr>\n";
+constexpr const char kMoreThanFormat[] = "mehr als %s";
+constexpr const char kPageSpanFormat[] = "Datens\xE4tze %s bis %s von %s";
+constexpr const char kPageLinksStart[] = "<p>";
+constexpr const char kPreviousPageFormat[] = "<a href='HistQuery.ksq?%s'>&lt; Vorige Seite</a> ";
+constexpr const char kNextPageFormat[] =
+    " <a href='HistQuery.ksq?%s'>N\xE4"
+    "chste Seite &gt;</a>";
+constexpr const char kPageViewsFormat[] =
+    " | <a href='HistQuery.ksq?VIEW=CHART&amp;%s'>Diagramm</a> "
+    "<a href='HistQuery.ksq?VIEW=CSV&amp;%s'>Download (CSV)</a>";
+constexpr const char kPageLinksEnd[] = "</p><hr>\n";
+// Rows of the period the report does not show (State "X") and the deletion
+// removes all the same.
+constexpr const char kHiddenRowsFormat[] =
+    "<b>%s Datens\xE4tze im Zeitraum, %s davon nicht angezeigt, die L\xF6schung entfernt sie "
+    "mit</b><br>\n";
+// The rows a deletion removed, below its confirmation.
+constexpr const char kDeletedCountFormat[] = "<br>%s Datens\xE4tze wurden gel\xF6scht.<br>\n";
 constexpr const char kHomeButton[] =
     "<button type=\"button\" onclick=\"window.location.href = 'MainMenu.htm'\">Home</button>\n";
 constexpr const char kSelectionButton[] =
@@ -115,7 +141,7 @@ constexpr const char kPageEnd[] = "</body></html>\n";
 // (the name, HTML-escaped, goes into the first %s).
 constexpr const char kHostRefusedFormat[] =
     "Status: 403 Forbidden\n"
-    "Content-type: text/html\n"
+    "Content-type: text/html\n" HISTQUERY_FRAME_HEADERS
     "\n"
     "<!DOCTYPE HTML>\n"
     "<html><head><title>SQL-Ergebnis</title>\n"

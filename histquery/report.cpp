@@ -2,10 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/datetime.h"
+#include "common/textops.h"
 #include "histquery/page.h"
 #include "histquery/pagetexts.h"
 #include "histquery/readslots.h"
@@ -189,9 +192,113 @@ ReportEnd RunFreeText(const std::string& storePath, const std::string& sql,
   return end;
 }
 
-Result<Done, StoreFault> ReadReportRows(const std::string& storePath, const HistoryRead& read,
-                                        const StatementLimits& limits, ReportPage& page) {
+namespace {
+
+// The rows of a page, kept until it is known whether another page follows:
+// the first row beyond is the next page's place.
+struct PageRows {
+  ReportPage* page = nullptr;
+  int32_t shown = 0;
+  int64_t hidden = 0;
+  std::optional<HistoryPlace> next;
+};
+
+void KeepPageRow(void* context, const HistoryRow& row) {
+  PageRows& rows = *static_cast<PageRows*>(context);
+  if (rows.next) return;
+  // Hidden rows up to the next page's first row count for this page.
+  if (row.hidden) {
+    ++rows.hidden;
+    return;
+  }
+  if (static_cast<size_t>(rows.shown) == kPageRows || std::ftell(rows.page->out) > kPageBytes) {
+    rows.next = HistoryPlace{row.time, row.rowid};
+    return;
+  }
+  PrintRow(rows.page, row);
+  ++rows.shown;
+}
+
+// The rows before a page, read backwards: the place of the page before.
+struct RowsBefore {
+  int32_t shown = 0;
+  int64_t hidden = 0;
+  HistoryPlace first;
+};
+
+void CountRowBefore(void* context, const HistoryRow& row) {
+  RowsBefore& before = *static_cast<RowsBefore*>(context);
+  if (row.hidden) {
+    ++before.hidden;
+    return;
+  }
+  ++before.shown;
+  before.first = HistoryPlace{row.time, row.rowid};
+}
+
+std::string PageQuery(const std::string& selection, const PageStart& start) {
+  if (!start.place) return selection;
+  return selection + "&PAGE=" + Formatted("%.17g", start.place->time) + "," +
+         std::to_string(start.place->rowid) + "&SHOWN=" + std::to_string(start.shown) +
+         "&HIDDEN=" + std::to_string(start.hidden);
+}
+
+}  // namespace
+
+ReportEnd RunReportPage(const std::string& storePath, HistoryRead read, const PageStart& start,
+                        const std::string& selection, const StatementLimits& limits,
+                        ReportPage& page, std::string& message) {
   StatementGuard guard;
   guard.limits = limits;
-  return ReadHistory(storePath, read, {PrintRow, &page}, {SetUpConnection, &guard}, ReadSlotGate());
+  read.at = start.place;
+  read.limit = kPageRows + 1;
+  read.withHidden = true;
+  char* kept = nullptr;
+  size_t keptSize = 0;
+  FILE* client = page.out;
+  page.out = open_memstream(&kept, &keptSize);
+  PageRows rows;
+  rows.page = &page;
+  Result<Done, StoreFault> run =
+      page.out == nullptr
+          ? Result<Done, StoreFault>(Failure<StoreFault>{StoreFault::Failed, "out of memory"})
+          : ReadHistory(storePath, read, {KeepPageRow, &rows}, {SetUpConnection, &guard},
+                        ReadSlotGate());
+  ReportEnd end;
+  bool paged = run.Ok() && (start.place || rows.next);
+  if (paged) {
+    PageLinks links;
+    links.first = start.shown + 1;
+    links.last = start.shown + rows.shown;
+    links.lastPage = !rows.next;
+    links.selection = selection;
+    if (rows.next)
+      links.next = PageQuery(selection, {rows.next, links.last, start.hidden + rows.hidden});
+    if (start.place && start.shown > 0) {
+      HistoryRead back = read;
+      back.backwards = true;
+      back.limit = kPageRows;
+      RowsBefore before;
+      run = ReadHistory(storePath, back, {CountRowBefore, &before}, {SetUpConnection, &guard},
+                        ReadSlotGate());
+      bool first = before.shown == 0 || start.shown <= before.shown;
+      links.previous =
+          first ? selection
+                : PageQuery(selection, {before.first, start.shown - before.shown,
+                                        std::max<int64_t>(start.hidden - before.hidden, 0)});
+    }
+    end.pages = links;
+  }
+  if (page.out != nullptr) std::fclose(page.out);
+  page.out = client;
+  if (end.pages) PrintPageLinks(client, *end.pages);
+  std::fwrite(kept, 1, keptSize, client);
+  std::free(kept);
+  if (end.pages) PrintPageLinks(client, *end.pages);
+  message = run.Message();
+  if (!run.Ok()) end.fault = run.Fault().kind;
+  end.rowCount = rows.shown;
+  // The rows the period hides are all known on its last page.
+  if (!rows.next) end.hiddenRows = start.hidden + rows.hidden;
+  return end;
 }

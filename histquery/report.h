@@ -42,21 +42,50 @@ enum class SqlStop {
   Memory,        // the heap's bound
 };
 
+// The links of a report of more than one page.
+struct PageLinks {
+  int64_t first = 0;  // the numbers of the first and last row shown, from 1
+  int64_t last = 0;
+  bool lastPage = false;  // no page follows: `last` is the number of rows
+  std::string previous;   // the request of the page before, empty for none
+  std::string next;       // the request of the page after, empty for none
+  std::string selection;  // the selection as request keys (chart, download)
+};
+
 // How a report run ended.
 struct ReportEnd {
   std::optional<NotRun> notRun;
   std::optional<StoreFault> fault;  // where the store did not run to its end
   std::optional<SqlStop> sqlStop;
-  int64_t stopBound = 0;    // the bound that stopped it, in seconds or MB
-  int32_t rowCount = 0;     // rows printed
-  int64_t rowsDeleted = 0;  // a deletion: rows deleted, also before a stop
-  std::string stopReason;   // a deletion that stopped: SQLite's message
+  int64_t stopBound = 0;           // the bound that stopped it, in milliseconds or MB
+  int32_t rowCount = 0;            // rows printed
+  std::optional<PageLinks> pages;  // a report of more than one page
+  int64_t hiddenRows = 0;          // rows of the period not shown (State "X"), where known
+  int64_t rowsDeleted = 0;         // a deletion: rows deleted, also before a stop
+  std::string stopReason;          // a deletion that stopped: SQLite's message
 };
 
-// The object report's rows, read in slices (historyreader.h), printed into
-// `page`. A failure's message is the store's line for standard error.
-Result<Done, StoreFault> ReadReportRows(const std::string& storePath, const HistoryRead& read,
-                                        const StatementLimits& limits, ReportPage& page);
+// A report shows at most this many rows a page; a page of rows of unusual
+// size ends before this many bytes.
+constexpr size_t kPageRows = 500;
+constexpr long kPageBytes = 256 * 1024;
+
+// Where a page of the report begins, and the rows shown and hidden before
+// it (none for the first).
+struct PageStart {
+  std::optional<HistoryPlace> place;
+  int64_t shown = 0;
+  int64_t hidden = 0;
+};
+
+// One page of the object report: its rows, read in slices (historyreader.h)
+// and printed into `page` (the page's links before them where there is more
+// than one page), with the rows of `read` from `start`; `selection` is the
+// selection as request keys for the links. A failure's message in
+// `message` is the store's line for standard error.
+ReportEnd RunReportPage(const std::string& storePath, HistoryRead read, const PageStart& start,
+                        const std::string& selection, const StatementLimits& limits,
+                        ReportPage& page, std::string& message);
 
 // Runs the free SQL text `sql` on the store within `limits` and prints its
 // rows into `page` once the statement has ended: its lock never waits for a

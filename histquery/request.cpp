@@ -1,6 +1,8 @@
 #include "histquery/request.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -72,7 +74,51 @@ namespace {
 
 constexpr size_t kMinSqlText = 8;  // a shorter SQL value keeps object mode
 
+constexpr const char* kPageKeys[] = {"PAGE=", "SHOWN=", "HIDDEN="};
+
+// A count of rows: digits only, as our links write them; 0 for anything else.
+int64_t RowCount(const std::string& value) {
+  if (value.empty() || value.size() > 12 ||
+      value.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  return std::stoll(value);
+}
+
+// PAGE=TIME,ROWID as our links write them (TIME a number, ROWID an
+// integer); anything else is the first page.
+void ReadPageKeys(ReportRequest& request, const std::string& page, const std::string& shown,
+                  const std::string& hidden) {
+  size_t comma = page.find(',');
+  if (comma == std::string::npos || comma == 0 || page.size() > 64) return;
+  std::string time = page.substr(0, comma);
+  std::string rowid = page.substr(comma + 1);
+  char* end = nullptr;
+  double timeValue = std::strtod(time.c_str(), &end);
+  if (*end != '\0' || !std::isfinite(timeValue)) return;
+  errno = 0;
+  long long rowidValue = std::strtoll(rowid.c_str(), &end, 10);
+  if (rowid.empty() || *end != '\0' || errno != 0) return;
+  request.page = HistoryPlace{timeValue, rowidValue};
+  request.pageShown = RowCount(shown);
+  request.pageHidden = RowCount(hidden);
+}
+
 }  // namespace
+
+std::string WithoutPageKeys(const std::string& text) {
+  std::vector<std::string> kept;
+  for (size_t begin = 0; begin <= text.size();) {
+    size_t end = std::min(text.find('&', begin), text.size());
+    std::string item = text.substr(begin, end - begin);
+    bool pageKey = false;
+    for (const char* key : kPageKeys) pageKey = pageKey || StartsWith(item, key);
+    if (!pageKey) kept.push_back(item);
+    begin = end + 1;
+  }
+  std::string joined;
+  for (size_t k = 0; k < kept.size(); ++k) joined += (k > 0 ? "&" : "") + kept[k];
+  return joined;
+}
 
 ReportRequest ParseReportRequest(const std::string& text) {
   ReportRequest request;
@@ -81,6 +127,9 @@ ReportRequest ParseReportRequest(const std::string& text) {
   std::string action;
   std::string view;
   std::string width;
+  std::string page;
+  std::string shown;
+  std::string hidden;
   struct Key {
     const char* name;
     std::string* value;
@@ -95,6 +144,9 @@ ReportRequest ParseReportRequest(const std::string& text) {
       {"txTimeTo=", &request.period.timeTo, false},
       {"VIEW=", &view, false},
       {"WIDTH=", &width, false},
+      {"PAGE=", &page, false},
+      {"SHOWN=", &shown, false},
+      {"HIDDEN=", &hidden, false},
   };
   bool selectionItem = false;
   for (size_t begin = 0; begin <= text.size();) {
@@ -123,6 +175,7 @@ ReportRequest ParseReportRequest(const std::string& text) {
   else if (view == "CSV")
     request.view = View::Csv;
   request.chartWidth = ChartWidth(width);
+  ReadPageKeys(request, page, shown, hidden);
   request.bareView = request.view != View::Report && !selectionItem;
   if (sql.size() >= kMinSqlText) {
     request.mode = ReportMode::Sql;

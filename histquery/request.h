@@ -1,14 +1,18 @@
 // Taking the request from the CGI environment, and reading it once into the
 // values of its keys: SQL=, DFW=, txDateFrom=, txTimeFrom=, txDateTo=,
-// txTimeTo=, obj= (repeated), ACTION=, VIEW=, WIDTH=. Every later step reads those values;
+// txTimeTo=, obj= (repeated), ACTION=, VIEW=, WIDTH=, PAGE=, SHOWN=, HIDDEN=.
+// Every later step reads those values;
 // none looks into the request text again, except where the text is repeated
 // byte for byte (the delete link).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/historyreader.h"
 #include "common/period.h"
 
 // The most objects a request or a selection file gives: keys beyond the
@@ -53,9 +57,19 @@ struct ReportRequest {
   bool bareView = false;
   // WIDTH=, the chart's width in pixel columns (ChartWidth).
   int chartWidth = 0;
+  // A page of a long report: PAGE=TIME,ROWID (the place of its first row),
+  // SHOWN= and HIDDEN= (the rows shown and hidden before it); none for the
+  // first page.
+  std::optional<HistoryPlace> page;
+  int64_t pageShown = 0;
+  int64_t pageHidden = 0;
 };
 
 ReportRequest ParseReportRequest(const std::string& text);
+
+// The request text without its page keys (PAGE=, SHOWN=, HIDDEN=): what the
+// delete link of every page repeats.
+std::string WithoutPageKeys(const std::string& text);
 
 // The chart width a WIDTH= value asks for: kChartWidthDefault when it is
 // missing or not only digits, 0 (every row) for 0, else the nearest of

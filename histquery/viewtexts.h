@@ -3,6 +3,8 @@
 // data and the download are UTF-8.
 #pragma once
 
+#include "histquery/pagetexts.h"
+
 // The chart data.
 constexpr const char kJsonHead[] =
     "Content-Type: application/json\n"
@@ -59,7 +61,7 @@ constexpr const char kCsvLineEnd[] = "\r\n";
 // for an attribute (see PrintChartPage); histchart.js reads the first and
 // draws the chart, the table and the links from it.
 constexpr const char kChartPageFormat[] =
-    "Content-type: text/html; charset=iso-8859-15\n"
+    "Content-type: text/html; charset=iso-8859-15\n" HISTQUERY_FRAME_HEADERS
     "\n"
     "<!DOCTYPE HTML>\n"
     "<html><head><title>History-Diagramm</title>\n"
@@ -100,7 +102,7 @@ constexpr const char kChartPageFormat[] =
 // the message (HTML-escaped).
 constexpr const char kChartRefusalFormat[] =
     "Status: %s\n"
-    "Content-type: text/html; charset=iso-8859-15\n"
+    "Content-type: text/html; charset=iso-8859-15\n" HISTQUERY_FRAME_HEADERS
     "\n"
     "<!DOCTYPE HTML>\n"
     "<html><head><title>History-Diagramm</title>\n"

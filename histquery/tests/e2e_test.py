@@ -38,7 +38,9 @@ STYLE_PIECES = [
 ]
 STYLE = "".join(text + " " * blanks for text, blanks in STYLE_PIECES)
 HOME = "<button type=\"button\" onclick=\"window.location.href = 'MainMenu.htm'\">Home</button>\n"
-HEAD = ("Content-type: text/html\n\n<!DOCTYPE HTML>\n"
+# Only pages of the device itself may frame ours.
+FRAMES = "X-Frame-Options: SAMEORIGIN\nContent-Security-Policy: frame-ancestors 'self'\n"
+HEAD = ("Content-type: text/html\n" + FRAMES + "\n<!DOCTYPE HTML>\n"
         "<html><head><title>SQL-Ergebnis</title>\n"
         "<meta name='viewport' content='width=device-width, initial-scale=1.0'>\n"
         "<meta charset='iso-8859-15'>\n" + STYLE + "</style></head>\n"
@@ -53,13 +55,20 @@ END = "</body></html>\n"
 NO_DATA = "<b>Es gibt keine Daten f\xfcr den ausgew\xe4hlten Zeitraum</b><hr>\n"
 SQL_DONE = "<br><hr>Verarbeitung erfolgreich beendet<br><hr>\n"
 DELETED = "<b>Die ausgew\xe4hlten Daten wurden aus der Datenbank gel\xf6scht</b>\n"
+
+
+def deleted(rows):
+    """The confirmation of a deletion and the number of rows it removed."""
+    return DELETED + "<br>%d Datens\xe4tze wurden gel\xf6scht.<br>\n" % rows
+
+
 NOT_DELETED = "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xf6scht</b><hr>\n"
 FAILED = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n"
 NO_PERIOD = "<b>Es wurde kein Zeitraum ausgew\xe4hlt</b><hr>\n"
 OTHER_SITE = "<b>Fehler: Die Anfrage kam von einer fremden Seite, es wurde nichts ge\xe4ndert</b><hr>\n"
 OTHER_SITE_SQL = ("<b>Fehler: Die Anfrage kam von einer fremden Seite, die SQL-Abfrage wurde nicht "
                   "ausgef\xfchrt</b><hr>\n")
-HOST_REFUSED = ("Status: 403 Forbidden\nContent-type: text/html\n\n<!DOCTYPE HTML>\n"
+HOST_REFUSED = ("Status: 403 Forbidden\nContent-type: text/html\n" + FRAMES + "\n<!DOCTYPE HTML>\n"
                 "<html><head><title>SQL-Ergebnis</title>\n<meta charset='iso-8859-15'></head>\n"
                 "<body>\n<b>Fehler: Der Name %s ist f\xfcr dieses Ger\xe4t nicht freigegeben</b><br>\n"
                 "Rufen Sie die Seite \xfcber die IP-Adresse des Ger\xe4ts auf, oder tragen Sie den "
@@ -87,8 +96,12 @@ def report_lines(rows):
     return "".join("%s : %s = %s <-[%s]<br>\n" % r for r in rows)
 
 
-def offer_deletion(count, link):
-    return ("<br><hr>%d Datens\xe4tze gefunden.<br><hr>\n" % count + HOME + OBJ_BUTTON +
+def offer_deletion(count, link, hidden=0):
+    """The closing section of a report of `count` rows; `hidden` rows of the
+    period it does not show (State "X") are named beside the count."""
+    hidden_line = ("<b>%d Datens\xe4tze im Zeitraum, %d davon nicht angezeigt, die L\xf6schung "
+                   "entfernt sie mit</b><br>\n" % (count + hidden, hidden)) if hidden else ""
+    return ("<br><hr>%d Datens\xe4tze gefunden.<br><hr>\n" % count + hidden_line + HOME + OBJ_BUTTON +
             "<button type=\"submit\" onclick=\"window.location.href = 'HistQuery.ksq?ACTION=DEL&"
             + link + "'\">Diese Daten aus der Datenbank l\xf6schen</button><br>\n"
             "<b>Die L\xf6schung kann nicht r\xfcckg\xe4ngig gemacht werden!!</b><hr><br>\n")
@@ -180,9 +193,9 @@ class CgiTests(unittest.TestCase):
     def test_object_report_page_and_selection_file(self):
         page = self.site.run(query=REQUEST)
         expected = (HEAD + OBJ_BUTTON + report_lines(REPORTED) +
-                    offer_deletion(3, REQUEST.replace("%3B", ";")) + END)
+                    offer_deletion(3, REQUEST.replace("%3B", ";"), 2) + END)
         self.assertEqual(page, latin(expected))
-        self.assertEqual(len(page.split(b"\n")[6]), 396)
+        self.assertEqual(len(page.split(b"\n")[8]), 396)
         self.assertEqual(self.site.file("histobj.dat"), latin(SAVED))
         self.assertIsNone(self.site.file("histsql.dat"))
 
@@ -197,8 +210,9 @@ class CgiTests(unittest.TestCase):
 
     def test_deletion_from_the_link_removes_hidden_rows_too(self):
         link = REQUEST.replace("%3B", ";")
+        before = len(self.site.rows())
         page = self.site.run(query="ACTION=DEL&" + link)
-        self.assertEqual(page, latin(HEAD + OBJ_BUTTON + DELETED + END))
+        self.assertEqual(page, latin(HEAD + OBJ_BUTTON + deleted(before - 3) + END))
         self.assertEqual(self.site.rows(), [
             (stamp("2024-03-05 07:29:59"), "LICHT1", ""),
             (stamp("2024-03-05 20:00:00"), "HEIZUNG", ""),
@@ -206,7 +220,8 @@ class CgiTests(unittest.TestCase):
         ])
         self.assertEqual(self.site.file("histobj.dat"), latin(SAVED))
         # Nothing left to match: still confirmed, since the deletion ran.
-        self.assertEqual(self.site.run(query="ACTION=DEL&" + link), page)
+        self.assertEqual(self.site.run(query="ACTION=DEL&" + link),
+                         latin(HEAD + OBJ_BUTTON + deleted(0) + END))
 
     def test_sql_mode_table_and_selection_file(self):
         text = "select ObjName, State from HISTORY where State = 'X'"
@@ -297,7 +312,7 @@ class CgiTests(unittest.TestCase):
     def test_unusable_requests_read_as_empty(self):
         with open(os.path.join(self.site.dir, "histobj.dat"), "wb") as f:
             f.write(latin(SAVED))
-        expected = latin(HEAD + OBJ_BUTTON + report_lines(REPORTED) + offer_deletion(3, SAVED_LINK) + END)
+        expected = latin(HEAD + OBJ_BUTTON + report_lines(REPORTED) + offer_deletion(3, SAVED_LINK, 2) + END)
         cases = [
             dict(method="HEAD", query=REQUEST),
             dict(method="POST", body=latin(REQUEST), content_length="abc"),
@@ -410,10 +425,12 @@ class ChangeTests(unittest.TestCase):
             (REQUEST, dict(host, HTTP_SEC_FETCH_SITE="cross-site"), None, len(ROWS)),
             # Our own page: the delete button navigates (Referer), the SQL
             # form posts (Origin); a secure or loopback origin says so itself.
-            (deletion, dict(host, HTTP_REFERER="http://box:8080/HistQuery.ksq"), DELETED, 3),
-            (deletion, dict(HTTP_HOST="box", HTTP_REFERER="http://box:80/"), DELETED, 3),
+            (deletion, dict(host, HTTP_REFERER="http://box:8080/HistQuery.ksq"),
+             deleted(len(ROWS) - 3), 3),
+            (deletion, dict(HTTP_HOST="box", HTTP_REFERER="http://box:80/"),
+             deleted(len(ROWS) - 3), 3),
             (deletion, dict(host, HTTP_SEC_FETCH_SITE="same-origin",
-                            HTTP_ORIGIN="http://box:8080"), DELETED, 3),
+                            HTTP_ORIGIN="http://box:8080"), deleted(len(ROWS) - 3), 3),
             (sql_delete, dict(host, HTTP_ORIGIN="http://box:8080"), None, 2),
         ]
         for query, headers, closing, left in cases:
@@ -618,7 +635,8 @@ class ChangeTests(unittest.TestCase):
                     with open(os.path.join(site.dir, other), "w") as f:
                         f.write(saved_other)
                 page = site.run(query=link.decode("latin-1"))
-                self.assertTrue(page.endswith(latin(DELETED + END)), page[-200:])
+                self.assertTrue(page.endswith(latin(deleted(len(ROWS) - left) + END)),
+                                page[-200:])
                 self.assertEqual(len(site.rows()), left)
         self.assertEqual(len(shown_rows), len(ROWS))
 
@@ -637,7 +655,7 @@ class ChangeTests(unittest.TestCase):
         self.assertIn(latin("<br><hr>2 Datens\xe4tze gefunden."), page)
         link = re.search(rb"'HistQuery.ksq\?(ACTION=DEL&[^']*)'", page).group(1)
         self.assertEqual(link, latin("ACTION=DEL&" + query.replace("%3B", ";")))
-        self.assertTrue(site.run(query=link.decode("latin-1")).endswith(latin(DELETED + END)))
+        self.assertTrue(site.run(query=link.decode("latin-1")).endswith(latin(deleted(2) + END)))
         self.assertEqual(len(site.rows()), len(ROWS))
         page = site.run(query="SQL=select+ObjName+from+HISTORY+where+ObjName+like+%27LICHT%25%27+"
                               "and+Source%3D%27Programm%27&" + PERIOD)
@@ -774,14 +792,16 @@ class LighttpdTests(unittest.TestCase):
         request = REQUEST.replace("Kueche", "K%FCche")  # a Latin-1 label as a browser sends it
         body = self.get("HistQuery.ksq", data=latin(request))
         expected = (HEAD + OBJ_BUTTON + report_lines(REPORTED) +
-                    offer_deletion(3, request.replace("%3B", ";")) + END)
+                    offer_deletion(3, request.replace("%3B", ";"), 2) + END)
         self.assertEqual(body, latin(expected.split("\n\n", 1)[1]))
         self.assertEqual(self.site.file("histobj.dat"), latin(SAVED.replace("Kueche", "K%FCche")))
         link = re.search(rb"window.location.href = '(HistQuery.ksq\?ACTION=DEL&[^']*)'", body)
         # The button navigates from the report page, which the Referer names.
         referer = "http://127.0.0.1:%d/HistQuery.ksq" % self.port
+        before = len(self.site.rows())
         body = self.get(link.group(1).decode("latin-1"), headers={"Referer": referer})
-        self.assertEqual(body, latin((HEAD + OBJ_BUTTON + DELETED + END).split("\n\n", 1)[1]))
+        self.assertEqual(body, latin((HEAD + OBJ_BUTTON + deleted(before - 3) + END)
+                                     .split("\n\n", 1)[1]))
         self.assertEqual(len(self.site.rows()), 3)
         self.assertEqual(self.get("HistQuery.ksq?" + request),
                          latin((HEAD + OBJ_BUTTON + NO_DATA + END).split("\n\n", 1)[1]))

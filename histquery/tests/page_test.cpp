@@ -43,7 +43,12 @@ TEST(PageHead, IsTheFixedHeadWithItsPaddedStyleLine) {
   Capture c;
   PrintPageHead(c.out());
   std::string head = c.Text();
-  EXPECT_EQ(head.substr(0, 25), "Content-type: text/html\n\n");
+  // Only pages of the device itself may frame it.
+  const std::string header =
+      "Content-type: text/html\nX-Frame-Options: SAMEORIGIN\n"
+      "Content-Security-Policy: frame-ancestors 'self'\n\n";
+  EXPECT_EQ(head.substr(0, header.size()), header);
+  head = head.substr(header.size() - 2);
   EXPECT_EQ(head.find('\r'), std::string::npos);
   std::vector<std::string> lines;
   for (size_t at = 0, end; (end = head.find('\n', at)) != std::string::npos; at = end + 1) {
@@ -141,7 +146,8 @@ TEST(ClosingSection, EveryModeAndOutcome) {
   const std::string noData = "<b>Es gibt keine Daten f\xFCr den ausgew\xE4hlten Zeitraum</b><hr>\n";
   const std::string failed = "<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n";
   const std::string deleted =
-      "<b>Die ausgew\xE4hlten Daten wurden aus der Datenbank gel\xF6scht</b>\n";
+      "<b>Die ausgew\xE4hlten Daten wurden aus der Datenbank gel\xF6scht</b>\n"
+      "<br>0 Datens\xE4tze wurden gel\xF6scht.<br>\n";
   const std::string notDeleted =
       "<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xF6scht</b><hr>\n";
   const std::string noPeriod = "<b>Es wurde kein Zeitraum ausgew\xE4hlt</b><hr>\n";

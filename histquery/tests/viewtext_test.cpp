@@ -195,7 +195,10 @@ TEST(ViewWriter, DownloadBytes) {
 TEST(ViewWriter, ChartPage) {
   std::string query = "txDateFrom=2024-03-05&txTimeFrom=00%3A00%3A00&obj=A;K%FCche;N";
   std::string page = Written([&](FILE* out) { PrintChartPage(out, query); });
-  EXPECT_EQ(page.rfind("Content-type: text/html; charset=iso-8859-15\n\n<!DOCTYPE HTML>\n", 0), 0u);
+  EXPECT_EQ(page.rfind("Content-type: text/html; charset=iso-8859-15\nX-Frame-Options: SAMEORIGIN\n"
+                       "Content-Security-Policy: frame-ancestors 'self'\n\n<!DOCTYPE HTML>\n",
+                       0),
+            0u);
   EXPECT_NE(page.find("<main id='histchart' data-query='" + query + "'>"), std::string::npos);
   EXPECT_NE(page.find("href='HistQuery.ksq?" + query + "'>Liste</a>"), std::string::npos);
   EXPECT_NE(page.find("href='HistQuery.ksq?VIEW=CSV&amp;" + query + "'>"), std::string::npos);

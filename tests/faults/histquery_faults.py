@@ -27,6 +27,13 @@ FOUND = "Datens\xe4tze gefunden".encode("latin-1")
 SQL_DONE = b"Verarbeitung erfolgreich beendet"
 NO_DATA = "<b>Es gibt keine Daten f\xfcr den ausgew\xe4hlten Zeitraum</b><hr>\n".encode("latin-1")
 DELETED = "<b>Die ausgew\xe4hlten Daten wurden aus der Datenbank gel\xf6scht</b>\n".encode("latin-1")
+
+
+def deleted(rows):
+    """The confirmation of a deletion and the number of rows it removed."""
+    return DELETED + ("<br>%d Datens\xe4tze wurden gel\xf6scht.<br>\n" % rows).encode("latin-1")
+
+
 NOT_DELETED = ("<b>Fehler: Die Daten wurden nicht aus der Datenbank gel\xf6scht</b><hr>\n"
                .encode("latin-1"))
 FAILED = b"<br><hr>Fehler bei der Datenbankabfrage<br><hr>\n"
@@ -149,7 +156,9 @@ class HistQueryFaults(unittest.TestCase):
     def assertPage(self, status, page, closing):
         """Exit 0, the whole page, the expected closing section, no claim of success."""
         self.assertEqual(status, 0)
-        self.assertTrue(page.startswith(b"Content-type: text/html\n\n<!DOCTYPE HTML>"))
+        self.assertTrue(page.startswith(b"Content-type: text/html\nX-Frame-Options: SAMEORIGIN\n"
+                                        b"Content-Security-Policy: frame-ancestors 'self'\n\n"
+                                        b"<!DOCTYPE HTML>"))
         self.assertTrue(page.endswith(closing + END), page[-200:])
         if closing in (FAILED, NOT_DELETED):
             for claim in (FOUND, SQL_DONE, DELETED, NO_DATA):
@@ -198,7 +207,7 @@ class HistQueryFaults(unittest.TestCase):
         self.assertEqual(faultkit.files_in(site.dir), ["HistPath.cfg", "data"])
         # The deletion needs only the data directory.
         status, page, _ = site.run(DELETE, demote)
-        self.assertPage(status, page, DELETED)
+        self.assertPage(status, page, deleted(len(ROWS)))
         self.assertEqual(site.row_count(), 0)
 
     def test_read_only_data_directory_refuses_the_deletion(self):
@@ -329,7 +338,7 @@ class HistQueryFaults(unittest.TestCase):
         took = time.monotonic() - began
         faultkit.write(stop, b"")
         lost, *written = map(int, recorder.communicate(timeout=60)[0].split())
-        self.assertPage(status, page, DELETED)
+        self.assertPage(status, page, deleted(len(doomed)))
         self.assertEqual(err, b"")
         self.assertEqual(lost, 0, "the recorder lost %d rows in %.1f s" % (lost, took))
         self.assertGreater(len(written), 10, "%.1f s" % took)
