@@ -95,8 +95,9 @@ ReportEnd Report(const ReportRequest& request, const Selection& selection,
   PageStart start{request.page, request.pageShown, request.pageHidden};
   // A report of every object has no time order to page by.
   if (selection.objects.empty()) start = PageStart();
-  ReportEnd end = RunReportPage(storePath, ReportRead(selection), start, SelectionQuery(selection),
-                                RunLimits(), page, message);
+  PageRequests requests{LinkEncoded(selection.deleteLink), SelectionQuery(selection)};
+  ReportEnd end =
+      RunReportPage(storePath, ReportRead(selection), start, requests, RunLimits(), page, message);
   PrintMessageLine(stderr, message);
   return end;
 }

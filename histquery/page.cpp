@@ -252,12 +252,13 @@ void PrintPageEnd(FILE* out) {
 
 void PrintPageLinks(FILE* out, const PageLinks& links) {
   std::fputs(kPageLinksStart, out);
-  if (!links.previous.empty())
-    std::fprintf(out, kPreviousPageFormat, HtmlEscaped(links.previous).c_str());
+  // The report's requests are link-encoded as the delete link is, ready for
+  // the attribute.
+  if (!links.previous.empty()) std::fprintf(out, kPreviousPageFormat, links.previous.c_str());
   std::fprintf(out, kPageSpanFormat, std::to_string(links.first).c_str(),
                std::to_string(links.last).c_str(), RowsOfPeriod(links).c_str());
-  if (!links.next.empty()) std::fprintf(out, kNextPageFormat, HtmlEscaped(links.next).c_str());
-  std::string selection = HtmlEscaped(links.selection);
+  if (!links.next.empty()) std::fprintf(out, kNextPageFormat, links.next.c_str());
+  std::string selection = HtmlEscaped(links.views);
   std::fprintf(out, kPageViewsFormat, selection.c_str(), selection.c_str());
   std::fputs(kPageLinksEnd, out);
 }

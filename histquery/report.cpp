@@ -246,8 +246,9 @@ std::string PageQuery(const std::string& selection, const PageStart& start) {
 }  // namespace
 
 ReportEnd RunReportPage(const std::string& storePath, HistoryRead read, const PageStart& start,
-                        const std::string& selection, const StatementLimits& limits,
+                        const PageRequests& requests, const StatementLimits& limits,
                         ReportPage& page, std::string& message) {
+  const std::string& selection = requests.report;
   StatementGuard guard;
   guard.limits = limits;
   read.at = start.place;
@@ -271,7 +272,7 @@ ReportEnd RunReportPage(const std::string& storePath, HistoryRead read, const Pa
     links.first = start.shown + 1;
     links.last = start.shown + rows.shown;
     links.lastPage = !rows.next;
-    links.selection = selection;
+    links.views = requests.views;
     if (rows.next)
       links.next = PageQuery(selection, {rows.next, links.last, start.hidden + rows.hidden});
     if (start.place && start.shown > 0) {

@@ -49,7 +49,7 @@ struct PageLinks {
   bool lastPage = false;  // no page follows: `last` is the number of rows
   std::string previous;   // the request of the page before, empty for none
   std::string next;       // the request of the page after, empty for none
-  std::string selection;  // the selection as request keys (chart, download)
+  std::string views;      // the selection as request keys (chart, download)
 };
 
 // How a report run ended.
@@ -78,13 +78,20 @@ struct PageStart {
   int64_t hidden = 0;
 };
 
+// The requests a page's links repeat: the report's without its page keys
+// (as the delete link repeats it), and the selection for the chart and the
+// download.
+struct PageRequests {
+  std::string report;
+  std::string views;
+};
+
 // One page of the object report: its rows, read in slices (historyreader.h)
 // and printed into `page` (the page's links before them where there is more
-// than one page), with the rows of `read` from `start`; `selection` is the
-// selection as request keys for the links. A failure's message in
-// `message` is the store's line for standard error.
+// than one page), with the rows of `read` from `start`. A failure's message
+// in `message` is the store's line for standard error.
 ReportEnd RunReportPage(const std::string& storePath, HistoryRead read, const PageStart& start,
-                        const std::string& selection, const StatementLimits& limits,
+                        const PageRequests& requests, const StatementLimits& limits,
                         ReportPage& page, std::string& message);
 
 // Runs the free SQL text `sql` on the store within `limits` and prints its

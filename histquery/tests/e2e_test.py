@@ -3,6 +3,7 @@ behind a real lighttpd) against real SQLite files in a temporary directory.
 
 Finds its programs with tests/testkit.py's program(); sets TZ=Europe/Berlin.
 """
+import html
 import json
 import os
 import re
@@ -90,6 +91,10 @@ SAVED_LINK = ("txDateFrom=2024-03-05&txTimeFrom=07%3A30%3A00&txDateTo=2024-03-05
 
 def latin(text):
     return text.encode("latin-1")
+
+
+def latin1(page):
+    return page.decode("latin-1")
 
 
 def report_lines(rows):
@@ -768,6 +773,54 @@ class LighttpdTests(unittest.TestCase):
             self.assertEqual(response.status, 200)
             self.assertEqual(response.headers["Content-Type"], "text/html")
             return response.read()
+
+    def test_a_long_report_in_pages(self):
+        # Two objects every 10 s, one row each a second (so that a page may end
+        # between the rows of one second), hidden rows among them; stored with
+        # the clock set back 600 s once.
+        start = stamp("2024-03-05 01:00:00")
+        at = [start + 10 * i if i < 400 else start + 10 * (i - 60) for i in range(700)]
+        rows = [(start - 5, "LICHT1", "N", "0", "first", "Taster", "")]
+        for i, t in enumerate(at):
+            for name in ("LICHT1", "HEIZUNG"):
+                hidden = "X" if name == "HEIZUNG" and i % 50 == 7 else ""
+                rows.append((t, name, "N", str(i), "v%d" % i, "S", hidden))
+        con = sqlite3.connect(self.site.db)
+        con.execute("delete from HISTORY")
+        con.executemany("insert into HISTORY values (?,?,?,?,?,?,?)", rows)
+        con.commit()
+        shown = con.execute("select TimeStamp, ObjName, ValueText, Source from HISTORY where "
+                            "State is not 'X' order by TimeStamp, rowid").fetchall()
+        con.close()
+        expected = [(time.strftime("%d.%m.%Y %H:%M:%S", time.gmtime(t)), n, v, s)
+                    for t, n, v, s in shown]
+        query = ("txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-05&txTimeTo=23%3A59"
+                 "&obj=Licht1%3BL%3BN&obj=Heizung%3BH%3BN")
+        link = lambda name, page: html.unescape(re.search(
+            r"<a href='HistQuery.ksq\?([^']*)'>%s" % name, page).group(1))
+        pages, page, delete_links = [], latin1(self.get("HistQuery.ksq?" + query)), set()
+        while True:
+            pages.append(page)
+            delete_links.add(re.search(r"ACTION=DEL&([^']*)'", page).group(1))
+            if "N\xe4chste Seite" not in page:
+                break
+            page = latin1(self.get("HistQuery.ksq?" + link("N\xe4chste Seite", page)))
+        lines = [line for page in pages for line in re.findall(r"\n(\d\d\.\d\d\.\d{4} [^\n]*)<br>", page)]
+        self.assertEqual(lines, [" : ".join(r[:2]) + " = %s <-[%s]" % r[2:] for r in expected])
+        self.assertEqual([len(re.findall(r"<-\[", p)) for p in pages], [500, 500, len(shown) - 1000])
+        self.assertEqual(delete_links, {query.replace("%3B", ";")})
+        self.assertNotIn("Vorige Seite", pages[0])
+        self.assertIn("Datens\xe4tze 1 bis 500 von mehr als 500", pages[0])
+        self.assertIn("<br><hr>Datens\xe4tze 501 bis 1000 von mehr als 1000.<br><hr>", pages[1])
+        self.assertIn("<br><hr>Datens\xe4tze 1001 bis %d von %d.<br><hr>" % (len(shown), len(shown)),
+                      pages[2])
+        self.assertIn("%d Datens\xe4tze im Zeitraum, 14 davon nicht angezeigt" % (len(shown) + 14),
+                      pages[2])
+        self.assertNotIn("davon nicht angezeigt", pages[0] + pages[1])
+        # The page before each page is the one that led to it.
+        for before, page in zip(pages, pages[1:]):
+            self.assertEqual(latin1(self.get("HistQuery.ksq?" + link("&lt; Vorige Seite", page))),
+                             before)
 
     def test_private_files_are_not_served(self):
         self.get("HistQuery.ksq?" + REQUEST)  # writes histobj.dat
