@@ -72,7 +72,8 @@ int StepRows(sqlite3_stmt* statement, HistoryRows rows) {
     }
     StampRead stamp = ReadRowStamp(statement, 0, row.stamp);
     if (stamp == StampRead::OutOfMemory) return SQLITE_NOMEM;
-    for (int i = 1; i < row.columnCount; ++i) {
+    row.stampInteger = sqlite3_column_type(statement, 0) == SQLITE_INTEGER;
+    for (int i = 0; i < row.columnCount; ++i) {
       texts[i] = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
       // A text that cannot be made is SQLite out of memory.
       if (texts[i] == nullptr && sqlite3_column_type(statement, i) != SQLITE_NULL)

@@ -36,10 +36,13 @@ struct HistoryRow {
   // A row the report does not show (State "X"), handed on only to a read
   // that asks for them.
   bool hidden = false;
+  // The statement runner only: whether the first column is an integer (its
+  // text is texts[0]).
+  bool stampInteger = false;
   int columnCount = 0;
   // Per column from the second on: its text (null for SQL NULL) and length
-  // in bytes, and per column its name. The first column's text is not
-  // handed on: `stamp` stands for it.
+  // in bytes, and per column its name. The first column's text is handed on
+  // by the statement runner only: `stamp` stands for it.
   const char* const* texts = nullptr;
   const size_t* lengths = nullptr;
   const char* const* names = nullptr;

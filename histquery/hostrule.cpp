@@ -99,7 +99,9 @@ std::vector<std::string> ListedHostNames(FILE* allowFile) {
   // A file cut at the bound ends in a piece of a name, which might name
   // another host: only whole lines count then.
   if (text.size() == kMaxAllowedHostsBytes) text.resize(text.rfind('\n') + 1);
-  size_t begin = 0;
+  // An editor may save the file with a UTF-8 byte-order mark: it is no part
+  // of the first name.
+  size_t begin = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   while (begin < text.size()) {
     size_t end = text.find('\n', begin);
     if (end == std::string::npos) end = text.size();

@@ -1,9 +1,11 @@
 #include "histquery/report.h"
 
 #include <sqlite3.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstdlib>
 #include <cstring>
 
@@ -59,6 +61,18 @@ void AppendTableCell(FILE* out, std::string& line, const char* format, const cha
 
 // A table row of a free SQL text, built in the line and written in one
 // piece, but for large cells and rows (AppendTableCell).
+// Whether the first column of a free text's row is a date and time: the
+// history's TimeStamp column, or whole seconds of a plausible date (2000 to
+// 2038 in the history's count). A name, a count or a mean is shown as it is.
+bool FirstColumnIsTime(const HistoryRow& row) {
+  constexpr long long kPlausibleFrom = 946684800;  // 2000-01-01
+  constexpr long long kPlausibleTo = 2147483647;   // where the 32-bit count ends
+  if (row.names[0] != nullptr && strcasecmp(row.names[0], "TimeStamp") == 0) return true;
+  if (!row.stampInteger || row.texts[0] == nullptr) return false;
+  long long seconds = std::strtoll(row.texts[0], nullptr, 10);
+  return seconds >= kPlausibleFrom && seconds <= kPlausibleTo;
+}
+
 void PutTableRow(ReportPage& page, const char* time, const HistoryRow& row) {
   FILE* out = page.out;
   std::string& line = page.line;
@@ -70,7 +84,10 @@ void PutTableRow(ReportPage& page, const char* time, const HistoryRow& row) {
                       row.names[i] != nullptr ? std::strlen(row.names[i]) : 0);
     line += kTableHeadEnd;
   }
-  AppendTableCell(out, line, kTableRowStartFormat, time, kTimestampTextSize);
+  if (FirstColumnIsTime(row))
+    AppendTableCell(out, line, kTableRowStartFormat, time, kTimestampTextSize);
+  else
+    AppendTableCell(out, line, kTableRowStartFormat, row.texts[0], row.lengths[0]);
   for (int i = 1; i < row.columnCount; ++i)
     AppendTableCell(out, line, kTableCellFormat, row.texts[i], row.lengths[i]);
   line += kTableRowEnd;

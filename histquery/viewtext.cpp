@@ -194,10 +194,14 @@ void WriteCsvText(FILE* out, const char* text, size_t length) {
   bool quoted = false;
   for (size_t i = 0; i < length && !quoted; ++i) {
     char c = text[i];
-    quoted = c == ';' || c == '"' || c == '\r' || c == '\n';
+    quoted = c == ';' || c == ',' || c == '"' || c == '\r' || c == '\n';
   }
+  // A spreadsheet reads past blanks at the start of a field as well.
+  size_t first = 0;
+  while (first < length && text[first] == ' ') ++first;
   double number;
-  bool formula = length > 0 && StartsFormula(text[0]) && !ReadValueNumber(text, length, number);
+  bool formula =
+      first < length && StartsFormula(text[first]) && !ReadValueNumber(text, length, number);
   if (quoted) std::fputc('"', out);
   if (formula) std::fputc('\'', out);
   WriteConverted(out, text, length, CsvQuoteEscape);

@@ -35,8 +35,9 @@ void WriteJsonNumber(FILE* out, double value);
 void WriteJsonTime(FILE* out, int32_t time);
 
 // A CSV text field, UTF-8, between double quotes (quotes doubled) when it
-// holds ";", '"', CR or LF. A text a spreadsheet would take for a formula
-// (it begins with "=", "+", "-", "@", tab or CR and is no number) gets a
+// holds ";", ",", '"', CR or LF: a spreadsheet set to either separator keeps
+// it whole. A text a spreadsheet would take for a formula (it begins, after
+// any blanks, with "=", "+", "-", "@", tab or CR and is no number) gets a
 // leading "'", so that opening the download never runs it.
 void WriteCsvText(FILE* out, const char* text, size_t length);
 

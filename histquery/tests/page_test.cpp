@@ -92,6 +92,8 @@ std::string Rows(ReportPage& page, const std::vector<const char*>& names,
     for (const char* cell : cells) lengths.push_back(cell != nullptr ? std::strlen(cell) : 0);
     HistoryRow row;
     row.stamp = static_cast<int32_t>(std::strtol(cells[0], nullptr, 10));
+    // Digits alone stand for an integer column.
+    row.stampInteger = std::strspn(cells[0], "0123456789") == std::strlen(cells[0]);
     row.columnCount = static_cast<int>(cells.size());
     row.texts = cells.data();
     row.lengths = lengths.data();
@@ -113,14 +115,23 @@ TEST(PrintRow, ObjectModeWritesOneReportLinePerRow) {
   EXPECT_EQ(s.rowCount, 2);
 }
 
+// The first column is a date and time where it is one: the TimeStamp
+// column, or whole seconds of a plausible date; anything else as it is.
 TEST(PrintRow, SqlModeOpensTheTableWithTheFirstCountedRow) {
   ReportPage s;
   s.sqlMode = true;
-  EXPECT_EQ(Rows(s, {"ObjName", "<n>"}, {{"LICHT1", "a<b"}, {"1709623800", nullptr}}),
+  EXPECT_EQ(Rows(s, {"ObjName", "<n>"},
+                 {{"LICHT1", "a<b"}, {"1709623800", nullptr}, {"42", "x"}, {"<b>", "y"}}),
             "<table><tr><th>ObjName</th>\n<th>&lt;n&gt;</th>\n</tr>"
-            "<tr><td>01.01.1970 00:00:00</td><td>a&lt;b</td></tr>\n"
-            "<tr><td>05.03.2024 07:30:00</td><td></td></tr>\n");
-  EXPECT_EQ(s.rowCount, 2);
+            "<tr><td>LICHT1</td><td>a&lt;b</td></tr>\n"
+            "<tr><td>05.03.2024 07:30:00</td><td></td></tr>\n"
+            "<tr><td>42</td><td>x</td></tr>\n"
+            "<tr><td>&lt;b&gt;</td><td>y</td></tr>\n");
+  EXPECT_EQ(s.rowCount, 4);
+  ReportPage t;
+  t.sqlMode = true;
+  EXPECT_EQ(Rows(t, {"timestamp"}, {{"x"}}),
+            "<table><tr><th>timestamp</th>\n</tr><tr><td>01.01.1970 00:00:00</td></tr>\n");
 }
 
 std::string Closing(ReportMode mode, const ReportEnd& end, const std::string& deleteLink = "") {

@@ -78,6 +78,8 @@ TEST(ViewText, EncodersWriteTheseBytes) {
       {"json: empty", WriteJsonString, "", "\"\""},
       {"csv: plain", WriteCsvText, "Sensor", "Sensor"},
       {"csv: semicolon", WriteCsvText, "a;b", "\"a;b\""},
+      {"csv: comma, the other separator", WriteCsvText, "a,=1+1", "\"a,=1+1\""},
+      {"csv: formula after blanks", WriteCsvText, "  =1+1", "'  =1+1"},
       {"csv: quotes doubled", WriteCsvText, "sagt \"hallo\"", "\"sagt \"\"hallo\"\"\""},
       {"csv: line break", WriteCsvText, "Zeile 1\r\nZeile 2", "\"Zeile 1\r\nZeile 2\""},
       {"csv: umlaut", WriteCsvText, "T\xFCr", "T\xC3\xBCr"},
