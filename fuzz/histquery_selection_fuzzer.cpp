@@ -43,6 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "BuildStatement: not one statement");
   ReportEnd end;
   end.rowCount = 1;
-  PrintClosingSection(NullOutput(), ReportMode::Objects, state.deleteLink, end);
+  PrintClosingSection(NullOutput(), ReportMode::Objects, state.deleteLink, state.period, end);
   return 0;
 }

@@ -171,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         end.rowCount = 1;
         end.rowsDeleted = 1;
         end.stopReason = text;
-        PrintClosingSection(out, mode, selection.deleteLink, end);
+        PrintClosingSection(out, mode, selection.deleteLink, selection.period, end);
       }
     }
   }

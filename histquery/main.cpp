@@ -99,6 +99,15 @@ ReportEnd Report(const ReportRequest& request, const Selection& selection,
   ReportEnd end =
       RunReportPage(storePath, ReportRead(selection), start, requests, RunLimits(), page, message);
   PrintMessageLine(stderr, message);
+  // Objects without rows are named by what the page calls them.
+  for (std::string& name : end.emptyObjects) {
+    for (const ChosenObject& object : selection.objects) {
+      if (object.compared == name) {
+        name = object.label.empty() ? object.name : object.label + " (" + object.name + ")";
+        break;
+      }
+    }
+  }
   return end;
 }
 
@@ -145,6 +154,7 @@ int main() {
   const Selection selection =
       TakeSelection(request, refused ? SelectionUse::RefusedReport : SelectionUse::Report);
   PrintModeHeader(stdout, request, selection.period);
+  if (request.mode != ReportMode::Sql) PrintDroppedObjects(stdout, request.droppedObjects);
 
   ReportEnd end;
   // Without a usable period nothing runs: above all no deletion of
@@ -153,6 +163,7 @@ int main() {
     end.notRun = NotRun::Refused;
   } else if (!selection.period.Usable()) {
     end.notRun = NotRun::NoPeriod;
+    end.periodFault = selection.period.fault;
   } else {
     Result<std::string, PathFault> storePath = ResolveHistoryDb(HISTPATH_CFG);
     if (!storePath.Ok()) {
@@ -171,7 +182,7 @@ int main() {
         break;
     }
   }
-  PrintClosingSection(stdout, request.mode, selection.deleteLink, end);
+  PrintClosingSection(stdout, request.mode, selection.deleteLink, selection.period, end);
   PrintPageEnd(stdout);
   return kExitOk;
 }

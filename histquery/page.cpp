@@ -167,7 +167,7 @@ void PrintModeHeader(FILE* out, const ReportRequest& request, const Period& peri
 }
 
 void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLink,
-                         const ReportEnd& end) {
+                         const Period& period, const ReportEnd& end) {
   bool sqlMode = mode == ReportMode::Sql;
   // Rows that came before a failure stay on the page; their table is closed.
   if (sqlMode && end.rowCount > 0) std::fputs(kTableEnd, out);
@@ -176,7 +176,7 @@ void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLi
     return;
   }
   if (end.notRun == NotRun::NoPeriod) {
-    std::fputs(kNoPeriod, out);
+    PrintPeriodFault(out, end.periodFault, period);
     return;
   }
   if (mode == ReportMode::Deletion) {
@@ -232,6 +232,8 @@ void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLi
     std::fputs(kObjectNoRows, out);
     return;
   }
+  for (const std::string& object : end.emptyObjects)
+    std::fprintf(out, kObjectWithoutRowsFormat, HtmlEscaped(object).c_str());
   if (end.pages)
     std::fprintf(out, kPagedRowCountFormat, std::to_string(end.pages->first).c_str(),
                  std::to_string(end.pages->last).c_str(), RowsOfPeriod(*end.pages).c_str());
@@ -248,6 +250,33 @@ void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLi
 
 void PrintPageEnd(FILE* out) {
   std::fputs(kPageEnd, out);
+}
+
+void PrintPeriodFault(FILE* out, PeriodFault fault, const Period& period) {
+  // An end that was never given is no period at all.
+  if (period.from.empty() || period.to.empty()) fault = PeriodFault::TooShort;
+  switch (fault) {
+    case PeriodFault::StartUnreadable:
+      std::fprintf(out, kPeriodUnreadableFormat, HtmlEscaped(period.displayFrom).c_str());
+      return;
+    case PeriodFault::EndUnreadable:
+      std::fprintf(out, kPeriodUnreadableFormat, HtmlEscaped(period.displayTo).c_str());
+      return;
+    case PeriodFault::Reversed:
+      std::fprintf(out, kPeriodReversedFormat, HtmlEscaped(period.displayTo).c_str(),
+                   HtmlEscaped(period.displayFrom).c_str());
+      return;
+    default:
+      std::fputs(kNoPeriod, out);
+      return;
+  }
+}
+
+void PrintDroppedObjects(FILE* out, const std::vector<std::string>& names) {
+  if (names.empty()) return;
+  std::string list;
+  for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+  std::fprintf(out, kDroppedObjectsFormat, HtmlEscaped(list).c_str());
 }
 
 void PrintPageLinks(FILE* out, const PageLinks& links) {

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "histquery/report.h"
 #include "histquery/request.h"
@@ -36,7 +37,14 @@ void PrintModeHeader(FILE* out, const ReportRequest& request, const Period& peri
 // Row count, delete button (what follows "ACTION=DEL&" in its link:
 // `deleteLink`), deletion confirmation, or what kept the run from its result.
 void PrintClosingSection(FILE* out, ReportMode mode, const std::string& deleteLink,
-                         const ReportEnd& end);
+                         const Period& period, const ReportEnd& end);
+
+// Why the period cannot bound a statement: none given, an end that is no
+// date, or an end before the start.
+void PrintPeriodFault(FILE* out, PeriodFault fault, const Period& period);
+
+// The objects of the request beyond the eighth, left out.
+void PrintDroppedObjects(FILE* out, const std::vector<std::string>& names);
 
 void PrintPageEnd(FILE* out);
 

@@ -115,6 +115,19 @@ constexpr const char kOtherSiteSqlRefused[] =
     "<b>Fehler: Die Anfrage kam von einer fremden Seite, die SQL-Abfrage wurde nicht "
     "ausgef\xFChrt</b><hr>\n";
 constexpr const char kNoPeriod[] = "<b>Es wurde kein Zeitraum ausgew\xE4hlt</b><hr>\n";
+// A period given but not usable (the display text of the end in the slot),
+// or whose end lies before its start (end, then start).
+constexpr const char kPeriodUnreadableFormat[] =
+    "<b>Fehler: %s ist kein g\xFCltiges Datum</b><hr>\n";
+constexpr const char kPeriodReversedFormat[] =
+    "<b>Fehler: Das Ende des Zeitraums (%s) liegt vor seinem Beginn (%s)</b><hr>\n";
+// The objects of a request beyond the eighth (their names, HTML-escaped).
+constexpr const char kDroppedObjectsFormat[] =
+    "<b>Hinweis: Es werden h\xF6"
+    "chstens 8 Objekte gezeigt, nicht gezeigt: %s</b><br>\n";
+// A chosen object without a row in the period (its label or name).
+constexpr const char kObjectWithoutRowsFormat[] =
+    "<b>F\xFCr %s gibt es im Zeitraum keine Daten</b><br>\n";
 // Other requests read the history: each takes its turn (readslots.h).
 constexpr const char kBusy[] =
     "<br><hr>Fehler: Die Historie wird gerade von anderen Anfragen gelesen. Bitte versuchen Sie "

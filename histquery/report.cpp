@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "common/datetime.h"
 #include "common/textops.h"
@@ -218,7 +219,18 @@ struct PageRows {
   int32_t shown = 0;
   int64_t hidden = 0;
   std::optional<HistoryPlace> next;
+  // The shown rows of each chosen object (as compared) on the page.
+  std::vector<std::pair<std::string, int64_t>> objects;
 };
+
+void CountObjectRow(PageRows& rows, const HistoryRow& row) {
+  const char* name = row.Text(1);
+  if (name == nullptr) return;
+  for (auto& [compared, count] : rows.objects) {
+    if (compared.size() == row.Length(1) && std::memcmp(compared.data(), name, row.Length(1)) == 0)
+      ++count;
+  }
+}
 
 void KeepPageRow(void* context, const HistoryRow& row) {
   PageRows& rows = *static_cast<PageRows*>(context);
@@ -234,6 +246,7 @@ void KeepPageRow(void* context, const HistoryRow& row) {
   }
   PrintRow(rows.page, row);
   ++rows.shown;
+  CountObjectRow(rows, row);
 }
 
 // The rows before a page, read backwards: the place of the page before.
@@ -277,6 +290,7 @@ ReportEnd RunReportPage(const std::string& storePath, HistoryRead read, const Pa
   page.out = open_memstream(&kept, &keptSize);
   PageRows rows;
   rows.page = &page;
+  for (const std::string& name : read.names) rows.objects.push_back({name, 0});
   Result<Done, StoreFault> run =
       page.out == nullptr
           ? Result<Done, StoreFault>(Failure<StoreFault>{StoreFault::Failed, "out of memory"})
@@ -316,7 +330,13 @@ ReportEnd RunReportPage(const std::string& storePath, HistoryRead read, const Pa
   message = run.Message();
   if (!run.Ok()) end.fault = run.Fault().kind;
   end.rowCount = rows.shown;
-  // The rows the period hides are all known on its last page.
+  // The rows the period hides are all known on its last page; which objects
+  // have none where the period has one page.
   if (!rows.next) end.hiddenRows = start.hidden + rows.hidden;
+  if (run.Ok() && !end.pages) {
+    for (const auto& [name, count] : rows.objects) {
+      if (count == 0) end.emptyObjects.push_back(name);
+    }
+  }
   return end;
 }

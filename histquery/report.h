@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/historyreader.h"
 #include "common/historystore.h"
+#include "common/period.h"
 #include "histquery/request.h"
 #include "histquery/sqllimits.h"
 
@@ -55,14 +57,18 @@ struct PageLinks {
 // How a report run ended.
 struct ReportEnd {
   std::optional<NotRun> notRun;
-  std::optional<StoreFault> fault;  // where the store did not run to its end
+  PeriodFault periodFault = PeriodFault::None;  // NoPeriod: why
+  std::optional<StoreFault> fault;              // where the store did not run to its end
   std::optional<SqlStop> sqlStop;
   int64_t stopBound = 0;           // the bound that stopped it, in milliseconds or MB
   int32_t rowCount = 0;            // rows printed
   std::optional<PageLinks> pages;  // a report of more than one page
   int64_t hiddenRows = 0;          // rows of the period not shown (State "X"), where known
-  int64_t rowsDeleted = 0;         // a deletion: rows deleted, also before a stop
-  std::string stopReason;          // a deletion that stopped: SQLite's message
+  // Chosen objects without a row in the period (their labels, or names),
+  // where the page knows all of the period's rows.
+  std::vector<std::string> emptyObjects;
+  int64_t rowsDeleted = 0;  // a deletion: rows deleted, also before a stop
+  std::string stopReason;   // a deletion that stopped: SQLite's message
 };
 
 // A report shows at most this many rows a page; a page of rows of unusual

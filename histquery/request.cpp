@@ -160,9 +160,13 @@ ReportRequest ParseReportRequest(const std::string& text) {
       *key.value = item.substr(std::strlen(key.name));
     }
     size_t object = item.find("obj=");
-    if (object != std::string::npos &&
-        request.objects.size() < static_cast<size_t>(kMaxObjectNames))
-      request.objects.push_back(FieldsDecoded(item.substr(object + 4)));
+    if (object != std::string::npos) {
+      std::string value = FieldsDecoded(item.substr(object + 4));
+      if (request.objects.size() < static_cast<size_t>(kMaxObjectNames))
+        request.objects.push_back(value);
+      else
+        request.droppedObjects.push_back(FormDecoded(GetField(value, 1, ';')));
+    }
     begin = end + 1;
   }
   for (std::string* value : {&request.period.dateFrom, &request.period.timeFrom,

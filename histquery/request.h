@@ -51,6 +51,9 @@ struct ReportRequest {
   // ("xobj=A" gives A); its value is what follows the first one.
   PeriodValues period;
   std::vector<std::string> objects;  // at most kMaxObjectNames
+  // The names of the obj= entries beyond the eighth, form-decoded: left out,
+  // and named on the page.
+  std::vector<std::string> droppedObjects;
   View view = View::Report;
   // A view asked for with no key but VIEW= and WIDTH=: it shows the last
   // selection, as an empty request shows it.

@@ -107,6 +107,22 @@ void CsvRow(void* context, const HistoryRow& row) {
   WriteCsvRow(run.out, row.stamp, row.Text(1), label, row.Text(3), row.Text(4), row.Text(5));
 }
 
+// Why a period cannot be shown, as a sentence of the views.
+std::string PeriodMessage(const Period& period) {
+  if (period.from.empty() || period.to.empty()) return kViewNoPeriod;
+  switch (period.fault) {
+    case PeriodFault::StartUnreadable:
+      return Formatted(kViewPeriodUnreadableFormat, period.displayFrom.c_str());
+    case PeriodFault::EndUnreadable:
+      return Formatted(kViewPeriodUnreadableFormat, period.displayTo.c_str());
+    case PeriodFault::Reversed:
+      return Formatted(kViewPeriodReversedFormat, period.displayTo.c_str(),
+                       period.displayFrom.c_str());
+    default:
+      return kViewNoPeriod;
+  }
+}
+
 bool StoreFailed(const Result<Done, StoreFault>& ran) {
   return !ran.Ok() && ran.Fault().kind != StoreFault::Missing;
 }
@@ -121,7 +137,7 @@ void PrintStoreRefusal(FILE* out, View view, const Result<Done, StoreFault>& ran
 }
 
 void ShowChartData(FILE* out, const Selection& selection, int width, const std::string& storePath,
-                   const StatementLimits& limits) {
+                   const StatementLimits& limits, const std::vector<std::string>& messages) {
   const PeriodStamps& stamps = selection.period.stamps;
   ChartRun run;
   run.names = selection.ComparedNames();
@@ -142,7 +158,7 @@ void ShowChartData(FILE* out, const Selection& selection, int width, const std::
     return;
   }
   PrintJsonHead(out);
-  WriteChartJson(out, stamps.from, stamps.to, width, run.objects);
+  WriteChartJson(out, stamps.from, stamps.to, width, run.objects, messages);
 }
 
 void ShowDownload(FILE* out, const Selection& selection, const std::string& storePath,
@@ -181,16 +197,25 @@ void ShowView(FILE* out, const ReportRequest& request, const char* cfgPath,
   }
   Selection selection = TakeSelection(request, SelectionUse::View);
   if (!selection.period.Usable()) {
-    PrintRefusal(out, view, kStatusBadRequest, kViewNoPeriod);
+    PrintRefusal(out, view, kStatusBadRequest, PeriodMessage(selection.period).c_str());
     return;
   }
   if (selection.objects.empty()) {
     PrintRefusal(out, view, kStatusBadRequest, kViewNoObject);
     return;
   }
+  std::vector<std::string> messages;
+  if (!request.droppedObjects.empty()) {
+    std::string names;
+    for (const std::string& name : request.droppedObjects)
+      names += (names.empty() ? "" : ", ") + name;
+    messages.push_back(Formatted(kViewDroppedObjectsFormat, names.c_str()));
+  }
   if (view == View::Chart) {
     // The page asks for its data itself.
-    PrintChartPage(out, SelectionQuery(selection));
+    PrintChartPage(
+        out, SelectionQuery(selection),
+        messages.empty() ? "" : Formatted(kChartHintFormat, HtmlEscaped(messages[0]).c_str()));
     return;
   }
   Result<std::string, PathFault> storePath = ResolveHistoryDb(cfgPath);
@@ -199,7 +224,7 @@ void ShowView(FILE* out, const ReportRequest& request, const char* cfgPath,
     return;
   }
   if (view == View::Json)
-    ShowChartData(out, selection, request.chartWidth, storePath.Value(), limits);
+    ShowChartData(out, selection, request.chartWidth, storePath.Value(), limits, messages);
   else
     ShowDownload(out, selection, storePath.Value(), limits);
 }

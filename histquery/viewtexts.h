@@ -22,6 +22,14 @@ constexpr const char kViewObjectsOnly[] =
     "Diagramm und Download gibt es nur f\xFCr eine Auswahl von Objekten, nicht mit SQL= oder "
     "ACTION=DEL";
 constexpr const char kViewNoPeriod[] = "Es wurde kein Zeitraum ausgew\xE4hlt";
+constexpr const char kViewPeriodUnreadableFormat[] = "%s ist kein g\xFCltiges Datum";
+constexpr const char kViewPeriodReversedFormat[] =
+    "Das Ende des Zeitraums (%s) liegt vor seinem Beginn (%s)";
+// A hint above the chart (the text HTML-escaped in the slot).
+constexpr const char kChartHintFormat[] = "<p><b>%s</b></p>\n";
+constexpr const char kViewDroppedObjectsFormat[] =
+    "Es werden h\xF6"
+    "chstens 8 Objekte gezeigt, nicht gezeigt: %s";
 constexpr const char kViewNoObject[] = "Es wurde kein Objekt ausgew\xE4hlt";
 constexpr const char kViewStoreFailed[] = "Fehler bei der Datenbankabfrage";
 constexpr const char kViewBusy[] =
@@ -57,8 +65,9 @@ constexpr const char kCsvHeadFormat[] =
     "Zeit;Objekt;Bezeichnung;Wert;Werttext;Quelle\r\n";
 constexpr const char kCsvLineEnd[] = "\r\n";
 
-// The chart page. Its three slots take the selection as request keys, ready
-// for an attribute (see PrintChartPage); histchart.js reads the first and
+// The chart page. Its first slot takes a hint (kChartHintFormat, or
+// nothing), the other three the selection as request keys, ready for an
+// attribute (see PrintChartPage); histchart.js reads the first and
 // draws the chart, the table and the links from it.
 constexpr const char kChartPageFormat[] =
     "Content-type: text/html; charset=iso-8859-15\n" HISTQUERY_FRAME_HEADERS
@@ -72,6 +81,7 @@ constexpr const char kChartPageFormat[] =
     "<body>\n"
     "<img src='favicon.ico' class='histchart-icon' alt=''>\n"
     "<h1>History-Diagramm</h1>\n"
+    "%s"
     "<main id='histchart' data-query='%s'>\n"
     "<div class='histchart-tools'><button type='button' id='histchart-back' disabled>Zur\xFC"
     "ck</button> <button type='button' id='histchart-earlier' title='Fr\xFCher: um ein halbes "

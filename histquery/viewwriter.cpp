@@ -118,7 +118,7 @@ void PrintJsonHead(FILE* out) {
 }
 
 void WriteChartJson(FILE* out, int32_t from, int32_t to, int width,
-                    std::vector<ChartObject>& objects) {
+                    std::vector<ChartObject>& objects, const std::vector<std::string>& messages) {
   std::fputs("{\"from\":", out);
   WriteJsonTime(out, from);
   std::fputs(",\"to\":", out);
@@ -128,7 +128,16 @@ void WriteChartJson(FILE* out, int32_t from, int32_t to, int width,
     if (i > 0) std::fputc(',', out);
     WriteObject(out, objects[i]);
   }
-  std::fputs("]}\n", out);
+  std::fputc(']', out);
+  if (!messages.empty()) {
+    std::fputs(",\"messages\":[", out);
+    for (size_t i = 0; i < messages.size(); ++i) {
+      if (i > 0) std::fputc(',', out);
+      WriteJsonString(out, messages[i].data(), messages[i].size());
+    }
+    std::fputc(']', out);
+  }
+  std::fputs("}\n", out);
 }
 
 void WriteJsonError(FILE* out, const char* message) {
@@ -157,6 +166,7 @@ void WriteCsvRow(FILE* out, int32_t time, const char* name, const char* label, c
   std::fputs(kCsvLineEnd, out);
 }
 
-void PrintChartPage(FILE* out, const std::string& query) {
-  std::fprintf(out, kChartPageFormat, query.c_str(), query.c_str(), query.c_str());
+void PrintChartPage(FILE* out, const std::string& query, const std::string& hintHtml) {
+  std::fprintf(out, kChartPageFormat, hintHtml.c_str(), query.c_str(), query.c_str(),
+               query.c_str());
 }

@@ -41,9 +41,12 @@ struct ChartObject {
 // The HTTP header of the chart data.
 void PrintJsonHead(FILE* out);
 
-// The whole chart data document, each series finished first.
+// The whole chart data document, each series finished first; `messages`
+// (ISO-8859-15 sentences, for instance which objects were left out) follow
+// as "messages":[...] where there are any.
 void WriteChartJson(FILE* out, int32_t from, int32_t to, int width,
-                    std::vector<ChartObject>& objects);
+                    std::vector<ChartObject>& objects,
+                    const std::vector<std::string>& messages = {});
 
 // {"error":"<message>"}: what the chart page shows where there is no data.
 void WriteJsonError(FILE* out, const char* message);
@@ -56,8 +59,9 @@ void PrintCsvHead(FILE* out, int32_t from, int32_t to);
 void WriteCsvRow(FILE* out, int32_t time, const char* name, const char* label, const char* value,
                  const char* valueText, const char* source);
 
-// The chart page for the selection `query`: request keys without VIEW= or
+// The chart page for the selection `query`, with `hintHtml` (a paragraph of
+// kChartHintFormat, or nothing) above the chart: request keys without VIEW= or
 // WIDTH= ("txDateFrom=2024-03-05&txTimeFrom=00%3A00%3A00&txDateTo=...&
 // txTimeTo=...&obj=NAME;LABEL;KIND..."), already safe inside a quoted
 // attribute (no quote, no markup, an "&" only before a key).
-void PrintChartPage(FILE* out, const std::string& query);
+void PrintChartPage(FILE* out, const std::string& query, const std::string& hintHtml = "");

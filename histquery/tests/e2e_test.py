@@ -362,6 +362,8 @@ class CgiTests(unittest.TestCase):
                  "".join("&obj=%s%%3B%%3BN" % n for n in names))
         page = site.run(query=query).decode("latin-1")
         self.assertIn("8 Datens\xe4tze gefunden", page)
+        self.assertIn("<b>Hinweis: Es werden h\xf6chstens 8 Objekte gezeigt, nicht gezeigt: O9, "
+                      "O10</b><br>\n", page)
         self.assertNotIn(": O9 =", page)
         site.run(query="ACTION=DEL&" + query)
         self.assertEqual([r[1] for r in site.rows()], ["O9", "O10"])
@@ -668,14 +670,22 @@ class ChangeTests(unittest.TestCase):
         self.assertIn(b"<hr>1 Datens", page)
 
     def test_unreadable_dates_refuse_the_period(self):
-        for query in ("txDateFrom=2024-13-05&txTimeFrom=07%3A30&txDateTo=2024-12-05&txTimeTo=23%3A59",
-                      "ACTION=DEL&txDateFrom=2024-13-05&txTimeFrom=07%3A30&txDateTo=2024-12-05"
-                      "&txTimeTo=23%3A59",
-                      "ACTION=DEL&txDateFrom=2024-03-06&txTimeFrom=00%3A00&txDateTo=2024-03-05"
-                      "&txTimeTo=23%3A59"):
+        unreadable = "<b>Fehler: 05.13.2024 07:30:00 ist kein g\xfcltiges Datum</b><hr>\n"
+        reversed_ = ("<b>Fehler: Das Ende des Zeitraums (05.03.2024 23:59:00) liegt vor seinem "
+                     "Beginn (06.03.2024 00:00:00)</b><hr>\n")
+        for query, message in (
+                ("txDateFrom=2024-13-05&txTimeFrom=07%3A30&txDateTo=2024-12-05&txTimeTo=23%3A59",
+                 unreadable),
+                ("ACTION=DEL&txDateFrom=2024-13-05&txTimeFrom=07%3A30&txDateTo=2024-12-05"
+                 "&txTimeTo=23%3A59", unreadable),
+                ("ACTION=DEL&txDateFrom=2024-03-06&txTimeFrom=00%3A00&txDateTo=2024-03-05"
+                 "&txTimeTo=23%3A59", reversed_),
+                ("txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-05&txTimeTo=23%3A59"
+                 "&obj=LICHT1%3BL%3BN&obj=FEHLT%3BNirgends%3BN", "<b>F\xfcr Nirgends (FEHLT) gibt es "
+                 "im Zeitraum keine Daten</b><br>\n")):
             with self.subTest(query=query):
                 page = self.site.run(query=query)
-                self.assertEqual(page, latin(HEAD + OBJ_BUTTON + NO_PERIOD + END))
+                self.assertIn(latin(message), page)
                 self.assertEqual(len(self.site.rows()), len(ROWS))
 
     def test_a_period_covers_its_own_days_in_every_zone(self):
@@ -952,7 +962,8 @@ class LighttpdTests(unittest.TestCase):
              json.dumps({"error": no_period}, ensure_ascii=False, separators=(",", ":")).encode("utf-8") + b"\n"),
             ("VIEW=CSV&obj=Licht1&txDateFrom=2024-03-06&txTimeFrom=00%3A00"
              "&txDateTo=2024-03-05&txTimeTo=00%3A00", "text/plain; charset=utf-8",
-             (no_period + "\n").encode("utf-8")),
+             ("Das Ende des Zeitraums (05.03.2024 00:00:00) liegt vor seinem Beginn "
+              "(06.03.2024 00:00:00)\n").encode("utf-8")),
             ("VIEW=CHART&obj=Licht1", "text/html; charset=iso-8859-15",
              latin("<p><b>" + no_period + "</b></p>")),
             ("VIEW=JSON&ACTION=DEL&" + selection, "application/json",

@@ -136,7 +136,7 @@ TEST(PrintRow, SqlModeOpensTheTableWithTheFirstCountedRow) {
 
 std::string Closing(ReportMode mode, const ReportEnd& end, const std::string& deleteLink = "") {
   Capture c;
-  PrintClosingSection(c.out(), mode, deleteLink, end);
+  PrintClosingSection(c.out(), mode, deleteLink, Period{}, end);
   return c.Text();
 }
 

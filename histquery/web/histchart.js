@@ -515,8 +515,13 @@
     if (before === layout()) chart.setData(table); else redraw();
     fillStats(objects);
     const rows = objects.reduce((sum, o) => sum + o.stats.count, 0);
+    // Objects without rows are named, and what the answer says besides.
+    const empty = objects.filter((o) => o.stats.count === 0).map((o) => o.label || o.name);
+    const notes = (rows > 0 && empty.length > 0 ? ['keine Daten f\u00fcr ' + empty.join(', ')] : [])
+        .concat(Array.isArray(data.messages) ? data.messages : []);
     status(timeText(view.from) + ' bis ' + timeText(view.to) +
-           (rows === 0 ? ': keine Daten in diesem Zeitraum' : ''));
+           (rows === 0 ? ': keine Daten in diesem Zeitraum' : '') +
+           (notes.length > 0 ? ' \u2013 ' + notes.join('; ') : ''));
   }
 
   // Asks for the data of `win` (null: the page's own selection) at the
