@@ -581,6 +581,12 @@ class ChangeTests(unittest.TestCase):
              both),
             ("select count(*) from HISTORY WHERE ObjName = 'LICHT1'", {},
              "<tr><td>5</td></tr>\n" + one_row, None),
+            # An aggregate per object at the test build's bounded heap; its
+            # first column is a name, shown as it is.
+            ("select ObjName, count(*), max(Value) from HISTORY where 1 group by ObjName",
+             {"HISTQUERY_TEST_HEAP_LIMIT": str(8 * 1024 * 1024)},
+             "<tr><td>HEIZUNG</td><td>1</td><td>21.5</td></tr>\n<tr><td>LICHT1</td><td>5</td>"
+             "<td>1</td></tr>\n</table><hr>2 Datens\xe4tze gefunden.<br><hr>\n", None),
             ("select count(*), 'nowhere' from HISTORY where 1", {},
              "<tr><td>6</td><td>nowhere</td></tr>\n" + one_row, None),
         ]
