@@ -298,8 +298,16 @@ class RowidCursor : public Cursor {
       return Done{};
     }
     done_ = to == end_;
-    next_ = forward ? to + 1 : to - 1;
     span_ = NextSliceSpan(span_, SliceClock::now() - begun);
+    if (done_) return Done{};
+    // On at the next row there is, across any gap of rowids.
+    if (!turn.Take()) return Busy();
+    Result<std::optional<int64_t>, StoreFault> next =
+        NextRowid(sqlite3_db_handle(statement_), to, forward);
+    turn.Give();
+    if (!next.Ok()) return next.Fault();
+    done_ = !next.Value() || (forward ? *next.Value() > end_ : *next.Value() < end_);
+    if (!done_) next_ = *next.Value();
     return Done{};
   }
 
@@ -436,24 +444,14 @@ std::string KeysetStatement(const std::string& index, bool byName, bool sameSeco
                         : " order by TimeStamp desc, rowid desc limit ?4");
 }
 
-// The single integer `sql` answers; false where it is NULL (an empty table)
-// or the statement fails (`failed`: no rowid, no table).
-bool RowidOf(sqlite3* connection, const char* sql, int64_t& value, bool& failed) {
-  sqlite3_stmt* statement = nullptr;
-  failed = sqlite3_prepare_v2(connection, sql, -1, &statement, nullptr) != SQLITE_OK;
-  if (failed) return false;
-  bool found =
-      sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL;
-  if (found) value = sqlite3_column_int64(statement, 0);
-  failed = sqlite3_finalize(statement) != SQLITE_OK;
-  return found && !failed;
-}
-
 // The lowest and highest rowid, each found at an end of the table; both in
-// one statement would make SQLite read the whole table.
-bool RowidBounds(sqlite3* connection, int64_t& first, int64_t& last, bool& failed) {
-  return RowidOf(connection, "select max(rowid) from HISTORY", last, failed) &&
-         RowidOf(connection, "select min(rowid) from HISTORY", first, failed);
+// one statement would make SQLite read the whole table. None for an empty
+// table; Failed where there is no rowid (or no table).
+Result<std::optional<RowidRange>, StoreFault> RowidBounds(sqlite3* connection) {
+  std::optional<int64_t> last = TRY(QueryInteger(connection, "select max(rowid) from HISTORY"));
+  std::optional<int64_t> first = TRY(QueryInteger(connection, "select min(rowid) from HISTORY"));
+  if (!first || !last) return std::optional<RowidRange>();
+  return std::optional<RowidRange>(RowidRange{*first, *last});
 }
 
 // Notes each row's time stamp in the TimeRuns of the function's user data.
@@ -495,7 +493,13 @@ Result<Done, StoreFault> FindRuns(sqlite3* connection, int64_t first, int64_t la
     if (rc != SQLITE_ROW) return Failed(connection);
     if (to == last) break;
     span = NextSliceSpan(span, SliceClock::now() - begun);
-    from = to + 1;
+    // On at the next row there is, across any gap of rowids.
+    if (!turn.Take()) return Busy();
+    Result<std::optional<int64_t>, StoreFault> next = NextRowid(connection, to);
+    turn.Give();
+    if (!next.Ok()) return next.Fault();
+    if (!next.Value() || *next.Value() > last) break;
+    from = *next.Value();
   }
   runs.Finish();
   return Done{};
@@ -668,10 +672,12 @@ Result<Done, StoreFault> ReadOnConnection(sqlite3* connection, const HistoryRead
   Direction direction = read.backwards ? Direction::Backward : Direction::Forward;
   Handing handing{rows, read.limit};
 
-  int64_t first = 0;
-  int64_t last = 0;
   if (!turn.Take()) return Busy();
-  bool any = RowidBounds(connection, first, last, noRowids);
+  Result<std::optional<RowidRange>, StoreFault> bounds = RowidBounds(connection);
+  noRowids = !bounds.Ok();
+  bool any = bounds.Ok() && bounds.Value().has_value();
+  int64_t first = any ? bounds.Value()->first : 0;
+  int64_t last = any ? bounds.Value()->last : 0;
   HistoryIndexes indexes = any ? FindIndexes(connection) : HistoryIndexes();
   int placeRank = any && read.at && !names.empty() && !indexes.objectTime.empty()
                       ? RankOfRow(connection, read.at->rowid, names)

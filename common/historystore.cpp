@@ -44,10 +44,6 @@ void UseOneThread() {
   (void)done;
 }
 
-bool IsSqlSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // The rows of one prepared statement, stepped to its end. SQLITE_DONE, or
 // the code of what stopped it; the statement is left to the caller.
 int StepRows(sqlite3_stmt* statement, HistoryRows rows) {
@@ -173,6 +169,25 @@ void CloseHistoryStore() {
   if (StoreHandle == nullptr) return;
   sqlite3_close(StoreHandle);
   StoreHandle = nullptr;
+}
+
+Result<std::optional<int64_t>, StoreFault> QueryInteger(sqlite3* connection, const char* sql) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(connection, sql, -1, &statement, nullptr) != SQLITE_OK)
+    return Failure<StoreFault>{StoreFault::Failed, sqlite3_errmsg(connection)};
+  std::optional<int64_t> value;
+  if (sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL)
+    value = sqlite3_column_int64(statement, 0);
+  if (sqlite3_finalize(statement) != SQLITE_OK)
+    return Failure<StoreFault>{StoreFault::Failed, sqlite3_errmsg(connection)};
+  return value;
+}
+
+Result<std::optional<int64_t>, StoreFault> NextRowid(sqlite3* connection, int64_t rowid,
+                                                     bool above) {
+  std::string sql = above ? "select min(rowid) from HISTORY where rowid > "
+                          : "select max(rowid) from HISTORY where rowid < ";
+  return QueryInteger(connection, (sql + std::to_string(rowid)).c_str());
 }
 
 std::string StatementFailure(const std::string& error) {

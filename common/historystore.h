@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "common/result.h"
@@ -114,6 +115,16 @@ void CloseHistoryStore();
 // them; a failure is Failed with SQLite's own message.
 Result<Done, StoreFault> RunHistoryStatements(sqlite3* connection, const std::string& sql,
                                               HistoryRows rows = {});
+
+// The single integer `sql` answers on an open connection; none where it is
+// NULL or there is no row. A failure is Failed with SQLite's own message.
+Result<std::optional<int64_t>, StoreFault> QueryInteger(sqlite3* connection, const char* sql);
+
+// The nearest rowid of HISTORY above `rowid` (or below it): a walk by rowid
+// crosses a gap of rowids (rows deleted, a rowid set by hand) in one seek.
+// None at the end of the table.
+Result<std::optional<int64_t>, StoreFault> NextRowid(sqlite3* connection, int64_t rowid,
+                                                     bool above = true);
 
 // The line for standard error of a statement that failed with SQLite's
 // message `error`.

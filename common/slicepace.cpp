@@ -24,3 +24,7 @@ int64_t SliceEnd(int64_t from, int64_t span, int64_t last) {
     return last;
   return from + span - 1;
 }
+
+int PastDeadline(void* deadline) {
+  return SliceClock::now() > *static_cast<SliceClock::time_point*>(deadline) ? 1 : 0;
+}

@@ -42,6 +42,11 @@ int64_t ScaledToSlice(int64_t value, SliceClock::duration took, int64_t minimum,
 // The pause after a slice that wrote and took `took`.
 void PauseAfterSlice(SliceClock::duration took);
 
+// A progress handler of SQLite (sqlite3_progress_handler) whose argument
+// points to a SliceClock::time_point: non-zero, which ends the statement,
+// once that time has passed.
+int PastDeadline(void* deadline);
+
 // The last rowid of the slice that begins at `from`, `span` rowids long, in
 // a walk that ends at `last`: `last` itself where the rest is shorter
 // (rowids may be negative: the distance is taken without overflow).

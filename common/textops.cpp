@@ -97,3 +97,25 @@ std::string Formatted(const char* format, ...) {
   va_end(again);
   return text;
 }
+
+std::string LowerCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string Trimmed(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  size_t begin = text.find_first_not_of(blanks);
+  if (begin == std::string::npos) return "";
+  return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
+}
+
+bool IsSqlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsSpaceOrTab(char c) {
+  return c == ' ' || c == '\t';
+}

@@ -42,6 +42,18 @@ std::string SqlQuoted(const std::string& text);
 // Characters [begin, begin + count) of `text`, fewer where it ends before.
 std::string TextPiece(const std::string& text, size_t begin, size_t count);
 
+// A-Z to a-z; every other byte stays.
+std::string LowerCase(std::string text);
+
+// `text` without the blanks, tabs, CRs and LFs around it.
+std::string Trimmed(const std::string& text);
+
+// Whether `c` is white space between the tokens of SQL, as SQLite reads it.
+bool IsSqlSpace(char c);
+
+// Whether `c` is a blank or a tab, as they may stand around a number.
+bool IsSpaceOrTab(char c);
+
 // Whether `text` begins with `prefix`.
 bool StartsWith(const std::string& text, const char* prefix);
 

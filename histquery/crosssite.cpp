@@ -4,23 +4,18 @@
 #include <cstring>
 #include <string>
 
+#include "common/textops.h"
+
 namespace {
 
 bool Present(const char* value) {
   return value != nullptr && value[0] != '\0';
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 // host[:port] without the port a scheme implies, lower-cased, so that
 // "http://Box:80" and a Host of "box" name the same place.
 std::string Authority(std::string authority, const std::string& scheme) {
-  authority = Lower(authority);
+  authority = LowerCase(authority);
   const char* implied = scheme == "https" ? ":443" : scheme == "http" ? ":80" : nullptr;
   if (implied != nullptr && authority.size() > std::strlen(implied) &&
       authority.compare(authority.size() - std::strlen(implied), std::string::npos, implied) == 0)
@@ -34,7 +29,7 @@ bool SameAuthority(const std::string& url, const char* host) {
   if (!Present(host)) return false;
   size_t schemeEnd = url.find("://");
   if (schemeEnd == std::string::npos || schemeEnd == 0) return false;
-  std::string scheme = Lower(url.substr(0, schemeEnd));
+  std::string scheme = LowerCase(url.substr(0, schemeEnd));
   size_t begin = schemeEnd + 3;
   size_t end = url.find_first_of("/?#", begin);
   std::string authority = url.substr(begin, end == std::string::npos ? end : end - begin);

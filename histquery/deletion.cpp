@@ -11,24 +11,6 @@ namespace {
 // How long the search for the first and last matching row may take.
 constexpr std::chrono::milliseconds kNarrowingTime{20};
 
-// The single integer of `sql`; `found` is false where it is NULL (no rows).
-bool QueryRowid(sqlite3* connection, const char* sql, int64_t& value, bool& found,
-                std::string& error) {
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(connection, sql, -1, &statement, nullptr) != SQLITE_OK) {
-    error = sqlite3_errmsg(connection);
-    return false;
-  }
-  int rc = sqlite3_step(statement);
-  found = rc == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL;
-  if (found) value = sqlite3_column_int64(statement, 0);
-  if (sqlite3_finalize(statement) != SQLITE_OK) {
-    error = sqlite3_errmsg(connection);
-    return false;
-  }
-  return true;
-}
-
 // One slice: the matching rows with rowids from `from` to `to`, in a
 // transaction of their own; the rows it deleted, or SQLite's message.
 // Without an index the rowid range is the cheap walk; an index on the
@@ -47,11 +29,6 @@ Result<int64_t, StoreFault> DeleteSlice(sqlite3* connection, sqlite3_stmt* slice
   return deleted;
 }
 
-// Past the deadline: ends the statement (SQLITE_INTERRUPT).
-int PastDeadline(void* deadline) {
-  return SliceClock::now() > *static_cast<SliceClock::time_point*>(deadline) ? 1 : 0;
-}
-
 // The lowest or highest rowid that matches (`any` false where no row
 // does), where SQLite finds it in a moment (an index on the condition's
 // columns). Without such an index it would read the whole table in one go:
@@ -59,14 +36,11 @@ int PastDeadline(void* deadline) {
 bool NarrowTo(sqlite3* connection, const std::string& sql, int64_t& value, bool& any) {
   SliceClock::time_point deadline = SliceClock::now() + kNarrowingTime;
   sqlite3_progress_handler(connection, 1000, PastDeadline, &deadline);
-  int64_t found = 0;
-  any = true;
-  std::string ignored;
-  bool done = QueryRowid(connection, sql.c_str(), found, any, ignored);
-  if (!done) any = true;
-  if (done && any) value = found;
+  Result<std::optional<int64_t>, StoreFault> found = QueryInteger(connection, sql.c_str());
   sqlite3_progress_handler(connection, 0, nullptr, nullptr);
-  return done;
+  any = !found.Ok() || found.Value().has_value();
+  if (found.Ok() && found.Value()) value = *found.Value();
+  return found.Ok();
 }
 
 Failure<DeletionStop> Stopped(const std::string& error, int64_t deleted) {
@@ -89,23 +63,24 @@ Result<int64_t, DeletionStop> DeleteInSlices(const std::string& storePath,
     return Failure<DeletionStop>{{opened.Fault().kind, 0, ""}, opened.Fault().message};
   sqlite3* connection = opened.Value();
 
-  std::string error;
-  int64_t first = 0;
-  int64_t last = 0;
-  bool found = false;
   // Read before the first: a row the recorder adds in between lies above it.
-  if (!QueryRowid(connection, "select max(rowid) from HISTORY", last, found, error)) {
-    if (sqlite3_errcode(connection) != SQLITE_ERROR) return Stopped(error, 0);
+  Result<std::optional<int64_t>, StoreFault> highest =
+      QueryInteger(connection, "select max(rowid) from HISTORY");
+  if (!highest.Ok()) {
+    if (sqlite3_errcode(connection) != SQLITE_ERROR) return Stopped(highest.Fault().message, 0);
     // No rowid to walk by (or no table at all: then this fails the same way).
     Result<Done, StoreFault> all =
         RunHistoryStatements(connection, "delete from HISTORY where " + condition);
     if (!all.Ok()) return Stopped(all.Fault().message, 0);
     return int64_t{sqlite3_changes(connection)};
   }
-  if (!found) return int64_t{0};  // an empty table
-  if (!QueryRowid(connection, "select min(rowid) from HISTORY", first, found, error))
-    return Stopped(error, 0);
-  if (!found) return int64_t{0};
+  if (!highest.Value()) return int64_t{0};  // an empty table
+  int64_t last = *highest.Value();
+  Result<std::optional<int64_t>, StoreFault> lowest =
+      QueryInteger(connection, "select min(rowid) from HISTORY");
+  if (!lowest.Ok()) return Stopped(lowest.Fault().message, 0);
+  if (!lowest.Value()) return int64_t{0};
+  int64_t first = *lowest.Value();
   int64_t lastMatch = last;
   bool any = true;
   if (NarrowTo(connection, "select min(rowid) from HISTORY where " + condition, first, any) &&
@@ -132,8 +107,15 @@ Result<int64_t, DeletionStop> DeleteInSlices(const std::string& storePath,
     if (to == last) break;
     SliceClock::duration took = SliceClock::now() - begun;
     span = NextSliceSpan(span, took);
-    from = to + 1;
     PauseAfterSlice(took);
+    // On at the next row there is, across any gap of rowids.
+    Result<std::optional<int64_t>, StoreFault> next = NextRowid(connection, to);
+    if (!next.Ok()) {
+      sqlite3_finalize(slice);
+      return Stopped(next.Fault().message, deleted);
+    }
+    if (!next.Value() || *next.Value() > last) break;
+    from = *next.Value();
   }
   sqlite3_finalize(slice);
   return deleted;

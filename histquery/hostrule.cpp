@@ -7,24 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "common/textops.h"
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
+namespace {
 
 bool AllDigits(const std::string& text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string Trimmed(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  size_t begin = text.find_first_not_of(blanks);
-  if (begin == std::string::npos) return "";
-  return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
 }
 
 std::string FirstWord(const std::string& text) {
@@ -50,7 +38,7 @@ std::string HostName(const std::string& host) {
   if (!port.empty() && (port[0] != ':' || !AllDigits(port.substr(1)))) return "";
   // "box.lan." is the same name written as absolute.
   if (!name.empty() && name.back() == '.') name.pop_back();
-  return Lower(name);
+  return LowerCase(name);
 }
 
 bool IsAddressLiteral(const std::string& name) {
@@ -88,7 +76,7 @@ std::string ConfiguredDomain(FILE* resolvConf) {
         domain = FirstWord(text.substr(length));
     }
   }
-  return Lower(Trimmed(domain));
+  return LowerCase(Trimmed(domain));
 }
 
 std::vector<std::string> ListedHostNames(FILE* allowFile) {

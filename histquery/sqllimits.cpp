@@ -10,6 +10,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+
+#include "common/historystore.h"
+#include "common/slicepace.h"
 
 namespace {
 
@@ -63,14 +67,9 @@ int Authorize(void*, int action, const char* first, const char* second, const ch
   return AuthorizeAction(action, first, second, database);
 }
 
+// The alarm rang; the deadline of the free text set up last.
 volatile sig_atomic_t Passed = 0;
-
-// Called every few thousand steps of a free text: non-zero ends the statement.
-int PastDeadline(void* guard) {
-  if (std::chrono::steady_clock::now() <= static_cast<StatementGuard*>(guard)->deadline) return 0;
-  Passed = 1;
-  return 1;
-}
+std::optional<std::chrono::steady_clock::time_point> ArmedDeadline;
 
 // What the signal handler of the wall-time deadline needs, set before it is
 // armed: plain bytes, as a handler may only read memory and make system
@@ -109,27 +108,18 @@ void OnAlarm(int) {
 
 constexpr int kProgressSteps = 10000;
 
-// The single integer a pragma answers; -1 when it fails.
-sqlite3_int64 PragmaValue(sqlite3* connection, const char* sql) {
-  sqlite3_stmt* statement = nullptr;
-  sqlite3_int64 value = -1;
-  if (sqlite3_prepare_v2(connection, sql, -1, &statement, nullptr) == SQLITE_OK &&
-      sqlite3_step(statement) == SQLITE_ROW)
-    value = sqlite3_column_int64(statement, 0);
-  sqlite3_finalize(statement);
-  return value;
-}
-
 // The database may reach its present size plus `growth` on this connection;
 // past it a write fails with SQLITE_FULL.
 bool BoundGrowth(sqlite3* connection, int64_t growth) {
   // Each failure returns at once, so that SQLite's message tells it (locked,
   // not a database).
-  sqlite3_int64 pages = PragmaValue(connection, "pragma page_count");
-  if (pages < 0) return false;
-  sqlite3_int64 pageSize = PragmaValue(connection, "pragma page_size");
-  if (pageSize <= 0) return false;
-  std::string sql = "pragma max_page_count = " + std::to_string(pages + growth / pageSize);
+  Result<std::optional<int64_t>, StoreFault> pages = QueryInteger(connection, "pragma page_count");
+  if (!pages.Ok() || !pages.Value()) return false;
+  Result<std::optional<int64_t>, StoreFault> pageSize =
+      QueryInteger(connection, "pragma page_size");
+  if (!pageSize.Ok() || !pageSize.Value() || *pageSize.Value() <= 0) return false;
+  std::string sql =
+      "pragma max_page_count = " + std::to_string(*pages.Value() + growth / *pageSize.Value());
   return sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
@@ -194,7 +184,8 @@ bool SetUpConnection(sqlite3* connection, void* context) {
   if (sqlite3_set_authorizer(connection, Authorize, &guard) != SQLITE_OK) return false;
   guard.deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(guard.limits.deadlineMs);
-  sqlite3_progress_handler(connection, kProgressSteps, PastDeadline, &guard);
+  ArmedDeadline = guard.deadline;
+  sqlite3_progress_handler(connection, kProgressSteps, PastDeadline, &guard.deadline);
   ArmWallDeadline(guard);
   return true;
 }
@@ -217,5 +208,5 @@ void DisarmWallDeadline() {
 }
 
 bool DeadlinePassed() {
-  return Passed != 0;
+  return Passed != 0 || (ArmedDeadline && std::chrono::steady_clock::now() > *ArmedDeadline);
 }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/textops.h"
+
 namespace {
 
 // Keywords that end a where condition standing at their own depth.
@@ -12,10 +14,6 @@ constexpr const char* kClauseKeywords[] = {"group", "order",     "limit",  "havi
 bool IsWordChar(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
          c == '$' || c >= 0x80;
-}
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
 bool WordIs(const std::string& text, size_t begin, size_t end, const char* keyword) {
@@ -71,7 +69,7 @@ class Binder {
   size_t Step(size_t at) {
     char c = text_[at];
     char next = at + 1 < text_.size() ? text_[at + 1] : '\0';
-    if (IsBlank(c)) return at + 1;
+    if (IsSqlSpace(c)) return at + 1;
     if (c == '-' && next == '-') {
       size_t end = text_.find('\n', at);
       return end == std::string::npos ? text_.size() : end;
@@ -107,7 +105,7 @@ class Binder {
     Copy(end);
     out_ += " " + period_ + " and (";
     // The blanks behind "where" would stand inside the parenthesis.
-    while (copied_ < text_.size() && IsBlank(text_[copied_])) ++copied_;
+    while (copied_ < text_.size() && IsSqlSpace(text_[copied_])) ++copied_;
     lastEnd_ = end;
     open_.push_back(depth_);
   }

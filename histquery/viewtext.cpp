@@ -4,12 +4,9 @@
 #include <cmath>
 
 #include "common/datetime.h"
+#include "common/textops.h"
 
 namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -138,8 +135,8 @@ bool NumberSpan(const char* text, size_t length, double& value, size_t& begin, s
   if (text == nullptr) return false;
   begin = 0;
   end = length;
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
+  while (begin < end && IsSpaceOrTab(text[begin])) ++begin;
+  while (end > begin && IsSpaceOrTab(text[end - 1])) --end;
   size_t digits = begin;
   bool negative = false;
   if (digits < end && (text[digits] == '+' || text[digits] == '-')) {

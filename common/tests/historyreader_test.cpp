@@ -4,12 +4,15 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "common/historystatement.h"
+#include "common/slicepace.h"
 #include "common/tests/scratchdir.h"
 #include "common/timeruns.h"
 
@@ -232,6 +235,40 @@ TEST(ReadHistory, AGateThatRefusesEndsTheRunAsBusy) {
   ASSERT_FALSE(ran.Ok());
   EXPECT_EQ(ran.Fault().kind, StoreFault::Busy);
   EXPECT_TRUE(got.empty());
+}
+
+// A slice's span follows the time of the last one towards kSliceTarget, by
+// at most a factor of 4, within its bounds; the last slice ends at the last
+// rowid, also below zero and at the ends of the range.
+TEST(SlicePace, SpansFollowTheTimeOfTheLastSlice) {
+  using std::chrono::milliseconds;
+  struct Span {
+    int64_t span;
+    milliseconds took;
+    int64_t next;
+  } spans[] = {
+      {4096, milliseconds(40), 4096},
+      {4096, milliseconds(20), 8192},
+      {4096, milliseconds(1), 16384},
+      {4096, milliseconds(0), 16384},
+      {4096, milliseconds(400), 1024},
+      {2048, milliseconds(400), kMinSliceSpan},
+      {kMaxSliceSpan, milliseconds(1), kMaxSliceSpan},
+  };
+  for (const Span& s : spans)
+    EXPECT_EQ(NextSliceSpan(s.span, s.took), s.next) << s.span << " " << s.took.count();
+  struct End {
+    int64_t from, span, last, end;
+  } ends[] = {
+      {1, 100, 1000, 100},
+      {950, 100, 1000, 1000},
+      {-500, 100, -450, -450},
+      {-50, 100, 20, 20},
+      {0, 1, 0, 0},
+      {INT64_MIN, 10, INT64_MAX, INT64_MIN + 9},
+      {INT64_MAX - 5, 10, INT64_MAX, INT64_MAX},
+  };
+  for (const End& e : ends) EXPECT_EQ(SliceEnd(e.from, e.span, e.last), e.end) << e.from;
 }
 
 // Runs of time order in rowid order, and the rowids of each run's rows in

@@ -92,7 +92,9 @@ TEST(ListedHostNames, OneNameALine) {
       {"# names of the CCU\n\n  CCU.Test  \r\nhomematic # the old name\nbox:8080",
        {"ccu.test", "homematic", "box"}},
       {"", {}},
-      {"\xEF\xBB\xBF" "ccu.test\r\nbox\n", {"ccu.test", "box"}},  // a byte-order mark
+      {"\xEF\xBB\xBF"
+       "ccu.test\r\nbox\n",
+       {"ccu.test", "box"}},  // a byte-order mark
       // Past the bound only whole lines count: never a piece of a name.
       {"box\n" + std::string(kMaxAllowedHostsBytes - 13, '#') + "\nccu.testing.example\n", {"box"}},
   };
