@@ -54,6 +54,11 @@ bool IsSqlSpace(char c);
 // Whether `c` is a blank or a tab, as they may stand around a number.
 bool IsSpaceOrTab(char c);
 
+// A value as a browser's form encoding sent it: "%XX" (hex digits of either
+// case) is that byte, "+" is a blank, in one pass; a "%" without two hex
+// digits behind it stays as it is.
+std::string FormDecoded(const std::string& text);
+
 // Whether `text` begins with `prefix`.
 bool StartsWith(const std::string& text, const char* prefix);
 

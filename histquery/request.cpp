@@ -33,35 +33,6 @@ std::string ReadPostBody(FILE* in) {
   return body;
 }
 
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
-std::string FormDecoded(const std::string& text) {
-  std::string decoded;
-  decoded.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '+') {
-      decoded += ' ';
-    } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-               HexValue(text[i + 2]) >= 0) {
-      decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-      i += 2;
-    } else {
-      decoded += c;
-    }
-  }
-  return decoded;
-}
-
 void DecodeSqlText(std::string& text) {
   text = FormDecoded(text);
   for (char& c : text) {
@@ -179,6 +150,7 @@ ReportRequest ParseReportRequest(const std::string& text) {
   else if (view == "CSV")
     request.view = View::Csv;
   request.chartWidth = ChartWidth(width);
+  request.linkText = FieldsDecoded(WithoutPageKeys(text));
   ReadPageKeys(request, page, shown, hidden);
   request.bareView = request.view != View::Report && !selectionItem;
   if (sql.size() >= kMinSqlText) {

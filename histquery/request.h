@@ -41,6 +41,9 @@ enum class View {
 // at the start of the text or right behind an "&"), undecoded unless said.
 struct ReportRequest {
   std::string text;  // as it arrived
+  // The text without its page keys and with the fields' ";" decoded: what a
+  // delete link repeats (FieldsDecoded, WithoutPageKeys).
+  std::string linkText;
   // A SQL= value of 8 characters or more (counted undecoded) is SQL mode;
   // else ACTION=DEL (exactly) is a deletion.
   ReportMode mode = ReportMode::Objects;
@@ -99,11 +102,6 @@ std::string ReadRequest();
 // CONTENT_LENGTH bytes of `in`, or an empty text when the length is missing,
 // not positive, too large, or more than the bytes that arrived.
 std::string ReadPostBody(FILE* in);
-
-// A value as a browser's form encoding sent it: "%XX" (hex digits of either
-// case) is that byte, "+" is a blank, in one pass; a "%" without two hex
-// digits behind it stays as it is.
-std::string FormDecoded(const std::string& text);
 
 // The free SQL text, form-decoded; control bytes (line feeds and tabs of a
 // text area among them) become blanks, so the text is one line in

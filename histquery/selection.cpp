@@ -75,9 +75,8 @@ Selection TakeSelection(const ReportRequest& request, SelectionUse use) {
   // for values that came from a selection file it carries them itself, so
   // that the deletion covers what the page showed even when the file has
   // changed (another tab) by the time of the click.
-  selection.deleteLink = sent.fromGiven && sent.toGiven
-                             ? FieldsDecoded(WithoutPageKeys(request.text))
-                             : SelectionQuery(selection);
+  selection.deleteLink =
+      sent.fromGiven && sent.toGiven ? request.linkText : SelectionQuery(selection);
   return selection;
 }
 

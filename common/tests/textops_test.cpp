@@ -104,3 +104,10 @@ TEST(Formatted, AnyLength) {
   std::string wide(100000, 'w');
   EXPECT_EQ(Formatted("<%s>", wide.c_str()), "<" + wide + ">");
 }
+
+TEST(FormDecoded, KeepsControlBytesOfNames) {
+  EXPECT_EQ(FormDecoded("K%FCche+Licht"),
+            "K\xFC"
+            "che Licht");
+  EXPECT_EQ(FormDecoded("a%09b"), "a\tb");
+}

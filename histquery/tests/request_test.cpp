@@ -109,13 +109,6 @@ TEST(DecodeSqlText, DecodesTheFormEncodingInOnePass) {
   }
 }
 
-TEST(FormDecoded, KeepsControlBytesOfNames) {
-  EXPECT_EQ(FormDecoded("K%FCche+Licht"),
-            "K\xFC"
-            "che Licht");
-  EXPECT_EQ(FormDecoded("a%09b"), "a\tb");
-}
-
 // The request read once, as GetKeyValue would read each key: its first item
 // wins; an item holding "obj=" anywhere is an object.
 TEST(ParseReportRequest, ValuesOfTheFirstItems) {
