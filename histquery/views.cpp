@@ -168,8 +168,8 @@ void ShowDownload(FILE* out, const Selection& selection, const std::string& stor
   for (const ChosenObject& object : selection.objects) run.labels.push_back(object.label);
   StatementGuard guard;
   guard.limits = limits;
-  Result<Done, StoreFault> ran =
-      ReadHistory(storePath, ReportRead(selection), {CsvRow, &run}, {SetUpConnection, &guard});
+  Result<Done, StoreFault> ran = ReadHistory(storePath, ReportRead(selection), {CsvRow, &run},
+                                             {SetUpConnection, &guard}, ReadSlotGate());
   PrintMessageLine(stderr, ran.Message());
   if (!StoreFailed(ran)) {
     StartCsv(run);

@@ -202,7 +202,10 @@ class LoadTest(unittest.TestCase):
                 if kind == "report":
                     lines = page.count(b" <-[")
                     self.assertGreaterEqual(lines, len(BASE) // 2 - len(GONE))
-                    self.assertIn(b"<br><hr>%d " % lines + FOUND, page)
+                    # The rows the recorder adds may make it a first page of several.
+                    self.assertTrue(b"<br><hr>%d " % lines + FOUND in page or
+                                    b"<br><hr>Datens\xe4tze 1 bis %d von mehr als %d.<br><hr>"
+                                    % (lines, lines) in page, page[-300:])
                 elif kind == "sql":
                     rows = page.count(b"<tr><td>")
                     self.assertIn(b"<hr>%d " % rows + FOUND, page)
