@@ -3,6 +3,7 @@ behind a real lighttpd) against real SQLite files in a temporary directory.
 
 Finds its programs with tests/testkit.py's program(); sets TZ=Europe/Berlin.
 """
+import fcntl
 import html
 import json
 import os
@@ -352,6 +353,23 @@ class CgiTests(unittest.TestCase):
         page = self.site.run(query="DFW=mine.dat&x=1")
         # The period is loaded; the request's (no) objects replace the file's.
         self.assertIn(latin("<br><hr>4 Datens\xe4tze gefunden."), page)
+
+    def test_reads_wait_for_their_turn(self):
+        # Two other readers hold both turns: each read waits 3 s, then says so
+        # in its own form; nothing was read.
+        busy = "Die Historie wird gerade von anderen Anfragen gelesen. Bitte versuchen Sie es " \
+               "gleich noch einmal."
+        with open(os.path.join(self.site.dir, testkit.TURNS_FILE), "a+b") as turns:
+            fcntl.lockf(turns, fcntl.LOCK_EX | fcntl.LOCK_NB, 2, 0)
+            for query, end in ((REQUEST, "<br><hr>Fehler: " + busy + "<br><hr>\n" + END),
+                               ("VIEW=JSON&" + REQUEST, json.dumps(
+                                   {"error": busy}, ensure_ascii=False, separators=(",", ":"))),
+                               ("VIEW=CSV&" + REQUEST, busy)):
+                with self.subTest(query=query[:12]):
+                    page = self.site.run(query=query)
+                    self.assertIn(latin(end) if query == REQUEST else end.encode("utf-8"), page)
+                    if query != REQUEST:
+                        self.assertTrue(page.startswith(b"Status: 503"), page[:60])
 
     def test_more_than_eight_objects(self):
         names = ["O%d" % i for i in range(1, 11)]
