@@ -11,6 +11,7 @@
 #include "fuzzsupport.h"
 #include "histquery/page.h"
 #include "histquery/selection.h"
+#include "common/historystatement.h"
 #include "histquery/statement.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -39,8 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(!state.period.Usable() || state.period.stamps.from <= state.period.stamps.to,
           "TakeSelection: a reversed period");
   PrintModeHeader(NullOutput(), ParseReportRequest(""), state.period);
-  Require(IsOneHistoryStatement(BuildStatement(ParseReportRequest(""), state)),
-          "BuildStatement: not one statement");
+  Require(IsOneHistoryStatement(ReportStatement(state.period.stamps.from, state.period.stamps.to,
+                                                state.ComparedNames())),
+          "ReportStatement: not one statement");
   ReportEnd end;
   end.rowCount = 1;
   PrintClosingSection(NullOutput(), ReportMode::Objects, state.deleteLink, state.period, end);

@@ -18,6 +18,7 @@
 #include "histquery/report.h"
 #include "histquery/request.h"
 #include "histquery/selection.h"
+#include "common/historystatement.h"
 #include "histquery/statement.h"
 #include "histquery/views.h"
 
@@ -138,9 +139,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PrintModeHeader(out, request, selection.period);
   // The statement of the report or the free text; the deletion's slices are
   // one statement with the condition of the chosen objects.
-  std::string statement = BuildStatement(request, selection);
+  std::string statement =
+      request.mode == ReportMode::Sql
+          ? SqlStatement(request.sqlText, selection.period.stamps)
+          : ReportStatement(selection.period.stamps.from, selection.period.stamps.to,
+                            selection.ComparedNames());
   Require(request.mode == ReportMode::Sql || IsOneHistoryStatement(statement),
-          "BuildStatement: not one statement");
+          "ReportStatement: not one statement");
   std::string condition = DeletionCondition(selection.period.stamps, selection.ComparedNames());
   Require(IsOneHistoryStatement(DeletionSliceStatement(condition)),
           "DeletionSliceStatement: not one statement");
