@@ -44,6 +44,8 @@
 #include <string>
 #include <vector>
 
+#include "histquery/exactsum.h"
+
 // The chart's width in pixel columns: a request may ask for 100 to 4000.
 constexpr int kChartWidthDefault = 1000;
 constexpr int kChartWidthMin = 100;
@@ -93,20 +95,73 @@ struct ValueText {
   std::string text;
 };
 
+// A run of rows of one series in time order, summed up: enough to go on as
+// if every row of it had been added one by one. A series (ChartSeries) keeps
+// its statistics and its open column as pieces; the summary of the history
+// keeps one per object and time bucket. Merging pieces gives the same bits as
+// adding their rows: the sums are exact (ExactSum), minimum and maximum keep
+// the first row that holds them, and each row is known by its place in the
+// piece (`index`), so that the points of a column come in the rows' order.
+struct SeriesPiece {
+  struct Row {
+    int32_t time = 0;
+    double value = kNullValue;
+    int64_t index = 0;  // the row's place among the piece's rows, from 0
+  };
+
+  int64_t count = 0;
+  Row first, last, min, max;  // min and max only where numberCount > 0
+  int64_t numberCount = 0;
+  ExactSum numberSum;
+  // Each number holding from its row to the next row of the piece.
+  ExactSum weighted;
+  int64_t weightSeconds = 0;
+  // Every distinct value that is a number, with the last text that named
+  // it (empty where none did); `textsDropped` past the bounds. A piece that
+  // does not keep texts (`textsKept` false) is of an object whose rows never
+  // name a value.
+  std::vector<ValueText> texts;
+  bool textsDropped = false;
+  bool textsKept = true;
+
+  // One more row after the others.
+  void AddRow(int32_t time, const char* text, size_t length, const char* valueText,
+              size_t valueTextLength);
+  // The rows of `later` after the others.
+  void Merge(const SeriesPiece& later);
+
+ private:
+  void NoteText(double value, const char* number, size_t numberLength, const char* text,
+                size_t length);
+  void DropTexts();
+};
+
 class ChartSeries {
  public:
   // Width 0 keeps every row up to `rawLimit` points. A period whose end lies
   // before its start is taken as its start's second alone.
   ChartSeries(int32_t from, int32_t to, int width, size_t rawLimit = kRawPointLimit);
 
+  // Columns of `columnSeconds` each on the grid of whole columns since 1970
+  // (column k holds [k * columnSeconds, (k + 1) * columnSeconds)); the first
+  // and the last are cut to the period. So a column is made of whole time
+  // buckets of the summary, wherever the period begins.
+  static ChartSeries OnGrid(int32_t from, int32_t to, int64_t columnSeconds);
+  // The number of columns OnGrid makes.
+  static int GridWidth(int32_t from, int32_t to, int64_t columnSeconds);
+
   // One row: its time and its value (null for an SQL NULL); and the text the
   // history shows for that value, where there is one.
   void Add(int32_t time, const char* text, size_t length, const char* valueText = nullptr,
            size_t valueTextLength = 0);
 
+  // Rows summed up in a piece, all of them in one column, after those before.
+  void Add(const SeriesPiece& piece);
+
   // Ends the last column; call once after the last row, before Points().
   void Finish();
 
+  int Width() const { return width_; }
   const std::vector<ChartPoint>& Points() const { return points_; }
   // Width 0 only: rows were left out past the bound.
   bool Cut() const { return cut_; }
@@ -116,41 +171,22 @@ class ChartSeries {
   std::vector<ValueText> Texts() const;
 
  private:
-  // A row kept for the open column, with its place in the column's order.
-  struct Kept {
-    int32_t time = 0;
-    double value = 0;
-    int64_t order = 0;
-  };
-
   int ColumnOf(int32_t time) const;
+  void AddToColumn(const SeriesPiece& piece);
   void CloseColumn();
-  void NoteText(double value, const char* number, size_t numberLength, const char* text,
-                size_t length);
-  void DropTexts();
 
   int64_t from_;
   int64_t span_;  // seconds of the period, at least 1
   int width_;
   size_t rawLimit_;
+  int64_t gridSeconds_ = 0;  // OnGrid: the seconds of a column
+  int64_t gridFirst_ = 0;    // OnGrid: the number of the first column
   std::vector<ChartPoint> points_;
   bool cut_ = false;
 
   // The open column: -1 before the first row.
   int column_ = -1;
-  int64_t order_ = 0;
-  Kept first_, last_, min_, max_;
-  bool columnHasNumber_ = false;
-
-  // Statistics so far; the mean is made from the sums at the end.
-  ChartStats stats_;
-  int64_t numberCount_ = 0;
-  double numberSum_ = 0;
-  double weightedSum_ = 0;
-  int64_t weightSeconds_ = 0;
-
-  // Every distinct value so far, an empty text where none named it; cleared
-  // for good once past the bounds.
-  std::vector<ValueText> texts_;
-  bool textsDropped_ = false;
+  SeriesPiece columnRows_;
+  // Every row so far: the statistics and the texts.
+  SeriesPiece allRows_;
 };

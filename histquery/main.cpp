@@ -34,6 +34,7 @@
 #include "histquery/selection.h"
 #include "histquery/sqllimits.h"
 #include "histquery/statement.h"
+#include "histquery/summary.h"
 #include "histquery/views.h"
 
 namespace {
@@ -70,10 +71,14 @@ std::string AllowedHostsFile() {
 }
 
 // The chosen rows deleted, in slices so that the recorder's writes get in.
+// The chart's summary follows what it removed.
 ReportEnd Delete(const Selection& selection, const std::string& storePath) {
-  Result<int64_t, DeletionStop> deletion =
-      RunDeletion(storePath, DeletionCondition(selection.period.stamps, selection.ComparedNames()),
-                  RunLimits());
+  const PeriodStamps& period = selection.period.stamps;
+  ChangeOfHistory change;
+  change.Deleting(period.from, period.to);
+  Result<int64_t, DeletionStop> deletion = RunDeletion(
+      storePath, DeletionCondition(period, selection.ComparedNames()), RunLimits());
+  if (deletion.Ok()) change.Deleted(period.from, period.to, selection.ComparedNames());
   PrintMessageLine(stderr, deletion.Message());
   ReportEnd end;
   if (deletion.Ok()) {
@@ -118,8 +123,11 @@ ReportEnd FreeText(const ReportRequest& request, const Selection& selection,
   page.sqlMode = true;
   StatementLimits limits = RunLimits();
   std::string message;
+  // One that may change rows throws the chart's summary away first.
+  ChangeOfHistory change;
   ReportEnd end = RunFreeText(storePath, SqlStatement(request.sqlText, selection.period.stamps),
-                              limits, FreeTextLastWords(limits), page, message);
+                              limits, FreeTextLastWords(limits), ChangeOfHistory::Discard, page,
+                              message);
   PrintMessageLine(stderr, message);
   return end;
 }

@@ -10,18 +10,22 @@ namespace {
 int SlotFile = -2;  // not opened yet
 int HeldSlot = -1;
 
-bool LockSlot(int slot, short type) {
+bool OpenSlotFile() {
+  if (SlotFile == -2) SlotFile = open(kReadSlotFile, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  return SlotFile >= 0;
+}
+
+bool LockSlot(int slot, short type, bool wait = false) {
   struct flock lock {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
   lock.l_start = slot;
   lock.l_len = 1;
-  return fcntl(SlotFile, F_SETLK, &lock) == 0;
+  return fcntl(SlotFile, wait ? F_SETLKW : F_SETLK, &lock) == 0;
 }
 
 bool Enter(void*) {
-  if (SlotFile == -2) SlotFile = open(kReadSlotFile, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (SlotFile < 0) return true;
+  if (!OpenSlotFile()) return true;
   auto until = std::chrono::steady_clock::now() + kReadSlotWait;
   for (;;) {
     for (int slot = 0; slot < kReadSlots; ++slot) {
@@ -53,4 +57,8 @@ bool TakeReadSlot() {
 
 void GiveReadSlot() {
   Leave(nullptr);
+}
+
+bool LockSlotFileByte(int byte, short type, bool wait) {
+  return OpenSlotFile() && LockSlot(kReadSlots + byte, type, wait);
 }

@@ -27,3 +27,9 @@ SliceGate ReadSlotGate();
 // time.
 bool TakeReadSlot();
 void GiveReadSlot();
+
+// Another lock of the program on a byte of the same file, past the turns:
+// one descriptor for all, as a POSIX lock goes with the first descriptor of
+// its file that the process closes. False where it cannot be had (or, not
+// waiting, is held elsewhere).
+bool LockSlotFileByte(int byte, short type, bool wait);

@@ -60,8 +60,6 @@ void AppendTableCell(FILE* out, std::string& line, const char* format, const cha
   if (line.size() > kLineInPieces) PutLine(out, line);
 }
 
-// A table row of a free SQL text, built in the line and written in one
-// piece, but for large cells and rows (AppendTableCell).
 // Whether the first column of a free text's row is a date and time: the
 // history's TimeStamp column, or whole seconds of a plausible date (2000 to
 // 2038 in the history's count). A name, a count or a mean is shown as it is.
@@ -74,6 +72,8 @@ bool FirstColumnIsTime(const HistoryRow& row) {
   return seconds >= kPlausibleFrom && seconds <= kPlausibleTo;
 }
 
+// A table row of a free SQL text, built in the line and written in one
+// piece, but for large cells and rows (AppendTableCell).
 void PutTableRow(ReportPage& page, const char* time, const HistoryRow& row) {
   FILE* out = page.out;
   std::string& line = page.line;
@@ -157,8 +157,8 @@ void PrintFreeTextRow(void* context, const HistoryRow& row) {
 }  // namespace
 
 ReportEnd RunFreeText(const std::string& storePath, const std::string& sql,
-                      const StatementLimits& limits, const std::string& lastWords, ReportPage& page,
-                      std::string& message) {
+                      const StatementLimits& limits, const std::string& lastWords,
+                      void (*beforeWrite)(), ReportPage& page, std::string& message) {
   ReportEnd end;
   // The head is out before the store is touched: should the run have to
   // stop itself, only its last words follow.
@@ -172,6 +172,7 @@ ReportEnd RunFreeText(const std::string& storePath, const std::string& sql,
   guard.freeText = true;
   guard.storePath = storePath;
   guard.lastWords = lastWords;
+  guard.beforeWrite = beforeWrite;
   FreeTextPage text;
   text.page = &page;
   text.guard = &guard;

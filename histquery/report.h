@@ -103,8 +103,9 @@ ReportEnd RunReportPage(const std::string& storePath, HistoryRead read, const Pa
 // Runs the free SQL text `sql` on the store within `limits` and prints its
 // rows into `page` once the statement has ended: its lock never waits for a
 // client. `lastWords` end the page should the run have to stop itself
-// (ArmWallDeadline). The end's fault and bound, and the store's line for
-// standard error in `message`.
+// (ArmWallDeadline); `beforeWrite`, where set, is called once before a text
+// that may change rows runs. The end's fault and bound, and the store's line
+// for standard error in `message`.
 ReportEnd RunFreeText(const std::string& storePath, const std::string& sql,
-                      const StatementLimits& limits, const std::string& lastWords, ReportPage& page,
-                      std::string& message);
+                      const StatementLimits& limits, const std::string& lastWords,
+                      void (*beforeWrite)(), ReportPage& page, std::string& message);

@@ -101,6 +101,7 @@ ReportRequest ParseReportRequest(const std::string& text) {
   std::string page;
   std::string shown;
   std::string hidden;
+  std::string summary;
   struct Key {
     const char* name;
     std::string* value;
@@ -118,12 +119,14 @@ ReportRequest ParseReportRequest(const std::string& text) {
       {"PAGE=", &page, false},
       {"SHOWN=", &shown, false},
       {"HIDDEN=", &hidden, false},
+      {"SUMMARY=", &summary, false},
   };
   bool selectionItem = false;
   for (size_t begin = 0; begin <= text.size();) {
     size_t end = std::min(text.find('&', begin), text.size());
     std::string item = text.substr(begin, end - begin);
-    if (!item.empty() && !StartsWith(item, "VIEW=") && !StartsWith(item, "WIDTH="))
+    if (!item.empty() && !StartsWith(item, "VIEW=") && !StartsWith(item, "WIDTH=") &&
+        !StartsWith(item, "SUMMARY="))
       selectionItem = true;
     for (Key& key : keys) {
       if (key.seen || !StartsWith(item, key.name)) continue;
@@ -150,6 +153,8 @@ ReportRequest ParseReportRequest(const std::string& text) {
   else if (view == "CSV")
     request.view = View::Csv;
   request.chartWidth = ChartWidth(width);
+  if (summary == "ROWS") request.summaryUse = ReportRequest::SummaryUse::Rows;
+  if (summary == "CHECK") request.summaryUse = ReportRequest::SummaryUse::Check;
   request.linkText = FieldsDecoded(WithoutPageKeys(text));
   ReadPageKeys(request, page, shown, hidden);
   request.bareView = request.view != View::Report && !selectionItem;

@@ -63,6 +63,10 @@ struct ReportRequest {
   bool bareView = false;
   // WIDTH=, the chart's width in pixel columns (ChartWidth).
   int chartWidth = 0;
+  // SUMMARY=ROWS: the chart data from the rows even where the summary could
+  // answer; SUMMARY=CHECK: from both, and whether they are the same (for
+  // whoever looks after the device).
+  enum class SummaryUse { Yes, Rows, Check } summaryUse = SummaryUse::Yes;
   // A page of a long report: PAGE=TIME,ROWID (the place of its first row),
   // SHOWN= and HIDDEN= (the rows shown and hidden before it); none for the
   // first page.

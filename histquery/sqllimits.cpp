@@ -62,9 +62,16 @@ bool IsStatementTable(const char* table, const char* database) {
          strncasecmp(table, "pragma_", 7) != 0;
 }
 
-int Authorize(void*, int action, const char* first, const char* second, const char* database,
-              const char*) {
-  return AuthorizeAction(action, first, second, database);
+int Authorize(void* context, int action, const char* first, const char* second,
+              const char* database, const char*) {
+  int answer = AuthorizeAction(action, first, second, database);
+  StatementGuard& guard = *static_cast<StatementGuard*>(context);
+  bool writes = action == SQLITE_INSERT || action == SQLITE_UPDATE || action == SQLITE_DELETE;
+  if (answer == SQLITE_OK && writes && !guard.mayWrite) {
+    guard.mayWrite = true;
+    if (guard.beforeWrite != nullptr) guard.beforeWrite();
+  }
+  return answer;
 }
 
 // The alarm rang; the deadline of the free text set up last.

@@ -55,6 +55,10 @@ struct StatementGuard {
   // process have to end itself (ArmWallDeadline).
   std::string storePath;
   std::string lastWords;
+  // A free text: called once, as the text is prepared, where it may change
+  // rows (before any of its steps runs).
+  void (*beforeWrite)() = nullptr;
+  bool mayWrite = false;
 };
 
 // Applies the guard to a connection just opened: defensive mode, no trusted

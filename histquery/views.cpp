@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "histquery/request.h"
 #include "histquery/selection.h"
 #include "histquery/statement.h"
+#include "histquery/summary.h"
 #include "histquery/viewtext.h"
 #include "histquery/viewtexts.h"
 #include "histquery/viewwriter.h"
@@ -50,24 +52,43 @@ struct ChartRun {
   std::vector<ChartObject> objects;
   PeriodStamps stamps;
   int width;
+  // The seconds of a column on the grid of the summary's time buckets, or 0
+  // for `width` even columns over the period.
+  int64_t columnSeconds = 0;
   size_t rawLimit;  // width 0: the bound of points is shared by the objects
 };
+
+ChartSeries FreshSeries(const ChartRun& run) {
+  if (run.columnSeconds > 0)
+    return ChartSeries::OnGrid(run.stamps.from, run.stamps.to, run.columnSeconds);
+  return ChartSeries(run.stamps.from, run.stamps.to, run.width, run.rawLimit);
+}
 
 // Fresh series of the chosen objects.
 void StartChart(ChartRun& run, const Selection& selection) {
   run.objects.clear();
   for (size_t k = 0; k < run.names.size(); ++k) {
     const ChosenObject& object = selection.objects[k];
-    run.objects.push_back({run.names[k], object.label, object.kind,
-                           ChartSeries(run.stamps.from, run.stamps.to, run.width, run.rawLimit)});
+    run.objects.push_back({run.names[k], object.label, object.kind, FreshSeries(run)});
   }
 }
 
 // Rows that came before one out of time order are read again in order.
 void RestartChart(void* context) {
   ChartRun& run = *static_cast<ChartRun*>(context);
-  for (ChartObject& object : run.objects)
-    object.series = ChartSeries(run.stamps.from, run.stamps.to, run.width, run.rawLimit);
+  for (ChartObject& object : run.objects) object.series = FreshSeries(run);
+}
+
+// Where a column of the width asked for spans an hour or more, the chart's
+// columns are whole hours (whole days from a day on) on the grid of the
+// summary's buckets, so that the summary can answer; the answer's "width"
+// says how many there are. 0 for shorter columns: the period cut evenly.
+int64_t GridColumnSeconds(const PeriodStamps& stamps, int width) {
+  if (width <= 0) return 0;
+  int64_t perColumn = (int64_t{stamps.to} - stamps.from + 1) / width;
+  if (perColumn < kHourSeconds) return 0;
+  int64_t unit = perColumn >= kDaySeconds ? kDaySeconds : kHourSeconds;
+  return perColumn / unit * unit;
 }
 
 void ChartRow(void* context, const HistoryRow& row) {
@@ -136,20 +157,62 @@ void PrintStoreRefusal(FILE* out, View view, const Result<Done, StoreFault>& ran
     PrintRefusal(out, view, kStatusServerError, kViewStoreFailed);
 }
 
+// The chart's rows read from the history, into fresh series.
+Result<Done, StoreFault> ReadChart(ChartRun& run, const Selection& selection,
+                                   const std::string& storePath, StatementGuard& guard) {
+  StartChart(run, selection);
+  return ReadHistory(storePath, ReportRead(selection), {ChartRow, &run, RestartChart},
+                     {SetUpConnection, &guard}, ReadSlotGate());
+}
+
+// The chart from the summary where it can answer (true), else nothing.
+Result<bool, StoreFault> SummedChart(ChartRun& run, const Selection& selection,
+                                     const std::string& storePath, StatementGuard& guard) {
+  if (run.columnSeconds <= 0) return false;
+  StartChart(run, selection);
+  std::vector<ChartSeries*> series;
+  for (ChartObject& object : run.objects) series.push_back(&object.series);
+  SummaryChart chart{run.stamps.from, run.stamps.to, run.columnSeconds, run.names};
+  return ChartFromSummary(storePath, chart, series, {SetUpConnection, &guard}, ReadSlotGate());
+}
+
+std::string ChartJson(ChartRun& run, const std::vector<std::string>& messages) {
+  char* bytes = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&bytes, &size);
+  if (out == nullptr) return "";
+  int width = run.objects.empty() ? run.width : run.objects[0].series.Width();
+  WriteChartJson(out, run.stamps.from, run.stamps.to, width, run.objects, messages);
+  std::fclose(out);
+  std::string json(bytes, size);
+  std::free(bytes);
+  return json;
+}
+
 void ShowChartData(FILE* out, const Selection& selection, int width, const std::string& storePath,
-                   const StatementLimits& limits, const std::vector<std::string>& messages) {
-  const PeriodStamps& stamps = selection.period.stamps;
+                   const StatementLimits& limits, const std::vector<std::string>& messages,
+                   ReportRequest::SummaryUse use) {
   ChartRun run;
   run.names = selection.ComparedNames();
-  run.stamps = stamps;
+  run.stamps = selection.period.stamps;
   run.width = width;
+  run.columnSeconds = GridColumnSeconds(run.stamps, width);
   run.rawLimit = kRawPointLimit / run.names.size();
-  StartChart(run, selection);
   StatementGuard guard;
   guard.limits = limits;
-  Result<Done, StoreFault> ran =
-      ReadHistory(storePath, ReportRead(selection), {ChartRow, &run, RestartChart},
-                  {SetUpConnection, &guard}, ReadSlotGate());
+  Result<Done, StoreFault> ran = Done{};
+  bool summed = false;
+  if (use != ReportRequest::SummaryUse::Rows) {
+    Result<bool, StoreFault> answered = SummedChart(run, selection, storePath, guard);
+    if (answered.Ok())
+      summed = answered.Value();
+    else if (answered.Fault().kind != StoreFault::Failed)
+      ran = answered.Fault();  // busy, or no history: as the rows would tell
+    PrintMessageLine(stderr, answered.Message());
+  }
+  std::string fromSummary = summed ? ChartJson(run, messages) : "";
+  if ((!summed || use == ReportRequest::SummaryUse::Check) && ran.Ok())
+    ran = ReadChart(run, selection, storePath, guard);
   PrintMessageLine(stderr, ran.Message());
   // Nothing is written before the run has ended: a failed one never shows
   // as a chart of fewer rows.
@@ -158,7 +221,19 @@ void ShowChartData(FILE* out, const Selection& selection, int width, const std::
     return;
   }
   PrintJsonHead(out);
-  WriteChartJson(out, stamps.from, stamps.to, width, run.objects, messages);
+  if (use == ReportRequest::SummaryUse::Check) {
+    std::fputs(!summed                                   ? "{\"check\":\"rows only\"}\n"
+               : fromSummary == ChartJson(run, messages) ? "{\"check\":\"same\"}\n"
+                                                         : "{\"check\":\"differs\"}\n",
+               out);
+    return;
+  }
+  if (summed) {
+    std::fputs(fromSummary.c_str(), out);
+    return;
+  }
+  int answeredWidth = run.objects.empty() ? width : run.objects[0].series.Width();
+  WriteChartJson(out, run.stamps.from, run.stamps.to, answeredWidth, run.objects, messages);
 }
 
 void ShowDownload(FILE* out, const Selection& selection, const std::string& storePath,
@@ -224,7 +299,8 @@ void ShowView(FILE* out, const ReportRequest& request, const char* cfgPath,
     return;
   }
   if (view == View::Json)
-    ShowChartData(out, selection, request.chartWidth, storePath.Value(), limits, messages);
+    ShowChartData(out, selection, request.chartWidth, storePath.Value(), limits, messages,
+                  request.summaryUse);
   else
     ShowDownload(out, selection, storePath.Value(), limits);
 }

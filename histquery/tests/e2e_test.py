@@ -7,6 +7,7 @@ import fcntl
 import html
 import json
 import os
+import random
 import re
 import resource
 import shutil
@@ -757,6 +758,94 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def recorded_rows(first, count, step, seed):
+    """A recorder's rows, one round every `step` seconds: a sensor, a contact
+    whose values are named, a mode given as text; some hidden, some with a
+    fraction of a second, some stored after later ones of their hour."""
+    draw = random.Random(seed)
+    rows = []
+    for k in range(count):
+        at = first + k * step + draw.randint(0, step - 1)
+        rows.append((at + draw.choice([0, 0, 0.25]), "TEMP", "C", "%.1f" % draw.uniform(-5, 30),
+                     None, "Sensor", draw.choice(["", "", "", "X"])))
+        if k % 3 == 0:
+            value = draw.choice(["0", "1"])
+            rows.append((at + 7, "KONTAKT", "N", value, "offen" if value == "1" else "zu",
+                         "Sensor", ""))
+        if k % 5 == 0:
+            rows.append((at + 11, "MODUS", "T", draw.choice(["Tag", "Nacht"]), None, "Zentrale",
+                         ""))
+    late = [(r[0] - 300,) + r[1:] for r in rows[5::97]]
+    return rows + late
+
+
+class SummaryTests(unittest.TestCase):
+    """The chart data of long windows from the summary of the history: the
+    same bytes as from the rows, whatever happened to the history since."""
+
+    FIRST = stamp("2024-03-01 00:00:00")
+    OBJECTS = "&obj=Temp%3BAussen%3BC&obj=Kontakt%3BTuer%3BN&obj=Modus%3BModus%3BT"
+    WINDOWS = [  # from, to, width: columns of days, of hours, ends inside hours
+        ("2024-03-01&txTimeFrom=00%3A00", "2024-06-30&txTimeTo=23%3A59", 100),
+        ("2024-03-05&txTimeFrom=13%3A13", "2024-07-01&txTimeTo=08%3A08", 100),
+        ("2024-03-01&txTimeFrom=00%3A00", "2024-03-10&txTimeTo=23%3A59", 100),
+        ("2024-03-02&txTimeFrom=05%3A17", "2024-03-21&txTimeTo=14%3A41", 150),
+    ]
+
+    def setUp(self):
+        self.site = Site(self, with_db=False)
+        # Ten days of dense rows, then four months of sparse ones.
+        testkit.make_history(self.site.db, recorded_rows(self.FIRST, 1440, 600, 1) +
+                             recorded_rows(self.FIRST + 10 * 86400, 960, 3 * 3600, 4))
+
+    def assert_summary_answers(self, step):
+        for date_from, date_to, width in self.WINDOWS:
+            query = ("VIEW=JSON&WIDTH=%d&txDateFrom=%s&txDateTo=%s" % (width, date_from, date_to) +
+                     self.OBJECTS)
+            with self.subTest(step=step, window=(date_from, date_to, width)):
+                self.assertEqual(self.site.run(query=query + "&SUMMARY=CHECK").split(b"\n\n")[1],
+                                 b'{"check":"same"}\n')
+                self.assertEqual(self.site.run(query=query),
+                                 self.site.run(query=query + "&SUMMARY=ROWS"))
+
+    def test_the_summary_follows_the_history(self):
+        def change(sql, *values):
+            con = sqlite3.connect(self.site.db)
+            con.execute(sql, values)
+            con.commit()
+            con.close()
+
+        self.assert_summary_answers("made")
+        self.assertIsNotNone(self.site.file("histsum.db"))
+        # The recorder goes on, also into hours summed up already.
+        later = recorded_rows(self.FIRST + 3 * 86400, 24, 600, 2)
+        con = sqlite3.connect(self.site.db)
+        con.executemany("insert into HISTORY values (?,?,?,?,?,?,?)", later)
+        con.commit()
+        con.close()
+        self.assert_summary_answers("appended")
+        # The contact's value 2 is named only now.
+        change("insert into HISTORY values (?, 'KONTAKT', 'N', '2', 'gekippt', 'Sensor', '')",
+               self.FIRST + 5 * 86400 + 10)
+        self.assert_summary_answers("named")
+        self.site.run(query="ACTION=DEL&txDateFrom=2024-03-04&txTimeFrom=10%3A20"
+                            "&txDateTo=2024-03-06&txTimeTo=03%3A10&obj=Temp%3BAussen%3BC")
+        self.assertIn(latin("wurden gel\xf6scht"), self.site.run(
+            query="ACTION=DEL&txDateFrom=2024-03-07&txTimeFrom=00%3A00&txDateTo=2024-03-07"
+                  "&txTimeTo=12%3A00", headers=dict(OWN_PAGE)))
+        self.assert_summary_answers("deleted")
+        self.site.run(query="SQL=update+HISTORY+set+Value%3D%2799%27+where+ObjName%3D%27TEMP%27"
+                            "+and+TimeStamp+%3C+1709500000&" + PERIOD)
+        self.assert_summary_answers("changed by SQL")
+        os.remove(self.site.db)
+        testkit.make_history(self.site.db, recorded_rows(self.FIRST, 1000, 3600, 3))
+        self.assert_summary_answers("another history")
+        with open(os.path.join(self.site.dir, "histsum.db"), "r+b") as summary:
+            summary.seek(4096)
+            summary.write(b"\xff" * 8192)
+        self.assert_summary_answers("damaged")
 
 
 class LighttpdTests(unittest.TestCase):
