@@ -59,8 +59,12 @@ Result<int64_t, DeletionStop> DeleteInSlices(const std::string& storePath,
                                              const std::string& condition, ConnectionSetup setup) {
   Result<sqlite3*, StoreFault> opened =
       OpenHistoryStore(storePath, MissingStore::OnlyAbsent, setup);
-  if (!opened.Ok())
-    return Failure<DeletionStop>{{opened.Fault().kind, 0, ""}, opened.Fault().message};
+  if (!opened.Ok()) {
+    Failure<DeletionStop> stop;
+    stop.kind.fault = opened.Fault().kind;
+    stop.message = opened.Fault().message;
+    return stop;
+  }
   sqlite3* connection = opened.Value();
 
   // Read before the first: a row the recorder adds in between lies above it.
