@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <string>
 
+#include "common/historystatement.h"
 #include "fuzzsupport.h"
 #include "histquery/page.h"
 #include "histquery/selection.h"
-#include "common/historystatement.h"
 #include "histquery/statement.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/historystatement.h"
 #include "fuzzsupport.h"
 #include "histquery/crosssite.h"
 #include "histquery/deletion.h"
@@ -18,7 +19,6 @@
 #include "histquery/report.h"
 #include "histquery/request.h"
 #include "histquery/selection.h"
-#include "common/historystatement.h"
 #include "histquery/statement.h"
 #include "histquery/views.h"
 

@@ -76,8 +76,8 @@ ReportEnd Delete(const Selection& selection, const std::string& storePath) {
   const PeriodStamps& period = selection.period.stamps;
   ChangeOfHistory change;
   change.Deleting(period.from, period.to);
-  Result<int64_t, DeletionStop> deletion = RunDeletion(
-      storePath, DeletionCondition(period, selection.ComparedNames()), RunLimits());
+  Result<int64_t, DeletionStop> deletion =
+      RunDeletion(storePath, DeletionCondition(period, selection.ComparedNames()), RunLimits());
   if (deletion.Ok()) change.Deleted(period.from, period.to, selection.ComparedNames());
   PrintMessageLine(stderr, deletion.Message());
   ReportEnd end;
@@ -125,9 +125,9 @@ ReportEnd FreeText(const ReportRequest& request, const Selection& selection,
   std::string message;
   // One that may change rows throws the chart's summary away first.
   ChangeOfHistory change;
-  ReportEnd end = RunFreeText(storePath, SqlStatement(request.sqlText, selection.period.stamps),
-                              limits, FreeTextLastWords(limits), ChangeOfHistory::Discard, page,
-                              message);
+  ReportEnd end =
+      RunFreeText(storePath, SqlStatement(request.sqlText, selection.period.stamps), limits,
+                  FreeTextLastWords(limits), ChangeOfHistory::Discard, page, message);
   PrintMessageLine(stderr, message);
   return end;
 }

@@ -260,7 +260,8 @@ constexpr const char kSchema[] =
     "create table if not exists dirtydays (day integer primary key);"
     "create table if not exists named (object text primary key) without rowid;"
     "create table if not exists pieces (level integer, object text, bucket integer, piece blob,"
-    " primary key (level, bucket, object)) without rowid;";
+    " primary key (level, object, bucket)) without rowid;"
+    "create index if not exists pieces_by_bucket on pieces (level, bucket);";
 
 constexpr int kHourLevel = 0;
 constexpr int kDayLevel = 1;
@@ -472,10 +473,10 @@ class Update {
     std::string stored = summary_.Meta("history");
     std::string covered = summary_.Meta("covered");
     bool read = ReadNumber(covered, covered_);
-    bool same = read && !stored.empty() && stored == identity &&
-                (!last ? covered_ == 0
-                       : covered_ <= *last &&
-                             summary_.Meta("coveredRow") == RowMark(history_, covered_));
+    bool same =
+        read && !stored.empty() && stored == identity &&
+        (!last ? covered_ == 0
+               : covered_ <= *last && summary_.Meta("coveredRow") == RowMark(history_, covered_));
     if (same && MarkPending()) return LoadNamed();
     if (!summary_.Clear() || !summary_.SetMeta("history", identity)) return false;
     covered_ = first ? *first - 1 : 0;
@@ -880,8 +881,8 @@ bool AddPieces(Summary& summary, int level, const std::string& object, int64_t f
 // The chart from the summary, under its lock; `damaged` where the summary
 // file was found damaged before a series got anything.
 Result<bool, StoreFault> AnswerFromSummary(sqlite3* history, const SummaryChart& chart,
-                                           const std::vector<ChartSeries*>& series,
-                                           SliceGate gate, bool& damaged) {
+                                           const std::vector<ChartSeries*>& series, SliceGate gate,
+                                           bool& damaged) {
   int64_t hourFirst = CeilDiv(chart.from, kHourSeconds);
   int64_t hourEnd = FloorDiv(chart.to, kHourSeconds);
   Summary summary;
