@@ -13,55 +13,21 @@
 // Prints each time and the median in milliseconds.
 process.env.TZ = 'Europe/Berlin';
 
-const childProcess = require('child_process');
 const fs = require('fs');
-const net = require('net');
 const os = require('os');
 const path = require('path');
-const { chromium } = require(path.join(__dirname, '..', 'tests', 'browser', 'node_modules',
-  'playwright-core'));
-
-const OBJECTS = ['TEMP_AUSSEN', 'LICHT_KUECHE', 'HEIZUNG_BAD', 'FENSTER_WOHNZIMMER',
-  'STROM_ZAEHLER', 'TASTER_FLUR', 'LICHT_GARTEN', 'FEUCHTE_KELLER'];
-const KINDS = ['N', 'C', 'N', 'C', 'U', 'C', 'C', 'N'];
+const { OBJECTS, KINDS, startSite, launchChromium } = require('./benchsite');
 const QUERY = 'VIEW=CHART&txDateFrom=2026-01-01&txTimeFrom=00%3A00&txDateTo=2026-12-31' +
     '&txTimeTo=23%3A59' + OBJECTS.map((name, i) => `&obj=${name}%3B${name}%3B${KINDS[i]}`).join('');
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 async function main() {
   const [build, history, repsText] = process.argv.slice(2);
   if (!build || !history) throw new Error('usage: chart_draw.js BUILD_DIR HISTORY_DIR [REPS]');
   const reps = Number(repsText || 5);
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'chart_draw.'));
-  const web = path.join(build, 'histquery', 'web');
-  for (const name of fs.readdirSync(web)) {
-    if (/\.(js|css)$/.test(name)) fs.copyFileSync(path.join(web, name), path.join(dir, name));
-  }
-  fs.copyFileSync(path.join(build, 'histquery', 'HistQuery-localcfg'), path.join(dir, 'HistQuery.ksq'));
-  fs.writeFileSync(path.join(dir, 'HistPath.cfg'), path.resolve(history) + '\n');
-  const port = await freePort();
-  fs.writeFileSync(path.join(dir, 'lighttpd.conf'),
-      'server.modules = ("mod_setenv", "mod_cgi")\n' +
-      `server.document-root = "${dir}"\nserver.bind = "127.0.0.1"\nserver.port = ${port}\n` +
-      'mimetype.assign = (".js" => "text/javascript", ".css" => "text/css")\n' +
-      'cgi.assign = (".ksq" => "")\nsetenv.set-environment = ("TZ" => "Europe/Berlin")\n');
-  const lighttpd = fs.existsSync('/usr/sbin/lighttpd') ? '/usr/sbin/lighttpd' : 'lighttpd';
-  const server = childProcess.spawn('timeout', ['600', lighttpd, '-D', '-f',
-    path.join(dir, 'lighttpd.conf')], { stdio: 'ignore' });
-  const browser = await chromium.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu'],
-  });
+  const { port, stop } = await startSite(build, dir, history, 600);
+  const browser = await launchChromium();
   try {
-    await new Promise((resolve) => setTimeout(resolve, 500));
     const times = [];
     for (let i = 0; i < reps; i++) {
       const page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
@@ -94,7 +60,7 @@ async function main() {
     console.log(`median: ${times[Math.floor(times.length / 2)].toFixed(0)} ms`);
   } finally {
     await browser.close();
-    server.kill('SIGTERM');
+    stop();
     fs.rmSync(dir, { recursive: true, force: true });
   }
 }

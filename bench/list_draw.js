@@ -21,17 +21,11 @@
 // Debian's chromium and lighttpd. Prints each run and the median.
 process.env.TZ = 'Europe/Berlin';
 
-const childProcess = require('child_process');
 const fs = require('fs');
-const net = require('net');
 const os = require('os');
 const path = require('path');
-const { chromium } = require(path.join(__dirname, '..', 'tests', 'browser', 'node_modules',
-  'playwright-core'));
+const { OBJECTS, KINDS, sleep, startSite, launchChromium } = require('./benchsite');
 
-const OBJECTS = ['TEMP_AUSSEN', 'LICHT_KUECHE', 'HEIZUNG_BAD', 'FENSTER_WOHNZIMMER',
-  'STROM_ZAEHLER', 'TASTER_FLUR', 'LICHT_GARTEN', 'FEUCHTE_KELLER'];
-const KINDS = ['N', 'C', 'N', 'C', 'U', 'C', 'C', 'N'];
 const PERIODS = {
   year: ['2026-01-01', '2026-12-31'],
   month: ['2026-03-01', '2026-03-31'],
@@ -79,17 +73,6 @@ function parseArgs(argv) {
   }
   return { ...args, build, history, reps: Number(reps || 5) };
 }
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
-
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // Whether a HistQuery of this site still runs (one whose client went away
 // ends with lighttpd's TERM, or when its write fails).
@@ -160,34 +143,10 @@ function kilobytes(count) {
 async function main() {
   const args = parseArgs(process.argv.slice(2));
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'list_draw.'));
-  const web = path.join(args.build, 'histquery', 'web');
-  if (fs.existsSync(web)) {
-    for (const name of fs.readdirSync(web)) {
-      if (/\.(js|css)$/.test(name)) fs.copyFileSync(path.join(web, name), path.join(dir, name));
-    }
-  }
-  fs.copyFileSync(path.join(args.build, 'histquery', 'HistQuery-localcfg'),
-      path.join(dir, 'HistQuery.ksq'));
-  fs.writeFileSync(path.join(dir, 'HistPath.cfg'), path.resolve(args.history) + '\n');
-  const port = await freePort();
-  // Streamed as on the device (demo/lighttpd.conf.in): with lighttpd's
-  // default the whole page would wait in temporary files for a slow client.
-  fs.writeFileSync(path.join(dir, 'lighttpd.conf'),
-      'server.modules = ("mod_setenv", "mod_cgi")\n' +
-      `server.document-root = "${dir}"\nserver.bind = "127.0.0.1"\nserver.port = ${port}\n` +
-      'mimetype.assign = (".js" => "text/javascript", ".css" => "text/css")\n' +
-      'cgi.assign = (".ksq" => "")\nsetenv.set-environment = ("TZ" => "Europe/Berlin")\n' +
-      'server.stream-response-body = 2\n');
-  const lighttpd = fs.existsSync('/usr/sbin/lighttpd') ? '/usr/sbin/lighttpd' : 'lighttpd';
-  const lifetime = String(args.reps * (args.timeout + 90) + 60);
-  const server = childProcess.spawn('timeout', [lifetime, lighttpd, '-D', '-f',
-    path.join(dir, 'lighttpd.conf')], { stdio: 'ignore' });
-  const browser = await chromium.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu'],
-  });
+  const { port, stop } =
+      await startSite(args.build, dir, args.history, args.reps * (args.timeout + 90) + 60);
+  const browser = await launchChromium();
   try {
-    await sleep(500);
     const url = `http://127.0.0.1:${port}/HistQuery.ksq?${query(args.period)}`;
     console.log(`${args.period}, 8 objects, ${args.phone ? 'phone (360x740, x3, CPU/4)' :
       'desktop (1280x800)'}: ${path.resolve(args.build)} on ${path.resolve(args.history)}`);
@@ -213,7 +172,7 @@ async function main() {
                                     : `median: ${median.toFixed(0)} ms`);
   } finally {
     await browser.close();
-    server.kill('SIGTERM');
+    stop();
     for (let wait = 0; wait < 100 && reportRunning(dir); wait++) await sleep(100);
     fs.rmSync(dir, { recursive: true, force: true });
   }

@@ -21,11 +21,9 @@ process.env.TZ = 'Europe/Berlin';
 
 const childProcess = require('child_process');
 const fs = require('fs');
-const net = require('net');
 const os = require('os');
 const path = require('path');
-const { chromium } = require(path.join(__dirname, '..', 'tests', 'browser', 'node_modules',
-  'playwright-core'));
+const { startSite, launchChromium } = require('./benchsite');
 
 const WEEK = ['2026-03-02', '2026-03-08'];
 const DAY = '2026-03-05';
@@ -78,15 +76,6 @@ function query(from, to, objects) {
         `&obj=${name}%3B${encodeURIComponent(label)}%3B${kind}`).join('');
 }
 
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
-
 async function main() {
   const [build, out] = process.argv.slice(2);
   if (!build || !out) throw new Error('usage: list_shots.js BUILD_DIR OUT_DIR');
@@ -95,27 +84,11 @@ async function main() {
   const data = path.join(dir, 'data');
   fs.mkdirSync(data);
   createHistory(path.join(data, 'history.db'));
-  fs.writeFileSync(path.join(dir, 'HistPath.cfg'), data + '\n');
-  fs.copyFileSync(path.join(build, 'histquery', 'HistQuery-localcfg'),
-      path.join(dir, 'HistQuery.ksq'));
   childProcess.execFileSync('python3', [path.join(__dirname, '..', 'demo', 'make_favicon.py'),
     path.join(dir, 'favicon.ico')]);
-  const port = await freePort();
-  fs.writeFileSync(path.join(dir, 'lighttpd.conf'),
-      'server.modules = ("mod_setenv", "mod_cgi")\n' +
-      `server.document-root = "${dir}"\nserver.bind = "127.0.0.1"\nserver.port = ${port}\n` +
-      'mimetype.assign = (".ico" => "image/x-icon")\n' +
-      'cgi.assign = (".ksq" => "")\nsetenv.set-environment = ("TZ" => "Europe/Berlin")\n' +
-      'server.stream-response-body = 2\n');
-  const lighttpd = fs.existsSync('/usr/sbin/lighttpd') ? '/usr/sbin/lighttpd' : 'lighttpd';
-  const server = childProcess.spawn('timeout', ['300', lighttpd, '-D', '-f',
-    path.join(dir, 'lighttpd.conf')], { stdio: 'ignore' });
-  const browser = await chromium.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu'],
-  });
+  const { port, stop } = await startSite(build, dir, data, 300);
+  const browser = await launchChromium();
   try {
-    await new Promise((resolve) => setTimeout(resolve, 500));
     const site = `http://127.0.0.1:${port}/HistQuery.ksq?`;
     const page = await browser.newPage(PHONE);
     const shoot = async (name, clip) => {
@@ -141,7 +114,7 @@ async function main() {
     await shoot('list-deleted-360.png', { x: 0, y: 0, width: 360, height: 260 });
   } finally {
     await browser.close();
-    server.kill('SIGTERM');
+    stop();
     fs.rmSync(dir, { recursive: true, force: true });
   }
 }
