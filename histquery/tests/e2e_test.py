@@ -792,7 +792,12 @@ class SummaryTests(unittest.TestCase):
         ("2024-03-05&txTimeFrom=13%3A13", "2024-07-01&txTimeTo=08%3A08", 100),
         ("2024-03-01&txTimeFrom=00%3A00", "2024-03-10&txTimeTo=23%3A59", 100),
         ("2024-03-02&txTimeFrom=05%3A17", "2024-03-21&txTimeTo=14%3A41", 150),
-    ]
+    ] + [  # and a few drawn at random (seeded): 5 to 100 days, to the minute
+        (time.strftime("%Y-%m-%d&txTimeFrom=%H%%3A%M", time.gmtime(start)),
+         time.strftime("%Y-%m-%d&txTimeTo=%H%%3A%M", time.gmtime(start + days * 86400)),
+         random.Random(start).randint(100, 120))
+        for start, days in ((1709251200 + random.Random(k).randint(0, 30 * 86400),
+                             random.Random(-k).randint(5, 100)) for k in range(4))]
 
     def setUp(self):
         self.site = Site(self, with_db=False)
@@ -846,6 +851,9 @@ class SummaryTests(unittest.TestCase):
             summary.seek(4096)
             summary.write(b"\xff" * 8192)
         self.assert_summary_answers("damaged")
+        with open(os.path.join(self.site.dir, "histsum.db"), "r+b") as summary:
+            summary.truncate(os.path.getsize(summary.name) // 2)
+        self.assert_summary_answers("cut short")
 
 
 class LighttpdTests(unittest.TestCase):
