@@ -1,7 +1,6 @@
 #include "common/slicepace.h"
 
 #include <algorithm>
-#include <thread>
 
 int64_t ScaledToSlice(int64_t value, SliceClock::duration took, int64_t minimum, int64_t maximum) {
   double target = static_cast<double>(SliceClock::duration(kSliceTarget).count());
@@ -14,9 +13,9 @@ int64_t NextSliceSpan(int64_t span, SliceClock::duration took) {
   return ScaledToSlice(span, took, kMinSliceSpan, kMaxSliceSpan);
 }
 
-void PauseAfterSlice(SliceClock::duration took) {
-  std::this_thread::sleep_for(
-      std::clamp<SliceClock::duration>(took, std::chrono::milliseconds(1), kSlicePause));
+SliceClock::duration PauseAfterSlice(SliceClock::duration took, SliceClock::duration sinceLong) {
+  if (sinceLong >= kLongPauseEvery) return kLongPause;
+  return std::clamp<SliceClock::duration>(took, std::chrono::milliseconds(1), kSlicePause);
 }
 
 int64_t SliceEnd(int64_t from, int64_t span, int64_t last) {

@@ -22,6 +22,13 @@ constexpr std::chrono::milliseconds kSliceTarget{40};
 // reader needs none: a writer that waits to commit holds SQLite's pending
 // lock, which keeps the reader's next slice out until the writer is done.
 constexpr std::chrono::milliseconds kSlicePause{30};
+// Short pauses alone can keep missing a writer that waits for its own write
+// lock (the recorder beside a deletion): its tries and our slices may keep
+// coinciding. A pause longer than its longest wait between two tries (100
+// ms), at least every kLongPauseEvery, takes one of its tries whatever the
+// rhythm of both: with a busy time-out of 1 s it gets in at least once.
+constexpr std::chrono::milliseconds kLongPause{120};
+constexpr std::chrono::milliseconds kLongPauseEvery{350};
 
 // The span of rowids a slice covers: the first is small, so that its time
 // tells how large the next may be.
@@ -39,8 +46,9 @@ int64_t NextSliceSpan(int64_t span, SliceClock::duration took);
 // [minimum, maximum].
 int64_t ScaledToSlice(int64_t value, SliceClock::duration took, int64_t minimum, int64_t maximum);
 
-// The pause after a slice that wrote and took `took`.
-void PauseAfterSlice(SliceClock::duration took);
+// The pause after a slice that wrote and took `took`, `sinceLong` after the
+// end of the last long pause (or the start).
+SliceClock::duration PauseAfterSlice(SliceClock::duration took, SliceClock::duration sinceLong);
 
 // A progress handler of SQLite (sqlite3_progress_handler) whose argument
 // points to a SliceClock::time_point: non-zero, which ends the statement,

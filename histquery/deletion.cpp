@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "histquery/sqllimits.h"
 
@@ -99,6 +100,7 @@ Result<int64_t, DeletionStop> DeleteInSlices(const std::string& storePath,
     return Stopped(sqlite3_errmsg(connection), 0);
   int64_t deleted = 0;
   int64_t span = kFirstSliceSpan;
+  SliceClock::time_point longPaused = SliceClock::now();
   for (int64_t from = first;;) {
     int64_t to = SliceEnd(from, span, last);
     SliceClock::time_point begun = SliceClock::now();
@@ -111,7 +113,9 @@ Result<int64_t, DeletionStop> DeleteInSlices(const std::string& storePath,
     if (to == last) break;
     SliceClock::duration took = SliceClock::now() - begun;
     span = NextSliceSpan(span, took);
-    PauseAfterSlice(took);
+    SliceClock::duration pause = PauseAfterSlice(took, SliceClock::now() - longPaused);
+    std::this_thread::sleep_for(pause);
+    if (pause == kLongPause) longPaused = SliceClock::now();
     // On at the next row there is, across any gap of rowids.
     Result<std::optional<int64_t>, StoreFault> next = NextRowid(connection, to);
     if (!next.Ok()) {

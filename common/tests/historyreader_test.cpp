@@ -269,6 +269,18 @@ TEST(SlicePace, SpansFollowTheTimeOfTheLastSlice) {
       {INT64_MAX - 5, 10, INT64_MAX, INT64_MAX},
   };
   for (const End& e : ends) EXPECT_EQ(SliceEnd(e.from, e.span, e.last), e.end) << e.from;
+  // A pause after a slice that wrote: as long as the slice within [1, 30] ms,
+  // and a long one once kLongPauseEvery has passed since the last.
+  struct Pause {
+    milliseconds took, sinceLong, pause;
+  } pauses[] = {
+      {milliseconds(0), milliseconds(0), milliseconds(1)},
+      {milliseconds(20), milliseconds(100), milliseconds(20)},
+      {milliseconds(400), milliseconds(349), kSlicePause},
+      {milliseconds(5), kLongPauseEvery, kLongPause},
+  };
+  for (const Pause& p : pauses)
+    EXPECT_EQ(PauseAfterSlice(p.took, p.sinceLong), p.pause) << p.took.count();
 }
 
 // Runs of time order in rowid order, and the rowids of each run's rows in
