@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -532,6 +533,11 @@ class Update {
                            -1, &slice, nullptr) != SQLITE_OK)
       return false;
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(slice, sqlite3_finalize);
+    sqlite3_stmt* stored = summary_.Statement("select max(hour) from hours");
+    if (stored == nullptr) return false;
+    if (sqlite3_step(stored) == SQLITE_ROW && sqlite3_column_type(stored, 0) != SQLITE_NULL)
+      lastStoredHour_ = sqlite3_column_int64(stored, 0);
+    sqlite3_reset(stored);
     int64_t span = kFirstSliceSpan;
     int64_t from = covered_;
     while (from < *last && !OutOfTime()) {
@@ -583,6 +589,7 @@ class Update {
     for (auto& [hour, range] : hours_) {
       if (!StoreHourRange(hour, range.first, range.second)) return false;
       touchedDays_.insert(FloorDiv(hour, 24));
+      lastStoredHour_ = std::max(lastStoredHour_, hour);
     }
     for (int64_t hour : dirty_) {
       if (!MarkDirty(hour)) return false;
@@ -605,7 +612,9 @@ class Update {
     auto found = pieces_.find(key);
     if (found == pieces_.end()) {
       SeriesPiece piece;
-      if (!summary_.LoadPiece(kHourLevel, row.name, hour, piece)) {
+      // Rows come mostly in time order: a later hour than any stored has no
+      // piece yet.
+      if (hour > lastStoredHour_ || !summary_.LoadPiece(kHourLevel, row.name, hour, piece)) {
         piece = SeriesPiece();
         piece.textsKept = named_.count(row.name) != 0;
       }
@@ -741,20 +750,31 @@ class Update {
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v2(history_, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) return false;
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(s, sqlite3_finalize);
-    if (gate_.enter != nullptr && !gate_.enter(gate_.context)) return false;
-    sqlite3_bind_int64(s, 1, first);
-    sqlite3_bind_int64(s, 2, last);
     sqlite3_bind_int64(s, 3, from);
     sqlite3_bind_int64(s, 4, to);
-    int rc;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      Row row;
-      if (TakeRow(s, row)) rows.push_back(std::move(row));
+    // In slices: a row stored late in an hour of long ago spreads the hour's
+    // rowids over much of the table.
+    int64_t span = kFirstSliceSpan;
+    for (int64_t begin = first; begin <= last;) {
+      int64_t end = SliceEnd(begin, span, last);
+      if (gate_.enter != nullptr && !gate_.enter(gate_.context)) return false;
+      Clock::time_point begun = Clock::now();
+      sqlite3_bind_int64(s, 1, begin);
+      sqlite3_bind_int64(s, 2, end);
+      int rc;
+      while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        Row row;
+        if (TakeRow(s, row)) rows.push_back(std::move(row));
+      }
+      sqlite3_reset(s);
+      if (gate_.leave != nullptr) gate_.leave(gate_.context);
+      if (rc != SQLITE_DONE) return false;
+      if (end == last) break;
+      span = NextSliceSpan(span, Clock::now() - begun);
+      begin = end + 1;
     }
-    sqlite3_reset(s);
-    if (gate_.leave != nullptr) gate_.leave(gate_.context);
     std::sort(rows.begin(), rows.end(), Earlier);
-    return rc == SQLITE_DONE;
+    return true;
   }
 
  private:
@@ -796,7 +816,7 @@ class Update {
       std::map<std::string, SeriesPiece> days;
       sqlite3_stmt* hours = summary_.Statement(
           "select object, bucket, piece from pieces where level = 0 and bucket >= ?1 and "
-          "bucket < ?2 order by object, bucket");
+          "bucket < ?2 order by bucket");
       if (hours == nullptr) return false;
       sqlite3_bind_int64(hours, 1, day * 24);
       sqlite3_bind_int64(hours, 2, day * 24 + 24);
@@ -837,6 +857,8 @@ class Update {
   std::map<int64_t, std::pair<int64_t, int64_t>> hours_;
   std::set<int64_t> dirty_;
   std::set<int64_t> touchedDays_;
+  // Pieces of the hour level are stored of no later hour than this.
+  int64_t lastStoredHour_ = std::numeric_limits<int64_t>::min();
   bool moreDirty_ = false;
 };
 

@@ -801,9 +801,11 @@ class SummaryTests(unittest.TestCase):
 
     def setUp(self):
         self.site = Site(self, with_db=False)
-        # Ten days of dense rows, then four months of sparse ones.
-        testkit.make_history(self.site.db, recorded_rows(self.FIRST, 1440, 600, 1) +
-                             recorded_rows(self.FIRST + 10 * 86400, 960, 3 * 3600, 4))
+        # Twenty days of dense rows, then four months of sparse ones: a row
+        # appended later into the third day lies more than a slice of rowids
+        # after its hour's first.
+        testkit.make_history(self.site.db, recorded_rows(self.FIRST, 2880, 600, 1) +
+                             recorded_rows(self.FIRST + 20 * 86400, 960, 3 * 3600, 4))
 
     def assert_summary_answers(self, step):
         for date_from, date_to, width in self.WINDOWS:
