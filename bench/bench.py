@@ -465,15 +465,48 @@ def lock_hold(argv, work, env, db, stall=0):
 
 def lock_cases(query):
     """(case, request or None for the series export, seconds the client waits,
-    whether it deletes)."""
+    whether it works on a copy of the history, the chart summary it finds:
+    None, "made" before the run, or "behind" by a day of rows appended since)."""
+    chart = "VIEW=JSON&WIDTH=1000&" + query
     return [
-        ("report 8 objects, year", query, 0, False),
-        ("chart data", "VIEW=JSON&" + query, 0, False),
-        ("download", "VIEW=CSV&" + query, 0, False),
-        ("series export", None, 0, False),
-        ("report, client reads nothing for 15 s", query, 15, False),
-        ("deletion 8 objects, year", "ACTION=DEL&" + query, 0, True),
+        ("report 8 objects, year", query, 0, False, None),
+        ("chart data, summary made in this run", chart, 0, False, None),
+        ("chart data, summary made", chart, 0, False, "made"),
+        ("chart data, summary a day behind", chart, 0, True, "behind"),
+        ("download", "VIEW=CSV&" + query, 0, False, None),
+        ("series export", None, 0, False, None),
+        ("report, client reads nothing for 15 s", query, 15, False, None),
+        ("deletion 8 objects, year", "ACTION=DEL&" + query, 0, True, None),
     ]
+
+
+# A day of rows appended after the last: the last day's rows a day later.
+APPEND_DAY = ("insert into HISTORY select TimeStamp + 86400, ObjName, ObjKind, Value, ValueText, "
+              "Source, State from HISTORY where TimeStamp > (select max(TimeStamp) - 86400 "
+              "from HISTORY) order by rowid")
+
+
+def make_summary(histquery, work, request, db, runs=30):
+    """Runs the chart data request in `work` until the summary beside it covers
+    every row of `db`, as after a chart's first requests; False where the
+    build keeps no summary."""
+    env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=request)
+    summary = os.path.join(work, "histsum.db")
+    con = sqlite3.connect(db)
+    last = str(con.execute("select max(rowid) from HISTORY").fetchone()[0])
+    con.close()
+    for _ in range(runs):
+        subprocess.run([histquery], cwd=work, env=env, stdout=subprocess.DEVNULL, check=True)
+        if not os.path.exists(summary):
+            return False
+        con = sqlite3.connect(summary)
+        covered = con.execute("select value from meta where key = 'covered'").fetchone()
+        open_hours = con.execute("select (select count(*) from dirty) + "
+                                 "(select count(*) from dirtydays)").fetchone()[0]
+        con.close()
+        if covered and str(covered[0]) == last and open_hours == 0:
+            return True
+    sys.exit("the summary in %s did not cover the history after %d runs" % (work, runs))
 
 
 def bench_lock_holds(args, builds, notes):
@@ -492,23 +525,39 @@ def bench_lock_holds(args, builds, notes):
             os.makedirs(copy_dir, exist_ok=True)
             copy = os.path.join(copy_dir, "history.db")
             for label, build in builds:
-                for case, request, stall, deletes in lock_cases(query):
+                histquery = os.path.join(build, "histquery", "HistQuery-localcfg")
+                made = None  # this build's summary of the history, made once
+                for case, request, stall, copies, summary in lock_cases(query):
                     if args.lock_cases and not any(c in case for c in args.lock_cases):
                         continue
+                    if summary and made is None:
+                        made = workdir(args.dir, folder)
+                        if not make_summary(histquery, made, request, db):
+                            shutil.rmtree(made)
+                            made = ""
                     runs = []
                     for _ in range(max(1, min(args.reps, 3))):
-                        target = copy_dir if deletes else folder
-                        if deletes:
+                        target = copy_dir if copies else folder
+                        if copies:
                             shutil.copyfile(db, copy)
-                            os.sync()
                         work = workdir(args.dir, target)
+                        if summary and made:
+                            shutil.copyfile(os.path.join(made, "histsum.db"),
+                                            os.path.join(work, "histsum.db"))
+                        if summary == "behind":
+                            con = sqlite3.connect(copy)
+                            con.execute(APPEND_DAY)
+                            con.commit()
+                            con.close()
+                        if copies:
+                            os.sync()
                         if request is None:
                             with open(os.path.join(work, "history.dat"), "w") as f:
                                 f.write(selection)
                             argv, env = [os.path.join(build, "histseries",
                                                       "HistSeries-localcfg")], ENV
                         else:
-                            argv = [os.path.join(build, "histquery", "HistQuery-localcfg")]
+                            argv = [histquery]
                             env = dict(ENV, REQUEST_METHOD="GET", QUERY_STRING=request)
                         runs.append(lock_hold(argv, work, env, os.path.join(target, "history.db"),
                                               stall))
@@ -525,6 +574,8 @@ def bench_lock_holds(args, builds, notes):
                     notes.append("%s / %s / %s: longest lock hold %.3f s of %d runs (%s)" % (
                         group, case, label, longest, len(runs),
                         ", ".join("%.3f" % r[1] for r in runs)))
+                if made:
+                    shutil.rmtree(made)
             if os.path.exists(copy):
                 os.remove(copy)
 
