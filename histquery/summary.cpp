@@ -4,11 +4,11 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <limits>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
