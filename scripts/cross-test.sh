@@ -38,7 +38,8 @@ top=$(ls -d "$scratch"/ccu-history-tools-*)
 request='txDateFrom=2024-03-05&txTimeFrom=00%3A00&txDateTo=2024-03-05&txTimeTo=23%3A59'
 page=$(cd "$top" && REQUEST_METHOD=GET QUERY_STRING="$request" TZ=Europe/Berlin \
        qemu-arm -L /usr/arm-linux-gnueabihf bin/HistQuery)
-expected_start=$'Content-type: text/html\n\n<!DOCTYPE HTML>'
+expected_start=$'Content-type: text/html\nX-Frame-Options: SAMEORIGIN\n'
+expected_start+=$'Content-Security-Policy: frame-ancestors \'self\'\n\n<!DOCTYPE HTML>'
 if [[ "$page" != "$expected_start"* || "$page" != *"Error opening HistPath.cfg<br>"* ]]; then
   echo "release HistQuery did not answer the CGI request as expected:" >&2
   printf '%s\n' "$page" | head -5 >&2
