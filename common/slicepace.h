@@ -26,9 +26,10 @@ constexpr std::chrono::milliseconds kSlicePause{30};
 // lock (the recorder beside a deletion): its tries and our slices may keep
 // coinciding. A pause longer than its longest wait between two tries (100
 // ms), at least every kLongPauseEvery, takes one of its tries whatever the
-// rhythm of both: with a busy time-out of 1 s it gets in at least once.
+// rhythm of both. Any second holds one whole long pause (600 ms, a slice of
+// about 40 ms and two pauses of 120 ms), so a busy time-out of 1 s gets it in.
 constexpr std::chrono::milliseconds kLongPause{120};
-constexpr std::chrono::milliseconds kLongPauseEvery{350};
+constexpr std::chrono::milliseconds kLongPauseEvery{600};
 
 // The span of rowids a slice covers: the first is small, so that its time
 // tells how large the next may be.
