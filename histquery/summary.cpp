@@ -448,7 +448,7 @@ class Update {
         TRY(TakingTurns([&] { return QueryInteger(history_, "select min(rowid) from HISTORY"); }));
     std::string identity = HistoryIdentity(history_);
     if (!summary_.Exec("begin immediate")) return false;
-    bool done = Prepare(identity, first, last) && Fold(last) && RebuildDirty() && MakeDays();
+    bool done = Prepare(identity, first, last) && Fold(first, last) && RebuildDirty() && MakeDays();
     done = done && summary_.Exec("commit");
     if (!done) {
       summary_.Damaged();
@@ -524,7 +524,7 @@ class Update {
   bool OutOfTime() const { return Clock::now() > until_; }
 
   // The rows stored since the summary's last, in slices.
-  bool Fold(std::optional<int64_t> last) {
+  bool Fold(std::optional<int64_t> first, std::optional<int64_t> last) {
     if (!last || covered_ == *last) return true;
     sqlite3_stmt* slice = nullptr;
     if (sqlite3_prepare_v2(history_,
@@ -540,7 +540,13 @@ class Update {
     sqlite3_reset(stored);
     int64_t span = kFirstSliceSpan;
     int64_t from = covered_;
-    while (from < *last && !OutOfTime()) {
+    // A device too slow for much within kFoldTime still folds a kFoldShare-th
+    // of the table a request, or its first summary would take dozens.
+    uint64_t width = static_cast<uint64_t>(*last) - static_cast<uint64_t>(first.value_or(*last));
+    uint64_t room = static_cast<uint64_t>(*last) - static_cast<uint64_t>(covered_);
+    int64_t least = static_cast<int64_t>(static_cast<uint64_t>(covered_) +
+                                         std::min<uint64_t>(width / kFoldShare, room));
+    while (from < *last && (!OutOfTime() || from < least)) {
       int64_t to = SliceEnd(from + 1, span, *last);
       if (gate_.enter != nullptr && !gate_.enter(gate_.context)) break;
       Clock::time_point begun = Clock::now();

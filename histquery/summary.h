@@ -17,7 +17,7 @@
 // rows, never trusted.
 //
 // Kept exact: the recorder appends rows, which a request folds in (rowids
-// above the highest it covers), at most kFoldTime of them; where rows are
+// above the highest it covers), at most kFoldTime of them (kFoldShare); where rows are
 // left, the request reads the rows. A row stored after later ones of its
 // hour marks the hour to be made again from its rows. A deletion of this
 // program marks its period before it runs and what it removed after (the
@@ -41,8 +41,12 @@
 constexpr const char kSummaryFile[] = "histsum.db";
 constexpr int64_t kHourSeconds = 3600;
 constexpr int64_t kDaySeconds = 86400;
-// How long one request may spend bringing the summary up to date.
+// How long one request may spend bringing the summary up to date, unless it
+// has folded less than a kFoldShare-th of the table's rowids by then: a long
+// chart from the rows reads about the whole table, so that much more costs
+// a request at most about half again, on any device.
 constexpr std::chrono::milliseconds kFoldTime{1500};
+constexpr int64_t kFoldShare = 4;
 
 // A chart that the summary may answer: its window, the seconds of its
 // columns (whole hours, or whole days), the objects as compared.
