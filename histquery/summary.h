@@ -17,8 +17,8 @@
 // rows, never trusted.
 //
 // Kept exact: the recorder appends rows, which a request folds in (rowids
-// above the highest it covers), at most kFoldTime of them (kFoldShare); where rows are
-// left, the request reads the rows. A row stored after later ones of its
+// above the highest it covers), at most kFoldTime of them (or kFoldShare);
+// where rows are left, the request reads the rows. A row stored after later ones of its
 // hour marks the hour to be made again from its rows. A deletion of this
 // program marks its period before it runs and what it removed after (the
 // objects' pieces inside the period are gone, the hours it covers in part
