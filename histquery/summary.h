@@ -43,8 +43,8 @@ constexpr int64_t kHourSeconds = 3600;
 constexpr int64_t kDaySeconds = 86400;
 // How long one request may spend bringing the summary up to date, unless it
 // has folded less than a kFoldShare-th of the table's rowids by then: a long
-// chart from the rows reads about the whole table, so that much more costs
-// a request at most about half again, on any device.
+// chart from the rows reads about the whole table, so folding a quarter of
+// it stays in proportion to what the request costs anyway, on any device.
 constexpr std::chrono::milliseconds kFoldTime{1500};
 constexpr int64_t kFoldShare = 4;
 
