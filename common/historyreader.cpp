@@ -219,6 +219,7 @@ class Turn {
   void Give() {
     if (gate_.leave != nullptr) gate_.leave(gate_.context);
   }
+  SliceGate Gate() const { return gate_; }
 
  private:
   SliceGate gate_;
@@ -468,7 +469,7 @@ void NoteStamp(sqlite3_context* context, int, sqlite3_value** values) {
 // The runs of time order of the rows up to `last`, walked in slices over
 // the time stamps alone.
 Result<Done, StoreFault> FindRuns(sqlite3* connection, int64_t first, int64_t last, TimeRuns& runs,
-                                  Turn& turn) {
+                                  SliceGate gate) {
   if (sqlite3_create_function_v2(connection, "history_time_runs", 2,
                                  SQLITE_UTF8 | SQLITE_DIRECTONLY, &runs, NoteStamp, nullptr,
                                  nullptr, nullptr) != SQLITE_OK)
@@ -480,27 +481,15 @@ Result<Done, StoreFault> FindRuns(sqlite3* connection, int64_t first, int64_t la
                          -1, &statement, nullptr) != SQLITE_OK)
     return Failed(connection);
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(statement, sqlite3_finalize);
-  int64_t span = kFirstSliceSpan;
-  for (int64_t from = first;;) {
-    int64_t to = SliceEnd(from, span, last);
-    if (!turn.Take()) return Busy();
-    SliceClock::time_point begun = SliceClock::now();
-    sqlite3_bind_int64(statement, 1, from);
-    sqlite3_bind_int64(statement, 2, to);
-    int rc = sqlite3_step(statement);
-    sqlite3_reset(statement);
-    turn.Give();
-    if (rc != SQLITE_ROW) return Failed(connection);
-    if (to == last) break;
-    span = NextSliceSpan(span, SliceClock::now() - begun);
-    // On at the next row there is, across any gap of rowids.
-    if (!turn.Take()) return Busy();
-    Result<std::optional<int64_t>, StoreFault> next = NextRowid(connection, to);
-    turn.Give();
-    if (!next.Ok()) return next.Fault();
-    if (!next.Value() || *next.Value() > last) break;
-    from = *next.Value();
-  }
+  (void)TRY(WalkRowidSlices(connection, first, last, gate,
+                            [&](int64_t from, int64_t to) -> Result<bool, StoreFault> {
+                              sqlite3_bind_int64(statement, 1, from);
+                              sqlite3_bind_int64(statement, 2, to);
+                              int rc = sqlite3_step(statement);
+                              sqlite3_reset(statement);
+                              if (rc != SQLITE_ROW) return Failed(connection);
+                              return true;
+                            }));
   runs.Finish();
   return Done{};
 }
@@ -732,7 +721,7 @@ Result<Done, StoreFault> ReadOnConnection(sqlite3* connection, const HistoryRead
     if (!names.empty()) {
       // Without an index a time order comes from the runs of the table.
       TimeRuns runs(read.from, read.to);
-      TRY(FindRuns(connection, first, last, runs, turn));
+      TRY(FindRuns(connection, first, last, runs, turn.Gate()));
       if (runs.InPeriod().size() > kMaxTimeRuns)
         return Failure<StoreFault>{
             StoreFault::Failed, Formatted("the history leaves time order %zu times in the period",
@@ -778,6 +767,34 @@ Result<Done, StoreFault> ReadOnConnection(sqlite3* connection, const HistoryRead
 }
 
 }  // namespace
+
+Result<bool, StoreFault> WalkRowidSlices(
+    sqlite3* connection, int64_t first, int64_t last, SliceGate gate,
+    const std::function<Result<bool, StoreFault>(int64_t from, int64_t to)>& slice,
+    const std::function<void(SliceClock::duration took)>& between) {
+  Turn turn(gate);
+  int64_t span = kFirstSliceSpan;
+  for (int64_t from = first; from <= last;) {
+    int64_t to = SliceEnd(from, span, last);
+    if (!turn.Take()) return Busy();
+    SliceClock::time_point begun = SliceClock::now();
+    Result<bool, StoreFault> done = slice(from, to);
+    turn.Give();
+    if (!done.Ok() || !done.Value()) return done;
+    if (to == last) break;
+    SliceClock::duration took = SliceClock::now() - begun;
+    span = NextSliceSpan(span, took);
+    if (between) between(took);
+    // On at the next row there is, across any gap of rowids.
+    if (!turn.Take()) return Busy();
+    Result<std::optional<int64_t>, StoreFault> next = NextRowid(connection, to);
+    turn.Give();
+    if (!next.Ok()) return next.Fault();
+    if (!next.Value() || *next.Value() > last) break;
+    from = *next.Value();
+  }
+  return true;
+}
 
 Result<Done, StoreFault> ReadHistory(const std::string& storePath, const HistoryRead& read,
                                      HistoryRows rows, ConnectionSetup setup, SliceGate gate) {

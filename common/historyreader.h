@@ -26,7 +26,9 @@
 // slice comes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +69,19 @@ struct SliceGate {
   void (*leave)(void* context) = nullptr;
   void* context = nullptr;
 };
+
+// Walks the rowids `first` to `last` of HISTORY in slices, for those who
+// read or change the table by rowid: `slice(from, to)` handles one slice in
+// a transaction of its own (true: go on; false: stop there) and should take
+// about kSliceTarget, the span of the next following its time; `between`
+// (may be empty) runs after each slice but the last, with its time; the next
+// slice begins at the next rowid there is, across any gap. The gate is taken
+// around each slice and around the look for the next rowid (Busy where it
+// refuses). True where the walk reached `last`.
+Result<bool, StoreFault> WalkRowidSlices(
+    sqlite3* connection, int64_t first, int64_t last, SliceGate gate,
+    const std::function<Result<bool, StoreFault>(int64_t from, int64_t to)>& slice,
+    const std::function<void(std::chrono::steady_clock::duration took)>& between = {});
 
 // Reads the rows `read` asks for from the store and hands each to `rows`,
 // with the columns of "select *". Missing, OpenFailed and Failed as

@@ -3,8 +3,10 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <memory>
 #include <thread>
 
+#include "common/historyreader.h"
 #include "histquery/sqllimits.h"
 
 namespace {
@@ -98,34 +100,22 @@ Result<int64_t, DeletionStop> DeleteInSlices(const std::string& storePath,
   sqlite3_stmt* slice = nullptr;
   if (sqlite3_prepare_v2(connection, sql.c_str(), -1, &slice, nullptr) != SQLITE_OK)
     return Stopped(sqlite3_errmsg(connection), 0);
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(slice, sqlite3_finalize);
   int64_t deleted = 0;
-  int64_t span = kFirstSliceSpan;
   SliceClock::time_point longPaused = SliceClock::now();
-  for (int64_t from = first;;) {
-    int64_t to = SliceEnd(from, span, last);
-    SliceClock::time_point begun = SliceClock::now();
-    Result<int64_t, StoreFault> sliced = DeleteSlice(connection, slice, from, to);
-    if (!sliced.Ok()) {
-      sqlite3_finalize(slice);
-      return Stopped(sliced.Fault().message, deleted);
-    }
-    deleted += sliced.Value();
-    if (to == last) break;
-    SliceClock::duration took = SliceClock::now() - begun;
-    span = NextSliceSpan(span, took);
-    SliceClock::duration pause = PauseAfterSlice(took, SliceClock::now() - longPaused);
-    std::this_thread::sleep_for(pause);
-    if (pause == kLongPause) longPaused = SliceClock::now();
-    // On at the next row there is, across any gap of rowids.
-    Result<std::optional<int64_t>, StoreFault> next = NextRowid(connection, to);
-    if (!next.Ok()) {
-      sqlite3_finalize(slice);
-      return Stopped(next.Fault().message, deleted);
-    }
-    if (!next.Value() || *next.Value() > last) break;
-    from = *next.Value();
-  }
-  sqlite3_finalize(slice);
+  Result<bool, StoreFault> walked = WalkRowidSlices(
+      connection, first, last, {},
+      [&](int64_t from, int64_t to) -> Result<bool, StoreFault> {
+        deleted += TRY(DeleteSlice(connection, slice, from, to));
+        return true;
+      },
+      [&](SliceClock::duration took) {
+        SliceClock::duration pause = PauseAfterSlice(took, SliceClock::now() - longPaused);
+        std::this_thread::sleep_for(pause);
+        if (pause == kLongPause) longPaused = SliceClock::now();
+      });
+  owned.reset();
+  if (!walked.Ok()) return Stopped(walked.Fault().message, deleted);
   return deleted;
 }
 

@@ -523,13 +523,16 @@ class Update {
 
   bool OutOfTime() const { return Clock::now() > until_; }
 
+  // A slice that failed; the summary is left as it was.
+  static Failure<StoreFault> Failed() { return {StoreFault::Failed, ""}; }
+
   // The rows stored since the summary's last, in slices.
   bool Fold(std::optional<int64_t> first, std::optional<int64_t> last) {
     if (!last || covered_ == *last) return true;
     sqlite3_stmt* slice = nullptr;
     if (sqlite3_prepare_v2(history_,
                            "select rowid, State is \"X\", * from HISTORY not indexed "
-                           "where rowid > ?1 and rowid <= ?2 order by rowid",
+                           "where rowid >= ?1 and rowid <= ?2 order by rowid",
                            -1, &slice, nullptr) != SQLITE_OK)
       return false;
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(slice, sqlite3_finalize);
@@ -538,49 +541,41 @@ class Update {
     if (sqlite3_step(stored) == SQLITE_ROW && sqlite3_column_type(stored, 0) != SQLITE_NULL)
       lastStoredHour_ = sqlite3_column_int64(stored, 0);
     sqlite3_reset(stored);
-    int64_t span = kFirstSliceSpan;
-    int64_t from = covered_;
     // A device too slow for much within kFoldTime still folds a kFoldShare-th
     // of the table a request, or its first summary would take dozens.
     uint64_t width = static_cast<uint64_t>(*last) - static_cast<uint64_t>(first.value_or(*last));
     uint64_t room = static_cast<uint64_t>(*last) - static_cast<uint64_t>(covered_);
     int64_t least = static_cast<int64_t>(static_cast<uint64_t>(covered_) +
                                          std::min<uint64_t>(width / kFoldShare, room));
-    while (from < *last && (!OutOfTime() || from < least)) {
-      int64_t to = SliceEnd(from + 1, span, *last);
-      if (gate_.enter != nullptr && !gate_.enter(gate_.context)) break;
-      Clock::time_point begun = Clock::now();
-      sqlite3_bind_int64(slice, 1, from);
-      sqlite3_bind_int64(slice, 2, to);
-      std::vector<Row> rows;
-      std::vector<bool> hidden;
-      int rc;
-      while ((rc = sqlite3_step(slice)) == SQLITE_ROW) {
-        Row row;
-        if (!TakeRow(slice, row)) continue;
-        hidden.push_back(sqlite3_column_int(slice, kHidden) != 0);
-        rows.push_back(std::move(row));
-      }
-      sqlite3_reset(slice);
-      if (gate_.leave != nullptr) gate_.leave(gate_.context);
-      if (rc != SQLITE_DONE) return false;
-      for (size_t k = 0; k < rows.size(); ++k) {
-        if (!FoldRow(rows[k], hidden[k])) return false;
-      }
-      // The pieces held are written out now and then: a row of their hour
-      // that comes later finds its piece in the summary.
-      if (pieces_.size() > kPiecesHeld && !Flush()) return false;
-      from = to;
-      span = NextSliceSpan(span, Clock::now() - begun);
-      // On at the next row there is, across any gap of rowids.
-      Result<std::optional<int64_t>, StoreFault> next = NextRowid(history_, to);
-      if (!next.Ok()) return false;
-      if (next.Value() && *next.Value() <= *last)
-        from = *next.Value() - 1;
-      else
-        from = *last;
-    }
-    covered_ = from;
+    Result<bool, StoreFault> walked =
+        WalkRowidSlices(history_, covered_ + 1, *last, gate_,
+                        [&](int64_t from, int64_t to) -> Result<bool, StoreFault> {
+                          if (OutOfTime() && covered_ >= least) return false;
+                          sqlite3_bind_int64(slice, 1, from);
+                          sqlite3_bind_int64(slice, 2, to);
+                          std::vector<Row> rows;
+                          std::vector<bool> hidden;
+                          int rc;
+                          while ((rc = sqlite3_step(slice)) == SQLITE_ROW) {
+                            Row row;
+                            if (!TakeRow(slice, row)) continue;
+                            hidden.push_back(sqlite3_column_int(slice, kHidden) != 0);
+                            rows.push_back(std::move(row));
+                          }
+                          sqlite3_reset(slice);
+                          if (rc != SQLITE_DONE) return Failed();
+                          for (size_t k = 0; k < rows.size(); ++k) {
+                            if (!FoldRow(rows[k], hidden[k])) return Failed();
+                          }
+                          // The pieces held are written out now and then: a row of their
+                          // hour that comes later finds its piece in the summary.
+                          if (pieces_.size() > kPiecesHeld && !Flush()) return Failed();
+                          covered_ = to;
+                          return true;
+                        });
+    // Where no turn came, what is folded stays.
+    if (!walked.Ok() && walked.Fault().kind != StoreFault::Busy) return false;
+    if (walked.Ok() && walked.Value()) covered_ = *last;
     return Flush() && summary_.SetMeta("covered", std::to_string(covered_)) &&
            summary_.SetMeta("coveredRow", RowMark(history_, covered_));
   }
@@ -760,25 +755,20 @@ class Update {
     sqlite3_bind_int64(s, 4, to);
     // In slices: a row stored late in an hour of long ago spreads the hour's
     // rowids over much of the table.
-    int64_t span = kFirstSliceSpan;
-    for (int64_t begin = first; begin <= last;) {
-      int64_t end = SliceEnd(begin, span, last);
-      if (gate_.enter != nullptr && !gate_.enter(gate_.context)) return false;
-      Clock::time_point begun = Clock::now();
-      sqlite3_bind_int64(s, 1, begin);
-      sqlite3_bind_int64(s, 2, end);
-      int rc;
-      while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-        Row row;
-        if (TakeRow(s, row)) rows.push_back(std::move(row));
-      }
-      sqlite3_reset(s);
-      if (gate_.leave != nullptr) gate_.leave(gate_.context);
-      if (rc != SQLITE_DONE) return false;
-      if (end == last) break;
-      span = NextSliceSpan(span, Clock::now() - begun);
-      begin = end + 1;
-    }
+    Result<bool, StoreFault> walked = WalkRowidSlices(
+        history_, first, last, gate_, [&](int64_t begin, int64_t end) -> Result<bool, StoreFault> {
+          sqlite3_bind_int64(s, 1, begin);
+          sqlite3_bind_int64(s, 2, end);
+          int rc;
+          while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            Row row;
+            if (TakeRow(s, row)) rows.push_back(std::move(row));
+          }
+          sqlite3_reset(s);
+          if (rc != SQLITE_DONE) return Failed();
+          return true;
+        });
+    if (!walked.Ok()) return false;
     std::sort(rows.begin(), rows.end(), Earlier);
     return true;
   }
