@@ -319,13 +319,26 @@ class Summary {
   }
 
   bool SetMeta(const char* key, const std::string& value) {
-    sqlite3_stmt* s = Statement("insert or replace into meta values (?1, ?2)");
+    return Run("insert or replace into meta values (?1, ?2)", std::string(key), value);
+  }
+
+  // Runs a statement that hands back no rows, its parameters bound in order.
+  template <typename... Values>
+  bool Run(const char* sql, const Values&... values) {
+    sqlite3_stmt* s = Statement(sql);
     if (s == nullptr) return false;
-    sqlite3_bind_text(s, 1, key, -1, SQLITE_STATIC);
-    sqlite3_bind_text(s, 2, value.c_str(), -1, SQLITE_TRANSIENT);
+    int index = 0;
+    (Bind(s, ++index, values), ...);
     bool done = sqlite3_step(s) == SQLITE_DONE;
     sqlite3_reset(s);
     return done;
+  }
+
+  static void Bind(sqlite3_stmt* s, int index, int64_t value) {
+    sqlite3_bind_int64(s, index, value);
+  }
+  static void Bind(sqlite3_stmt* s, int index, const std::string& text) {
+    sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   }
 
   bool Clear() {
@@ -495,20 +508,14 @@ class Update {
     if (comma == std::string::npos || !ReadNumber(pending.substr(0, comma), from) ||
         !ReadNumber(pending.substr(comma + 1), to))
       return false;
-    sqlite3_stmt* s = summary_.Statement(
-        "insert or ignore into dirty select hour from hours where hour >= ?1 and hour <= ?2");
-    if (s == nullptr) return false;
-    sqlite3_bind_int64(s, 1, FloorDiv(from, kHourSeconds));
-    sqlite3_bind_int64(s, 2, FloorDiv(to, kHourSeconds));
-    bool done = sqlite3_step(s) == SQLITE_DONE;
-    sqlite3_reset(s);
-    sqlite3_stmt* d = summary_.Statement(
-        "insert or ignore into dirtydays select distinct (hour - ((hour % 24) + 24) % 24) / 24 "
-        "from dirty");
-    if (!done || d == nullptr) return false;
-    done = sqlite3_step(d) == SQLITE_DONE;
-    sqlite3_reset(d);
-    return done && summary_.SetMeta("pending", "");
+    return summary_.Run(
+               "insert or ignore into dirty select hour from hours where hour >= ?1 and "
+               "hour <= ?2",
+               FloorDiv(from, kHourSeconds), FloorDiv(to, kHourSeconds)) &&
+           summary_.Run(
+               "insert or ignore into dirtydays select distinct (hour - ((hour % 24) + 24) % 24) "
+               "/ 24 from dirty") &&
+           summary_.SetMeta("pending", "");
   }
 
   bool LoadNamed() {
@@ -639,40 +646,22 @@ class Update {
     for (auto& [key, piece] : pieces_) {
       if (key.first == object && !piece.textsKept) dirty_.insert(key.second);
     }
-    sqlite3_stmt* s = summary_.Statement(
-        "insert or ignore into dirty select bucket from pieces where level = 0 and object = ?1");
-    if (s == nullptr) return false;
-    sqlite3_bind_text(s, 1, object.c_str(), -1, SQLITE_TRANSIENT);
-    bool done = sqlite3_step(s) == SQLITE_DONE;
-    sqlite3_reset(s);
-    sqlite3_stmt* n = summary_.Statement("insert or ignore into named values (?1)");
-    if (!done || n == nullptr) return false;
-    sqlite3_bind_text(n, 1, object.c_str(), -1, SQLITE_TRANSIENT);
-    done = sqlite3_step(n) == SQLITE_DONE;
-    sqlite3_reset(n);
-    return done;
+    return summary_.Run(
+               "insert or ignore into dirty select bucket from pieces where level = 0 and "
+               "object = ?1",
+               object) &&
+           summary_.Run("insert or ignore into named values (?1)", object);
   }
 
   bool StoreHourRange(int64_t hour, int64_t first, int64_t last) {
-    sqlite3_stmt* s = summary_.Statement(
+    return summary_.Run(
         "insert into hours values (?1, ?2, ?3) on conflict (hour) do update set "
-        "first = min(first, excluded.first), last = max(last, excluded.last)");
-    if (s == nullptr) return false;
-    sqlite3_bind_int64(s, 1, hour);
-    sqlite3_bind_int64(s, 2, first);
-    sqlite3_bind_int64(s, 3, last);
-    bool done = sqlite3_step(s) == SQLITE_DONE;
-    sqlite3_reset(s);
-    return done;
+        "first = min(first, excluded.first), last = max(last, excluded.last)",
+        hour, first, last);
   }
 
   bool MarkDirty(int64_t hour) {
-    sqlite3_stmt* s = summary_.Statement("insert or ignore into dirty values (?1)");
-    if (s == nullptr) return false;
-    sqlite3_bind_int64(s, 1, hour);
-    bool done = sqlite3_step(s) == SQLITE_DONE;
-    sqlite3_reset(s);
-    return done;
+    return summary_.Run("insert or ignore into dirty values (?1)", hour);
   }
 
   // Hours marked to be made again from their rows, as long as time allows.
@@ -704,12 +693,7 @@ class Update {
     if (known &&
         !ReadRows(first, last, hour * kHourSeconds, (hour + 1) * kHourSeconds, false, {}, rows))
       return false;
-    sqlite3_stmt* drop = summary_.Statement("delete from pieces where level = 0 and bucket = ?1");
-    if (drop == nullptr) return false;
-    sqlite3_bind_int64(drop, 1, hour);
-    bool dropped = sqlite3_step(drop) == SQLITE_DONE;
-    sqlite3_reset(drop);
-    if (!dropped) return false;
+    if (!summary_.Run("delete from pieces where level = 0 and bucket = ?1", hour)) return false;
     std::map<std::string, SeriesPiece> pieces;
     for (const Row& row : rows) {
       auto found = pieces.find(row.name);
@@ -723,13 +707,8 @@ class Update {
     for (auto& [object, piece] : pieces) {
       if (!summary_.StorePiece(kHourLevel, object, hour, piece)) return false;
     }
-    sqlite3_stmt* clean = summary_.Statement("delete from dirty where hour = ?1");
-    if (clean == nullptr) return false;
-    sqlite3_bind_int64(clean, 1, hour);
-    bool done = sqlite3_step(clean) == SQLITE_DONE;
-    sqlite3_reset(clean);
     touchedDays_.insert(FloorDiv(hour, 24));
-    return done;
+    return summary_.Run("delete from dirty where hour = ?1", hour);
   }
 
  public:
@@ -783,12 +762,7 @@ class Update {
       touchedDays_.insert(sqlite3_column_int64(pending, 0));
     sqlite3_reset(pending);
     for (int64_t day : touchedDays_) {
-      sqlite3_stmt* drop = summary_.Statement("delete from pieces where level = 1 and bucket = ?1");
-      if (drop == nullptr) return false;
-      sqlite3_bind_int64(drop, 1, day);
-      bool dropped = sqlite3_step(drop) == SQLITE_DONE;
-      sqlite3_reset(drop);
-      if (!dropped) return false;
+      if (!summary_.Run("delete from pieces where level = 1 and bucket = ?1", day)) return false;
       // A day with an hour still to be made again has no piece.
       sqlite3_stmt* dirty =
           summary_.Statement("select count(*) from dirty where hour >= ?1 and hour < ?2");
@@ -797,14 +771,10 @@ class Update {
       sqlite3_bind_int64(dirty, 2, day * 24 + 24);
       bool clean = sqlite3_step(dirty) == SQLITE_ROW && sqlite3_column_int64(dirty, 0) == 0;
       sqlite3_reset(dirty);
-      sqlite3_stmt* mark =
-          summary_.Statement(clean ? "delete from dirtydays where day = ?1"
-                                   : "insert or ignore into dirtydays values (?1)");
-      if (mark == nullptr) return false;
-      sqlite3_bind_int64(mark, 1, day);
-      bool marked = sqlite3_step(mark) == SQLITE_DONE;
-      sqlite3_reset(mark);
-      if (!marked) return false;
+      if (!summary_.Run(clean ? "delete from dirtydays where day = ?1"
+                              : "insert or ignore into dirtydays values (?1)",
+                        day))
+        return false;
       if (!clean) {
         moreDirty_ = true;
         continue;
@@ -998,18 +968,6 @@ void ChangeOfHistory::Deleted(int32_t from, int32_t to, const std::vector<std::s
     return;
   }
   bool ok = true;
-  auto run = [&](const char* sql, int64_t a, int64_t b, const std::string* object) {
-    sqlite3_stmt* s = summary.Statement(sql);
-    if (s == nullptr) {
-      ok = false;
-      return;
-    }
-    sqlite3_bind_int64(s, 1, a);
-    sqlite3_bind_int64(s, 2, b);
-    if (object != nullptr) sqlite3_bind_text(s, 3, object->c_str(), -1, SQLITE_TRANSIENT);
-    ok = ok && sqlite3_step(s) == SQLITE_DONE;
-    sqlite3_reset(s);
-  };
   // The whole hours inside the period lost every row of the objects: their
   // pieces go. The hours at its ends (the one holding its end always: a
   // stamp with a fraction beyond it stays) are made again from their rows,
@@ -1017,15 +975,17 @@ void ChangeOfHistory::Deleted(int32_t from, int32_t to, const std::vector<std::s
   int64_t hourFirst = CeilDiv(from, kHourSeconds);
   int64_t hourEnd = FloorDiv(to, kHourSeconds);
   if (names.empty())
-    run("delete from pieces where level = 0 and bucket >= ?1 and bucket < ?2", hourFirst, hourEnd,
-        nullptr);
+    ok = summary.Run("delete from pieces where level = 0 and bucket >= ?1 and bucket < ?2",
+                     hourFirst, hourEnd);
   for (const std::string& name : names)
-    run("delete from pieces where level = 0 and bucket >= ?1 and bucket < ?2 and object = ?3",
-        hourFirst, hourEnd, &name);
-  run("insert or ignore into dirty values (?1)", FloorDiv(from, kHourSeconds), 0, nullptr);
-  run("insert or ignore into dirty values (?1)", hourEnd, 0, nullptr);
+    ok = ok && summary.Run(
+                   "delete from pieces where level = 0 and bucket >= ?1 and bucket < ?2 and "
+                   "object = ?3",
+                   hourFirst, hourEnd, name);
+  ok = ok && summary.Run("insert or ignore into dirty values (?1)", FloorDiv(from, kHourSeconds)) &&
+       summary.Run("insert or ignore into dirty values (?1)", hourEnd);
   for (int64_t day = FloorDiv(from, kDaySeconds); day <= FloorDiv(to, kDaySeconds) && ok; ++day)
-    run("insert or ignore into dirtydays values (?1)", day, 0, nullptr);
+    ok = summary.Run("insert or ignore into dirtydays values (?1)", day);
   ok = ok && summary.SetMeta("pending", "") && summary.Exec("commit");
   if (!ok) {
     summary.Exec("rollback");
