@@ -11,6 +11,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -332,6 +333,19 @@ class Summary {
     bool done = sqlite3_step(s) == SQLITE_DONE;
     sqlite3_reset(s);
     return done;
+  }
+
+  // The first and last rowid of an hour's rows, where the summary knows
+  // them; false where it cannot be read.
+  bool HourRange(int64_t hour, std::optional<std::pair<int64_t, int64_t>>& range) {
+    range.reset();
+    sqlite3_stmt* s = Statement("select first, last from hours where hour = ?1");
+    if (s == nullptr) return false;
+    sqlite3_bind_int64(s, 1, hour);
+    int rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) range.emplace(sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1));
+    sqlite3_reset(s);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE;
   }
 
   static void Bind(sqlite3_stmt* s, int index, int64_t value) {
@@ -683,15 +697,10 @@ class Update {
 
   bool RebuildHour(int64_t hour) {
     std::vector<Row> rows;
-    sqlite3_stmt* range = summary_.Statement("select first, last from hours where hour = ?1");
-    if (range == nullptr) return false;
-    sqlite3_bind_int64(range, 1, hour);
-    bool known = sqlite3_step(range) == SQLITE_ROW;
-    int64_t first = known ? sqlite3_column_int64(range, 0) : 0;
-    int64_t last = known ? sqlite3_column_int64(range, 1) : 0;
-    sqlite3_reset(range);
-    if (known &&
-        !ReadRows(first, last, hour * kHourSeconds, (hour + 1) * kHourSeconds, false, {}, rows))
+    std::optional<std::pair<int64_t, int64_t>> range;
+    if (!summary_.HourRange(hour, range) ||
+        (range && !ReadRows(range->first, range->second, hour * kHourSeconds,
+                            (hour + 1) * kHourSeconds, false, {}, rows)))
       return false;
     if (!summary_.Run("delete from pieces where level = 0 and bucket = ?1", hour)) return false;
     std::map<std::string, SeriesPiece> pieces;
@@ -828,20 +837,6 @@ class Update {
   bool moreDirty_ = false;
 };
 
-// The rowids of an hour's rows, where the summary knows them.
-bool HourRange(Summary& summary, int64_t hour, int64_t& first, int64_t& last) {
-  sqlite3_stmt* s = summary.Statement("select first, last from hours where hour = ?1");
-  if (s == nullptr) return false;
-  sqlite3_bind_int64(s, 1, hour);
-  bool known = sqlite3_step(s) == SQLITE_ROW;
-  if (known) {
-    first = sqlite3_column_int64(s, 0);
-    last = sqlite3_column_int64(s, 1);
-  }
-  sqlite3_reset(s);
-  return known;
-}
-
 // The pieces of `object` at `level` from bucket `from` up to `to` (not
 // included), in order, into `series`.
 bool AddPieces(Summary& summary, int level, const std::string& object, int64_t from, int64_t to,
@@ -890,14 +885,15 @@ Result<bool, StoreFault> AnswerFromSummary(sqlite3* history, const SummaryChart&
   // The rows of the hours the window covers only in part.
   std::vector<Row> head;
   std::vector<Row> tail;
-  int64_t first = 0;
-  int64_t last = 0;
+  std::optional<std::pair<int64_t, int64_t>> range;
   if (chart.from < hourFirst * kHourSeconds &&
-      HourRange(summary, FloorDiv(chart.from, kHourSeconds), first, last) &&
-      !update.ReadRows(first, last, chart.from, hourFirst * kHourSeconds, false, chart.names, head))
+      (!summary.HourRange(FloorDiv(chart.from, kHourSeconds), range) ||
+       (range && !update.ReadRows(range->first, range->second, chart.from, hourFirst * kHourSeconds,
+                                  false, chart.names, head))))
     return false;
-  if (HourRange(summary, hourEnd, first, last) &&
-      !update.ReadRows(first, last, hourEnd * kHourSeconds, chart.to, true, chart.names, tail))
+  if (!summary.HourRange(hourEnd, range) ||
+      (range && !update.ReadRows(range->first, range->second, hourEnd * kHourSeconds, chart.to,
+                                 true, chart.names, tail)))
     return false;
 
   for (size_t k = 0; k < chart.names.size(); ++k) {
