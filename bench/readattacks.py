@@ -428,24 +428,23 @@ def long_label(site, args, conf):
     return watch, seconds, size, "CGI POST of %d bytes; %s" % (len(body), lines)
 
 
-def slow_function(site, args, conf):
-    env = site.env(REQUEST_METHOD="GET", QUERY_STRING=sql_request(slow_sql()),
+def sql_text(site, text, limit):
+    """A free SQL text from our own page, as a CGI run stopped after `limit` s."""
+    env = site.env(REQUEST_METHOD="GET", QUERY_STRING=sql_request(text),
                    HTTP_SEC_FETCH_SITE="same-origin")
     with Watch(site) as watch:
-        seconds, size, tail, peak_kb, killed = run_cgi(site, env, limit=INSTR_LIMIT_S)
+        seconds, size, tail, peak_kb, killed = run_cgi(site, env, limit=limit)
     watch.peak_kb = max(watch.peak_kb, peak_kb)
-    end = ("killed at %d s" % INSTR_LIMIT_S) if killed else page_end(tail)
+    end = ("killed at %d s" % limit) if killed else page_end(tail)
     return watch, seconds, size, "CGI; %s" % end
+
+
+def slow_function(site, args, conf):
+    return sql_text(site, slow_sql(), INSTR_LIMIT_S)
 
 
 def endless_page(site, args, conf):
-    env = site.env(REQUEST_METHOD="GET", QUERY_STRING=sql_request(ENDLESS_SQL),
-                   HTTP_SEC_FETCH_SITE="same-origin")
-    with Watch(site) as watch:
-        seconds, size, tail, peak_kb, killed = run_cgi(site, env, limit=PAGE_LIMIT_S)
-    watch.peak_kb = max(watch.peak_kb, peak_kb)
-    end = ("killed at %d s" % PAGE_LIMIT_S) if killed else page_end(tail)
-    return watch, seconds, size, "CGI; %s" % end
+    return sql_text(site, ENDLESS_SQL, PAGE_LIMIT_S)
 
 
 CASES = [
