@@ -7,8 +7,17 @@
 
 namespace {
 
+// Past the turns: a byte on which every process that waits for a turn holds
+// a shared lock, so that one that reads on can see it.
+constexpr int kWaitingByte = kReadSlots;
+constexpr std::chrono::milliseconds kPoll{10};
+// Longer than a waiter sleeps between its tries, so that the waiter has the
+// turn given back before its reader asks again.
+constexpr std::chrono::milliseconds kMakeWay{25};
+
 int SlotFile = -2;  // not opened yet
 int HeldSlot = -1;
+bool HadTurn = false;
 
 bool OpenSlotFile() {
   if (SlotFile == -2) SlotFile = open(kReadSlotFile, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -24,19 +33,39 @@ bool LockSlot(int slot, short type, bool wait = false) {
   return fcntl(SlotFile, wait ? F_SETLKW : F_SETLK, &lock) == 0;
 }
 
+bool OthersWait() {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kWaitingByte;
+  lock.l_len = 1;
+  return fcntl(SlotFile, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+bool TakeFreeSlot() {
+  for (int slot = 0; slot < kReadSlots; ++slot) {
+    if (LockSlot(slot, F_WRLCK)) {
+      HeldSlot = slot;
+      HadTurn = true;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool Enter(void*) {
   if (!OpenSlotFile()) return true;
+  // A reader between two slices lets a waiting one go first: the turns go
+  // round by slices, not by whole runs.
+  if (HadTurn && OthersWait()) std::this_thread::sleep_for(kMakeWay);
+  if (TakeFreeSlot()) return true;
+  LockSlot(kWaitingByte, F_RDLCK);
   auto until = std::chrono::steady_clock::now() + kReadSlotWait;
-  for (;;) {
-    for (int slot = 0; slot < kReadSlots; ++slot) {
-      if (LockSlot(slot, F_WRLCK)) {
-        HeldSlot = slot;
-        return true;
-      }
-    }
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  bool taken;
+  while (!(taken = TakeFreeSlot()) && std::chrono::steady_clock::now() <= until)
+    std::this_thread::sleep_for(kPoll);
+  LockSlot(kWaitingByte, F_UNLCK);
+  return taken;
 }
 
 void Leave(void*) {
@@ -60,5 +89,5 @@ void GiveReadSlot() {
 }
 
 bool LockSlotFileByte(int byte, short type, bool wait) {
-  return OpenSlotFile() && LockSlot(kReadSlots + byte, type, wait);
+  return OpenSlotFile() && LockSlot(kWaitingByte + 1 + byte, type, wait);
 }
