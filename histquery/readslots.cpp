@@ -7,10 +7,14 @@
 
 namespace {
 
-// Past the turns: a byte on which every process that waits for a turn holds
-// a shared lock, so that one that reads on can see it.
+// Past the turns: a byte on which every process that has waited long for a
+// turn holds a shared lock, so that one that reads on can see it.
 constexpr int kWaitingByte = kReadSlots;
 constexpr std::chrono::milliseconds kPoll{10};
+// Mostly a reader that gives back its turn is off computing or writing for
+// a moment, and a waiter takes the turn meanwhile; one that has waited this
+// long asks the readers to make way.
+constexpr std::chrono::milliseconds kLongWait{500};
 // Longer than a waiter sleeps between its tries, so that the waiter has the
 // turn given back before its reader asks again.
 constexpr std::chrono::milliseconds kMakeWay{25};
@@ -55,16 +59,19 @@ bool TakeFreeSlot() {
 
 bool Enter(void*) {
   if (!OpenSlotFile()) return true;
-  // A reader between two slices lets a waiting one go first: the turns go
-  // round by slices, not by whole runs.
+  // A reader between two slices lets one that has waited long go first: no
+  // one waits for whole runs of others.
   if (HadTurn && OthersWait()) std::this_thread::sleep_for(kMakeWay);
-  if (TakeFreeSlot()) return true;
-  LockSlot(kWaitingByte, F_RDLCK);
-  auto until = std::chrono::steady_clock::now() + kReadSlotWait;
+  auto start = std::chrono::steady_clock::now();
+  bool said = false;
   bool taken;
-  while (!(taken = TakeFreeSlot()) && std::chrono::steady_clock::now() <= until)
+  while (!(taken = TakeFreeSlot())) {
+    auto waited = std::chrono::steady_clock::now() - start;
+    if (waited > kReadSlotWait) break;
+    if (!said && waited >= kLongWait) said = LockSlot(kWaitingByte, F_RDLCK);
     std::this_thread::sleep_for(kPoll);
-  LockSlot(kWaitingByte, F_UNLCK);
+  }
+  if (said) LockSlot(kWaitingByte, F_UNLCK);
   return taken;
 }
 

@@ -5,9 +5,10 @@
 // for each slice of the store it reads (a free SQL text for its whole run),
 // so that a further request waits for the next free turn, at most
 // kReadSlotWait, and then answers that the history is busy. A reader that
-// asks for its next slice's turn while another waits lets it go first. The
-// turns are locks on the bytes of a file of the working directory, which the
-// system gives back when a process ends, however it ends.
+// asks for its next slice's turn while another has waited long lets it go
+// first. The turns are locks on the bytes of a file of the working
+// directory, which the system gives back when a process ends, however it
+// ends.
 #pragma once
 
 #include <chrono>
