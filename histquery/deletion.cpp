@@ -114,7 +114,6 @@ Result<int64_t, DeletionStop> DeleteInSlices(const std::string& storePath,
         std::this_thread::sleep_for(pause);
         if (pause == kLongPause) longPaused = SliceClock::now();
       });
-  owned.reset();
   if (!walked.Ok()) return Stopped(walked.Fault().message, deleted);
   return deleted;
 }

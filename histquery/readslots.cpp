@@ -28,21 +28,23 @@ bool OpenSlotFile() {
   return SlotFile >= 0;
 }
 
-bool LockSlot(int slot, short type, bool wait = false) {
+struct flock ByteLock(int byte, short type) {
   struct flock lock {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
-  lock.l_start = slot;
+  lock.l_start = byte;
   lock.l_len = 1;
+  return lock;
+}
+
+bool LockSlot(int slot, short type, bool wait = false) {
+  struct flock lock = ByteLock(slot, type);
   return fcntl(SlotFile, wait ? F_SETLKW : F_SETLK, &lock) == 0;
 }
 
+// Whether another process holds a lock on the waiting byte.
 bool OthersWait() {
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = kWaitingByte;
-  lock.l_len = 1;
+  struct flock lock = ByteLock(kWaitingByte, F_WRLCK);
   return fcntl(SlotFile, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 

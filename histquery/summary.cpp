@@ -697,10 +697,7 @@ class Update {
 
   bool RebuildHour(int64_t hour) {
     std::vector<Row> rows;
-    std::optional<std::pair<int64_t, int64_t>> range;
-    if (!summary_.HourRange(hour, range) ||
-        (range && !ReadRows(range->first, range->second, hour * kHourSeconds,
-                            (hour + 1) * kHourSeconds, false, {}, rows)))
+    if (!ReadHourRows(hour, hour * kHourSeconds, (hour + 1) * kHourSeconds, false, {}, rows))
       return false;
     if (!summary_.Run("delete from pieces where level = 0 and bucket = ?1", hour)) return false;
     std::map<std::string, SeriesPiece> pieces;
@@ -721,11 +718,15 @@ class Update {
   }
 
  public:
-  // The shown rows with rowids `first` to `last` and time stamps from `from`
-  // up to `to` (included where `toIncluded`), of `names` or every object, in
-  // time order.
-  bool ReadRows(int64_t first, int64_t last, int64_t from, int64_t to, bool toIncluded,
-                const std::vector<std::string>& names, std::vector<Row>& rows) {
+  // The shown rows of `hour` with time stamps from `from` up to `to`
+  // (included where `toIncluded`), of `names` or every object, in time order,
+  // read over the rowids the summary knows for the hour (none where it knows
+  // none).
+  bool ReadHourRows(int64_t hour, int64_t from, int64_t to, bool toIncluded,
+                    const std::vector<std::string>& names, std::vector<Row>& rows) {
+    std::optional<std::pair<int64_t, int64_t>> range;
+    if (!summary_.HourRange(hour, range)) return false;
+    if (!range) return true;
     std::string sql =
         "select rowid, 0, * from HISTORY not indexed where rowid >= ?1 and "
         "rowid <= ?2 and TimeStamp >= ?3 and TimeStamp " +
@@ -743,19 +744,20 @@ class Update {
     sqlite3_bind_int64(s, 4, to);
     // In slices: a row stored late in an hour of long ago spreads the hour's
     // rowids over much of the table.
-    Result<bool, StoreFault> walked = WalkRowidSlices(
-        history_, first, last, gate_, [&](int64_t begin, int64_t end) -> Result<bool, StoreFault> {
-          sqlite3_bind_int64(s, 1, begin);
-          sqlite3_bind_int64(s, 2, end);
-          int rc;
-          while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-            Row row;
-            if (TakeRow(s, row)) rows.push_back(std::move(row));
-          }
-          sqlite3_reset(s);
-          if (rc != SQLITE_DONE) return Failed();
-          return true;
-        });
+    Result<bool, StoreFault> walked =
+        WalkRowidSlices(history_, range->first, range->second, gate_,
+                        [&](int64_t begin, int64_t end) -> Result<bool, StoreFault> {
+                          sqlite3_bind_int64(s, 1, begin);
+                          sqlite3_bind_int64(s, 2, end);
+                          int rc;
+                          while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+                            Row row;
+                            if (TakeRow(s, row)) rows.push_back(std::move(row));
+                          }
+                          sqlite3_reset(s);
+                          if (rc != SQLITE_DONE) return Failed();
+                          return true;
+                        });
     if (!walked.Ok()) return false;
     std::sort(rows.begin(), rows.end(), Earlier);
     return true;
@@ -885,15 +887,11 @@ Result<bool, StoreFault> AnswerFromSummary(sqlite3* history, const SummaryChart&
   // The rows of the hours the window covers only in part.
   std::vector<Row> head;
   std::vector<Row> tail;
-  std::optional<std::pair<int64_t, int64_t>> range;
   if (chart.from < hourFirst * kHourSeconds &&
-      (!summary.HourRange(FloorDiv(chart.from, kHourSeconds), range) ||
-       (range && !update.ReadRows(range->first, range->second, chart.from, hourFirst * kHourSeconds,
-                                  false, chart.names, head))))
+      !update.ReadHourRows(FloorDiv(chart.from, kHourSeconds), chart.from, hourFirst * kHourSeconds,
+                           false, chart.names, head))
     return false;
-  if (!summary.HourRange(hourEnd, range) ||
-      (range && !update.ReadRows(range->first, range->second, hourEnd * kHourSeconds, chart.to,
-                                 true, chart.names, tail)))
+  if (!update.ReadHourRows(hourEnd, hourEnd * kHourSeconds, chart.to, true, chart.names, tail))
     return false;
 
   for (size_t k = 0; k < chart.names.size(); ++k) {
