@@ -114,6 +114,7 @@ Result<int64_t, DeletionStop> DeleteInSlices(const std::string& storePath,
         std::this_thread::sleep_for(pause);
         if (pause == kLongPause) longPaused = SliceClock::now();
       });
+  owned.reset();  // before Stopped closes the connection, which it cannot with a statement open
   if (!walked.Ok()) return Stopped(walked.Fault().message, deleted);
   return deleted;
 }
